@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, run, test and benchmark.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake ninja-build g++ pkg-config
+  # user interface, sound
+  qt6-base-dev qt6-base-dev-tools libgl-dev libsndfile1-dev libasound2-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # real peers and a display for widget tests
+  nginx curl iproute2 util-linux tcpdump fonts-dejavu-core xvfb xauth
+)
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -q
+  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

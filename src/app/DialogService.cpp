@@ -1,0 +1,99 @@
+#include "app/DialogService.h"
+
+#include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <atomic>
+
+#include "app/TextCodec.h"
+
+namespace qhs {
+
+namespace {
+
+QtDialogService realService;
+std::atomic<DialogService*> currentService{&realService};
+
+QMessageBox::Icon qtIcon(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::Information:
+            return QMessageBox::Information;
+        case MessageIcon::Question:
+            return QMessageBox::Question;
+        case MessageIcon::Warning:
+            return QMessageBox::Warning;
+        case MessageIcon::Stop:
+            return QMessageBox::Critical;
+        case MessageIcon::None:
+            break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QMessageBox::StandardButtons qtButtons(MessageButtons buttons) {
+    switch (buttons) {
+        case MessageButtons::OkCancel:
+            return QMessageBox::Ok | QMessageBox::Cancel;
+        case MessageButtons::YesNo:
+            return QMessageBox::Yes | QMessageBox::No;
+        case MessageButtons::YesNoCancel:
+            return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        case MessageButtons::Ok:
+            break;
+    }
+    return QMessageBox::Ok;
+}
+
+// Message texts keep their "\r\n" line ends in the core; a box shows each as one break.
+QString displayText(const std::string& text) {
+    QString shown = fromWindows1252(text);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return shown;
+}
+
+}  // namespace
+
+MessageAnswer QtDialogService::showMessage(QWidget* owner, const UserMessage& message,
+                                           MessageButtons buttons) {
+    QMessageBox box(qtIcon(message.icon), fromWindows1252(message.caption),
+                    displayText(message.text), qtButtons(buttons), owner);
+    switch (box.exec()) {
+        case QMessageBox::Yes:
+            return MessageAnswer::Yes;
+        case QMessageBox::No:
+            return MessageAnswer::No;
+        case QMessageBox::Cancel:
+            return MessageAnswer::Cancel;
+        default:
+            return MessageAnswer::Ok;
+    }
+}
+
+QString QtDialogService::openFileName(QWidget* owner, const QString& caption,
+                                      const QString& startPath, const QString& filter) {
+    return QFileDialog::getOpenFileName(owner, caption, startPath, filter);
+}
+
+QString QtDialogService::saveFileName(QWidget* owner, const QString& caption,
+                                      const QString& startPath, const QString& filter) {
+    return QFileDialog::getSaveFileName(owner, caption, startPath, filter);
+}
+
+QString QtDialogService::existingDirectory(QWidget* owner, const QString& caption,
+                                           const QString& startPath) {
+    return QFileDialog::getExistingDirectory(owner, caption, startPath);
+}
+
+int QtDialogService::runModal(QDialog& dialog) {
+    return dialog.exec();
+}
+
+DialogService& dialogService() {
+    return *currentService.load();
+}
+
+void setDialogService(DialogService* service) {
+    currentService.store(service != nullptr ? service : &realService);
+}
+
+}  // namespace qhs

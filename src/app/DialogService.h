@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+
+#include "app/UserMessage.h"
+
+class QDialog;
+class QWidget;
+
+namespace qhs {
+
+enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class MessageAnswer { Ok, Cancel, Yes, No };
+
+// Every message box, file picker and nested modal dialog of the program goes through this
+// one service, so tests can script the user's answers instead of a person clicking.
+class DialogService {
+  public:
+    virtual ~DialogService() = default;
+
+    virtual MessageAnswer showMessage(QWidget* owner, const UserMessage& message,
+                                      MessageButtons buttons = MessageButtons::Ok) = 0;
+    // Each picker returns the chosen path, or an empty text when the user cancels.
+    virtual QString openFileName(QWidget* owner, const QString& caption, const QString& startPath,
+                                 const QString& filter) = 0;
+    virtual QString saveFileName(QWidget* owner, const QString& caption, const QString& startPath,
+                                 const QString& filter) = 0;
+    virtual QString existingDirectory(QWidget* owner, const QString& caption,
+                                      const QString& startPath) = 0;
+    // Runs a dialog modally and returns its result code.
+    virtual int runModal(QDialog& dialog) = 0;
+};
+
+// The real service: Qt's message boxes and file dialogs.
+class QtDialogService final : public DialogService {
+  public:
+    MessageAnswer showMessage(QWidget* owner, const UserMessage& message,
+                              MessageButtons buttons) override;
+    QString openFileName(QWidget* owner, const QString& caption, const QString& startPath,
+                         const QString& filter) override;
+    QString saveFileName(QWidget* owner, const QString& caption, const QString& startPath,
+                         const QString& filter) override;
+    QString existingDirectory(QWidget* owner, const QString& caption,
+                              const QString& startPath) override;
+    int runModal(QDialog& dialog) override;
+};
+
+DialogService& dialogService();
+// Replaces the service (tests); nullptr restores Qt's. The caller keeps ownership.
+void setDialogService(DialogService* service);
+
+}  // namespace qhs

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string_view>
+
+namespace qhs {
+
+inline constexpr std::string_view ProductName = "Quillharbour Sniffer";
+inline constexpr std::string_view ProductVersion = "1.5";
+inline constexpr std::string_view ExecutableName = "QuillharbourSnifferV1.5.exe";
+inline constexpr std::string_view VersionMarkerName = "QuillharbourSnifferV1.5.chk";
+
+// Message boxes without a caption of their own carry the application's name: the
+// executable's file name without its extension.
+inline constexpr std::string_view ApplicationName = "QuillharbourSnifferV1.5";
+
+}  // namespace qhs

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace qhs {
+
+// How binding the capture to an interface address ended.
+enum class BindStatus {
+    Bound,
+    NotAnInterface,  // empty, not dotted IPv4, or no interface that is up owns it
+    NotASocket,      // there is no socket to bind: its creation failed
+    OtherError,
+};
+
+struct BindResult {
+    BindStatus status = BindStatus::Bound;
+    long errorCode = 0;  // errno for OtherError
+};
+
+struct ReceiveResult {
+    bool ok = false;
+    std::size_t length = 0;  // bytes of the datagram, IP header first
+    long errorCode = 0;      // errno, or 0 when ended by close()
+};
+
+// The source of whole IPv4 datagrams seen by one local interface. The steps mirror the
+// order in which the windows open a capture, so each step's failure can be told apart.
+// close() may be called from any thread and wakes a blocked receive() at once.
+class CaptureSource {
+  public:
+    virtual ~CaptureSource() = default;
+
+    // Creates the underlying socket; returns 0 or the error code.
+    virtual long createSocket() = 0;
+    virtual BindResult bindToInterface(const std::string& interfaceAddress) = 0;
+    virtual void setLargeReceiveBuffer() = 0;
+    // Blocks until one datagram arrives, the source is closed, or it fails.
+    virtual ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity) = 0;
+    virtual void close() = 0;
+};
+
+using CaptureSourceFactory = std::unique_ptr<CaptureSource> (*)();
+
+}  // namespace qhs

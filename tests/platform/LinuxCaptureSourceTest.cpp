@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "capture/CaptureSocket.h"
+#include "platform/LinuxCaptureSource.h"
+
+namespace qhs {
+namespace {
+
+using namespace std::chrono_literals;
+
+#define REQUIRE_ROOT()                                                  \
+    if (::geteuid() != 0) {                                             \
+        GTEST_SKIP() << "capturing needs root (run the suite as root)"; \
+    }
+
+void sendUdp(const std::string& to, std::uint16_t port, const std::string& payload) {
+    const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(sender, 0);
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    ::inet_pton(AF_INET, to.c_str(), &target.sin_addr);
+    ASSERT_EQ(::sendto(sender, payload.data(), payload.size(), 0,
+                       reinterpret_cast<const sockaddr*>(&target), sizeof target),
+              static_cast<ssize_t>(payload.size()));
+    ::close(sender);
+}
+
+struct Datagram {
+    std::vector<std::uint8_t> bytes;
+};
+
+// Receives on `source` until it is closed, keeping every datagram.
+std::vector<Datagram> receiveAll(CaptureSource& source) {
+    std::vector<Datagram> received;
+    std::vector<std::uint8_t> buffer(65540);
+    for (;;) {
+        const ReceiveResult result = source.receive(buffer.data(), buffer.size());
+        if (!result.ok) {
+            return received;
+        }
+        received.push_back({{buffer.begin(), buffer.begin() + static_cast<long>(result.length)}});
+    }
+}
+
+TEST(LinuxCaptureSource, LoopbackUdpDatagramArrivesOnceWithTheIpHeaderFirst) {
+    REQUIRE_ROOT();
+    LinuxCaptureSource source;
+    std::atomic<bool> capturing{false};
+    const PacketCaptureStart start = openPacketCapture(source, "127.0.0.1", capturing);
+    ASSERT_TRUE(start.startThread);
+    ASSERT_TRUE(start.messages.empty());
+
+    std::vector<Datagram> received;
+    std::thread receiver([&] { received = receiveAll(source); });
+    const std::string marker = "quillharbour-udp-marker";
+    sendUdp("127.0.0.1", 40123, marker);
+    std::this_thread::sleep_for(300ms);
+    source.close();
+    receiver.join();
+
+    int matches = 0;
+    for (const Datagram& datagram : received) {
+        const auto& bytes = datagram.bytes;
+        ASSERT_GE(bytes.size(), 20u);
+        EXPECT_EQ(bytes[0] >> 4, 4) << "every datagram starts with an IPv4 header";
+        if (bytes.size() == 28 + marker.size() && bytes[9] == 17 &&
+            std::memcmp(bytes.data() + 28, marker.data(), marker.size()) == 0) {
+            ++matches;
+            EXPECT_EQ(bytes[0], 0x45);
+            EXPECT_EQ((bytes[22] << 8) | bytes[23], 40123);
+            EXPECT_EQ(bytes[16], 127);
+            EXPECT_EQ(bytes[19], 1);
+        }
+    }
+    EXPECT_EQ(matches, 1);
+}
+
+TEST(LinuxCaptureSource, CloseFromAnotherThreadEndsABlockedReceiveAtOnce) {
+    REQUIRE_ROOT();
+    LinuxCaptureSource source;
+    ASSERT_EQ(source.createSocket(), 0);
+    ASSERT_EQ(source.bindToInterface("127.0.0.1").status, BindStatus::Bound);
+
+    std::atomic<bool> returned{false};
+    ReceiveResult result;
+    std::thread receiver([&] {
+        std::vector<std::uint8_t> buffer(65540);
+        result = source.receive(buffer.data(), buffer.size());
+        returned = true;
+    });
+    std::this_thread::sleep_for(100ms);
+    EXPECT_FALSE(returned) << "nothing was sent, so the receive must still block";
+    const auto closedAt = std::chrono::steady_clock::now();
+    source.close();
+    receiver.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - closedAt, 200ms);
+    EXPECT_FALSE(result.ok);
+    // Later receives fail at once as well.
+    std::uint8_t buffer[64];
+    EXPECT_FALSE(source.receive(buffer, sizeof buffer).ok);
+}
+
+TEST(LinuxCaptureSource, AddressesNoInterfaceOwnsAreNotAnInterface) {
+    REQUIRE_ROOT();
+    for (const std::string& address :
+         std::vector<std::string>{"", "10.255.255.1", "127.0.0", "abc", "1.2.3.256", "127.0.0.1x",
+                                  " 127.0.0.1", "127.1", "0x7f.0.0.1", std::string(2000, '9')}) {
+        LinuxCaptureSource source;
+        ASSERT_EQ(source.createSocket(), 0);
+        EXPECT_EQ(source.bindToInterface(address).status, BindStatus::NotAnInterface)
+            << '"' << address << '"';
+        LinuxCaptureSource probed;
+        EXPECT_EQ(probeInterface(probed, address).outcome, ProbeOutcome::ChooseInterface);
+    }
+}
+
+TEST(LinuxCaptureSource, ProbeOfLoopbackIsUsable) {
+    REQUIRE_ROOT();
+    LinuxCaptureSource source;
+    const ProbeResult probe = probeInterface(source, "127.0.0.1");
+    EXPECT_EQ(probe.outcome, ProbeOutcome::Usable);
+    EXPECT_TRUE(probe.messages.empty());
+}
+
+TEST(LinuxCaptureSource, UnprivilegedProcessGetsThePrivilegeOutcome) {
+    REQUIRE_ROOT();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Drop to an ordinary user, then probe as a window would when it opens.
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            ::_exit(10);
+        }
+        LinuxCaptureSource source;
+        const ProbeResult probe = probeInterface(source, "127.0.0.1");
+        const bool privilegeOutcome = probe.outcome == ProbeOutcome::EndProcess &&
+                                      probe.messages.size() == 2 &&
+                                      probe.messages[1].icon == MessageIcon::Stop &&
+                                      probe.messages[1].text == StartupPrivilegeErrorText;
+        ::_exit(privilegeOutcome ? 0 : 11);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(LinuxCaptureSource, TestsRunInAPrivateNetworkWithOnlyLoopback) {
+    REQUIRE_ROOT();
+    ifaddrs* list = nullptr;
+    ASSERT_EQ(::getifaddrs(&list), 0);
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        EXPECT_STREQ(entry->ifa_name, "lo");
+    }
+    ::freeifaddrs(list);
+    bool loopback = false;
+    EXPECT_NE(interfaceIndexForAddress("127.0.0.1", &loopback), 0);
+    EXPECT_TRUE(loopback);
+}
+
+TEST(DottedAddress, OnlyFourDecimalPartsAreAccepted) {
+    std::uint32_t value = 0;
+    EXPECT_TRUE(parseDottedAddress("127.0.0.1", value));
+    EXPECT_EQ(value, htonl(0x7F000001));
+    EXPECT_TRUE(parseDottedAddress("255.255.255.255", value));
+    EXPECT_FALSE(parseDottedAddress("256.0.0.1", value));
+    EXPECT_FALSE(parseDottedAddress("1.2.3", value));
+    EXPECT_FALSE(parseDottedAddress("", value));
+}
+
+}  // namespace
+}  // namespace qhs
