@@ -1,0 +1,73 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+namespace qhs {
+
+inline constexpr std::int32_t PacketStoreCapacity = 1000000;
+// Bytes after each datagram in its block, so decoders may read fixed header offsets of a
+// short datagram without leaving the block.
+inline constexpr std::uint32_t PacketBlockSpareBytes = 44;
+
+// An owned packet block: the datagram followed by PacketBlockSpareBytes zero bytes.
+struct CapturedPacket {
+    std::unique_ptr<std::uint8_t[]> block;
+    std::uint32_t length = 0;
+
+    // Copies `length` bytes into a new block; an empty result when memory runs out.
+    static CapturedPacket copyOf(const std::uint8_t* datagram, std::uint32_t length);
+    explicit operator bool() const { return block != nullptr; }
+};
+
+// Every stored datagram of Packet Sniffer Mode in a fixed number of slots: three parallel
+// arrays (block, length, time text) and nothing else per slot. Slots fill in arrival order
+// and are reused only after a clear. The arrays and storedCount are written under the
+// window's list guard; the counters may be read by any thread at any time.
+class PacketStore {
+  public:
+    PacketStore();
+    PacketStore(const PacketStore&) = delete;
+    PacketStore& operator=(const PacketStore&) = delete;
+
+    // Puts the packet and its time text into slot storedCount. Fails, leaving the packet
+    // with the caller, when the store is full.
+    bool append(CapturedPacket& packet, std::string_view timeText);
+
+    // Adds a packet accepted for storing to the allocation total (length + spare bytes).
+    void countAllocation(std::uint32_t length);
+
+    const std::uint8_t* packet(std::int32_t slot) const;  // null for an empty slot
+    std::uint32_t length(std::int32_t slot) const;        // 0 for an empty slot
+    std::string_view time(std::int32_t slot) const;       // empty when none was kept
+
+    // Frees one slot's block and time text and marks it empty; its index stays used.
+    void release(std::int32_t slot);
+
+    // Empties every slot, calling progress(slot) for each freed slot whose index is a
+    // multiple of 100, then sets storedCount to 0. The caller holds the list guard.
+    void freeAllSlots(const std::function<void(std::int32_t slot)>& progress = {});
+
+    void resetAllocation() { allocatedBytes_.store(0); }
+    void markCleared();
+
+    std::int32_t storedCount() const { return storedCount_.load(std::memory_order_acquire); }
+    std::uint64_t allocatedBytes() const { return allocatedBytes_.load(); }
+    std::uint64_t lastClearTime() const { return lastClearTime_.load(); }
+
+  private:
+    bool isSlot(std::int32_t slot) const { return slot >= 0 && slot < PacketStoreCapacity; }
+
+    std::unique_ptr<std::unique_ptr<std::uint8_t[]>[]> packetData_;
+    std::unique_ptr<std::uint32_t[]> packetLength_;
+    std::unique_ptr<std::unique_ptr<char[]>[]> timeText_;
+    std::atomic<std::int32_t> storedCount_{0};
+    std::atomic<std::uint64_t> allocatedBytes_{0};
+    std::atomic<std::uint64_t> lastClearTime_{0};
+};
+
+}  // namespace qhs

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "capture/PacketStore.h"
+
+namespace qhs {
+namespace {
+
+CapturedPacket packetOf(std::uint32_t length, std::uint8_t fill = 0xAA) {
+    const std::vector<std::uint8_t> bytes(length, fill);
+    return CapturedPacket::copyOf(bytes.data(), length);
+}
+
+void appendPacket(PacketStore& store, std::uint32_t length, std::string_view time = "t") {
+    CapturedPacket packet = packetOf(length, static_cast<std::uint8_t>(length));
+    store.countAllocation(length);
+    ASSERT_TRUE(store.append(packet, time));
+}
+
+TEST(PacketStore, BlocksHoldTheDatagramFollowedByZeroedSpareBytes) {
+    const std::vector<std::uint8_t> bytes = {1, 2, 3};
+    const CapturedPacket packet = CapturedPacket::copyOf(bytes.data(), 3);
+    ASSERT_TRUE(packet);
+    EXPECT_EQ(packet.length, 3u);
+    for (std::uint32_t i = 0; i < 3 + PacketBlockSpareBytes; ++i) {
+        EXPECT_EQ(packet.block[i], i < 3 ? bytes[i] : 0) << i;
+    }
+    // An empty datagram still gets its spare bytes, so header reads stay inside.
+    const CapturedPacket empty = CapturedPacket::copyOf(nullptr, 0);
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty.block[PacketBlockSpareBytes - 1], 0);
+}
+
+TEST(PacketStore, SlotsFillInArrivalOrderAndStartAgainAtZeroAfterAClear) {
+    PacketStore store;
+    appendPacket(store, 60, "first");
+    appendPacket(store, 70, "second");
+    EXPECT_EQ(store.storedCount(), 2);
+    EXPECT_EQ(store.length(0), 60u);
+    EXPECT_EQ(store.length(1), 70u);
+    EXPECT_EQ(store.time(1), "second");
+    EXPECT_EQ(store.packet(1)[0], 70);
+
+    std::vector<std::int32_t> progress;
+    store.freeAllSlots([&](std::int32_t slot) { progress.push_back(slot); });
+    store.markCleared();
+    EXPECT_EQ(progress, std::vector<std::int32_t>{0});
+    EXPECT_EQ(store.storedCount(), 0);
+    EXPECT_EQ(store.packet(0), nullptr);
+    EXPECT_EQ(store.length(1), 0u);
+    EXPECT_EQ(store.time(0), "");
+    EXPECT_GT(store.lastClearTime(), 0u);
+
+    appendPacket(store, 80);
+    EXPECT_EQ(store.storedCount(), 1);
+    EXPECT_EQ(store.length(0), 80u);
+}
+
+TEST(PacketStore, ClearOfAnEmptyStoreStillMarksTheClearTime) {
+    PacketStore store;
+    EXPECT_EQ(store.lastClearTime(), 0u);
+    int calls = 0;
+    store.freeAllSlots([&](std::int32_t) { ++calls; });
+    store.markCleared();
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(store.storedCount(), 0);
+    EXPECT_GT(store.lastClearTime(), 0u);
+}
+
+TEST(PacketStore, AllocationCountsLengthPlusSpareBytesUntilReset) {
+    PacketStore store;
+    appendPacket(store, 100);
+    appendPacket(store, 1500);
+    EXPECT_EQ(store.allocatedBytes(), 100u + 44 + 1500 + 44);
+    // Releasing one slot does not change the running total; only a clear resets it.
+    store.release(0);
+    EXPECT_EQ(store.allocatedBytes(), 1688u);
+    store.resetAllocation();
+    EXPECT_EQ(store.allocatedBytes(), 0u);
+    // The total does not wrap at 4 GiB.
+    for (int i = 0; i < 70000; ++i) {
+        store.countAllocation(65535);
+    }
+    EXPECT_EQ(store.allocatedBytes(), 70000ull * (65535 + 44));
+}
+
+TEST(PacketStore, ReleasedSlotIsEmptyButKeepsItsIndexUsed) {
+    PacketStore store;
+    appendPacket(store, 40);
+    appendPacket(store, 41);
+    store.release(0);
+    EXPECT_EQ(store.packet(0), nullptr);
+    EXPECT_EQ(store.length(0), 0u);
+    EXPECT_EQ(store.time(0), "");
+    EXPECT_EQ(store.storedCount(), 2);
+    appendPacket(store, 42);
+    EXPECT_EQ(store.length(2), 42u);
+    // Out-of-range slots read as empty instead of faulting.
+    EXPECT_EQ(store.packet(-1), nullptr);
+    EXPECT_EQ(store.length(PacketStoreCapacity), 0u);
+    store.release(PacketStoreCapacity + 5);
+}
+
+TEST(PacketStore, FullStoreRefusesThePacketAndLeavesItWithTheCaller) {
+    PacketStore store;
+    for (std::int32_t i = 0; i < PacketStoreCapacity; ++i) {
+        CapturedPacket packet = CapturedPacket::copyOf(nullptr, 0);
+        ASSERT_TRUE(store.append(packet, ""));
+    }
+    EXPECT_EQ(store.storedCount(), PacketStoreCapacity);
+    CapturedPacket extra = packetOf(20);
+    EXPECT_FALSE(store.append(extra, "late"));
+    EXPECT_TRUE(extra);
+    EXPECT_EQ(store.storedCount(), PacketStoreCapacity);
+
+    std::int32_t lastProgress = -1;
+    store.freeAllSlots([&](std::int32_t slot) { lastProgress = slot; });
+    EXPECT_EQ(lastProgress, 999900);
+    EXPECT_EQ(store.storedCount(), 0);
+}
+
+}  // namespace
+}  // namespace qhs
