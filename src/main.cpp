@@ -1,12 +1,17 @@
-#include "app/SettingsRecord.h"
+#include <QApplication>
+#include <string>
+#include <vector>
+
+#include "app/ProductArt.h"
+#include "app/SnifferApp.h"
 #include "platform/ProcessFacts.h"
 
-int main() {
-    // Start-up reads the settings beside the executable and writes them back at once, so a
-    // first run leaves a settings file holding the defaults.
-    const std::string settingsPath = qhs::settingsFilePath(qhs::executablePath());
-    qhs::SettingsRecord settings;
-    qhs::loadSettings(settings, settingsPath);
-    qhs::saveSettings(settings, settingsPath);
-    return 0;
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setWindowIcon(qhs::applicationIcon());
+
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    qhs::ModeWindows windows;
+    qhs::SnifferApp app(qhs::settingsFilePath(qhs::executablePath()), windows);
+    return app.run(arguments);
 }

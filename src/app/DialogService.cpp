@@ -1,8 +1,10 @@
 #include "app/DialogService.h"
 
+#include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QUrl>
 #include <atomic>
 
 #include "app/TextCodec.h"
@@ -86,6 +88,10 @@ QString QtDialogService::existingDirectory(QWidget* owner, const QString& captio
 
 int QtDialogService::runModal(QDialog& dialog) {
     return dialog.exec();
+}
+
+void QtDialogService::openAddress(const QString& address) {
+    QDesktopServices::openUrl(QUrl(address));
 }
 
 DialogService& dialogService() {

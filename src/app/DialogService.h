@@ -29,6 +29,8 @@ class DialogService {
                                       const QString& startPath) = 0;
     // Runs a dialog modally and returns its result code.
     virtual int runModal(QDialog& dialog) = 0;
+    // Opens a web or mail address in the user's browser or mail program.
+    virtual void openAddress(const QString& address) = 0;
 };
 
 // The real service: Qt's message boxes and file dialogs.
@@ -43,7 +45,11 @@ class QtDialogService final : public DialogService {
     QString existingDirectory(QWidget* owner, const QString& caption,
                               const QString& startPath) override;
     int runModal(QDialog& dialog) override;
+    void openAddress(const QString& address) override;
 };
+
+// The maker's web site, opened by a click on the logo.
+inline constexpr const char* MakerWebSite = "http://www.quillharbour.example/";
 
 DialogService& dialogService();
 // Replaces the service (tests); nullptr restores Qt's. The caller keeps ownership.

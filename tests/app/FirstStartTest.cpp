@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 #include <vector>
 
 #include "app/SettingsRecord.h"
@@ -17,20 +23,44 @@ std::vector<char> readFile(const std::filesystem::path& path) {
     return std::vector<char>(std::istreambuf_iterator<char>(in), {});
 }
 
-// Runs a copy of the built program in a folder of its own.
-int runCopyIn(const std::filesystem::path& folder) {
+// Starts a copy of the built program in a folder of its own, without a display, waits
+// until start-up has written its settings file (the mode choice then waits for the user)
+// and ends it. Returns whether the file was written in time.
+bool startCopyUntilSettingsWritten(const std::filesystem::path& folder) {
     const auto copy = folder / "QuillharbourSnifferV1.5.exe";
+    const auto settings = folder / "QuillharbourSnifferV1.5.QHS";
     std::filesystem::copy_file(QHS_APP_PATH, copy,
                                std::filesystem::copy_options::overwrite_existing);
-    const std::string command = "'" + copy.string() + "' noinstall";
-    return std::system(command.c_str());
+    const auto before = std::filesystem::exists(settings)
+                            ? std::filesystem::last_write_time(settings)
+                            : std::filesystem::file_time_type::min();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::execl(copy.c_str(), copy.c_str(), "noinstall", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    bool written = false;
+    for (int i = 0; i < 200 && !written; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::error_code error;
+        written = std::filesystem::file_size(settings, error) == sizeof(SettingsRecord) &&
+                  std::filesystem::last_write_time(settings, error) != before;
+        int status = 0;
+        if (!written && ::waitpid(child, &status, WNOHANG) == child) {
+            written = std::filesystem::file_size(settings, error) == sizeof(SettingsRecord);
+            return written;
+        }
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    return written;
 }
 
 TEST(FirstStart, CreatesTheSettingsFileBesideTheExecutableHoldingTheDefaults) {
     TempDir dir;
-    ASSERT_EQ(runCopyIn(dir.path()), 0);
+    ASSERT_TRUE(startCopyUntilSettingsWritten(dir.path()));
     const auto settings = dir.path() / "QuillharbourSnifferV1.5.QHS";
-    ASSERT_TRUE(std::filesystem::exists(settings));
     const SettingsRecord defaults = defaultSettings();
     const auto* begin = reinterpret_cast<const char*>(&defaults);
     EXPECT_EQ(readFile(settings), std::vector<char>(begin, begin + sizeof defaults));
@@ -40,10 +70,13 @@ TEST(FirstStart, KeepsAnExistingSettingsFileAsItWas) {
     TempDir dir;
     SettingsRecord stored = defaultSettings();
     stored.snifferMode = 2;  // no window opens for an unknown mode
+    stored.showModeChoice = 0;
     setTextField(stored.interfaceAddress, "10.1.2.3");
     const auto settings = dir.path() / "QuillharbourSnifferV1.5.QHS";
     ASSERT_TRUE(saveSettings(stored, settings.string()));
-    ASSERT_EQ(runCopyIn(dir.path()), 0);
+    std::filesystem::last_write_time(
+        settings, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    ASSERT_TRUE(startCopyUntilSettingsWritten(dir.path()));
     const auto* begin = reinterpret_cast<const char*>(&stored);
     EXPECT_EQ(readFile(settings), std::vector<char>(begin, begin + sizeof stored));
 }

@@ -1,0 +1,51 @@
+#include "capture/InterfaceDialog.h"
+
+#include "app/DialogService.h"
+#include "app/TextCodec.h"
+#include "platform/NetworkInterfaces.h"
+#include "ui_InterfaceDialog.h"
+
+namespace qhs {
+
+InterfaceDialog::InterfaceDialog(SettingsRecord& settings, std::vector<std::string> addresses,
+                                 QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::InterfaceDialog>()), settings_(settings) {
+    ui_->setupUi(this);
+    // The dialog has no close box: OK or Escape end it.
+    setWindowFlags((windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint) &
+                   ~Qt::WindowCloseButtonHint & ~Qt::WindowContextHelpButtonHint);
+    ui_->addressList->setColumnWidth(0, 265);
+    // Each address goes in as the new first row, so the list reads in reverse order.
+    for (const std::string& address : addresses) {
+        ui_->addressList->insertTopLevelItem(
+            0, new QTreeWidgetItem(QStringList{QString::fromStdString(address)}));
+    }
+    connect(ui_->okButton, &QPushButton::clicked, this, &InterfaceDialog::takeSelection);
+    connect(ui_->addressList, &QTreeWidget::itemDoubleClicked, this,
+            &InterfaceDialog::takeSelection);
+}
+
+InterfaceDialog::~InterfaceDialog() = default;
+
+void InterfaceDialog::takeSelection() {
+    const QList<QTreeWidgetItem*> selected = ui_->addressList->selectedItems();
+    if (selected.isEmpty()) {
+        dialogService().showMessage(this, UserMessage{"Please choose an interface.", ""});
+        return;
+    }
+    setTextField(settings_.interfaceAddress, toWindows1252(selected.front()->text(0)));
+    accept();
+}
+
+bool InterfaceDialog::choose(SettingsRecord& settings, QWidget* owner,
+                             AddressLister listAddresses) {
+    const auto addresses = (listAddresses != nullptr ? listAddresses : &localIpv4Addresses)();
+    if (!addresses) {
+        dialogService().showMessage(owner, UserMessage{"Error getting interface information"});
+        return false;
+    }
+    InterfaceDialog dialog(settings, *addresses, owner);
+    return dialogService().runModal(dialog) == QDialog::Accepted;
+}
+
+}  // namespace qhs

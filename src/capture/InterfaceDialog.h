@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDialog>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/SettingsRecord.h"
+
+namespace Ui {
+class InterfaceDialog;
+}
+
+class QTreeWidgetItem;
+
+namespace qhs {
+
+using AddressLister = std::optional<std::vector<std::string>> (*)();
+
+// Lets the user pick the local IPv4 address to capture on and stores it in
+// interfaceAddress. Escape closes it without a change.
+class InterfaceDialog : public QDialog {
+    Q_OBJECT
+
+  public:
+    InterfaceDialog(SettingsRecord& settings, std::vector<std::string> addresses,
+                    QWidget* parent = nullptr);
+    ~InterfaceDialog() override;
+
+    // Lists the machine's addresses and runs the dialog modally; when no address list can
+    // be had it says so and returns at once. Returns whether an address was chosen.
+    static bool choose(SettingsRecord& settings, QWidget* owner,
+                       AddressLister listAddresses = nullptr);
+
+  private:
+    void takeSelection();
+
+    std::unique_ptr<Ui::InterfaceDialog> ui_;
+    SettingsRecord& settings_;
+};
+
+}  // namespace qhs
