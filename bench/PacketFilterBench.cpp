@@ -1,0 +1,145 @@
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "analysis/PacketFilter.h"
+
+namespace {
+
+std::uint32_t address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+    const std::uint8_t bytes[4] = {a, b, c, d};
+    std::uint32_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+enum class Payload { Text, Binary };
+
+// A TCP datagram with a 20-byte TCP header and `payloadBytes` of payload, in a block with
+// the 44 spare bytes. Text payloads are HTTP and HTML words; binary ones random bytes, as
+// in compressed or encrypted traffic.
+std::vector<std::uint8_t> tcpBlock(std::size_t payloadBytes, Payload kind) {
+    std::vector<std::uint8_t> block(40 + payloadBytes + 44, 0);
+    const auto length = static_cast<std::uint16_t>(40 + payloadBytes);
+    block[0] = 0x45;
+    block[2] = static_cast<std::uint8_t>(length >> 8);
+    block[3] = static_cast<std::uint8_t>(length);
+    block[8] = 64;
+    block[9] = 6;
+    const std::uint32_t source = address(192, 168, 1, 10);
+    const std::uint32_t destination = address(10, 0, 0, 2);
+    std::memcpy(&block[12], &source, 4);
+    std::memcpy(&block[16], &destination, 4);
+    block[20] = 0xC3;  // 50000
+    block[21] = 0x50;
+    block[23] = 80;
+    block[32] = 0x50;
+    std::mt19937 random(1);
+    if (kind == Payload::Binary) {
+        for (std::size_t i = 0; i < payloadBytes; ++i) {
+            block[40 + i] = static_cast<std::uint8_t>(random());
+        }
+        return block;
+    }
+    const char* const words[] = {"HTTP/1.1 200 OK\r\n",
+                                 "Content-Type: text/html\r\n",
+                                 "<div class=\"item\">",
+                                 "Lorem ",
+                                 "ipsum ",
+                                 "dolor ",
+                                 "sit amet, ",
+                                 "consectetur ",
+                                 "<a href=\"/index.html\">",
+                                 "</a>",
+                                 "</div>\r\n",
+                                 "Cache-Control: no-cache\r\n"};
+    std::string text;
+    while (text.size() < payloadBytes) {
+        text += words[random() % std::size(words)];
+    }
+    std::memcpy(&block[40], text.data(), payloadBytes);
+    return block;
+}
+
+qhs::SettingsRecord headerFilters() {
+    qhs::SettingsRecord record = qhs::defaultSettings();
+    record.filterAllowIcmp = 0;
+    record.filterMinSize = 40;
+    record.filterMaxSize = 9000;
+    record.filterSourceIps[0] = address(192, 168, 1, 9);
+    record.filterSourceIps[1] = address(192, 168, 1, 10);
+    record.filterDestIpsNot[0] = address(10, 0, 0, 99);
+    record.filterEitherIps[0] = address(10, 0, 0, 2);
+    qhs::PacketFilter::parsePortList("80,443,8080", record.filterDestPorts);
+    qhs::PacketFilter::parsePortList("22", record.filterSourcePortsNot);
+    return record;
+}
+
+void runAccept(benchmark::State& state, qhs::PacketFilter& filter, std::size_t payloadBytes,
+               bool expectAccepted, Payload kind = Payload::Text) {
+    const std::vector<std::uint8_t> block = tcpBlock(payloadBytes, kind);
+    const auto length = static_cast<std::uint32_t>(block.size() - 44);
+    if (filter.accept(block.data(), length).accepted != expectAccepted) {
+        state.SkipWithError("unexpected verdict");
+        return;
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(filter.accept(block.data(), length));
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * payloadBytes));
+}
+
+void BM_AcceptFiltersOff(benchmark::State& state) {
+    qhs::PacketFilter filter;
+    filter.refresh(false, headerFilters());
+    runAccept(state, filter, 1460, true);
+}
+BENCHMARK(BM_AcceptFiltersOff);
+
+void BM_AcceptHeaderFilters(benchmark::State& state) {
+    qhs::PacketFilter filter;
+    filter.refresh(true, headerFilters());
+    runAccept(state, filter, 1460, true);
+}
+BENCHMARK(BM_AcceptHeaderFilters);
+
+// Three must-contain strings that occur nowhere: every payload byte is looked at for each.
+// Arguments: match case (0 or 1), binary payload (0 or 1).
+void BM_AcceptThreeMustContainStrings(benchmark::State& state) {
+    qhs::SettingsRecord record = qhs::defaultSettings();
+    qhs::setTextField(record.filterContains1, "password=");
+    qhs::setTextField(record.filterContains2, "Set-Cookie: session");
+    qhs::setTextField(record.filterContains3, "x-secret");
+    qhs::PacketFilter filter;
+    filter.setMatchCase(state.range(0) != 0);
+    filter.refresh(true, record);
+    runAccept(state, filter, 1460, false, state.range(1) != 0 ? Payload::Binary : Payload::Text);
+}
+BENCHMARK(BM_AcceptThreeMustContainStrings)
+    ->ArgNames({"matchCase", "binary"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 1});
+
+// The same three strings plus three must-not strings on a payload that passes them all.
+void BM_AcceptSixStrings(benchmark::State& state) {
+    qhs::SettingsRecord record = qhs::defaultSettings();
+    qhs::setTextField(record.filterContains1, "password=");
+    qhs::setTextField(record.filterContains2, "Set-Cookie: session");
+    qhs::setTextField(record.filterContains3, "lorem");
+    qhs::setTextField(record.filterLacks1, "x-secret");
+    qhs::setTextField(record.filterLacks2, "Content-Length");
+    qhs::setTextField(record.filterLacks3, "gzip");
+    qhs::PacketFilter filter;
+    filter.refresh(true, record);
+    runAccept(state, filter, 1460, true);
+}
+BENCHMARK(BM_AcceptSixStrings);
+
+}  // namespace

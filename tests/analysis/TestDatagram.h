@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace qhs::test {
+
+// Spare bytes after each datagram in a stored block.
+inline constexpr std::uint32_t SpareBytes = 44;
+
+inline std::uint32_t address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+    const std::uint8_t bytes[4] = {a, b, c, d};
+    std::uint32_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+// Builds IPv4 datagrams byte by byte: a 20-byte IP header, then for TCP a header of
+// `tcpHeaderLength` bytes, for UDP and ICMP 8 bytes, then the payload.
+struct TestDatagram {
+    std::uint8_t protocol = 6;
+    std::uint32_t source = address(10, 0, 0, 1);
+    std::uint32_t destination = address(10, 0, 0, 2);
+    std::uint16_t sourcePort = 1024;
+    std::uint16_t destinationPort = 80;
+    std::uint32_t tcpHeaderLength = 20;
+    std::vector<std::uint8_t> payload;
+    int totalLength = -1;  // the IP total length field; -1 = the built length
+
+    TestDatagram& withPayload(std::string_view text) {
+        payload.assign(text.begin(), text.end());
+        return *this;
+    }
+
+    std::vector<std::uint8_t> bytes() const {
+        const std::uint32_t transport = protocol == 6                       ? tcpHeaderLength
+                                        : (protocol == 17 || protocol == 1) ? 8
+                                                                            : 0;
+        std::vector<std::uint8_t> out(20 + transport, 0);
+        out.insert(out.end(), payload.begin(), payload.end());
+        const auto length = static_cast<std::uint16_t>(totalLength < 0 ? out.size() : totalLength);
+        out[0] = 0x45;
+        out[2] = static_cast<std::uint8_t>(length >> 8);
+        out[3] = static_cast<std::uint8_t>(length);
+        out[8] = 64;
+        out[9] = protocol;
+        std::memcpy(&out[12], &source, 4);
+        std::memcpy(&out[16], &destination, 4);
+        if (protocol == 6 || protocol == 17) {
+            out[20] = static_cast<std::uint8_t>(sourcePort >> 8);
+            out[21] = static_cast<std::uint8_t>(sourcePort);
+            out[22] = static_cast<std::uint8_t>(destinationPort >> 8);
+            out[23] = static_cast<std::uint8_t>(destinationPort);
+        }
+        if (protocol == 6 && tcpHeaderLength >= 20) {
+            out[32] = static_cast<std::uint8_t>((tcpHeaderLength / 4) << 4);
+        }
+        return out;
+    }
+};
+
+// A packet block as the store keeps it: exactly length + 44 bytes from new[], so the
+// address sanitizer reports any read past its end; the spare bytes hold `spareFill`.
+class Block {
+  public:
+    explicit Block(const std::vector<std::uint8_t>& datagram, std::uint8_t spareFill = 0)
+        : length_(static_cast<std::uint32_t>(datagram.size())),
+          bytes_(new std::uint8_t[datagram.size() + SpareBytes]) {
+        if (!datagram.empty()) {
+            std::memcpy(bytes_.get(), datagram.data(), datagram.size());
+        }
+        std::memset(bytes_.get() + length_, spareFill, SpareBytes);
+    }
+    const std::uint8_t* data() const { return bytes_.get(); }
+    std::uint32_t length() const { return length_; }
+
+  private:
+    std::uint32_t length_;
+    std::unique_ptr<std::uint8_t[]> bytes_;
+};
+
+}  // namespace qhs::test
