@@ -27,8 +27,11 @@ std::string numberText(unsigned value, int width) {
 }  // namespace
 
 LocalTime systemLocalTime() {
+    return localTimeAt(std::chrono::system_clock::now());
+}
+
+LocalTime localTimeAt(std::chrono::system_clock::time_point now) {
     using namespace std::chrono;
-    const auto now = system_clock::now();
     const std::time_t seconds = system_clock::to_time_t(now);
     std::tm parts{};
     localtime_r(&seconds, &parts);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,6 +22,8 @@ struct LocalTime {
 using LocalTimeSource = LocalTime (*)();
 
 LocalTime systemLocalTime();
+// The local time of a reading of the system clock.
+LocalTime localTimeAt(std::chrono::system_clock::time_point reading);
 LocalTimeSource localTimeSource();
 void setLocalTimeSource(LocalTimeSource source);  // nullptr restores the system clock
 

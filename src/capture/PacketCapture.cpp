@@ -1,0 +1,78 @@
+#include "capture/PacketCapture.h"
+
+#include <chrono>
+
+namespace qhs {
+
+PacketCapture::PacketCapture(PacketCaptureContext context, CaptureSourceFactory makeSource,
+                             std::function<void()> onCaptureThread)
+    : context_(std::move(context)),
+      makeSource_(makeSource),
+      onCaptureThread_(std::move(onCaptureThread)) {}
+
+PacketCapture::~PacketCapture() {
+    stop();
+}
+
+void PacketCapture::joinFinishedThread() {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    source_.reset();
+}
+
+PacketCaptureStart PacketCapture::start() {
+    if (context_.state.capturing.load()) {
+        return {};
+    }
+    // A capture that ended by itself (store full, receive error) has left its thread to join.
+    joinFinishedThread();
+    source_ = makeSource_();
+    PacketCaptureStart started =
+        openPacketCapture(*source_, std::string(textField(context_.settings.interfaceAddress)),
+                          context_.state.capturing);
+    if (!started.startThread) {
+        source_.reset();
+        return started;
+    }
+    thread_ = std::thread([this, source = source_.get()] {
+        if (onCaptureThread_) {
+            onCaptureThread_();
+        }
+        runPacketCapture(*source, context_);
+    });
+    return started;
+}
+
+void PacketCapture::stop() {
+    if (source_) {
+        source_->close();
+    }
+    using namespace std::chrono_literals;
+    while (context_.state.capturing.load() && thread_.joinable()) {
+        std::this_thread::sleep_for(10ms);
+    }
+    joinFinishedThread();
+}
+
+void clearPackets(PacketSnifferState& state, PacketStore& store, PacketList& list,
+                  const ClearHooks& hooks) {
+    if (hooks.stopSearch) {
+        hooks.stopSearch();
+    }
+    store.resetAllocation();
+    if (hooks.beforeFree) {
+        hooks.beforeFree(store.storedCount());
+    }
+    {
+        std::lock_guard<std::mutex> guard(state.listBusy);
+        list.clear();
+        store.freeAllSlots(hooks.progress);
+    }
+    if (hooks.afterFree) {
+        hooks.afterFree();
+    }
+    store.markCleared();
+}
+
+}  // namespace qhs

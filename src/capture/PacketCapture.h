@@ -1,0 +1,60 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "capture/CaptureSocket.h"
+#include "capture/PacketCaptureLoop.h"
+
+namespace qhs {
+
+// Start and Stop of Packet Sniffer Mode: one capture source and one capture thread at a
+// time, over the window's shared state, store, list and filter.
+class PacketCapture {
+  public:
+    // `makeSource` opens a new source for each Start; `onCaptureThread` runs first on each
+    // new capture thread (the window raises its priority there).
+    PacketCapture(PacketCaptureContext context, CaptureSourceFactory makeSource,
+                  std::function<void()> onCaptureThread = {});
+    ~PacketCapture();
+    PacketCapture(const PacketCapture&) = delete;
+    PacketCapture& operator=(const PacketCapture&) = delete;
+
+    // Does nothing while capturing. Otherwise opens a source on the stored interface and,
+    // unless the address is no interface, starts the capture thread. The messages are for
+    // the window to show.
+    PacketCaptureStart start();
+    // Closes the source and returns once the capture thread has cleared `capturing` and
+    // ended.
+    void stop();
+
+  private:
+    void joinFinishedThread();
+
+    PacketCaptureContext context_;
+    CaptureSourceFactory makeSource_;
+    std::function<void()> onCaptureThread_;
+    std::unique_ptr<CaptureSource> source_;
+    std::thread thread_;
+};
+
+// The window's side of a Clear; each hook may wait for the window but is never called
+// while the list guard is held.
+struct ClearHooks {
+    std::function<void()> stopSearch;
+    // Empties the shown list and puts the progress bar (range 0 to `storedCount`) in its
+    // place; from here on the window must not read any store slot until afterFree.
+    std::function<void(std::int32_t storedCount)> beforeFree;
+    // Progress over the slots freed; must not wait for the window.
+    std::function<void(std::int32_t slot)> progress;
+    // Shows the list again and empties the detail view.
+    std::function<void()> afterFree;
+};
+
+// Clears the list and frees every stored packet: the search is stopped, the allocation
+// total reset, rows and slots emptied under the list guard, and the clear time noted last.
+void clearPackets(PacketSnifferState& state, PacketStore& store, PacketList& list,
+                  const ClearHooks& hooks);
+
+}  // namespace qhs

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/SettingsRecord.h"
+#include "capture/PacketList.h"
+#include "capture/PacketSnifferState.h"
+#include "capture/PacketStore.h"
+#include "platform/CaptureSource.h"
+
+namespace qhs {
+
+class PacketFilter;
+
+inline constexpr std::size_t CaptureBufferSize = 65540;
+
+inline constexpr const char* StatusStopped = "Stopped";
+inline constexpr const char* StatusItemLimit = "Stopped/Item Limit Reached";
+inline constexpr const char* StatusMemoryError = "Stopped/Memory Error";
+
+// What the capture thread works on. setStatus must not block (the window may be waiting
+// for the capture to end).
+struct PacketCaptureContext {
+    PacketSnifferState& state;
+    PacketStore& store;
+    PacketList& list;
+    PacketFilter& filter;
+    const SettingsRecord& settings;
+    std::function<void(const std::string& status)> setStatus;
+};
+
+// The capture thread of Packet Sniffer Mode: receives datagrams from an opened source until
+// it is closed or fails, the window quits, or the store is full or memory runs out. Each
+// datagram the filter accepts becomes a list row and the next store slot, together under
+// the list guard. `capturing` is clear when it returns.
+void runPacketCapture(CaptureSource& source, PacketCaptureContext& context);
+
+}  // namespace qhs

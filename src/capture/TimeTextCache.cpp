@@ -1,0 +1,28 @@
+#include "capture/TimeTextCache.h"
+
+#include <chrono>
+
+#include "app/Templates.h"
+
+namespace qhs {
+
+std::string_view TimeTextCache::text(std::string_view dateTimeTemplate) {
+    // A swapped time source (tests) is read every time: its readings need not follow the
+    // system clock.
+    if (localTimeSource() != &systemLocalTime) {
+        text_ = expandDateTime(dateTimeTemplate);
+        millisecond_ = -1;
+        return text_;
+    }
+    const auto reading = std::chrono::system_clock::now();
+    const std::int64_t now =
+        std::chrono::duration_cast<std::chrono::milliseconds>(reading.time_since_epoch()).count();
+    if (now != millisecond_ || dateTimeTemplate != template_) {
+        text_ = expandDateTime(dateTimeTemplate, localTimeAt(reading));
+        template_.assign(dateTimeTemplate);
+        millisecond_ = now;
+    }
+    return text_;
+}
+
+}  // namespace qhs

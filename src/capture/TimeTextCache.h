@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qhs {
+
+// The time text of each captured datagram. Many datagrams arrive within one millisecond,
+// and the text cannot change within one, so the template is expanded once per millisecond
+// (or when the template changes) instead of once per datagram.
+class TimeTextCache {
+  public:
+    std::string_view text(std::string_view dateTimeTemplate);
+
+  private:
+    std::int64_t millisecond_ = -1;
+    std::string template_;
+    std::string text_;
+};
+
+}  // namespace qhs

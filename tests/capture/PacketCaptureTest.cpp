@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "analysis/PacketFilter.h"
+#include "app/Templates.h"
+#include "capture/PacketCapture.h"
+#include "support/QueuedCaptureSource.h"
+
+namespace qhs {
+namespace {
+
+using namespace std::chrono_literals;
+
+class PacketCaptureLoop : public testing::Test {
+  protected:
+    PacketCaptureLoop() {
+        setTextField(settings.interfaceAddress, "10.0.0.1");
+        setTextField(settings.dateTimeTemplate, "%H24:%MN:%S.%MS");
+    }
+
+    PacketCaptureContext context() {
+        return PacketCaptureContext{
+            state, *store, list, filter, settings, [this](const std::string& status) {
+                std::lock_guard<std::mutex> lock(statusMutex);
+                statuses.push_back(status);
+            }};
+    }
+
+    // Runs the loop on its own thread over `datagrams`, then closes the source.
+    void captureAll(const std::vector<std::vector<std::uint8_t>>& datagrams) {
+        QueuedCaptureSource source;
+        for (const auto& datagram : datagrams) {
+            source.push(datagram);
+        }
+        state.capturing = true;
+        PacketCaptureContext loopContext = context();
+        std::thread loop([&] { runPacketCapture(source, loopContext); });
+        source.waitUntilDrained();
+        // The last datagram may still be on its way into the store.
+        std::this_thread::sleep_for(20ms);
+        source.close();
+        loop.join();
+    }
+
+    ScopedLocalTimeSource fixedTime{[] { return LocalTime{2003, 4, 3, 9, 5, 7, 42}; }};
+    SettingsRecord settings = defaultSettings();
+    PacketSnifferState state;
+    std::unique_ptr<PacketStore> store = std::make_unique<PacketStore>();
+    PacketList list;
+    PacketFilter filter;
+    std::mutex statusMutex;
+    std::vector<std::string> statuses;
+};
+
+TEST_F(PacketCaptureLoop, AcceptedDatagramsBecomeRowsAndSlotsInArrivalOrder) {
+    captureAll(
+        {makeDatagram(17, 60, 53, 1053), makeDatagram(1, 84), makeDatagram(6, 40, 80, 3000)});
+    ASSERT_EQ(store->storedCount(), 3);
+    ASSERT_EQ(list.rowCount(), 3);
+    for (std::int32_t row = 0; row < 3; ++row) {
+        EXPECT_EQ(list.row(row).slot, row);
+        EXPECT_EQ(list.row(row).filterTexts, 0u);
+    }
+    EXPECT_EQ(store->length(0), 60u);
+    EXPECT_EQ(store->packet(1)[9], 1);
+    EXPECT_EQ(store->time(2), "09:05:07.042");
+    EXPECT_EQ(store->allocatedBytes(), (60u + 44) + (84 + 44) + (40 + 44));
+    EXPECT_TRUE(state.newPacketSignal);
+    EXPECT_FALSE(state.capturing);
+    EXPECT_EQ(statuses.front(), "Listening on: 10.0.0.1");
+    EXPECT_EQ(statuses.back(), "Stopped");
+}
+
+TEST_F(PacketCaptureLoop, RejectedDatagramLeavesNoTrace) {
+    settings.filterAllowUdp = 0;
+    filter.refresh(true, settings);
+    captureAll({makeDatagram(17, 60, 1, 2), makeDatagram(6, 40, 1, 2), makeDatagram(17, 70, 1, 2)});
+    EXPECT_EQ(store->storedCount(), 1);
+    EXPECT_EQ(list.rowCount(), 1);
+    EXPECT_EQ(store->packet(0)[9], 6);
+    EXPECT_EQ(store->allocatedBytes(), 84u);
+}
+
+TEST_F(PacketCaptureLoop, RowsKeepTheFilterTextsTheyWereAcceptedWith) {
+    setTextField(settings.filterLacks1, "secret");
+    filter.refresh(true, settings);
+    captureAll({makeDatagram(17, 60), makeDatagram(17, 61)});
+    ASSERT_EQ(list.rowCount(), 2);
+    const FilterTexts& texts = list.filterTexts(list.row(1).filterTexts);
+    EXPECT_EQ(texts.contains, ",,");
+    EXPECT_EQ(texts.lacks, "secret,,");
+    // Both rows share one copy of the texts.
+    EXPECT_EQ(list.row(0).filterTexts, list.row(1).filterTexts);
+    EXPECT_EQ(list.filterTextCount(), 2u);
+}
+
+TEST_F(PacketCaptureLoop, ANewCaptureAppendsAfterWhatIsStored) {
+    captureAll({makeDatagram(17, 60)});
+    captureAll({makeDatagram(17, 61), makeDatagram(17, 62)});
+    ASSERT_EQ(store->storedCount(), 3);
+    EXPECT_EQ(store->length(1), 61u);
+    EXPECT_EQ(list.row(2).slot, 2);
+}
+
+TEST_F(PacketCaptureLoop, FullStoreEndsTheCaptureAtOnce) {
+    for (std::int32_t i = 0; i < PacketStoreCapacity; ++i) {
+        CapturedPacket packet = CapturedPacket::copyOf(nullptr, 0);
+        store->append(packet, "");
+    }
+    QueuedCaptureSource source;
+    state.capturing = true;
+    PacketCaptureContext loopContext = context();
+    runPacketCapture(source, loopContext);
+    EXPECT_TRUE(source.closed());
+    EXPECT_FALSE(state.capturing);
+    EXPECT_EQ(statuses, std::vector<std::string>{"Stopped/Item Limit Reached"});
+}
+
+TEST_F(PacketCaptureLoop, StoreFillingUpDuringCaptureStopsWithoutStoringTheExtraPacket) {
+    for (std::int32_t i = 0; i < PacketStoreCapacity - 1; ++i) {
+        CapturedPacket packet = CapturedPacket::copyOf(nullptr, 0);
+        store->append(packet, "");
+    }
+    captureAll({makeDatagram(17, 60), makeDatagram(17, 61)});
+    EXPECT_EQ(store->storedCount(), PacketStoreCapacity);
+    EXPECT_EQ(store->length(PacketStoreCapacity - 1), 60u);
+    EXPECT_EQ(statuses.back(), "Stopped/Item Limit Reached");
+    EXPECT_EQ(store->allocatedBytes(), 104u);
+}
+
+TEST_F(PacketCaptureLoop, QuittingEndsTheLoopWithStopped) {
+    QueuedCaptureSource source;
+    source.push(makeDatagram(17, 60));
+    state.capturing = true;
+    state.quitting = true;
+    PacketCaptureContext loopContext = context();
+    runPacketCapture(source, loopContext);
+    EXPECT_EQ(store->storedCount(), 0);
+    EXPECT_EQ(statuses.back(), "Stopped");
+}
+
+TEST_F(PacketCaptureLoop, TruncatedAndEmptyDatagramsAreStoredSafely) {
+    captureAll({makeDatagram(17, 0), {0x45}, makeDatagram(6, 19), makeDatagram(6, 21, 7, 8)});
+    ASSERT_EQ(store->storedCount(), 4);
+    EXPECT_EQ(store->length(0), 0u);
+    EXPECT_EQ(store->length(1), 1u);
+}
+
+TEST(PacketCaptureSession, StopReturnsWithCapturingClearAndStartAppendsAgain) {
+    SettingsRecord settings = defaultSettings();
+    setTextField(settings.interfaceAddress, "10.0.0.1");
+    PacketSnifferState state;
+    auto store = std::make_unique<PacketStore>();
+    PacketList list;
+    PacketFilter filter;
+    static QueuedCaptureSource* lastSource = nullptr;
+    PacketCapture capture(
+        PacketCaptureContext{state, *store, list, filter, settings, [](const std::string&) {}}, [] {
+            auto source = std::make_unique<QueuedCaptureSource>();
+            lastSource = source.get();
+            return std::unique_ptr<CaptureSource>(std::move(source));
+        });
+    EXPECT_TRUE(capture.start().startThread);
+    EXPECT_TRUE(state.capturing);
+    EXPECT_FALSE(capture.start().startThread) << "a second Start while capturing does nothing";
+    lastSource->push(makeDatagram(17, 60));
+    lastSource->waitUntilDrained();
+    const auto stopAt = std::chrono::steady_clock::now();
+    capture.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 500ms);
+    EXPECT_FALSE(state.capturing);
+
+    EXPECT_TRUE(capture.start().startThread);
+    lastSource->push(makeDatagram(17, 61));
+    lastSource->waitUntilDrained();
+    capture.stop();
+    EXPECT_EQ(store->storedCount(), 2);
+    EXPECT_EQ(store->length(1), 61u);
+}
+
+TEST(PacketCaptureSession, AddressThatIsNoInterfaceStartsNothing) {
+    SettingsRecord settings = defaultSettings();
+    PacketSnifferState state;
+    auto store = std::make_unique<PacketStore>();
+    PacketList list;
+    PacketFilter filter;
+    PacketCapture capture(
+        PacketCaptureContext{state, *store, list, filter, settings, [](const std::string&) {}}, [] {
+            auto source = std::make_unique<QueuedCaptureSource>();
+            source->bindStatus = BindStatus::NotAnInterface;
+            return std::unique_ptr<CaptureSource>(std::move(source));
+        });
+    const PacketCaptureStart start = capture.start();
+    EXPECT_FALSE(start.startThread);
+    ASSERT_EQ(start.messages.size(), 1u);
+    EXPECT_EQ(start.messages[0].text.rfind("Unable to listen on the interface: \r\n", 0), 0u);
+    EXPECT_FALSE(state.capturing);
+    capture.stop();
+}
+
+TEST(ClearPackets, EmptiesRowsAndSlotsInOrderAndNotesTheTime) {
+    PacketSnifferState state;
+    auto store = std::make_unique<PacketStore>();
+    PacketList list;
+    for (std::int32_t slot = 0; slot < 250; ++slot) {
+        CapturedPacket packet = CapturedPacket::copyOf(makeDatagram(17, 60).data(), 60);
+        store->countAllocation(60);
+        store->append(packet, "t");
+        list.insertRow(slot, slot, "", "");
+    }
+    std::vector<std::string> steps;
+    ClearHooks hooks;
+    hooks.stopSearch = [&] { steps.push_back("stopSearch"); };
+    hooks.beforeFree = [&](std::int32_t count) {
+        steps.push_back("beforeFree " + std::to_string(count));
+        EXPECT_EQ(store->allocatedBytes(), 0u);
+        // The window may wait here: the guard must be free.
+        EXPECT_TRUE(state.listBusy.try_lock());
+        state.listBusy.unlock();
+    };
+    hooks.progress = [&](std::int32_t slot) {
+        steps.push_back("progress " + std::to_string(slot));
+    };
+    hooks.afterFree = [&] {
+        steps.push_back("afterFree");
+        EXPECT_EQ(store->storedCount(), 0);
+        EXPECT_EQ(list.rowCount(), 0);
+        EXPECT_EQ(store->lastClearTime(), 0u) << "the clear time is noted last";
+    };
+    clearPackets(state, *store, list, hooks);
+    EXPECT_EQ(steps, (std::vector<std::string>{"stopSearch", "beforeFree 250", "progress 0",
+                                               "progress 100", "progress 200", "afterFree"}));
+    EXPECT_GT(store->lastClearTime(), 0u);
+}
+
+}  // namespace
+}  // namespace qhs
