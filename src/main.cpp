@@ -4,6 +4,7 @@
 
 #include "app/ProductArt.h"
 #include "app/SnifferApp.h"
+#include "packetmode/PacketSnifferDialog.h"
 #include "platform/ProcessFacts.h"
 
 int main(int argc, char** argv) {
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> arguments(argv + 1, argv + argc);
     qhs::ModeWindows windows;
+    windows.packetSniffer = &qhs::PacketSnifferDialog::run;
     qhs::SnifferApp app(qhs::settingsFilePath(qhs::executablePath()), windows);
     return app.run(arguments);
 }

@@ -22,7 +22,10 @@ InterfaceDialog::InterfaceDialog(SettingsRecord& settings, std::vector<std::stri
     }
     connect(ui_->okButton, &QPushButton::clicked, this, &InterfaceDialog::takeSelection);
     connect(ui_->addressList, &QTreeWidget::itemDoubleClicked, this,
-            &InterfaceDialog::takeSelection);
+            [this](QTreeWidgetItem* item) {
+                item->setSelected(true);
+                takeSelection();
+            });
 }
 
 InterfaceDialog::~InterfaceDialog() = default;

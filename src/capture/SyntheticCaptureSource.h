@@ -1,0 +1,33 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "platform/CaptureSource.h"
+
+namespace qhs {
+
+// A capture source that makes its own traffic: a set number of varied TCP, UDP and ICMP
+// datagrams, then nothing until it is closed. Used to measure the capture path and to fill
+// the window without a network.
+class SyntheticCaptureSource final : public CaptureSource {
+public:
+    explicit SyntheticCaptureSource(std::uint64_t datagramCount, std::uint32_t seed = 1);
+
+    long createSocket() override { return 0; }
+    BindResult bindToInterface(const std::string&) override { return {}; }
+    void setLargeReceiveBuffer() override {}
+    ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity) override;
+    void close() override;
+
+    std::uint64_t delivered() const { return delivered_.load(); }
+
+private:
+    std::uint64_t remaining_;
+    std::uint32_t state_;
+    std::atomic<std::uint64_t> delivered_{0};
+    std::atomic<bool> closed_{false};
+};
+
+}  // namespace qhs

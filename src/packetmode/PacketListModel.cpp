@@ -1,0 +1,156 @@
+#include "packetmode/PacketListModel.h"
+
+#include <array>
+
+#include "analysis/DatagramView.h"
+#include "analysis/ProtocolNameTable.h"
+#include "app/TextCodec.h"
+
+namespace qhs {
+
+namespace {
+
+const std::array<const char*, PacketListModel::ColumnCount> Headers = {
+    "Type", "Size", "From IP", "To IP", "From Port", "To Port", "Date / Time",
+    "Contains string", "Lacks string"};
+
+}  // namespace
+
+PacketListModel::PacketListModel(PacketSnifferState& state, const PacketStore& store,
+                                 const PacketList& list, QObject* parent)
+    : QAbstractTableModel(parent), state_(state), store_(store), list_(list) {}
+
+const std::array<int, PacketListModel::ColumnCount>& PacketListModel::columnWidths() {
+    static const std::array<int, ColumnCount> widths = {40, 40, 100, 100, 60, 60, 170, 100, 100};
+    return widths;
+}
+
+int PacketListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int PacketListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+std::int32_t PacketListModel::slotOfRow(int row) const {
+    if (row < 0 || row >= rowCount()) {
+        return -1;
+    }
+    return rows_[static_cast<std::size_t>(row)].slot;
+}
+
+QString PacketListModel::cellText(int row, int column) const {
+    if (row < 0 || row >= rowCount()) {
+        return {};
+    }
+    const PacketRow& packetRow = rows_[static_cast<std::size_t>(row)];
+    if (column == 7 || column == 8) {
+        const FilterTexts& texts = texts_[packetRow.filterTexts];
+        return fromWindows1252(column == 7 ? texts.contains : texts.lacks);
+    }
+    const std::int32_t slot = packetRow.slot;
+    const std::uint8_t* block = store_.packet(slot);
+    if (block == nullptr) {
+        return {};
+    }
+    // Fields beyond a short datagram read as 0, as its zeroed spare bytes would.
+    const std::uint32_t length = store_.length(slot);
+    const DatagramView header(block, length);
+    const std::uint8_t protocol = header.protocol();
+    const bool hasPorts =
+        protocol == DatagramView::ProtocolTcp || protocol == DatagramView::ProtocolUdp;
+    switch (column) {
+        case 0:
+            return fromWindows1252(protocolName(protocol));
+        case 1:
+            return QString::number(length);
+        case 2:
+            return QString::fromStdString(DatagramView::addressText(header.sourceAddressBytes()));
+        case 3:
+            return QString::fromStdString(
+                DatagramView::addressText(header.destinationAddressBytes()));
+        case 4:
+            return hasPorts ? QString::number(header.sourcePort()) : QString();
+        case 5:
+            return hasPorts ? QString::number(header.destinationPort()) : QString();
+        case 6:
+            return fromWindows1252(store_.time(slot));
+        default:
+            return {};
+    }
+}
+
+QVariant PacketListModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid()) {
+        return {};
+    }
+    return cellText(index.row(), index.column());
+}
+
+QVariant PacketListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount) {
+        return {};
+    }
+    if (role == Qt::DisplayRole) {
+        return QString::fromLatin1(Headers[static_cast<std::size_t>(section)]);
+    }
+    if (role == Qt::TextAlignmentRole) {
+        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    return {};
+}
+
+PacketListModel::SyncResult PacketListModel::synchronize() {
+    SyncResult result;
+    if (detached_) {
+        return result;
+    }
+    std::unique_lock<std::mutex> guard(state_.listBusy, std::try_to_lock);
+    if (!guard.owns_lock()) {
+        return result;
+    }
+    result.synchronized = true;
+    for (std::uint32_t i = static_cast<std::uint32_t>(texts_.size()); i < list_.filterTextCount();
+         ++i) {
+        texts_.push_back(list_.filterTexts(i));
+    }
+    const std::vector<PacketRow>& rows = list_.rows();
+    if (list_.changes() != seenChanges_) {
+        beginResetModel();
+        texts_.clear();
+        for (std::uint32_t i = 0; i < list_.filterTextCount(); ++i) {
+            texts_.push_back(list_.filterTexts(i));
+        }
+        rows_.assign(rows.begin(), rows.end());
+        seenChanges_ = list_.changes();
+        endResetModel();
+        result.reset = true;
+        return result;
+    }
+    if (rows.size() > rows_.size()) {
+        const auto first = static_cast<int>(rows_.size());
+        const auto last = static_cast<int>(rows.size()) - 1;
+        beginInsertRows({}, first, last);
+        rows_.insert(rows_.end(), rows.begin() + first, rows.end());
+        endInsertRows();
+        result.appendedRows = last - first + 1;
+    }
+    return result;
+}
+
+void PacketListModel::detach() {
+    detached_ = true;
+    beginResetModel();
+    std::vector<PacketRow>().swap(rows_);
+    texts_.clear();
+    endResetModel();
+}
+
+void PacketListModel::attach() {
+    detached_ = false;
+    // Copy everything again on the next synchronisation.
+    seenChanges_ = ~list_.changes();
+}
+
+}  // namespace qhs

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <vector>
+
+#include "capture/PacketList.h"
+#include "capture/PacketSnifferState.h"
+#include "capture/PacketStore.h"
+
+namespace qhs {
+
+// The packet list as the window shows it: a virtual table over the core rows. The capture
+// thread adds rows to PacketList without waiting for the window; synchronize(), run on the
+// window thread every few milliseconds, copies what is new under the list guard (skipping
+// a cycle while the guard is held) and announces it in one batch. Cell texts are made on
+// demand from the stored datagram, so a million rows cost only their row records here.
+class PacketListModel : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    static constexpr int ColumnCount = 9;
+
+    PacketListModel(PacketSnifferState& state, const PacketStore& store, const PacketList& list,
+                    QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    struct SyncResult {
+        bool synchronized = false;  // false: the guard was busy or the model is detached
+        int appendedRows = 0;
+        bool reset = false;  // every row was copied again (sort, delete, clear)
+    };
+    SyncResult synchronize();
+
+    // Empties the shown list and stops copying rows until attach(): from then on no cell
+    // reads a store slot, so the slots may be freed.
+    void detach();
+    void attach();
+    bool isDetached() const { return detached_; }
+
+    // The store slot shown in a row, or -1.
+    std::int32_t slotOfRow(int row) const;
+    // The text of one cell, as the list shows it.
+    QString cellText(int row, int column) const;
+
+    static const std::array<int, ColumnCount>& columnWidths();
+
+private:
+    PacketSnifferState& state_;
+    const PacketStore& store_;
+    const PacketList& list_;
+    std::vector<PacketRow> rows_;
+    std::vector<FilterTexts> texts_;
+    std::uint64_t seenChanges_ = 0;
+    bool detached_ = false;
+};
+
+}  // namespace qhs

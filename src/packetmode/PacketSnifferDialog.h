@@ -1,0 +1,118 @@
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "analysis/PacketFilter.h"
+#include "app/SettingsRecord.h"
+#include "app/UserMessage.h"
+#include "capture/PacketCapture.h"
+#include "capture/PacketList.h"
+#include "capture/PacketSnifferState.h"
+#include "capture/PacketStore.h"
+#include "platform/CaptureSource.h"
+
+namespace Ui {
+class PacketSnifferDialog;
+}
+
+class QAction;
+class QMenuBar;
+
+namespace qhs {
+
+class PacketListModel;
+
+// The main window of Packet Sniffer Mode: the packet list, the capture controls, the detail
+// view and the options. It owns the store, the list rows, the filter and the capture; its
+// timers keep the list, the caption and the status up to date on the window thread.
+class PacketSnifferDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    PacketSnifferDialog(SettingsRecord& settings, std::string settingsPath,
+                        CaptureSourceFactory makeSource = nullptr, QWidget* parent = nullptr);
+    ~PacketSnifferDialog() override;
+
+    // The steps of opening, the interface probe among them. Returns false when a start-up
+    // error means the process must end (exit code 0) without running the window.
+    bool initialize();
+
+    // Opens the window for a run and returns the exit code once it has closed.
+    static int run(SettingsRecord& settings, const std::string& settingsPath);
+
+    // The buttons and menu commands, callable by tests as a click would.
+    void startCapture();
+    void stopCapture();
+    void clearPackets();
+    void chooseInterface();
+    // Re-reads useWindowsColors and repaints the list and the data panes.
+    void applyColourScheme();
+    // Closes as the close box does: saves the settings, frees the store, ends the run.
+    void closeWindow();
+
+    PacketSnifferState& state() { return state_; }
+    PacketStore& store() { return *store_; }
+    PacketList& list() { return list_; }
+    PacketFilter& filter() { return filter_; }
+    PacketListModel& model() { return *model_; }
+    QMenuBar& menuBar() { return *menuBar_; }
+    bool clearRunning() const { return clearRunning_.load(); }
+    // Copies new rows into the view now instead of at the next timer tick.
+    void synchronizeList();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void reject() override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildMenu();
+    void setUpList();
+    void restoreControls();
+    void statusCycle();
+    void startBlink(int rows);
+    void blinkStep();
+    void showMemoryStatus();
+    void setStatusText(const std::string& text);
+    void showMessages(const std::vector<UserMessage>& messages);
+    void emptyDetailView();
+    void finishClearThread();
+    template <typename Work>
+    void runOnWindowThread(Work&& work);
+
+    std::unique_ptr<Ui::PacketSnifferDialog> ui_;
+    QMenuBar* menuBar_ = nullptr;
+    SettingsRecord& settings_;
+    std::string settingsPath_;
+    CaptureSourceFactory makeSource_;
+
+    PacketSnifferState state_;
+    std::unique_ptr<PacketStore> store_;
+    PacketList list_;
+    PacketFilter filter_;
+    std::unique_ptr<PacketCapture> capture_;
+    PacketListModel* model_ = nullptr;
+
+    QTimer rowTimer_;
+    QTimer statusTimer_;
+    QTimer blinkTimer_;
+    int blinkStepsLeft_ = 0;
+    int blinkRows_ = 0;
+    bool captionShowsCount_ = false;
+    int captionCount_ = 0;
+    std::uint64_t shownFreeKb_ = ~std::uint64_t{0};
+    std::uint64_t shownAllocatedKb_ = ~std::uint64_t{0};
+
+    std::thread clearThread_;
+    std::atomic<bool> clearRunning_{false};
+    bool closing_ = false;
+    bool layoutRecorded_ = false;
+};
+
+}  // namespace qhs

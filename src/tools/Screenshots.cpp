@@ -1,0 +1,99 @@
+// Renders each window of the program offscreen into PNG files, for reviewing the layout
+// without a display: qhs_screenshots <folder>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTableView>
+#include <QThread>
+#include <cstdio>
+#include <memory>
+
+#include "app/ModeChoiceDialog.h"
+#include "app/ProductArt.h"
+#include "capture/InterfaceDialog.h"
+#include "capture/SyntheticCaptureSource.h"
+#include "packetmode/PacketListModel.h"
+#include "packetmode/PacketSnifferDialog.h"
+
+namespace {
+
+constexpr int SyntheticRows = 300;
+
+bool save(QWidget& window, const QDir& folder, const QString& name) {
+    window.show();
+    QApplication::processEvents();
+    const QString path = folder.filePath(name + QStringLiteral(".png"));
+    const bool saved = window.grab().save(path);
+    std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
+    return saved;
+}
+
+void waitFor(const std::function<bool()>& done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 10000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+}
+
+bool packetSnifferWindow(const QDir& folder, bool windowsColours) {
+    qhs::SettingsRecord settings = qhs::defaultSettings();
+    qhs::setTextField(settings.interfaceAddress, "192.168.1.20");
+    settings.useWindowsColors = windowsColours ? 1 : 0;
+    const std::string settingsPath = folder.filePath(QStringLiteral("screenshots.QHS")).toStdString();
+    qhs::PacketSnifferDialog window(settings, settingsPath, [] {
+        return std::unique_ptr<qhs::CaptureSource>(
+            std::make_unique<qhs::SyntheticCaptureSource>(SyntheticRows));
+    });
+    if (!window.initialize()) {
+        return false;
+    }
+    window.resize(1000, 720);
+    window.show();
+    window.startCapture();
+    waitFor([&] { return window.store().storedCount() >= SyntheticRows; });
+    waitFor([&] {
+        window.synchronizeList();
+        return window.model().rowCount() >= SyntheticRows;
+    });
+    window.findChild<QTableView*>(QStringLiteral("packetList"))->selectRow(0);
+    const bool saved =
+        save(window, folder,
+             windowsColours ? QStringLiteral("packet-sniffer-system-colours")
+                            : QStringLiteral("packet-sniffer-dark"));
+    window.closeWindow();
+    QFile::remove(QString::fromStdString(settingsPath));
+    return saved;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication application(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <folder for the PNG files>\n", argv[0]);
+        return 2;
+    }
+    QDir folder(QString::fromLocal8Bit(argv[1]));
+    if (!folder.mkpath(QStringLiteral("."))) {
+        std::fprintf(stderr, "cannot make %s\n", argv[1]);
+        return 1;
+    }
+    bool ok = true;
+    qhs::SettingsRecord settings = qhs::defaultSettings();
+    {
+        qhs::ModeChoiceDialog dialog(settings);
+        ok = save(dialog, folder, QStringLiteral("mode-choice")) && ok;
+    }
+    {
+        qhs::InterfaceDialog dialog(settings, {"127.0.0.1", "10.0.0.5", "192.168.1.20"});
+        ok = save(dialog, folder, QStringLiteral("interface")) && ok;
+    }
+    ok = packetSnifferWindow(folder, false) && ok;
+    ok = packetSnifferWindow(folder, true) && ok;
+    return ok ? 0 : 1;
+}
