@@ -21,11 +21,10 @@ InterfaceDialog::InterfaceDialog(SettingsRecord& settings, std::vector<std::stri
             0, new QTreeWidgetItem(QStringList{QString::fromStdString(address)}));
     }
     connect(ui_->okButton, &QPushButton::clicked, this, &InterfaceDialog::takeSelection);
-    connect(ui_->addressList, &QTreeWidget::itemDoubleClicked, this,
-            [this](QTreeWidgetItem* item) {
-                item->setSelected(true);
-                takeSelection();
-            });
+    connect(ui_->addressList, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+        ui_->addressList->setCurrentItem(item);
+        takeSelection();
+    });
 }
 
 InterfaceDialog::~InterfaceDialog() = default;

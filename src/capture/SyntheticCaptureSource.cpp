@@ -35,8 +35,9 @@ ReceiveResult SyntheticCaptureSource::receive(std::uint8_t* buffer, std::size_t 
     buffer[3] = static_cast<std::uint8_t>(length);
     buffer[8] = 64;
     buffer[9] = protocol;
-    const std::uint8_t addresses[8] = {192, 168, 1, static_cast<std::uint8_t>(1 + state_ % 20),
-                                       10,  0,   0, static_cast<std::uint8_t>(1 + (state_ >> 8) % 5)};
+    const std::uint8_t addresses[8] = {
+        192, 168, 1, static_cast<std::uint8_t>(1 + state_ % 20),
+        10,  0,   0, static_cast<std::uint8_t>(1 + (state_ >> 8) % 5)};
     std::memcpy(buffer + 12, addresses, 8);
     const std::uint16_t ports[4] = {80, 443, 53, 8080};
     const std::uint16_t sourcePort = ports[(state_ >> 4) % 4];
@@ -53,6 +54,8 @@ ReceiveResult SyntheticCaptureSource::receive(std::uint8_t* buffer, std::size_t 
     return {true, length, 0};
 }
 
-void SyntheticCaptureSource::close() { closed_.store(true); }
+void SyntheticCaptureSource::close() {
+    closed_.store(true);
+}
 
 }  // namespace qhs

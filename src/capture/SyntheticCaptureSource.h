@@ -12,7 +12,7 @@ namespace qhs {
 // datagrams, then nothing until it is closed. Used to measure the capture path and to fill
 // the window without a network.
 class SyntheticCaptureSource final : public CaptureSource {
-public:
+  public:
     explicit SyntheticCaptureSource(std::uint64_t datagramCount, std::uint32_t seed = 1);
 
     long createSocket() override { return 0; }
@@ -23,7 +23,7 @@ public:
 
     std::uint64_t delivered() const { return delivered_.load(); }
 
-private:
+  private:
     std::uint64_t remaining_;
     std::uint32_t state_;
     std::atomic<std::uint64_t> delivered_{0};

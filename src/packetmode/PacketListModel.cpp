@@ -11,8 +11,8 @@ namespace qhs {
 namespace {
 
 const std::array<const char*, PacketListModel::ColumnCount> Headers = {
-    "Type", "Size", "From IP", "To IP", "From Port", "To Port", "Date / Time",
-    "Contains string", "Lacks string"};
+    "Type",    "Size",        "From IP",         "To IP",       "From Port",
+    "To Port", "Date / Time", "Contains string", "Lacks string"};
 
 }  // namespace
 

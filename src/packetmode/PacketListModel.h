@@ -17,7 +17,7 @@ namespace qhs {
 class PacketListModel : public QAbstractTableModel {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int ColumnCount = 9;
 
     PacketListModel(PacketSnifferState& state, const PacketStore& store, const PacketList& list,
@@ -48,7 +48,7 @@ public:
 
     static const std::array<int, ColumnCount>& columnWidths();
 
-private:
+  private:
     PacketSnifferState& state_;
     const PacketStore& store_;
     const PacketList& list_;

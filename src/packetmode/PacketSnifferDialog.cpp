@@ -26,9 +26,13 @@ constexpr const char* BlinkCaption = "##################";
 const QColor DarkBackground(70, 50, 50);
 const QColor DarkText(175, 255, 255);
 
-QString itemsCaption(int rows) { return QStringLiteral("Sniffer - %1 items").arg(rows); }
+QString itemsCaption(int rows) {
+    return QStringLiteral("Sniffer - %1 items").arg(rows);
+}
 
-void setControlId(QObject* object, int id) { object->setProperty("controlId", id); }
+void setControlId(QObject* object, int id) {
+    object->setProperty("controlId", id);
+}
 
 }  // namespace
 
@@ -55,12 +59,11 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
     setWindowIcon(applicationIcon());
     buildMenu();
 
-    PacketCaptureContext context{state_, *store_, list_, filter_, settings_,
-                                 [this](const std::string& status) {
-                                     QMetaObject::invokeMethod(
-                                         this, [this, status] { setStatusText(status); },
-                                         Qt::QueuedConnection);
-                                 }};
+    PacketCaptureContext context{
+        state_, *store_, list_, filter_, settings_, [this](const std::string& status) {
+            QMetaObject::invokeMethod(
+                this, [this, status] { setStatusText(status); }, Qt::QueuedConnection);
+        }};
     capture_ = std::make_unique<PacketCapture>(context, makeSource_, &raiseThreadPriority);
 
     model_ = new PacketListModel(state_, *store_, list_, this);
@@ -292,8 +295,8 @@ void PacketSnifferDialog::emptyDetailView() {
     }
     ui_->entirePacket->clear();
     ui_->packetData->clear();
-    for (QLabel* flag : {ui_->flagURG, ui_->flagACK, ui_->flagPSH, ui_->flagRST, ui_->flagSYN,
-                         ui_->flagFIN}) {
+    for (QLabel* flag :
+         {ui_->flagURG, ui_->flagACK, ui_->flagPSH, ui_->flagRST, ui_->flagSYN, ui_->flagFIN}) {
         flag->hide();
     }
 }

@@ -33,7 +33,7 @@ class PacketListModel;
 class PacketSnifferDialog : public QDialog {
     Q_OBJECT
 
-public:
+  public:
     PacketSnifferDialog(SettingsRecord& settings, std::string settingsPath,
                         CaptureSourceFactory makeSource = nullptr, QWidget* parent = nullptr);
     ~PacketSnifferDialog() override;
@@ -65,13 +65,13 @@ public:
     // Copies new rows into the view now instead of at the next timer tick.
     void synchronizeList();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void reject() override;
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     void buildMenu();
     void setUpList();
     void restoreControls();

@@ -45,8 +45,12 @@ void setThreadNice(int nice) {
 
 }  // namespace
 
-void raiseThreadPriority() { setThreadNice(-1); }
+void raiseThreadPriority() {
+    setThreadNice(-1);
+}
 
-void lowerThreadPriority() { setThreadNice(1); }
+void lowerThreadPriority() {
+    setThreadNice(1);
+}
 
 }  // namespace qhs

@@ -41,7 +41,8 @@ bool packetSnifferWindow(const QDir& folder, bool windowsColours) {
     qhs::SettingsRecord settings = qhs::defaultSettings();
     qhs::setTextField(settings.interfaceAddress, "192.168.1.20");
     settings.useWindowsColors = windowsColours ? 1 : 0;
-    const std::string settingsPath = folder.filePath(QStringLiteral("screenshots.QHS")).toStdString();
+    const std::string settingsPath =
+        folder.filePath(QStringLiteral("screenshots.QHS")).toStdString();
     qhs::PacketSnifferDialog window(settings, settingsPath, [] {
         return std::unique_ptr<qhs::CaptureSource>(
             std::make_unique<qhs::SyntheticCaptureSource>(SyntheticRows));
@@ -58,10 +59,9 @@ bool packetSnifferWindow(const QDir& folder, bool windowsColours) {
         return window.model().rowCount() >= SyntheticRows;
     });
     window.findChild<QTableView*>(QStringLiteral("packetList"))->selectRow(0);
-    const bool saved =
-        save(window, folder,
-             windowsColours ? QStringLiteral("packet-sniffer-system-colours")
-                            : QStringLiteral("packet-sniffer-dark"));
+    const bool saved = save(window, folder,
+                            windowsColours ? QStringLiteral("packet-sniffer-system-colours")
+                                           : QStringLiteral("packet-sniffer-dark"));
     window.closeWindow();
     QFile::remove(QString::fromStdString(settingsPath));
     return saved;

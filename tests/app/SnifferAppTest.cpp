@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QApplication>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -30,7 +30,7 @@ std::vector<char> recordBytes(const SettingsRecord& record) {
 }
 
 class SnifferAppRun : public testing::Test {
-protected:
+  protected:
     // Runs start-up with windows that note which mode ran and save as a closing window does.
     int run(const std::vector<std::string>& arguments) {
         ModeWindows windows;
@@ -77,8 +77,8 @@ TEST_F(SnifferAppRun, HelpOptionsShowTheHelpTextAndEndTheRun) {
 }
 
 TEST_F(SnifferAppRun, OtherArgumentsAndTwoOptionsTogetherAreNotImplemented) {
-    for (const std::vector<std::string>& arguments :
-         std::vector<std::vector<std::string>>{{"capture"}, {"-noinstall", "-help"}, {"--help"}, {"/?x"}}) {
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"capture"}, {"-noinstall", "-help"}, {"--help"}, {"/?x"}}) {
         user.shown.clear();
         EXPECT_EQ(run(arguments), 0);
         ASSERT_EQ(user.shown.size(), 1u);

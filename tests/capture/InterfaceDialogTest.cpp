@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <QKeyEvent>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -14,7 +14,9 @@ namespace {
 std::optional<std::vector<std::string>> threeAddresses() {
     return std::vector<std::string>{"10.0.0.1", "10.0.0.2", "10.0.0.3"};
 }
-std::optional<std::vector<std::string>> noAddresses() { return std::nullopt; }
+std::optional<std::vector<std::string>> noAddresses() {
+    return std::nullopt;
+}
 
 QStringList rows(QTreeWidget& list) {
     QStringList texts;

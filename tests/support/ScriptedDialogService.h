@@ -13,7 +13,7 @@ namespace qhs {
 // Stands in for the user in widget tests: records every message box and answers it, the
 // pickers and nested dialogs from queues the test fills. Installed for its lifetime.
 class ScriptedDialogService : public DialogService {
-public:
+  public:
     ScriptedDialogService() { setDialogService(this); }
     ~ScriptedDialogService() override { setDialogService(nullptr); }
 
@@ -67,7 +67,7 @@ public:
     }
     void openAddress(const QString& address) override { openedAddresses.push_back(address); }
 
-private:
+  private:
     QString nextPath() {
         if (pickedPaths.empty()) {
             return {};

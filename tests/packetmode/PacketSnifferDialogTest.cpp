@@ -1,0 +1,320 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTableView>
+#include <QThread>
+#include <functional>
+
+#include "packetmode/PacketListModel.h"
+#include "packetmode/PacketSnifferDialog.h"
+#include "support/LoopbackTraffic.h"
+#include "support/QueuedCaptureSource.h"
+#include "support/ScriptedDialogService.h"
+#include "support/TempDir.h"
+
+namespace qhs {
+namespace {
+
+#define REQUIRE_ROOT()                                                  \
+    if (::geteuid() != 0) {                                             \
+        GTEST_SKIP() << "capturing needs root (run the suite as root)"; \
+    }
+
+// Serves the window's events until `done` holds or a few seconds pass.
+bool waitUntil(const std::function<bool()>& done, int milliseconds = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > milliseconds) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+QueuedCaptureSource* queuedSource = nullptr;
+std::unique_ptr<CaptureSource> makeQueuedSource() {
+    auto source = std::make_unique<QueuedCaptureSource>();
+    queuedSource = source.get();
+    return source;
+}
+
+class PacketSnifferWindow : public testing::Test {
+  protected:
+    PacketSnifferWindow() {
+        setTextField(settings.interfaceAddress, "127.0.0.1");
+        settings.noTaskbarBlink = 1;
+    }
+
+    std::unique_ptr<PacketSnifferDialog> open(CaptureSourceFactory factory = nullptr) {
+        auto window = std::make_unique<PacketSnifferDialog>(settings, settingsPath, factory);
+        EXPECT_TRUE(window->initialize());
+        window->resize(900, 650);
+        window->show();
+        return window;
+    }
+
+    // Rows currently shown, as the list's cell texts.
+    static std::vector<QStringList> shownRows(PacketSnifferDialog& window) {
+        window.synchronizeList();
+        std::vector<QStringList> rows;
+        for (int row = 0; row < window.model().rowCount(); ++row) {
+            QStringList cells;
+            for (int column = 0; column < PacketListModel::ColumnCount; ++column) {
+                cells << window.model().cellText(row, column);
+            }
+            rows.push_back(cells);
+        }
+        return rows;
+    }
+
+    ScriptedDialogService user;
+    TempDir dir;
+    std::string settingsPath = (dir.path() / "window.QHS").string();
+    SettingsRecord settings = defaultSettings();
+};
+
+TEST_F(PacketSnifferWindow, RealLoopbackTrafficBecomesRowsAndStopClearAndFiltersWork) {
+    REQUIRE_ROOT();
+    auto window = open();
+    ASSERT_TRUE(user.shown.empty());
+    EXPECT_EQ(window->windowTitle(), "Sniffer - Waiting");
+    window->startCapture();
+    ASSERT_TRUE(window->state().capturing);
+    auto* status = controlById<QLabel>(*window, 1004);
+    EXPECT_TRUE(waitUntil([&] { return status->text() == "Listening on: 127.0.0.1"; }));
+
+    // A receiver, so the datagrams draw no "port unreachable" answers.
+    const int receiver = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in receiverAddress = loopbackAddress(40000);
+    ASSERT_EQ(::bind(receiver, reinterpret_cast<const sockaddr*>(&receiverAddress),
+                     sizeof receiverAddress),
+              0);
+    ASSERT_TRUE(sendLoopbackUdp(40000, std::string(12, 'u')));
+    ASSERT_TRUE(sendLoopbackUdp(40000, std::string(100, 'u')));
+    ASSERT_TRUE(exchangeLoopbackTcp(40001, "hello over tcp"));
+    ASSERT_TRUE(pingLoopback(1));
+    ASSERT_TRUE(waitUntil([&] { return shownRows(*window).size() >= 2 + 2 + 2; }));
+    QThread::msleep(200);
+
+    const std::vector<QStringList> rows = shownRows(*window);
+    const QRegularExpression timeText(R"(^\d{4}\.\d\d\.\d\d - \d\d:\d\d:\d\d\.\d{3}$)");
+    int udp = 0, tcpToServer = 0, icmp = 0;
+    for (const QStringList& row : rows) {
+        EXPECT_EQ(row[2], "127.0.0.1");
+        EXPECT_EQ(row[3], "127.0.0.1");
+        EXPECT_TRUE(timeText.match(row[6]).hasMatch()) << row[6].toStdString();
+        EXPECT_EQ(row[7], "");
+        if (row[0] == "UDP") {
+            ++udp;
+            EXPECT_EQ(row[5], "40000");
+            EXPECT_TRUE(row[1] == "40" || row[1] == "128") << row[1].toStdString();
+        } else if (row[0] == "TCP") {
+            tcpToServer += row[5] == "40001" ? 1 : 0;
+        } else if (row[0] == "ICMP") {
+            ++icmp;
+            EXPECT_EQ(row[1], "36");
+            EXPECT_EQ(row[4], "");
+            EXPECT_EQ(row[5], "");
+        }
+    }
+    EXPECT_EQ(udp, 2);
+    EXPECT_GE(tcpToServer, 3) << "handshake, data and close towards the server";
+    EXPECT_EQ(icmp, 2) << "the echo request and its reply, each once";
+    EXPECT_EQ(window->store().storedCount(), static_cast<std::int32_t>(rows.size()));
+    EXPECT_TRUE(waitUntil([&] {
+        return window->windowTitle() == QStringLiteral("Sniffer - %1 items").arg(rows.size());
+    }));
+
+    QElapsedTimer stopTime;
+    stopTime.start();
+    window->stopCapture();
+    EXPECT_LT(stopTime.elapsed(), 500);
+    EXPECT_FALSE(window->state().capturing);
+    EXPECT_TRUE(waitUntil([&] { return status->text() == "Stopped"; }));
+    EXPECT_TRUE(waitUntil([&] { return window->windowTitle() == "Sniffer - Stopped"; }));
+
+    window->clearPackets();
+    ASSERT_TRUE(waitUntil([&] { return !window->clearRunning(); }));
+    EXPECT_EQ(window->store().storedCount(), 0);
+    EXPECT_EQ(window->list().rowCount(), 0);
+    EXPECT_TRUE(shownRows(*window).empty());
+    EXPECT_EQ(window->store().allocatedBytes(), 0u);
+
+    // With the filters applied and UDP switched off, UDP leaves no row and no slot.
+    settings.filterAllowUdp = 0;
+    controlById<QCheckBox>(*window, 1080)->setChecked(true);
+    QThread::msleep(60);
+    QApplication::processEvents();
+    window->startCapture();
+    ASSERT_TRUE(sendLoopbackUdp(40000, "dropped"));
+    ASSERT_TRUE(exchangeLoopbackTcp(40003, "kept"));
+    ASSERT_TRUE(waitUntil([&] { return shownRows(*window).size() >= 3; }));
+    QThread::msleep(100);
+    for (const QStringList& row : shownRows(*window)) {
+        EXPECT_NE(row[0], "UDP");
+    }
+    window->stopCapture();
+    window->closeWindow();
+    ::close(receiver);
+}
+
+TEST_F(PacketSnifferWindow, GarbageInterfaceAddressOpensTheInterfaceChoice) {
+    REQUIRE_ROOT();
+    setTextField(settings.interfaceAddress, "not an address \x01\xff");
+    bool asked = false;
+    user.dialogHandlers.push_back([&](QDialog&) {
+        asked = true;
+        return QDialog::Rejected;
+    });
+    auto window = open();
+    EXPECT_TRUE(asked);
+    window->startCapture();
+    ASSERT_EQ(user.shown.size(), 1u);
+    EXPECT_EQ(user.shown[0].message.text.rfind("Unable to listen on the interface: not an", 0), 0u);
+    EXPECT_FALSE(window->state().capturing);
+    window->closeWindow();
+}
+
+TEST_F(PacketSnifferWindow, ViewFollowsArrivingRowsOnlyWhileAtTheEnd) {
+    auto window = open(&makeQueuedSource);
+    window->startCapture();
+    for (int i = 0; i < 300; ++i) {
+        queuedSource->push(makeDatagram(17, 60 + static_cast<std::size_t>(i % 10), 1, 2));
+    }
+    ASSERT_TRUE(waitUntil([&] { return shownRows(*window).size() == 300; }));
+    auto* view = controlById<QTableView>(*window, 1000);
+    QScrollBar* bar = view->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 20);
+    EXPECT_EQ(bar->value(), bar->maximum()) << "at the end, the view follows";
+
+    for (int i = 0; i < 50; ++i) {
+        queuedSource->push(makeDatagram(17, 70, 1, 2));
+    }
+    ASSERT_TRUE(waitUntil([&] { return shownRows(*window).size() == 350; }));
+    EXPECT_EQ(bar->value(), bar->maximum());
+
+    const int scrolledUp = bar->maximum() - 10;
+    bar->setValue(scrolledUp);
+    for (int i = 0; i < 50; ++i) {
+        queuedSource->push(makeDatagram(17, 70, 1, 2));
+    }
+    ASSERT_TRUE(waitUntil([&] { return shownRows(*window).size() == 400; }));
+    EXPECT_EQ(bar->value(), scrolledUp) << "scrolled up, the view stays where it was";
+    window->closeWindow();
+}
+
+TEST_F(PacketSnifferWindow, TruncatedDatagramsShowWithoutFault) {
+    auto window = open(&makeQueuedSource);
+    window->startCapture();
+    queuedSource->push({});
+    queuedSource->push({0x45});
+    queuedSource->push(makeDatagram(6, 19));
+    std::vector<std::uint8_t> shortUdp = makeDatagram(17, 22);
+    shortUdp[21] = 5;  // the source port fits, the destination port does not
+    queuedSource->push(shortUdp);
+    std::vector<std::uint8_t> largest(65535, 0xFF);
+    largest[9] = 200;  // a protocol number without a name
+    queuedSource->push(largest);
+    ASSERT_TRUE(waitUntil([&] { return shownRows(*window).size() == 5; }));
+    const auto rows = shownRows(*window);
+    EXPECT_EQ(rows[0][1], "0");
+    EXPECT_EQ(rows[3][0], "UDP");
+    EXPECT_EQ(rows[3][4], "5");
+    EXPECT_EQ(rows[3][5], "0") << "a port beyond the captured bytes reads as 0";
+    EXPECT_EQ(rows[4][1], "65535");
+    EXPECT_EQ(rows[4][0], QString::fromUtf8("\u00BF?")) << "protocol 200 has no name";
+    window->closeWindow();
+}
+
+TEST_F(PacketSnifferWindow, FullStoreAtStartStopsWithTheItemLimit) {
+    auto window = open(&makeQueuedSource);
+    for (std::int32_t i = 0; i < PacketStoreCapacity; ++i) {
+        CapturedPacket packet = CapturedPacket::copyOf(nullptr, 0);
+        window->store().append(packet, "");
+    }
+    window->startCapture();
+    auto* status = controlById<QLabel>(*window, 1004);
+    EXPECT_TRUE(waitUntil([&] { return status->text() == "Stopped/Item Limit Reached"; }));
+    EXPECT_FALSE(window->state().capturing);
+    window->closeWindow();
+}
+
+TEST_F(PacketSnifferWindow, EscapeNeverClosesAndClosingSavesTheControls) {
+    auto window = open(&makeQueuedSource);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &escape);
+    QApplication::processEvents();
+    EXPECT_TRUE(window->isVisible());
+
+    controlById<QLineEdit>(*window, 1048)->setText("needle");
+    controlById<QCheckBox>(*window, 1047)->setChecked(true);
+    controlById<QCheckBox>(*window, 1014)->setChecked(false);
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    SettingsRecord saved;
+    loadSettings(saved, settingsPath);
+    EXPECT_EQ(textField(saved.findText), "needle");
+    EXPECT_EQ(saved.matchCase, 1);
+    EXPECT_EQ(saved.soundOnNewPacket, 0);
+    EXPECT_EQ(saved.detailShowDec, 1);
+}
+
+TEST_F(PacketSnifferWindow, ColourSchemeFollowsTheSetting) {
+    auto window = open(&makeQueuedSource);
+    auto* view = controlById<QTableView>(*window, 1000);
+    EXPECT_EQ(view->palette().color(QPalette::Base), QColor(70, 50, 50));
+    EXPECT_EQ(view->palette().color(QPalette::Text), QColor(175, 255, 255));
+    settings.useWindowsColors = 1;
+    window->applyColourScheme();
+    EXPECT_EQ(view->palette().color(QPalette::Base),
+              QApplication::palette(view).color(QPalette::Base));
+    window->closeWindow();
+}
+
+TEST_F(PacketSnifferWindow, ListGrowsWithTheWindowWhichNeverGetsSmallerThanAtOpening) {
+    auto window = open(&makeQueuedSource);
+    ASSERT_TRUE(waitUntil([&] { return window->minimumSize() == window->size(); }, 2000));
+    const QSize opened = window->size();
+    auto* view = controlById<QTableView>(*window, 1000);
+    auto* startButton = controlById<QWidget>(*window, 1001);
+    const int listHeight = view->height();
+    const int buttonTop = startButton->y();
+    window->resize(opened.width() + 100, opened.height() + 150);
+    QApplication::processEvents();
+    EXPECT_GT(view->height(), listHeight);
+    EXPECT_GT(startButton->y(), buttonTop);
+    EXPECT_GT(controlById<QWidget>(*window, 1020)->width(), 0);
+    window->resize(opened.width() - 200, opened.height() - 200);
+    QApplication::processEvents();
+    EXPECT_GE(window->width(), opened.width());
+    EXPECT_GE(window->height(), opened.height());
+    window->closeWindow();
+}
+
+TEST_F(PacketSnifferWindow, MenuHoldsItsCommandsWithLaterOnesDisabled) {
+    auto window = open(&makeQueuedSource);
+    std::map<int, bool> enabled;
+    for (QAction* action : window->menuBar().findChildren<QAction*>()) {
+        if (action->property("controlId").isValid()) {
+            enabled[action->property("controlId").toInt()] = action->isEnabled();
+        }
+    }
+    EXPECT_EQ(enabled.size(), 6u);
+    EXPECT_TRUE(enabled[32774]);
+    EXPECT_TRUE(enabled[32780]);
+    window->closeWindow();
+}
+
+}  // namespace
+}  // namespace qhs

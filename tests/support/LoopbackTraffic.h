@@ -1,0 +1,91 @@
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/ip_icmp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+
+namespace qhs {
+
+inline sockaddr_in loopbackAddress(std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+// Sends one UDP datagram to 127.0.0.1; returns whether it went out whole.
+inline bool sendLoopbackUdp(std::uint16_t port, const std::string& payload) {
+    const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in target = loopbackAddress(port);
+    const bool sent = ::sendto(sender, payload.data(), payload.size(), 0,
+                               reinterpret_cast<const sockaddr*>(&target),
+                               sizeof target) == static_cast<ssize_t>(payload.size());
+    ::close(sender);
+    return sent;
+}
+
+// Opens a TCP connection on 127.0.0.1, sends the payload over it and closes both ends.
+inline bool exchangeLoopbackTcp(std::uint16_t port, const std::string& payload) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int yes = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address = loopbackAddress(port);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 1) != 0) {
+        ::close(listener);
+        return false;
+    }
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    bool ok = ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const int server = ok ? ::accept(listener, nullptr, nullptr) : -1;
+    ok = ok && server >= 0 &&
+         ::send(client, payload.data(), payload.size(), 0) == static_cast<ssize_t>(payload.size());
+    char received[4096];
+    ok = ok && ::recv(server, received, sizeof received, 0) > 0;
+    ::close(client);
+    if (server >= 0) {
+        ::close(server);
+    }
+    ::close(listener);
+    return ok;
+}
+
+// Sends one ICMP echo request to 127.0.0.1 (the kernel answers it). Needs root.
+inline bool pingLoopback(std::uint16_t sequence) {
+    const int pinger = ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+    if (pinger < 0) {
+        return false;
+    }
+    std::uint8_t packet[16] = {ICMP_ECHO,
+                               0,
+                               0,
+                               0,
+                               0x12,
+                               0x34,
+                               static_cast<std::uint8_t>(sequence >> 8),
+                               static_cast<std::uint8_t>(sequence)};
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < sizeof packet; i += 2) {
+        sum += static_cast<std::uint32_t>(packet[i] << 8 | packet[i + 1]);
+    }
+    while (sum >> 16) {
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    const auto checksum = static_cast<std::uint16_t>(~sum);
+    packet[2] = static_cast<std::uint8_t>(checksum >> 8);
+    packet[3] = static_cast<std::uint8_t>(checksum);
+    const sockaddr_in target = loopbackAddress(0);
+    const bool sent =
+        ::sendto(pinger, packet, sizeof packet, 0, reinterpret_cast<const sockaddr*>(&target),
+                 sizeof target) == static_cast<ssize_t>(sizeof packet);
+    ::close(pinger);
+    return sent;
+}
+
+}  // namespace qhs
