@@ -1,0 +1,99 @@
+// Pushes one million synthetic datagrams through the capture path with the Packet Sniffer
+// window open (offscreen) and reports: datagrams per second through the loop, the time until
+// the list shows all of them, the longest stall of the window's event loop, the memory per
+// stored packet beyond its block, and how long a Clear of one million takes.
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "capture/SyntheticCaptureSource.h"
+#include "packetmode/PacketListModel.h"
+#include "packetmode/PacketSnifferDialog.h"
+
+namespace {
+
+long residentKilobytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication application(argc, argv);
+    qhs::SettingsRecord settings = qhs::defaultSettings();
+    qhs::setTextField(settings.interfaceAddress, "127.0.0.1");
+    settings.soundOnNewPacket = 0;
+    qhs::PacketSnifferDialog window(settings, "/tmp/qhs-harness.QHS", [] {
+        return std::unique_ptr<qhs::CaptureSource>(
+            std::make_unique<qhs::SyntheticCaptureSource>(qhs::PacketStoreCapacity));
+    });
+    window.initialize();
+    window.resize(1000, 700);
+    window.show();
+    QApplication::processEvents();
+
+    // The longest gap between ticks of a 5 ms timer is the longest the window was unresponsive.
+    QElapsedTimer sinceTick;
+    qint64 longestStall = 0;
+    QTimer watchdog;
+    watchdog.setInterval(5);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        longestStall = std::max(longestStall, sinceTick.restart());
+    });
+    sinceTick.start();
+    watchdog.start();
+
+    const long residentBefore = residentKilobytes();
+    QElapsedTimer clock;
+    clock.start();
+    window.startCapture();
+    qint64 storedAt = -1;
+    while (window.model().rowCount() < qhs::PacketStoreCapacity && clock.elapsed() < 120000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (storedAt < 0 && window.store().storedCount() >= qhs::PacketStoreCapacity) {
+            storedAt = clock.elapsed();
+        }
+    }
+    const qint64 shownAt = clock.elapsed();
+    if (storedAt < 0) {
+        storedAt = shownAt;
+    }
+    const long residentAfter = residentKilobytes();
+    const double blockBytes = static_cast<double>(window.store().allocatedBytes());
+    const double overheadPerPacket =
+        ((residentAfter - residentBefore) * 1024.0 - blockBytes) / qhs::PacketStoreCapacity;
+
+    QElapsedTimer clearClock;
+    clearClock.start();
+    window.clearPackets();
+    while (window.clearRunning()) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    const qint64 clearMs = clearClock.elapsed();
+
+    std::printf("datagrams through the loop: %.0f per second (%lld ms for 1,000,000)\n",
+                qhs::PacketStoreCapacity * 1000.0 / static_cast<double>(storedAt),
+                static_cast<long long>(storedAt));
+    std::printf("list shows all rows after:  %lld ms\n", static_cast<long long>(shownAt));
+    std::printf("longest event-loop stall:   %lld ms\n", static_cast<long long>(longestStall));
+    std::printf("memory per packet beyond its length + 44: %.1f bytes\n", overheadPerPacket);
+    std::printf("clear of 1,000,000 packets: %lld ms\n", static_cast<long long>(clearMs));
+    window.closeWindow();
+    return 0;
+}
