@@ -2,8 +2,8 @@
 
 #include <chrono>
 #include <climits>
-#include <condition_variable>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,37 +18,6 @@ namespace qhs {
 namespace {
 
 using namespace std::chrono_literals;
-using test::storeDatagram;
-
-// The error boxes the window was asked to show. A box stays open until the test closes it.
-class ErrorBoxes {
-  public:
-    void show(const UserMessage& message) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        shown_.push_back(message);
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return closedCount_ >= shown_.size(); });
-    }
-    void closeAll() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        closedCount_ = shown_.size();
-        changed_.notify_all();
-    }
-    bool waitForCount(std::size_t count) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, 5s, [&] { return shown_.size() >= count; });
-    }
-    std::vector<UserMessage> shown() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return shown_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<UserMessage> shown_;
-    std::size_t closedCount_ = 0;
-};
 
 class PacketLoggerTest : public testing::Test {
   protected:
@@ -59,174 +28,144 @@ class PacketLoggerTest : public testing::Test {
         setTextField(settings.dateTimeTemplate, "%H24:%MN");
     }
     ~PacketLoggerTest() override {
-        boxes.closeAll();
+        closeBox.set_value();
         logger.stop();
     }
 
     std::string logPath() const { return (dir.path() / "packets.log").string(); }
-    std::string log() const { return test::readFile(logPath()); }
-    void storePackets(int count, std::string_view time) {
-        for (int i = 0; i < count; ++i) {
-            storeDatagram(*store, test::udpDatagram(static_cast<std::uint16_t>(i), 9, ""), time);
-        }
-    }
-    static std::size_t countOf(const std::string& text, std::string_view part) {
+    std::size_t logged(std::string_view time) const {
+        const std::string log = test::readFile(logPath());
         std::size_t count = 0;
-        for (std::size_t at = text.find(part); at != std::string::npos;
-             at = text.find(part, at + 1)) {
+        for (auto at = log.find(time); at != std::string::npos; at = log.find(time, at + 1)) {
             ++count;
         }
         return count;
     }
+    void storePackets(int count, std::string_view time) {
+        std::lock_guard<std::mutex> lock(state.listBusy);
+        for (int i = 0; i < count; ++i) {
+            test::storeDatagram(*store, test::udpDatagram(1, 9, ""), time);
+        }
+    }
     void clearList() {
-        std::this_thread::sleep_for(2ms);  // a new clear time, as after any real Clear
+        std::this_thread::sleep_for(2ms);  // a clear time of its own, as any real Clear has
         std::lock_guard<std::mutex> lock(state.listBusy);
         store->freeAllSlots();
         store->markCleared();
     }
 
-    ScopedLocalTimeSource fixedTime{[] { return LocalTime{2003, 4, 3, 9, 5, 7, 42}; }};
     TempDir dir;
     SettingsRecord settings = defaultSettings();
     PacketSnifferState state;
     std::unique_ptr<PacketStore> store = std::make_unique<PacketStore>();
-    ErrorBoxes boxes;
-    PacketLogger logger{state, *store, settings,
-                        [this](const UserMessage& message) { boxes.show(message); }};
+    // Error boxes stay open until the test closes them.
+    std::vector<UserMessage> boxes;
+    std::promise<void> closeBox;
+    std::shared_future<void> boxClosed = closeBox.get_future().share();
+    PacketLogger logger{state, *store, settings, [this](const UserMessage& message) {
+                            boxes.push_back(message);
+                            boxClosed.wait();
+                        }};
 };
 
-TEST_F(PacketLoggerTest, PassAppendsOnlyTheSlotsStoredSinceTheLastPass) {
-    test::writeFile(logPath(), "earlier run");
-    storePackets(3, "first");
-    logger.logNewPackets();
-    storePackets(10, "second");
-    logger.logNewPackets();
-
-    const std::string content = log();
-    EXPECT_TRUE(content.starts_with("earlier run\r\n UDP   28"));
-    EXPECT_EQ(countOf(content, "[first]"), 3u);
-    EXPECT_EQ(countOf(content, "[second]"), 10u);
-    EXPECT_TRUE(content.ends_with("[second]"));
-    EXPECT_EQ(logger.loggedCount(), 13);
-}
-
-TEST_F(PacketLoggerTest, NothingNewLeavesTheFileUnopened) {
+TEST_F(PacketLoggerTest, PassesAppendOnlyNewSlotsAndLeaveTheFileAloneWhenNothingIsNew) {
     logger.logNewPackets();  // empty store
     EXPECT_FALSE(std::filesystem::exists(logPath()));
-    storePackets(2, "t");
+    test::writeFile(logPath(), "earlier run");
+    storePackets(3, "[first]");
     logger.logNewPackets();
+    storePackets(10, "[second]");
+    logger.logNewPackets();
+    EXPECT_TRUE(test::readFile(logPath()).starts_with("earlier run\r\n UDP   28"));
+    EXPECT_EQ(logged("[first]"), 3u);
+    EXPECT_EQ(logged("[second]"), 10u);
+
     std::filesystem::remove(logPath());
     logger.logNewPackets();
     EXPECT_FALSE(std::filesystem::exists(logPath()));
 }
 
-TEST_F(PacketLoggerTest, AfterAClearLoggingStartsAgainAtSlotZero) {
-    storePackets(3, "before");
+TEST_F(PacketLoggerTest, AfterAClearLoggingStartsAgainAtSlotZeroEvenPastAFailedOpen) {
+    storePackets(3, "[before]");
     logger.logNewPackets();
     clearList();
-    storePackets(3, "after");  // the same count as before the clear
+    storePackets(3, "[after]");  // the same count as before the clear
     logger.logNewPackets();
-    EXPECT_EQ(countOf(log(), "[before]"), 3u);
-    EXPECT_EQ(countOf(log(), "[after]"), 3u);
-}
+    EXPECT_EQ(logged("[after]"), 3u);
 
-TEST_F(PacketLoggerTest, AClearMetByAFailedOpenIsStillLoggedFromSlotZero) {
-    storePackets(3, "before");
-    logger.logNewPackets();
     clearList();
-    storePackets(2, "after");
-    const std::string goodPath = logPath();
+    storePackets(2, "[again]");
     setTextField(settings.logFilePath, (dir.path() / "missing" / "x.log").string());
     logger.logNewPackets();
-    setTextField(settings.logFilePath, goodPath);
+    setTextField(settings.logFilePath, logPath());
     logger.logNewPackets();
-    EXPECT_EQ(countOf(log(), "[after]"), 2u);
-}
-
-TEST_F(PacketLoggerTest, HexLogRecordsBeginWithTwoBreaksAndEndWithTheBytes) {
-    settings.logDataHex = 1;
-    storePackets(1, "t");
-    logger.logNewPackets();
-    EXPECT_EQ(log(),
-              "\r\n\r\n UDP   28      172.16.5.4 255.255.255.255      0     9  [t]\r\n\r\n"
-              "45 00 00 1C 00 00 00 00 40 11 00 00 AC 10 05 04\r\n"
-              "FF FF FF FF 00 00 00 09 00 00 00 00 ");
+    EXPECT_EQ(logged("[again]"), 2u);
+    EXPECT_EQ(logged("[before]"), 3u);
 }
 
 TEST_F(PacketLoggerTest, UnopenableLogPathIsSkippedSilentlyAndTriedAgain) {
-    storePackets(2, "t");
+    storePackets(2, "[t]");
     for (const std::string& path :
          {(dir.path() / "missing" / "x.log").string(), dir.path().string(), std::string()}) {
         setTextField(settings.logFilePath, path);
         logger.logNewPackets();
         EXPECT_EQ(logger.loggedCount(), 0) << path;
     }
-    EXPECT_TRUE(boxes.shown().empty());
     setTextField(settings.logFilePath, logPath());
     logger.logNewPackets();
-    EXPECT_EQ(countOf(log(), "[t]"), 2u);
+    EXPECT_EQ(logged("[t]"), 2u);
+    EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(PacketLoggerTest, FailedWritesShowOneBoxAtATime) {
+TEST_F(PacketLoggerTest, FailedWritesShowOneBoxWhileItIsOpen) {
     setTextField(settings.logFilePath, "/dev/full");
-    storePackets(1, "t");
-    logger.logNewPackets();
-    ASSERT_TRUE(boxes.waitForCount(1));
-    EXPECT_TRUE(logger.errorBoxOpen());
-    storePackets(1, "t");
-    logger.logNewPackets();  // fails while the first box is open: no second box
-    EXPECT_EQ(logger.loggedCount(), 2);
-
-    boxes.closeAll();
-    for (int i = 0; i < 500 && logger.errorBoxOpen(); ++i) {
-        std::this_thread::sleep_for(1ms);
+    for (int pass = 0; pass < 3; ++pass) {
+        storePackets(1, "[t]");
+        logger.logNewPackets();
+        for (int i = 0; i < 500 && !logger.errorBoxOpen(); ++i) {
+            std::this_thread::sleep_for(1ms);
+        }
     }
-    storePackets(1, "t");
-    logger.logNewPackets();
-    ASSERT_TRUE(boxes.waitForCount(2));
-    const std::vector<UserMessage> shown = boxes.shown();
-    EXPECT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0].text,
-              "09:05\r\n\r\nError while writing file with path:\r\n  /dev/full\r\n"
-              "Windows reports that the disk is full.");
-    EXPECT_EQ(shown[0].caption, "Error while writing to file");
+    EXPECT_EQ(logger.loggedCount(), 3);
+    closeBox.set_value();
+    closeBox = {};  // the fixture's own close at the end goes to a fresh promise
+    logger.stop();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Error while writing to file");
+    EXPECT_TRUE(boxes[0].text.ends_with("  /dev/full\r\nWindows reports that the disk is full."));
 }
 
 TEST_F(PacketLoggerTest, PassWaitsForTheListGuard) {
-    storePackets(2, "t");
+    storePackets(2, "[t]");
     std::unique_lock<std::mutex> guard(state.listBusy);
     std::thread pass([&] { logger.logNewPackets(); });
     std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(std::filesystem::exists(logPath()));
     guard.unlock();
     pass.join();
-    EXPECT_EQ(countOf(log(), "[t]"), 2u);
+    EXPECT_EQ(logged("[t]"), 2u);
 }
 
-TEST_F(PacketLoggerTest, ThreadLogsWithAnyIntervalOfZeroOrLess) {
+TEST_F(PacketLoggerTest, ThreadLogsAtOnceForIntervalsOfZeroOrLessAndStopsDuringLongOnes) {
     for (const std::int32_t interval : {0, -5, INT32_MIN}) {
         settings.logIntervalSeconds = interval;
-        storePackets(1, "t");
+        storePackets(1, "[t]");
         logger.start();
-        bool logged = false;
-        for (int i = 0; i < 500 && !logged; ++i) {
+        bool done = false;
+        for (int i = 0; i < 500 && !done; ++i) {
             std::this_thread::sleep_for(10ms);
             std::lock_guard<std::mutex> lock(state.listBusy);
-            logged = logger.loggedCount() == store->storedCount();
+            done = logger.loggedCount() == store->storedCount();
         }
         logger.stop();
-        EXPECT_TRUE(logged) << interval;
+        EXPECT_TRUE(done) << interval;
     }
-    EXPECT_EQ(countOf(log(), "[t]"), 3u);
-}
-
-TEST_F(PacketLoggerTest, LongestIntervalWaitsWithoutLoggingAndStillStops) {
     settings.logIntervalSeconds = INT32_MAX;
-    storePackets(1, "t");
+    storePackets(1, "[t]");
     logger.start();
     std::this_thread::sleep_for(50ms);
     logger.stop();  // a wait that ignored stop() would hang here until the test times out
-    EXPECT_FALSE(std::filesystem::exists(logPath()));
+    EXPECT_EQ(logged("[t]"), 3u);
 }
 
 }  // namespace
