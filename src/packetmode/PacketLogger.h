@@ -25,7 +25,8 @@ class PacketLogger {
 
     PacketLogger(PacketSnifferState& state, const PacketStore& store,
                  const SettingsRecord& settings, ErrorBox showError);
-    // Stops the thread and waits for an open error box to be closed.
+    // Stops the thread and waits for an open error box to be closed: show the box modal
+    // to the window, so the window cannot close (and destroy the logger) while it is open.
     ~PacketLogger();
     PacketLogger(const PacketLogger&) = delete;
     PacketLogger& operator=(const PacketLogger&) = delete;
