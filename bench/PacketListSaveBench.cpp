@@ -1,0 +1,81 @@
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "app/SettingsRecord.h"
+#include "capture/PacketSnifferState.h"
+#include "capture/PacketStore.h"
+#include "packetmode/PacketListSave.h"
+
+namespace {
+
+// A full store of a million small IPv4 datagrams (40 to 120 bytes, TCP, UDP and ICMP, with
+// varied addresses and ports), built once for every benchmark.
+const qhs::PacketStore& fullStore() {
+    static const std::unique_ptr<qhs::PacketStore> store = [] {
+        auto made = std::make_unique<qhs::PacketStore>();
+        std::mt19937 random(11);
+        std::uniform_int_distribution<std::uint32_t> length(40, 120);
+        std::uniform_int_distribution<int> byte(0, 255);
+        const std::uint8_t protocols[] = {6, 6, 6, 17, 17, 1};
+        std::vector<std::uint8_t> datagram(120);
+        for (std::int32_t slot = 0; slot < qhs::PacketStoreCapacity; ++slot) {
+            for (auto& value : datagram) {
+                value = static_cast<std::uint8_t>(byte(random));
+            }
+            datagram[0] = 0x45;
+            datagram[9] = protocols[slot % 6];
+            qhs::CapturedPacket packet =
+                qhs::CapturedPacket::copyOf(datagram.data(), length(random));
+            made->append(packet, "2003.04.03 - 09:05:07.042");
+        }
+        return made;
+    }();
+    return *store;
+}
+
+void saveStore(benchmark::State& state, bool hex) {
+    const qhs::PacketStore& store = fullStore();
+    qhs::SettingsRecord settings = qhs::defaultSettings();
+    settings.saveIncludeData = hex ? 1 : 0;
+    settings.saveDataText = 0;
+    settings.saveDataDec = 0;
+    settings.saveDataHex = hex ? 1 : 0;
+    qhs::PacketSnifferState sniffer;
+    std::atomic<bool> cancel{false};
+    const std::string path =
+        (std::filesystem::temp_directory_path() / "qhs-bench-saved-list.txt").string();
+    std::uint64_t bytes = 0;
+    for (auto _ : state) {
+        const qhs::SaveOutcome outcome =
+            qhs::writePacketListFile(path, store, sniffer, settings, cancel);
+        if (outcome.status != qhs::SaveStatus::Saved) {
+            state.SkipWithError("the save failed");
+            break;
+        }
+        state.PauseTiming();
+        bytes += std::filesystem::file_size(path);
+        std::remove(path.c_str());
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+    state.SetItemsProcessed(state.iterations() * qhs::PacketStoreCapacity);
+}
+
+// Bytes per second are bytes of file written.
+void BM_SaveMillionHeadingsOnly(benchmark::State& state) {
+    saveStore(state, false);
+}
+void BM_SaveMillionWithHexData(benchmark::State& state) {
+    saveStore(state, true);
+}
+
+BENCHMARK(BM_SaveMillionHeadingsOnly)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_SaveMillionWithHexData)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace

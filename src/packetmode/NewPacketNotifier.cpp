@@ -1,0 +1,57 @@
+#include "packetmode/NewPacketNotifier.h"
+
+#include <chrono>
+#include <string>
+
+#include "packetmode/SpeakerTune.h"
+
+namespace qhs {
+
+namespace {
+
+constexpr auto CyclePeriod = std::chrono::milliseconds(25);
+
+}  // namespace
+
+NewPacketNotifier::NewPacketNotifier(PacketSnifferState& state, const SettingsRecord& settings,
+                                     const std::atomic<bool>& soundBoxTicked, SoundPlayer& player)
+    : state_(state), settings_(settings), soundBoxTicked_(soundBoxTicked), player_(player) {}
+
+NewPacketNotifier::~NewPacketNotifier() {
+    stop();
+}
+
+void NewPacketNotifier::start() {
+    if (thread_.joinable()) {
+        return;
+    }
+    stopping_ = false;
+    thread_ = std::thread([this] { run(); });
+}
+
+void NewPacketNotifier::stop() {
+    stopping_ = true;
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+bool NewPacketNotifier::notifyOnce() {
+    if (!state_.newPacketSignal || !state_.capturing || !soundBoxTicked_) {
+        return false;
+    }
+    state_.newPacketSignal = false;
+    // A copy: the settings dialog may change the path while the sound plays.
+    const std::string path(textField(settings_.soundFilePath));
+    playWaveOrTune(player_, path);
+    return true;
+}
+
+void NewPacketNotifier::run() {
+    while (!state_.quitting && !stopping_) {
+        notifyOnce();
+        std::this_thread::sleep_for(CyclePeriod);
+    }
+}
+
+}  // namespace qhs

@@ -1,0 +1,86 @@
+#include "packetmode/PacketListSave.h"
+
+#include <mutex>
+
+#include "app/ProcessClock.h"
+#include "packetmode/PacketRecord.h"
+#include "packetmode/RecordFile.h"
+
+namespace qhs {
+
+namespace {
+
+constexpr std::int32_t ProgressStep = 20;
+
+UserMessage writeFailure(int errorCode, const std::string& path, const SettingsRecord& settings) {
+    return reportWriteError(errorCode, path, textField(settings.dateTimeTemplate));
+}
+
+}  // namespace
+
+SaveOutcome writePacketListFile(const std::string& path, const PacketStore& store,
+                                PacketSnifferState& state, const SettingsRecord& settings,
+                                std::atomic<bool>& cancel, const SaveHooks& hooks) {
+    SaveOutcome outcome;
+    RecordFile file;
+    if (file.create(path) != 0) {
+        outcome.status = SaveStatus::NotCreated;
+        outcome.message = UserMessage{std::string(UnableToSaveText), "Error", MessageIcon::Stop};
+        return outcome;
+    }
+    file.write(SavedListHeader);
+
+    const std::uint64_t startMs = processClockMs();
+    cancel = false;
+    if (hooks.started) {
+        hooks.started(store.storedCount());
+    }
+    const RecordFlags flags = savingFlags(settings);
+
+    std::int32_t slot = 0;
+    int error = 0;
+    bool cancelled = false;
+    for (; slot < store.storedCount(); ++slot) {
+        if (cancel) {
+            cancelled = true;
+            break;
+        }
+        {
+            // Delete and Clear free slots under the list guard; holding it for one record
+            // keeps the slot's block alive while it is written, and lets capture go on
+            // between records.
+            std::lock_guard<std::mutex> lock(state.listBusy);
+            error = writePacketRecord(file, store, slot, flags);
+        }
+        if (error != 0) {
+            break;
+        }
+        if (slot % ProgressStep == 0 && hooks.progress) {
+            hooks.progress(slot);
+        }
+    }
+    outcome.slotsProcessed = slot;
+
+    if (error == 0) {
+        const std::uint64_t elapsedMs = processClockMs() - startMs;
+        std::string trailer(SavedListTrailerTop);
+        trailer.append("\r\n")
+            .append(std::to_string(slot))
+            .append(" Packets listed in ")
+            .append(std::to_string(elapsedMs))
+            .append(" milliseconds.");
+        file.write(trailer);
+    }
+    // Buffered records reach the disk here at the latest, so a full disk can show up only
+    // now; it is reported the same way.
+    error = file.close();
+    if (error != 0) {
+        outcome.status = SaveStatus::WriteFailed;
+        outcome.message = writeFailure(error, path, settings);
+    } else if (cancelled) {
+        outcome.status = SaveStatus::Cancelled;
+    }
+    return outcome;
+}
+
+}  // namespace qhs

@@ -1,0 +1,131 @@
+#include "packetmode/PacketLogger.h"
+
+#include <chrono>
+#include <mutex>
+
+#include "packetmode/PacketRecord.h"
+#include "packetmode/RecordFile.h"
+
+namespace qhs {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto IntervalStep = 100ms;
+constexpr auto PassDelay = 10ms;
+
+}  // namespace
+
+PacketLogger::PacketLogger(PacketSnifferState& state, const PacketStore& store,
+                           const SettingsRecord& settings, ErrorBox showError)
+    : state_(state), store_(store), settings_(settings), showError_(std::move(showError)) {}
+
+PacketLogger::~PacketLogger() {
+    stop();
+}
+
+void PacketLogger::start() {
+    if (thread_.joinable()) {
+        return;
+    }
+    stopping_ = false;
+    thread_ = std::thread([this] { run(); });
+}
+
+void PacketLogger::stop() {
+    stopping_ = true;
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    if (errorBoxThread_.joinable()) {
+        errorBoxThread_.join();
+    }
+}
+
+void PacketLogger::run() {
+    while (!shouldEnd()) {
+        if (!autoLogOn()) {
+            std::this_thread::sleep_for(IntervalStep);
+            continue;
+        }
+        waitInterval();
+        std::this_thread::sleep_for(PassDelay);
+        if (shouldEnd()) {
+            break;
+        }
+        if (autoLogOn()) {
+            logNewPackets();
+        }
+    }
+}
+
+void PacketLogger::waitInterval() {
+    // Widened before multiplying: any 32-bit interval, however large, stays a count of
+    // steps; 0 or less waits none.
+    const std::int64_t steps = std::int64_t{settings_.logIntervalSeconds} * 10;
+    for (std::int64_t step = 0; step < steps && !shouldEnd() && autoLogOn(); ++step) {
+        std::this_thread::sleep_for(IntervalStep);
+    }
+}
+
+void PacketLogger::logNewPackets() {
+    std::unique_lock<std::mutex> lock(state_.listBusy);
+    const std::int32_t storedCount = store_.storedCount();
+    if (storedCount == 0) {
+        return;
+    }
+    const std::uint64_t clearTime = store_.lastClearTime();
+    if (clearTime != seenClearTime_) {
+        // A Clear since the last pass: the slots are a new list, logged from slot 0. The
+        // count is reset together with the noted clear time, so a pass that cannot open the
+        // file still leaves the next pass starting from slot 0.
+        seenClearTime_ = clearTime;
+        loggedCount_ = 0;
+    } else if (storedCount == loggedCount_) {
+        return;
+    }
+
+    const std::string path(textField(settings_.logFilePath));
+    RecordFile file;
+    if (file.openForAppend(path) != 0) {
+        return;
+    }
+    const RecordFlags flags = loggingFlags(settings_);
+    int error = 0;
+    for (std::int32_t slot = loggedCount_; slot < storedCount && error == 0; ++slot) {
+        error = writePacketRecord(file, store_, slot, flags);
+    }
+    loggedCount_ = storedCount;
+    lock.unlock();
+
+    // Records still buffered reach the file here, outside the guard.
+    const int closeError = file.close();
+    if (error == 0) {
+        error = closeError;
+    }
+    if (error != 0) {
+        showLogError(error, path);
+    }
+}
+
+void PacketLogger::showLogError(int errorCode, std::string path) {
+    // One box at a time: a failure while a box is open is not reported.
+    if (errorBoxOpen_.exchange(true)) {
+        return;
+    }
+    // The previous box's thread has cleared the flag and is ending.
+    if (errorBoxThread_.joinable()) {
+        errorBoxThread_.join();
+    }
+    const UserMessage message =
+        reportWriteError(errorCode, path, textField(settings_.dateTimeTemplate));
+    errorBoxThread_ = std::thread([this, message] {
+        if (showError_) {
+            showError_(message);
+        }
+        errorBoxOpen_ = false;
+    });
+}
+
+}  // namespace qhs

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "app/SettingsRecord.h"
+#include "app/UserMessage.h"
+#include "capture/PacketSnifferState.h"
+#include "capture/PacketStore.h"
+
+namespace qhs {
+
+// The automatic packet log: while the Packet Sniffer window is open, a thread appends the
+// records of newly stored datagrams to the log file every `logIntervalSeconds`, without
+// header or trailer, starting again from slot 0 after a Clear. The settings are read at
+// every use, so the general settings dialog takes effect at the next pass.
+class PacketLogger {
+  public:
+    // Shows a write-error box and returns when the user has closed it. It runs on a thread
+    // of its own, so an open box never stops logging; it must not wait for the list guard.
+    using ErrorBox = std::function<void(const UserMessage&)>;
+
+    PacketLogger(PacketSnifferState& state, const PacketStore& store,
+                 const SettingsRecord& settings, ErrorBox showError);
+    // Stops the thread and waits for an open error box to be closed: show the box modal
+    // to the window, so the window cannot close (and destroy the logger) while it is open.
+    ~PacketLogger();
+    PacketLogger(const PacketLogger&) = delete;
+    PacketLogger& operator=(const PacketLogger&) = delete;
+
+    // Starts the logging thread; it runs until `quitting` is set or stop() is called.
+    void start();
+    void stop();
+
+    // One pass under the list guard: appends the slots stored since the last pass (all of
+    // them after a Clear). Writes nothing and leaves the file unopened when nothing is new;
+    // a file that cannot be opened skips the pass silently, to be tried again next time.
+    // The thread calls this after each interval; tests call it directly.
+    void logNewPackets();
+
+    std::int32_t loggedCount() const { return loggedCount_; }
+    bool errorBoxOpen() const { return errorBoxOpen_; }
+
+  private:
+    void run();
+    bool shouldEnd() const { return state_.quitting || stopping_; }
+    bool autoLogOn() const { return settings_.autoLog != 0; }
+    void waitInterval();
+    void showLogError(int errorCode, std::string path);
+
+    PacketSnifferState& state_;
+    const PacketStore& store_;
+    const SettingsRecord& settings_;
+    ErrorBox showError_;
+
+    // Owned by whichever thread runs the passes (the logging thread once started).
+    std::int32_t loggedCount_ = 0;
+    std::uint64_t seenClearTime_ = 0;
+
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> errorBoxOpen_{false};
+    std::thread thread_;
+    std::thread errorBoxThread_;
+};
+
+}  // namespace qhs

@@ -1,0 +1,149 @@
+#include "packetmode/PacketRecord.h"
+
+#include <array>
+#include <cerrno>
+#include <cstddef>
+#include <span>
+
+#include "analysis/DatagramView.h"
+#include "analysis/ProtocolNameTable.h"
+#include "app/Templates.h"
+#include "packetmode/ByteRenderings.h"
+
+namespace qhs {
+
+namespace {
+
+constexpr std::size_t TypeWidth = 4;
+constexpr std::size_t SizeWidth = 4;
+constexpr std::size_t AddressWidth = 15;
+constexpr std::size_t PortWidth = 5;
+
+// Right-aligns in a field of at least `width` characters; a longer text pushes the rest
+// of the line to the right, as printf's field widths do.
+void appendRightAligned(std::string& out, std::string_view text, std::size_t width) {
+    if (text.size() < width) {
+        out.append(width - text.size(), ' ');
+    }
+    out.append(text);
+}
+
+void appendNumber(std::string& out, std::uint32_t value, std::size_t width) {
+    char digits[10];
+    std::size_t start = sizeof digits;
+    do {
+        digits[--start] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    appendRightAligned(out, std::string_view(digits + start, sizeof digits - start), width);
+}
+
+void appendAddress(std::string& out, const std::array<std::uint8_t, 4>& bytes) {
+    char text[15];
+    std::size_t length = 0;
+    for (std::size_t part = 0; part < bytes.size(); ++part) {
+        if (part > 0) {
+            text[length++] = '.';
+        }
+        const unsigned value = bytes[part];
+        if (value >= 100) {
+            text[length++] = static_cast<char>('0' + value / 100);
+        }
+        if (value >= 10) {
+            text[length++] = static_cast<char>('0' + value / 10 % 10);
+        }
+        text[length++] = static_cast<char>('0' + value % 10);
+    }
+    appendRightAligned(out, std::string_view(text, length), AddressWidth);
+}
+
+void appendHeading(std::string& out, const DatagramView& datagram, std::string_view timeText,
+                   bool withData) {
+    out.append(withData ? "\r\n\r\n" : "\r\n");
+    appendRightAligned(out, protocolName(datagram.protocol()), TypeWidth);
+    out.push_back(' ');
+    appendNumber(out, datagram.capturedLength(), SizeWidth);
+    out.push_back(' ');
+    appendAddress(out, datagram.sourceAddressBytes());
+    out.push_back(' ');
+    appendAddress(out, datagram.destinationAddressBytes());
+    out.append("  ");
+    appendNumber(out, datagram.sourcePort(), PortWidth);
+    out.push_back(' ');
+    appendNumber(out, datagram.destinationPort(), PortWidth);
+    out.append("  [");
+    out.append(timeText);
+    out.push_back(']');
+}
+
+}  // namespace
+
+RecordFlags savingFlags(const SettingsRecord& settings) {
+    if (settings.saveIncludeData == 0) {
+        return {};
+    }
+    return RecordFlags{settings.saveDataText != 0, settings.saveDataDec != 0,
+                       settings.saveDataHex != 0};
+}
+
+RecordFlags loggingFlags(const SettingsRecord& settings) {
+    return RecordFlags{settings.logDataText != 0, settings.logDataDec != 0,
+                       settings.logDataHex != 0};
+}
+
+int writePacketRecord(RecordFile& file, const PacketStore& store, std::int32_t slot,
+                      RecordFlags flags) {
+    // The view reads header fields only inside the captured length, so a datagram shorter
+    // than its headers shows zeros there instead of reading past its bytes.
+    const DatagramView datagram(store.packet(slot), store.length(slot));
+    if (!datagram.hasData()) {
+        return 0;
+    }
+    std::string& out = file.pending();
+    appendHeading(out, datagram, store.time(slot), flags.any());
+    const std::span<const std::uint8_t> bytes(datagram.data(), datagram.capturedLength());
+    if (flags.text) {
+        out.append("\r\n\r\n");
+        renderText(bytes, out);
+    } else if (flags.dec) {
+        out.append("\r\n\r\n");
+        renderDecimal(bytes, out);
+    } else if (flags.hex) {
+        out.append("\r\n\r\n");
+        renderHex(bytes, out);
+    }
+    return file.commit();
+}
+
+UserMessage reportWriteError(int errorCode, std::string_view path,
+                             std::string_view dateTimeTemplate) {
+    std::string_view cause;
+    switch (errorCode) {
+        case ENOSPC:
+        case EDQUOT:
+            cause = "Windows reports that the disk is full.";
+            break;
+        case EIO:
+            cause =
+                "Windows reports that while accessing the hard disk, a disk operation failed "
+                "even after retries.";
+            break;
+        default:
+            break;
+    }
+    std::string text;
+    if (cause.empty()) {
+        text.append("Error while writing file with path:\r\n  ")
+            .append(path)
+            .append("\r\nThe cause of the error is unknown.");
+    } else {
+        text.append(expandDateTime(dateTimeTemplate))
+            .append("\r\n\r\nError while writing file with path:\r\n  ")
+            .append(path)
+            .append("\r\n")
+            .append(cause);
+    }
+    return UserMessage{std::move(text), std::string(WriteErrorCaption), MessageIcon::Stop};
+}
+
+}  // namespace qhs

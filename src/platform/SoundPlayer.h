@@ -1,0 +1,26 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+namespace qhs {
+
+// One tone of a tune: silence for `pauseMs`, then a tone of `frequencyHz` for `durationMs`.
+struct Tone {
+    unsigned pauseMs = 0;
+    unsigned frequencyHz = 0;
+    unsigned durationMs = 0;
+};
+
+// The sound output of the new-packet notification and the settings dialog's Test button.
+// Both calls play to the end before they return. A missing device, a busy device or a file
+// that cannot be read makes them return false without saying anything.
+class SoundPlayer {
+  public:
+    virtual ~SoundPlayer() = default;
+
+    virtual bool playWaveFile(const std::string& path) = 0;
+    virtual bool playTones(std::span<const Tone> tones) = 0;
+};
+
+}  // namespace qhs

@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <climits>
+#include <filesystem>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/Templates.h"
+#include "packetmode/PacketLogger.h"
+#include "packetmode/TestStore.h"
+#include "support/TempDir.h"
+
+namespace qhs {
+namespace {
+
+using namespace std::chrono_literals;
+
+class PacketLoggerTest : public testing::Test {
+  protected:
+    PacketLoggerTest() {
+        settings.autoLog = 1;
+        settings.logIntervalSeconds = 60;
+        setTextField(settings.logFilePath, logPath());
+        setTextField(settings.dateTimeTemplate, "%H24:%MN");
+    }
+    ~PacketLoggerTest() override {
+        closeBox.set_value();
+        logger.stop();
+    }
+
+    std::string logPath() const { return (dir.path() / "packets.log").string(); }
+    std::size_t logged(std::string_view time) const {
+        const std::string log = test::readFile(logPath());
+        std::size_t count = 0;
+        for (auto at = log.find(time); at != std::string::npos; at = log.find(time, at + 1)) {
+            ++count;
+        }
+        return count;
+    }
+    void storePackets(int count, std::string_view time) {
+        std::lock_guard<std::mutex> lock(state.listBusy);
+        for (int i = 0; i < count; ++i) {
+            test::storeDatagram(*store, test::udpDatagram(1, 9, ""), time);
+        }
+    }
+    void clearList() {
+        std::this_thread::sleep_for(2ms);  // a clear time of its own, as any real Clear has
+        std::lock_guard<std::mutex> lock(state.listBusy);
+        store->freeAllSlots();
+        store->markCleared();
+    }
+
+    TempDir dir;
+    SettingsRecord settings = defaultSettings();
+    PacketSnifferState state;
+    std::unique_ptr<PacketStore> store = std::make_unique<PacketStore>();
+    // Error boxes stay open until the test closes them.
+    std::vector<UserMessage> boxes;
+    std::promise<void> closeBox;
+    std::shared_future<void> boxClosed = closeBox.get_future().share();
+    PacketLogger logger{state, *store, settings, [this](const UserMessage& message) {
+                            boxes.push_back(message);
+                            boxClosed.wait();
+                        }};
+};
+
+TEST_F(PacketLoggerTest, PassesAppendOnlyNewSlotsAndLeaveTheFileAloneWhenNothingIsNew) {
+    logger.logNewPackets();  // empty store
+    EXPECT_FALSE(std::filesystem::exists(logPath()));
+    test::writeFile(logPath(), "earlier run");
+    storePackets(3, "[first]");
+    logger.logNewPackets();
+    storePackets(10, "[second]");
+    logger.logNewPackets();
+    EXPECT_TRUE(test::readFile(logPath()).starts_with("earlier run\r\n UDP   28"));
+    EXPECT_EQ(logged("[first]"), 3u);
+    EXPECT_EQ(logged("[second]"), 10u);
+
+    std::filesystem::remove(logPath());
+    logger.logNewPackets();
+    EXPECT_FALSE(std::filesystem::exists(logPath()));
+}
+
+TEST_F(PacketLoggerTest, AfterAClearLoggingStartsAgainAtSlotZeroEvenPastAFailedOpen) {
+    storePackets(3, "[before]");
+    logger.logNewPackets();
+    clearList();
+    storePackets(3, "[after]");  // the same count as before the clear
+    logger.logNewPackets();
+    EXPECT_EQ(logged("[after]"), 3u);
+
+    clearList();
+    storePackets(2, "[again]");
+    setTextField(settings.logFilePath, (dir.path() / "missing" / "x.log").string());
+    logger.logNewPackets();
+    setTextField(settings.logFilePath, logPath());
+    logger.logNewPackets();
+    EXPECT_EQ(logged("[again]"), 2u);
+    EXPECT_EQ(logged("[before]"), 3u);
+}
+
+TEST_F(PacketLoggerTest, UnopenableLogPathIsSkippedSilentlyAndTriedAgain) {
+    storePackets(2, "[t]");
+    for (const std::string& path :
+         {(dir.path() / "missing" / "x.log").string(), dir.path().string(), std::string()}) {
+        setTextField(settings.logFilePath, path);
+        logger.logNewPackets();
+        EXPECT_EQ(logger.loggedCount(), 0) << path;
+    }
+    setTextField(settings.logFilePath, logPath());
+    logger.logNewPackets();
+    EXPECT_EQ(logged("[t]"), 2u);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(PacketLoggerTest, FailedWritesShowOneBoxWhileItIsOpen) {
+    setTextField(settings.logFilePath, "/dev/full");
+    for (int pass = 0; pass < 3; ++pass) {
+        storePackets(1, "[t]");
+        logger.logNewPackets();
+        for (int i = 0; i < 500 && !logger.errorBoxOpen(); ++i) {
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+    EXPECT_EQ(logger.loggedCount(), 3);
+    closeBox.set_value();
+    closeBox = {};  // the fixture's own close at the end goes to a fresh promise
+    logger.stop();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Error while writing to file");
+    EXPECT_TRUE(boxes[0].text.ends_with("  /dev/full\r\nWindows reports that the disk is full."));
+}
+
+TEST_F(PacketLoggerTest, PassWaitsForTheListGuard) {
+    storePackets(2, "[t]");
+    std::unique_lock<std::mutex> guard(state.listBusy);
+    std::thread pass([&] { logger.logNewPackets(); });
+    std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(std::filesystem::exists(logPath()));
+    guard.unlock();
+    pass.join();
+    EXPECT_EQ(logged("[t]"), 2u);
+}
+
+TEST_F(PacketLoggerTest, ThreadLogsAtOnceForIntervalsOfZeroOrLessAndStopsDuringLongOnes) {
+    for (const std::int32_t interval : {0, -5, INT32_MIN}) {
+        settings.logIntervalSeconds = interval;
+        storePackets(1, "[t]");
+        logger.start();
+        bool done = false;
+        for (int i = 0; i < 500 && !done; ++i) {
+            std::this_thread::sleep_for(10ms);
+            std::lock_guard<std::mutex> lock(state.listBusy);
+            done = logger.loggedCount() == store->storedCount();
+        }
+        logger.stop();
+        EXPECT_TRUE(done) << interval;
+    }
+    settings.logIntervalSeconds = INT32_MAX;
+    storePackets(1, "[t]");
+    logger.start();
+    std::this_thread::sleep_for(50ms);
+    logger.stop();  // a wait that ignored stop() would hang here until the test times out
+    EXPECT_EQ(logged("[t]"), 3u);
+}
+
+}  // namespace
+}  // namespace qhs
