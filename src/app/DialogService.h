@@ -48,9 +48,6 @@ class QtDialogService final : public DialogService {
     void openAddress(const QString& address) override;
 };
 
-// The maker's web site, opened by a click on the logo.
-inline constexpr const char* MakerWebSite = "http://www.quillharbour.example/";
-
 DialogService& dialogService();
 // Replaces the service (tests); nullptr restores Qt's. The caller keeps ownership.
 void setDialogService(DialogService* service);

@@ -13,4 +13,9 @@ inline constexpr std::string_view VersionMarkerName = "QuillharbourSnifferV1.5.c
 // executable's file name without its extension.
 inline constexpr std::string_view ApplicationName = "QuillharbourSnifferV1.5";
 
+// The maker's web server: its site opens from the logos, and it answers the version check.
+inline constexpr std::string_view MakerHost = "www.quillharbour.example";
+inline constexpr std::string_view MakerWebSite = "http://www.quillharbour.example/";
+inline constexpr std::string_view MakerSupportMail = "mailto:support@quillharbour.example";
+
 }  // namespace qhs

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/Product.h"
 #include "app/UserMessage.h"
 #include "platform/TcpClient.h"
 
@@ -14,7 +15,6 @@ namespace qhs {
 
 // The maker's web server: it keeps one marker file per released version while that version
 // is the newest, and serves the description page.
-inline constexpr std::string_view MakerHost = "www.quillharbour.example";
 inline constexpr std::uint16_t MakerHttpPort = 80;
 inline constexpr std::string_view DescriptionPagePath = "/SnifferIndex.html";
 // "http://" + MakerHost + DescriptionPagePath.
