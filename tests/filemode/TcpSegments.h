@@ -31,68 +31,44 @@ struct TcpSegment {
     std::uint32_t tcpHeaderLength = 20;
     std::string payload;
 
-    TcpSegment& at(std::uint32_t sequenceNumber) {
-        sequence = sequenceNumber;
-        return *this;
-    }
-    TcpSegment& carrying(std::string_view data) {
-        payload = data;
-        return *this;
-    }
-    TcpSegment& acknowledging(std::uint32_t number) {
-        acknowledgement = number;
-        return *this;
-    }
+    TcpSegment& at(std::uint32_t number) { return sequence = number, *this; }
+    TcpSegment& acknowledging(std::uint32_t number) { return acknowledgement = number, *this; }
+    TcpSegment& carrying(std::string_view data) { return payload = data, *this; }
 
     std::vector<std::uint8_t> bytes() const {
         std::vector<std::uint8_t> out(20 + tcpHeaderLength, 0);
         out.insert(out.end(), payload.begin(), payload.end());
-        const auto put16 = [&](std::size_t at, std::uint32_t value) {
-            out[at] = static_cast<std::uint8_t>(value >> 8);
-            out[at + 1] = static_cast<std::uint8_t>(value);
-        };
-        const auto put32 = [&](std::size_t at, std::uint32_t value) {
-            put16(at, value >> 16);
-            put16(at + 2, value & 0xFFFF);
+        const auto put = [&](std::size_t at, std::uint32_t value, int width) {
+            for (int i = 0; i < width; ++i) {
+                out[at + i] = static_cast<std::uint8_t>(value >> (8 * (width - 1 - i)));
+            }
         };
         out[0] = 0x45;
-        put16(2, static_cast<std::uint32_t>(out.size()));
-        out[8] = 64;
+        put(2, static_cast<std::uint32_t>(out.size()), 2);
         out[9] = protocol;
         std::memcpy(&out[12], &source, 4);
         std::memcpy(&out[16], &destination, 4);
-        put16(20, sourcePort);
-        put16(22, destinationPort);
-        put32(24, sequence);
-        put32(28, acknowledgement);
+        put(20, sourcePort, 2);
+        put(22, destinationPort, 2);
+        put(24, sequence, 4);
+        put(28, acknowledgement, 4);
         out[32] = static_cast<std::uint8_t>((tcpHeaderLength / 4) << 4);
-        out[33] = 0x18;  // ACK and PSH
         return out;
     }
 };
-
-inline std::unique_ptr<SegmentNode> segmentNode(const std::vector<std::uint8_t>& datagram) {
-    auto node = std::make_unique<SegmentNode>();
-    node->length = static_cast<std::uint16_t>(datagram.size());
-    node->data = std::make_unique<std::uint8_t[]>(datagram.size());
-    if (!datagram.empty()) {
-        std::memcpy(node->data.get(), datagram.data(), datagram.size());
-    }
-    return node;
-}
 
 // A chain of segments in the given order of arrival.
 inline std::unique_ptr<SegmentNode> chainOf(const std::vector<TcpSegment>& segments) {
     std::unique_ptr<SegmentNode> first;
     SegmentNode* last = nullptr;
     for (const TcpSegment& segment : segments) {
-        auto node = segmentNode(segment.bytes());
+        const std::vector<std::uint8_t> bytes = segment.bytes();
+        auto node = std::make_unique<SegmentNode>();
+        node->length = static_cast<std::uint16_t>(bytes.size());
+        node->data = std::make_unique<std::uint8_t[]>(bytes.size());
+        std::memcpy(node->data.get(), bytes.data(), bytes.size());
         SegmentNode* added = node.get();
-        if (last) {
-            last->next = std::move(node);
-        } else {
-            first = std::move(node);
-        }
+        (last ? last->next : first) = std::move(node);
         last = added;
     }
     return first;
