@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
 
 namespace qhs {
 
@@ -59,7 +60,7 @@ SegmentFilingResult StreamTable::fileSegment(std::uint32_t streamKey, const std:
 
     // The copy is made outside the mutex; the completion thread passes over this slot.
     std::unique_ptr<SegmentNode> node(new (std::nothrow) SegmentNode);
-    SegmentFiling failure = SegmentFiling::Appended;
+    std::optional<SegmentFiling> failure;
     if (!node) {
         failure = SegmentFiling::NodeAllocationFailed;
     } else {
@@ -76,9 +77,9 @@ SegmentFilingResult StreamTable::fileSegment(std::uint32_t streamKey, const std:
 
     std::lock_guard<std::mutex> lock(mutex_);
     appendingSlot_ = NoStreamSlot;
-    if (failure != SegmentFiling::Appended) {
-        creatingStream_ = false;  // the claimed slot stays free
-        return {failure, creating};
+    if (failure) {
+        creatingStream_ = false;  // a claimed slot stays free
+        return {*failure, creating};
     }
     SegmentNode* added = node.get();
     lastSegmentTime_[slot] = now;

@@ -3,6 +3,7 @@
 #include <climits>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "filemode/FileSegmentFilter.h"
 #include "filemode/FileSnifferState.h"
@@ -190,6 +191,40 @@ TEST_F(StreamTableTest, CompletedStreamIsWrittenFromItsJoinedData) {
     EXPECT_EQ(written.path().extension(), ".plain");
     EXPECT_EQ(written.path().filename().string().substr(0, 9), "10.0.0.5-");
     EXPECT_EQ(written.file_size(), 5u);
+}
+
+TEST_F(StreamTableTest, EverySegmentIsCompletedOnceOrDroppedWhileBothThreadsWork) {
+    constexpr int Segments = 100000;
+    std::atomic<bool> filing{true};
+    std::size_t completed = 0;
+    std::thread completion([&] {
+        // Completes every stream it finds, counting their segments, until filing ends and
+        // the table is empty.
+        for (;;) {
+            const bool lastRound = !filing.load();
+            for (int slot = 0; slot < StreamSlotCount; ++slot) {
+                if (table.examineSlot(slot, INT64_MAX / 2, 0) == SlotState::Completing) {
+                    for (const SegmentNode* node = table.completingStream(); node;
+                         node = node->next.get()) {
+                        ++completed;
+                    }
+                    table.finishCompleting();
+                }
+            }
+            if (lastRound) {
+                return;
+            }
+        }
+    });
+    int dropped = 0;
+    for (int i = 0; i < Segments; ++i) {
+        const auto outcome = file(static_cast<std::uint32_t>(1 + i % 1500), 1 + i).outcome;
+        dropped += outcome == SegmentFiling::TableFull ? 1 : 0;
+    }
+    filing = false;
+    completion.join();
+    EXPECT_EQ(table.liveStreamCount(), 0);
+    EXPECT_EQ(completed + static_cast<std::size_t>(dropped), std::size_t{Segments});
 }
 
 }  // namespace
