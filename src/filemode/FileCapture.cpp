@@ -1,0 +1,82 @@
+#include "filemode/FileCapture.h"
+
+#include "filemode/FileCaptureLoop.h"
+#include "filemode/StreamCompletion.h"
+
+namespace qhs {
+
+FileCapture::FileCapture(SourceFactory makeSource, StatusSink setStatus,
+                         std::function<void()> onWorkerThread)
+    : makeSource_(std::move(makeSource)),
+      setStatus_(std::move(setStatus)),
+      onWorkerThread_(std::move(onWorkerThread)),
+      table_(std::make_unique<StreamTable>()) {}
+
+FileCapture::~FileCapture() {
+    stop();
+}
+
+void FileCapture::joinThreads() {
+    if (captureThread_.joinable()) {
+        captureThread_.join();
+    }
+    // The capture thread has ended, so it no longer touches completionThread_.
+    if (completionThread_.joinable()) {
+        completionThread_.join();
+    }
+}
+
+FileCaptureStart FileCapture::start(const SettingsRecord& settings) {
+    if (state_.captureRunning.load()) {
+        return {};
+    }
+    // A capture that ended by itself has left its threads to join.
+    joinThreads();
+    source_ = makeSource_ ? makeSource_() : nullptr;
+    if (!source_) {
+        return {};
+    }
+    FileCaptureStart started = openFileCapture(
+        *source_, std::string(textField(settings.interfaceAddress)), state_.captureRunning);
+    if (!started.startThread) {
+        source_.reset();
+        return started;
+    }
+    settings_ = settings;
+    state_.stopRequested.store(false);
+    state_.setOutputSettings(streamFileSettings(settings));
+    state_.messages.reopen();
+
+    FileCaptureHooks hooks;
+    hooks.setStatus = setStatus_;
+    hooks.startCompletion = [this] {
+        completionThread_ = std::thread([this] {
+            if (onWorkerThread_) {
+                onWorkerThread_();
+            }
+            runStreamCompletion(*table_, state_);
+        });
+    };
+    captureThread_ = std::thread([this, hooks = std::move(hooks), source = source_.get()] {
+        if (onWorkerThread_) {
+            onWorkerThread_();
+        }
+        runFileCapture(*source, settings_, *table_, state_, hooks);
+    });
+    return started;
+}
+
+void FileCapture::stop() {
+    if (source_) {
+        state_.stopRequested.store(true);
+        source_->close();
+    }
+    // A worker waiting on a message box would otherwise hold up the join.
+    state_.messages.release();
+    joinThreads();
+    source_.reset();
+    // The streams that were pending are discarded now rather than at the next Start.
+    table_->clear();
+}
+
+}  // namespace qhs

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "app/SettingsRecord.h"
+#include "capture/CaptureSocket.h"
+#include "filemode/FileSnifferState.h"
+#include "filemode/StreamTable.h"
+#include "platform/CaptureSource.h"
+
+namespace qhs {
+
+// Start and Stop of File Sniffer Mode: one capture source, the file capture thread and
+// the completion thread at a time, over one stream table. What the window needs:
+//   - start() with a record holding the window's current values; show the returned
+//     status text and messages;
+//   - setAckTimeoutMs() on every edit of the time-out field (and once when the window
+//     opens), setOutputDirectory() on every edit of the directory field, and
+//     setNameTemplates() after the general settings change;
+//   - every 100 ms: filesProcessing(), filesWritten(), and messages().takeNext() to show
+//     a worker's message box, then messages().dismiss() once it is closed;
+//   - stop() on Stop, and nothing else at closing (the destructor stops).
+class FileCapture {
+  public:
+    using SourceFactory = std::function<std::unique_ptr<CaptureSource>()>;
+    using StatusSink = std::function<void(const std::string& status)>;
+
+    // `makeSource` opens a new source for each Start. `setStatus` gets the status line
+    // texts of the threads ("Status: Running", "Status: Stopped") and must not block.
+    // `onWorkerThread` runs first on each worker thread (to raise its priority).
+    explicit FileCapture(SourceFactory makeSource, StatusSink setStatus = {},
+                         std::function<void()> onWorkerThread = {});
+    ~FileCapture();
+    FileCapture(const FileCapture&) = delete;
+    FileCapture& operator=(const FileCapture&) = delete;
+
+    // Does nothing while capturing. Otherwise opens a source on the record's interface
+    // address and, when that works, starts the threads. Read from the record: the eight
+    // address and port filters, the two switches, the two size bounds, the directory and
+    // the name templates. The time-out is not read: see setAckTimeoutMs.
+    FileCaptureStart start(const SettingsRecord& settings);
+    // Closes the source and returns once both threads have ended. Streams still pending
+    // are discarded unwritten; the counters keep their values until the next Start.
+    void stop();
+
+    bool captureRunning() const { return state_.captureRunning.load(); }
+    std::int32_t filesProcessing() const { return table_->filesProcessing(); }
+    std::int32_t filesWritten() const { return table_->filesWritten(); }
+
+    void setAckTimeoutMs(std::int32_t ackTimeoutMs) {
+        state_.currentAckTimeoutMs.store(ackTimeoutMs);
+    }
+    void setOutputDirectory(std::string directory) {
+        state_.setOutputDirectory(std::move(directory));
+    }
+    void setNameTemplates(std::string fileNameTemplate, std::string dateTimeTemplate) {
+        state_.setNameTemplates(std::move(fileNameTemplate), std::move(dateTimeTemplate));
+    }
+
+    WorkerMessages& messages() { return state_.messages; }
+
+  private:
+    void joinThreads();
+
+    SourceFactory makeSource_;
+    StatusSink setStatus_;
+    std::function<void()> onWorkerThread_;
+    FileSnifferState state_;
+    std::unique_ptr<StreamTable> table_;
+    std::unique_ptr<CaptureSource> source_;
+    SettingsRecord settings_{};
+    std::thread captureThread_;
+    // Started by the capture thread; joined only after the capture thread.
+    std::thread completionThread_;
+};
+
+}  // namespace qhs

@@ -1,0 +1,72 @@
+#include "filemode/FileCaptureLoop.h"
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "app/ProcessClock.h"
+#include "filemode/FileSegmentFilter.h"
+
+namespace qhs {
+
+namespace {
+
+// Pause after a failed receive, so a source that keeps failing does not spin a core.
+constexpr std::chrono::milliseconds FailedReceivePause{10};
+
+void setStatus(const FileCaptureHooks& hooks, const char* status) {
+    if (hooks.setStatus) {
+        hooks.setStatus(status);
+    }
+}
+
+}  // namespace
+
+UserMessage segmentAllocationMessage(const SegmentFilingResult& filing) {
+    const int number = (filing.newStream ? 2 : 0) +
+                       (filing.outcome == SegmentFiling::DataAllocationFailed ? 1 : 0);
+    UserMessage message;
+    message.text =
+        "Fatal memory allocation error #" + std::to_string(number) + "\r\nGet ready to crash...";
+    return message;
+}
+
+void runFileCapture(CaptureSource& source, const SettingsRecord& settings, StreamTable& table,
+                    FileSnifferState& state, const FileCaptureHooks& hooks) {
+    table.clear();
+    table.resetCounters();
+    const FileSegmentFilter filter(settings);
+    if (hooks.startCompletion) {
+        hooks.startCompletion();
+    }
+    setStatus(hooks, FileStatusRunning);
+
+    auto buffer = std::make_unique<std::uint8_t[]>(FileCaptureBufferSize);
+    while (!state.stopRequested.load()) {
+        const ReceiveResult received = source.receive(buffer.get(), FileCaptureBufferSize);
+        if (!received.ok && received.errorCode == 0) {
+            break;  // the source was closed
+        }
+        if (!received.ok) {
+            // A failed receive counts as a datagram too short to keep.
+            std::this_thread::sleep_for(FailedReceivePause);
+        } else {
+            const std::size_t length = datagramLength(buffer.get(), received.length);
+            if (filter.accepts(buffer.get(), length)) {
+                const std::int64_t now =
+                    hooks.clock ? hooks.clock() : static_cast<std::int64_t>(processClockMs());
+                const SegmentFilingResult filing =
+                    table.fileSegment(streamKeyOf(buffer.get()), buffer.get(),
+                                      static_cast<std::uint16_t>(length), now);
+                if (filing.outcome == SegmentFiling::NodeAllocationFailed ||
+                    filing.outcome == SegmentFiling::DataAllocationFailed) {
+                    state.messages.show(segmentAllocationMessage(filing));
+                }
+            }
+        }
+    }
+    state.endCapture();
+    setStatus(hooks, FileStatusStopped);
+}
+
+}  // namespace qhs

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/SettingsRecord.h"
+#include "app/UserMessage.h"
+#include "filemode/FileSnifferState.h"
+#include "filemode/StreamTable.h"
+#include "platform/CaptureSource.h"
+
+namespace qhs {
+
+inline constexpr std::size_t FileCaptureBufferSize = 65540;
+inline constexpr const char* FileStatusRunning = "Status: Running";
+inline constexpr const char* FileStatusStopped = "Status: Stopped";
+
+struct FileCaptureHooks {
+    // Receives the status line texts; must not block (the window may be waiting in Stop).
+    std::function<void(const std::string& status)> setStatus;
+    // Starts the completion thread; called once the table is cleared.
+    std::function<void()> startCompletion;
+    // The process clock in ms; empty means processClockMs.
+    std::function<std::int64_t()> clock;
+};
+
+// The file capture thread: clears the table and both counters, takes the eight filters
+// from `settings`, starts the completion thread, then files every kept data segment from
+// `source` into the stream of its acknowledgement number until the source is closed or
+// `stopRequested` is set. Ends with `stopRequested` and `captureRunning` clear.
+void runFileCapture(CaptureSource& source, const SettingsRecord& settings, StreamTable& table,
+                    FileSnifferState& state, const FileCaptureHooks& hooks);
+
+// The message for a segment that could not be stored for lack of memory.
+UserMessage segmentAllocationMessage(const SegmentFilingResult& filing);
+
+}  // namespace qhs

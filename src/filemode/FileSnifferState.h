@@ -1,0 +1,67 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "filemode/StreamFile.h"
+#include "filemode/WorkerMessages.h"
+
+namespace qhs {
+
+// Run-time state shared by the File Sniffer window and its two worker threads.
+class FileSnifferState {
+  public:
+    std::atomic<bool> captureRunning{false};    // set by Start, cleared by the capture thread
+    std::atomic<bool> stopRequested{false};     // set by Stop, cleared by the capture thread
+    std::atomic<bool> completerRunning{false};  // the completion thread exists
+    // The number in the window's time-out field, read by every completion pass.
+    std::atomic<std::int32_t> currentAckTimeoutMs{10000};
+    WorkerMessages messages;
+
+    // The file output settings in force for the next file. The directory and the name
+    // templates may change while capture runs; the rest is fixed at Start.
+    StreamFileSettings outputSettings() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return output_;
+    }
+    void setOutputSettings(StreamFileSettings settings) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        output_ = std::move(settings);
+    }
+    void setOutputDirectory(std::string directory) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        output_.directory = std::move(directory);
+    }
+    void setNameTemplates(std::string fileNameTemplate, std::string dateTimeTemplate) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        output_.fileNameTemplate = std::move(fileNameTemplate);
+        output_.dateTimeTemplate = std::move(dateTimeTemplate);
+    }
+
+    // Completion thread: sleeps for `period`; false when capture ended meanwhile.
+    bool sleepWhileCapturing(std::chrono::milliseconds period) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return !captureEnded_.wait_for(lock, period, [&] { return !captureRunning.load(); });
+    }
+    // Capture thread, at its end: clears `stopRequested` and `captureRunning` and wakes
+    // the completion thread.
+    void endCapture() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopRequested.store(false);
+            captureRunning.store(false);
+        }
+        captureEnded_.notify_all();
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::condition_variable captureEnded_;
+    StreamFileSettings output_;
+};
+
+}  // namespace qhs

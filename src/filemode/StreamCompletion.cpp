@@ -1,0 +1,68 @@
+#include "filemode/StreamCompletion.h"
+
+#include <optional>
+
+#include "app/ProcessClock.h"
+#include "filemode/StreamJoin.h"
+
+namespace qhs {
+
+namespace {
+
+// Joins and writes the stream that the table handed over, then frees its slot. A message
+// is shown only after the slot is free, so a pending box holds no stream's memory.
+void completeStream(StreamTable& table, FileSnifferState& state) {
+    std::optional<UserMessage> message;
+    if (const SegmentNode* first = table.completingStream()) {
+        const JoinedStream joined = joinStream(first);
+        if (!joined.allocated()) {
+            message = joinAllocationMessage(joined.length);
+        } else {
+            StreamFileResult result =
+                writeStreamFile(joined.data(), *first, state.outputSettings());
+            if (result.outcome == StreamFileOutcome::Written) {
+                table.countFileWritten();
+            }
+            message = std::move(result.message);
+        }
+    }
+    table.finishCompleting();
+    if (message) {
+        state.messages.show(std::move(*message));
+    }
+}
+
+}  // namespace
+
+std::int32_t runCompletionPass(StreamTable& table, FileSnifferState& state, std::int64_t now) {
+    const std::int32_t ackTimeoutMs = state.currentAckTimeoutMs.load();
+    std::int32_t count = 0;
+    for (int slot = 0; slot < StreamSlotCount; ++slot) {
+        switch (table.examineSlot(slot, now, ackTimeoutMs)) {
+            case SlotState::Idle:
+                break;
+            case SlotState::Live:
+                ++count;
+                break;
+            case SlotState::Completing:
+                ++count;
+                completeStream(table, state);
+                break;
+        }
+    }
+    table.setFilesProcessing(count);
+    return count;
+}
+
+void runStreamCompletion(StreamTable& table, FileSnifferState& state) {
+    if (state.completerRunning.exchange(true)) {
+        return;
+    }
+    // Stop wakes the sleep; the streams not complete by then are discarded unwritten.
+    while (state.captureRunning.load() && state.sleepWhileCapturing(CompletionPassPeriod)) {
+        runCompletionPass(table, state, static_cast<std::int64_t>(processClockMs()));
+    }
+    state.completerRunning.store(false);
+}
+
+}  // namespace qhs

@@ -1,0 +1,155 @@
+#include "filemode/StreamFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+#include "analysis/DatagramView.h"
+#include "app/Templates.h"
+
+namespace qhs {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+// The errors by which the system says a name cannot be a file name: far too long, or
+// holding characters the file system does not take.
+bool isInvalidNameError(int error) {
+    return error == ENAMETOOLONG || error == EINVAL || error == EILSEQ;
+}
+
+bool writeAll(std::FILE* file, std::span<const std::uint8_t> bytes) {
+    return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+}
+
+// Writes the part of the data that the file holds; false when a write failed.
+bool writeContent(std::FILE* file, std::span<const std::uint8_t> joined,
+                  const ResponseInfo& response) {
+    if (!response.isHttp) {
+        return writeAll(file, joined);
+    }
+    const std::span<const std::uint8_t> body = joined.subspan(response.bodyStart);
+    if (!response.chunked) {
+        return writeAll(file, body);
+    }
+    bool written = true;
+    decodeChunkedBody(joined, response.bodyStart, [&](std::span<const std::uint8_t> chunk) {
+        written = written && writeAll(file, chunk);
+    });
+    return written;
+}
+
+StreamFileResult failed(StreamFileResult result) {
+    result.outcome = StreamFileOutcome::WriteFailed;
+    UserMessage message;
+    message.text = writeErrorText(result.path);
+    result.message = std::move(message);
+    return result;
+}
+
+}  // namespace
+
+StreamFileSettings streamFileSettings(const SettingsRecord& record) {
+    StreamFileSettings settings;
+    settings.directory = textField(record.fileOutputDirectory);
+    settings.fileNameTemplate = textField(record.fileNameTemplate);
+    settings.dateTimeTemplate = textField(record.dateTimeTemplate);
+    settings.overwrite = record.fileOverwrite != 0;
+    settings.httpOnly = record.fileHttpOnly != 0;
+    settings.minimumSize = record.fileMinSize;
+    settings.maximumSize = record.fileMaxSize;
+    return settings;
+}
+
+bool shouldStore(const ResponseInfo& response, std::size_t dataLength,
+                 const StreamFileSettings& settings) {
+    if (!response.isHttp && settings.httpOnly) {
+        return false;
+    }
+    const std::size_t size = response.isHttp ? dataLength - response.bodyStart : dataLength;
+    if (size < settings.minimumSize) {
+        return false;
+    }
+    return settings.maximumSize == 0 || size <= settings.maximumSize;
+}
+
+std::string streamFileName(const StreamFileSettings& settings, std::uint32_t sourceAddress,
+                           std::uint32_t destinationAddress, std::string_view extension) {
+    std::string name = expandFileName(settings.fileNameTemplate, settings.dateTimeTemplate,
+                                      sourceAddress, destinationAddress);
+    // A '/' (a backslash of the date template becomes one) would lead into another folder.
+    for (char& c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '/' || byte < 0x20 || byte == 0x7F) {
+            c = '_';
+        }
+    }
+    name += '.';
+    name += extension;
+    return name;
+}
+
+std::string streamFilePath(std::string_view directory, std::string_view name) {
+    std::string path(directory);
+    if (path.empty() || path.back() != '/') {
+        path += '/';
+    }
+    path += name;
+    return path;
+}
+
+std::string writeErrorText(std::string_view path) {
+    std::string text = "Error writing the file:\r\n\r\n";
+    text += path;
+    text += "\r\n\r\nto the destination, please choose another destination";
+    return text;
+}
+
+StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
+                                 const SegmentNode& firstSegment,
+                                 const StreamFileSettings& settings) {
+    StreamFileResult result;
+    const ResponseInfo response = examineResponse(joined);
+    if (!shouldStore(response, joined.size(), settings)) {
+        return result;
+    }
+    const DatagramView first(firstSegment.data.get(), firstSegment.length);
+    result.path = streamFilePath(settings.directory,
+                                 streamFileName(settings, first.sourceAddress(),
+                                                first.destinationAddress(), response.extension));
+    // A NUL would cut the path short where the system reads it.
+    if (result.path.size() > MaximumStreamFilePath || result.path.find('\0') != std::string::npos) {
+        result.outcome = StreamFileOutcome::InvalidName;
+        return result;
+    }
+    if (!settings.overwrite) {
+        if (FileHandle existing(std::fopen(result.path.c_str(), "rb")); existing) {
+            result.outcome = StreamFileOutcome::FileExists;
+            return result;
+        }
+    }
+    errno = 0;
+    std::FILE* opened = std::fopen(result.path.c_str(), "wb");
+    if (opened == nullptr) {
+        if (isInvalidNameError(errno)) {
+            result.outcome = StreamFileOutcome::InvalidName;
+            return result;
+        }
+        return failed(std::move(result));
+    }
+    const bool written = writeContent(opened, joined, response);
+    // A file that could not be written whole (a full disk) is not counted as written, and
+    // the truncated copy is removed rather than left to pass for the download.
+    if (std::fclose(opened) != 0 || !written) {
+        std::remove(result.path.c_str());
+        return failed(std::move(result));
+    }
+    result.outcome = StreamFileOutcome::Written;
+    return result;
+}
+
+}  // namespace qhs

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "app/SettingsRecord.h"
+#include "app/UserMessage.h"
+#include "filemode/HttpResponse.h"
+#include "filemode/SegmentNode.h"
+
+namespace qhs {
+
+// What writing a stream's file depends on: the window's directory, switches and size
+// bounds (0 = no bound) and the two name templates.
+struct StreamFileSettings {
+    std::string directory;
+    std::string fileNameTemplate;
+    std::string dateTimeTemplate;
+    bool overwrite = false;
+    bool httpOnly = true;
+    std::uint32_t minimumSize = 0;
+    std::uint32_t maximumSize = 0;
+};
+
+StreamFileSettings streamFileSettings(const SettingsRecord& record);
+
+// A written path is at most this long; a longer one counts as an invalid name.
+inline constexpr std::size_t MaximumStreamFilePath = 9999;
+
+enum class StreamFileOutcome {
+    Written,
+    NotStored,    // not HTTP with the HTTP-only switch on, or outside the size bounds
+    FileExists,   // over-writing is off and the file is there: the stream is dropped
+    InvalidName,  // the system refused the name: dropped without a message
+    WriteFailed,  // the file could not be created or written: see `message`
+};
+
+struct StreamFileResult {
+    StreamFileOutcome outcome = StreamFileOutcome::NotStored;
+    std::string path;                    // the path built, once the stream is to be stored
+    std::optional<UserMessage> message;  // for the window to show
+};
+
+// Whether the stream is stored, by the HTTP-only switch and the size bounds. The size of
+// an HTTP response is its body as transferred (chunk size lines included), of anything
+// else the whole data.
+bool shouldStore(const ResponseInfo& response, std::size_t dataLength,
+                 const StreamFileSettings& settings);
+
+// The name of a stream's file inside the output directory: the expanded file name
+// template, then "." and the extension. The file always lies directly in the directory:
+// every '/' and control character of the expanded name becomes '_', and the extension is
+// already safe (safeExtension).
+std::string streamFileName(const StreamFileSettings& settings, std::uint32_t sourceAddress,
+                           std::uint32_t destinationAddress, std::string_view extension);
+
+// The directory, a '/' unless it already ends in one, and the name.
+std::string streamFilePath(std::string_view directory, std::string_view name);
+
+// Decides whether the joined data of a stream is stored and writes it: an HTTP response
+// as its body (chunked coding decoded, compression kept), anything else whole. The
+// addresses of the name come from the stream's first segment in arrival order.
+StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
+                                 const SegmentNode& firstSegment,
+                                 const StreamFileSettings& settings);
+
+std::string writeErrorText(std::string_view path);
+
+}  // namespace qhs

@@ -1,0 +1,187 @@
+#include "filemode/StreamTable.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <optional>
+
+namespace qhs {
+
+StreamTable::StreamTable() = default;
+StreamTable::~StreamTable() = default;
+
+void StreamTable::clear() {
+    std::array<std::unique_ptr<SegmentNode>, StreamSlotCount> released;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (int slot = 0; slot < StreamSlotCount; ++slot) {
+            released[slot] = std::move(firstSegment_[slot]);
+            lastSegment_[slot] = nullptr;
+            streamKey_[slot] = 0;
+            lastSegmentTime_[slot] = 0;
+        }
+        freeSlot_ = 0;
+        appendingSlot_ = NoStreamSlot;
+        completingSlot_ = NoStreamSlot;
+        creatingStream_ = false;
+    }
+}
+
+void StreamTable::resetCounters() {
+    filesProcessing_.store(0);
+    filesWritten_.store(0);
+}
+
+SegmentFilingResult StreamTable::fileSegment(std::uint32_t streamKey, const std::uint8_t* datagram,
+                                             std::uint16_t length, std::int64_t now) {
+    // 0 marks a free slot, so no live stream may carry it.
+    now = std::max<std::int64_t>(now, 1);
+    int slot = NoStreamSlot;
+    bool creating = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (int candidate = 0; candidate < StreamSlotCount; ++candidate) {
+            if (candidate != completingSlot_ && lastSegmentTime_[candidate] != 0 &&
+                streamKey_[candidate] == streamKey) {
+                slot = candidate;
+                break;
+            }
+        }
+        if (slot == NoStreamSlot) {
+            if (freeSlot_ == NoStreamSlot) {
+                return {SegmentFiling::TableFull, true};
+            }
+            slot = freeSlot_;
+            creating = true;
+            creatingStream_ = true;
+        }
+        appendingSlot_ = slot;
+    }
+
+    // The copy is made outside the mutex; the completion thread passes over this slot.
+    std::unique_ptr<SegmentNode> node(new (std::nothrow) SegmentNode);
+    std::optional<SegmentFiling> failure;
+    if (!node) {
+        failure = SegmentFiling::NodeAllocationFailed;
+    } else {
+        node->data.reset(new (std::nothrow) std::uint8_t[length == 0 ? 1 : length]);
+        if (!node->data) {
+            failure = SegmentFiling::DataAllocationFailed;
+        } else {
+            if (length > 0) {
+                std::memcpy(node->data.get(), datagram, length);
+            }
+            node->length = length;
+        }
+    }
+
+    std::lock_guard<std::mutex> lock(mutex_);
+    appendingSlot_ = NoStreamSlot;
+    if (failure) {
+        creatingStream_ = false;  // a claimed slot stays free
+        return {*failure, creating};
+    }
+    SegmentNode* added = node.get();
+    lastSegmentTime_[slot] = now;
+    if (!creating) {
+        lastSegment_[slot]->next = std::move(node);
+        lastSegment_[slot] = added;
+        return {SegmentFiling::Appended, false};
+    }
+    firstSegment_[slot] = std::move(node);
+    lastSegment_[slot] = added;
+    streamKey_[slot] = streamKey;
+    freeSlot_ = lowestEmptySlot();
+    creatingStream_ = false;
+    return {SegmentFiling::Created, true};
+}
+
+SlotState StreamTable::examineSlot(int slot, std::int64_t now, std::int32_t ackTimeoutMs) {
+    if (slot < 0 || slot >= StreamSlotCount) {
+        return SlotState::Idle;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (lastSegmentTime_[slot] == 0 || slot == appendingSlot_) {
+        return SlotState::Idle;
+    }
+    // A signed comparison in 64 bits: a negative time-out completes at once, and no
+    // value of the field can overflow the subtraction.
+    const bool timedOut = lastSegmentTime_[slot] < now - static_cast<std::int64_t>(ackTimeoutMs);
+    // One stream is completed at a time.
+    if (!timedOut || completingSlot_ != NoStreamSlot) {
+        return SlotState::Live;
+    }
+    completingSlot_ = slot;
+    streamKey_[slot] = 0;
+    return SlotState::Completing;
+}
+
+const SegmentNode* StreamTable::completingStream() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return completingSlot_ == NoStreamSlot ? nullptr : firstSegment_[completingSlot_].get();
+}
+
+void StreamTable::finishCompleting() {
+    std::unique_ptr<SegmentNode> released;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const int slot = completingSlot_;
+        if (slot == NoStreamSlot) {
+            return;
+        }
+        released = std::move(firstSegment_[slot]);
+        lastSegment_[slot] = nullptr;
+        lastSegmentTime_[slot] = 0;
+        streamKey_[slot] = 0;
+        completingSlot_ = NoStreamSlot;
+        // A stream being created took `freeSlot`; its own recount at the end of creation
+        // sees this slot free, so the hand-back is left to it.
+        if (!creatingStream_) {
+            freeSlot_ = slot;
+        }
+    }
+    // The segments are freed outside the mutex: a long stream takes a while.
+}
+
+std::uint32_t StreamTable::streamKey(int slot) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slot >= 0 && slot < StreamSlotCount ? streamKey_[slot] : 0;
+}
+
+std::int64_t StreamTable::lastSegmentTime(int slot) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slot >= 0 && slot < StreamSlotCount ? lastSegmentTime_[slot] : 0;
+}
+
+std::size_t StreamTable::segmentCount(int slot) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::size_t count = 0;
+    if (slot >= 0 && slot < StreamSlotCount) {
+        for (const SegmentNode* node = firstSegment_[slot].get(); node; node = node->next.get()) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+int StreamTable::freeSlot() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return freeSlot_;
+}
+
+int StreamTable::liveStreamCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(std::count_if(lastSegmentTime_.begin(), lastSegmentTime_.end(),
+                                          [](std::int64_t time) { return time != 0; }));
+}
+
+int StreamTable::lowestEmptySlot() const {
+    for (int slot = 0; slot < StreamSlotCount; ++slot) {
+        if (!firstSegment_[slot] && slot != completingSlot_) {
+            return slot;
+        }
+    }
+    return NoStreamSlot;
+}
+
+}  // namespace qhs
