@@ -54,6 +54,14 @@ int interfaceIndexForAddress(const std::string& interfaceAddress, bool* isLoopba
     return index;
 }
 
+std::size_t ipDatagramLength(const std::uint8_t* frame, std::size_t received) {
+    if (received < 20 || (frame[0] >> 4) != 4) {
+        return received;
+    }
+    const std::size_t totalLength = static_cast<std::size_t>(frame[2] << 8 | frame[3]);
+    return totalLength >= 20 && totalLength < received ? totalLength : received;
+}
+
 LinuxCaptureSource::LinuxCaptureSource() {
     wakeEvent_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
@@ -154,7 +162,7 @@ ReceiveResult LinuxCaptureSource::receive(std::uint8_t* buffer, std::size_t capa
             if (boundToLoopback_ && from.sll_pkttype == PACKET_OUTGOING) {
                 continue;
             }
-            return {true, static_cast<std::size_t>(received), 0};
+            return {true, ipDatagramLength(buffer, static_cast<std::size_t>(received)), 0};
         }
     }
 }

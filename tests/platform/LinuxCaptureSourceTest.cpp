@@ -171,6 +171,22 @@ TEST(LinuxCaptureSource, TestsRunInAPrivateNetworkWithOnlyLoopback) {
     EXPECT_TRUE(loopback);
 }
 
+TEST(IpDatagramLength, LinkPaddingIsCutAtTheTotalLength) {
+    std::vector<std::uint8_t> frame(46, 0);
+    frame[0] = 0x45;
+    frame[3] = 40;  // a 40-byte acknowledgement padded to the Ethernet minimum
+    EXPECT_EQ(ipDatagramLength(frame.data(), frame.size()), 40u);
+    // A total length that is too small, too large or zero leaves the frame as received.
+    for (const std::uint8_t bogus : {0, 19, 47, 255}) {
+        frame[3] = bogus;
+        EXPECT_EQ(ipDatagramLength(frame.data(), frame.size()), 46u) << int(bogus);
+    }
+    frame[0] = 0x60;  // not IPv4
+    frame[3] = 40;
+    EXPECT_EQ(ipDatagramLength(frame.data(), frame.size()), 46u);
+    EXPECT_EQ(ipDatagramLength(frame.data(), 10), 10u);
+}
+
 TEST(DottedAddress, OnlyFourDecimalPartsAreAccepted) {
     std::uint32_t value = 0;
     EXPECT_TRUE(parseDottedAddress("127.0.0.1", value));
