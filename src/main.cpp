@@ -4,6 +4,7 @@
 
 #include "app/ProductArt.h"
 #include "app/SnifferApp.h"
+#include "filemode/FileSnifferDialog.h"
 #include "packetmode/PacketSnifferDialog.h"
 #include "platform/ProcessFacts.h"
 
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
     qhs::ModeWindows windows;
     windows.packetSniffer = &qhs::PacketSnifferDialog::run;
+    windows.fileSniffer = &qhs::FileSnifferDialog::run;
     qhs::SnifferApp app(qhs::settingsFilePath(qhs::executablePath()), windows);
     return app.run(arguments);
 }

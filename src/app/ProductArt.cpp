@@ -33,7 +33,8 @@ class LogoClickFilter : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::MouseButtonPress &&
             static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-            dialogService().openAddress(QString::fromLatin1(MakerWebSite.data(), static_cast<qsizetype>(MakerWebSite.size())));
+            dialogService().openAddress(QString::fromLatin1(
+                MakerWebSite.data(), static_cast<qsizetype>(MakerWebSite.size())));
             return true;
         }
         return QObject::eventFilter(watched, event);

@@ -9,6 +9,7 @@
 #include <chrono>
 
 #include "app/DialogService.h"
+#include "app/MainMenu.h"
 #include "app/ProductArt.h"
 #include "app/TextCodec.h"
 #include "capture/CaptureSocket.h"
@@ -28,10 +29,6 @@ const QColor DarkText(175, 255, 255);
 
 QString itemsCaption(int rows) {
     return QStringLiteral("Sniffer - %1 items").arg(rows);
-}
-
-void setControlId(QObject* object, int id) {
-    object->setProperty("controlId", id);
 }
 
 }  // namespace
@@ -114,26 +111,15 @@ PacketSnifferDialog::~PacketSnifferDialog() {
 }
 
 void PacketSnifferDialog::buildMenu() {
-    menuBar_ = new QMenuBar(this);
-    layout()->setMenuBar(menuBar_);
-    auto addItem = [this](QMenu* menu, const QString& text, int id, bool enabled) {
-        QAction* action = menu->addAction(text);
-        setControlId(action, id);
-        action->setObjectName(QStringLiteral("command%1").arg(id));
-        action->setEnabled(enabled);
-        return action;
-    };
-    QMenu* file = menuBar_->addMenu(QStringLiteral("&File"));
-    addItem(file, QStringLiteral("&Save"), 57603, false);
-    connect(addItem(file, QStringLiteral("&Exit"), 32774, true), &QAction::triggered, this,
-            &PacketSnifferDialog::closeWindow);
-    QMenu* settingsMenu = menuBar_->addMenu(QStringLiteral("Settings"));
-    connect(addItem(settingsMenu, QStringLiteral("&Network interface"), 32780, true),
-            &QAction::triggered, this, &PacketSnifferDialog::chooseInterface);
-    addItem(settingsMenu, QStringLiteral("&General"), 32789, false);
-    QMenu* help = menuBar_->addMenu(QStringLiteral("&Help"));
-    addItem(help, QStringLiteral("&Help"), 32778, false);
-    addItem(help, QStringLiteral("&About"), 32779, false);
+    const MainMenu menu = buildMainMenu(*this);
+    menuBar_ = menu.bar;
+    connect(menu.exit, &QAction::triggered, this, &PacketSnifferDialog::closeWindow);
+    connect(menu.networkInterface, &QAction::triggered, this,
+            &PacketSnifferDialog::chooseInterface);
+    // Commands whose dialogs are not part of the window yet.
+    for (QAction* later : {menu.save, menu.general, menu.help, menu.about}) {
+        later->setEnabled(false);
+    }
 }
 
 void PacketSnifferDialog::setUpList() {

@@ -12,6 +12,7 @@
 #include "app/ProductArt.h"
 #include "capture/InterfaceDialog.h"
 #include "capture/SyntheticCaptureSource.h"
+#include "filemode/FileSnifferDialog.h"
 #include "packetmode/PacketListModel.h"
 #include "packetmode/PacketSnifferDialog.h"
 
@@ -92,6 +93,15 @@ int main(int argc, char** argv) {
     {
         qhs::InterfaceDialog dialog(settings, {"127.0.0.1", "10.0.0.5", "192.168.1.20"});
         ok = save(dialog, folder, QStringLiteral("interface")) && ok;
+    }
+    {
+        qhs::SettingsRecord fileSettings = qhs::defaultSettings();
+        qhs::setTextField(fileSettings.interfaceAddress, "192.168.1.20");
+        qhs::FileSnifferDialog window(fileSettings, "/dev/null", [] {
+            return std::unique_ptr<qhs::CaptureSource>(
+                std::make_unique<qhs::SyntheticCaptureSource>(0));
+        });
+        ok = window.initialize() && save(window, folder, QStringLiteral("file-sniffer")) && ok;
     }
     ok = packetSnifferWindow(folder, false) && ok;
     ok = packetSnifferWindow(folder, true) && ok;

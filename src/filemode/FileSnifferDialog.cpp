@@ -1,0 +1,270 @@
+#include "filemode/FileSnifferDialog.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QRegularExpressionValidator>
+#include <limits>
+
+#include "app/DialogService.h"
+#include "app/ProductArt.h"
+#include "app/TextCodec.h"
+#include "capture/CaptureSocket.h"
+#include "capture/InterfaceDialog.h"
+#include "platform/LinuxCaptureSource.h"
+#include "platform/NameResolver.h"
+#include "platform/ProcessFacts.h"
+#include "ui_FileSnifferDialog.h"
+
+namespace qhs {
+
+namespace {
+
+// Digits only, so a field reads as a number; a value too large for its type saturates.
+std::uint64_t digitsValue(const QString& text, std::uint64_t largest) {
+    std::uint64_t value = 0;
+    for (const QChar character : text) {
+        if (!character.isDigit()) {
+            break;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(character.digitValue());
+        if (value > largest) {
+            return largest;
+        }
+    }
+    return value;
+}
+
+std::int32_t ackTimeoutValue(const QString& text) {
+    return static_cast<std::int32_t>(
+        digitsValue(text, static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())));
+}
+
+QString numberText(std::uint64_t value) {
+    return QString::number(value);
+}
+
+}  // namespace
+
+FileSnifferDialog::FileSnifferDialog(SettingsRecord& settings, std::string settingsPath,
+                                     CaptureSourceFactory makeSource, QWidget* parent)
+    : QDialog(parent),
+      ui_(std::make_unique<Ui::FileSnifferDialog>()),
+      settings_(settings),
+      settingsPath_(std::move(settingsPath)),
+      makeSource_(makeSource != nullptr ? makeSource : &LinuxCaptureSource::create) {
+    ui_->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(applicationIcon());
+    makeWebsiteLogo(*ui_->logo);
+    menu_ = buildMainMenu(*this);
+    // Saving belongs to Packet Sniffer Mode; the item does nothing here.
+    connect(menu_.exit, &QAction::triggered, this, &FileSnifferDialog::closeWindow);
+    connect(menu_.networkInterface, &QAction::triggered, this, &FileSnifferDialog::chooseInterface);
+    for (QAction* later : {menu_.general, menu_.help, menu_.about}) {
+        later->setEnabled(false);
+    }
+
+    const auto* digits =
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
+    for (QLineEdit* field :
+         {ui_->ackTimeout, ui_->sourcePortMust, ui_->sourcePortMustNot, ui_->destPortMust,
+          ui_->destPortMustNot, ui_->minimumSize, ui_->maximumSize}) {
+        field->setValidator(digits);
+    }
+    ui_->outputDirectory->setMaxLength(1023);
+    ui_->resolverHost->setMaxLength(1023);
+
+    capture_ = std::make_unique<FileCapture>(
+        [this] { return makeSource_(); },
+        [this](const std::string& status) {
+            QMetaObject::invokeMethod(
+                this, [this, status] { ui_->statusLine->setText(fromWindows1252(status)); },
+                Qt::QueuedConnection);
+        },
+        &raiseThreadPriority);
+
+    connect(ui_->startButton, &QPushButton::clicked, this, &FileSnifferDialog::startCapture);
+    connect(ui_->stopButton, &QPushButton::clicked, this, &FileSnifferDialog::stopCapture);
+    connect(ui_->resolveButton, &QPushButton::clicked, this, &FileSnifferDialog::resolveHost);
+    connect(ui_->ackTimeout, &QLineEdit::textChanged, this,
+            [this](const QString& text) { capture_->setAckTimeoutMs(ackTimeoutValue(text)); });
+    connect(ui_->outputDirectory, &QLineEdit::textChanged, this,
+            [this](const QString& text) { capture_->setOutputDirectory(toWindows1252(text)); });
+    timer_.setInterval(100);
+    connect(&timer_, &QTimer::timeout, this, &FileSnifferDialog::timerTick);
+}
+
+FileSnifferDialog::~FileSnifferDialog() = default;
+
+bool FileSnifferDialog::initialize() {
+    fillControls();
+    timer_.start();
+    capture_->setAckTimeoutMs(ackTimeoutValue(ui_->ackTimeout->text()));
+
+    const std::unique_ptr<CaptureSource> probeSource = makeSource_();
+    const ProbeResult probe =
+        probeInterface(*probeSource, std::string(textField(settings_.interfaceAddress)));
+    showMessages(probe.messages);
+    if (probe.outcome == ProbeOutcome::EndProcess) {
+        return false;
+    }
+    if (probe.outcome == ProbeOutcome::ChooseInterface) {
+        InterfaceDialog::choose(settings_, this);
+    }
+    ui_->interfaceAddress->setText(fromWindows1252(textField(settings_.interfaceAddress)));
+    return true;
+}
+
+int FileSnifferDialog::run(SettingsRecord& settings, const std::string& settingsPath) {
+    FileSnifferDialog window(settings, settingsPath);
+    if (!window.initialize()) {
+        return 0;
+    }
+    window.exec();
+    return 0;
+}
+
+void FileSnifferDialog::fillControls() {
+    ui_->outputDirectory->setText(fromWindows1252(textField(settings_.fileOutputDirectory)));
+    ui_->overwriteFiles->setChecked(settings_.fileOverwrite != 0);
+    ui_->httpOnly->setChecked(settings_.fileHttpOnly != 0);
+    ui_->ackTimeout->setText(numberText(settings_.ackTimeoutMs));
+    ui_->sourceIpMust->setText(fromWindows1252(textField(settings_.fileSourceIpMust)));
+    ui_->sourceIpMustNot->setText(fromWindows1252(textField(settings_.fileSourceIpMustNot)));
+    ui_->destIpMust->setText(fromWindows1252(textField(settings_.fileDestIpMust)));
+    ui_->destIpMustNot->setText(fromWindows1252(textField(settings_.fileDestIpMustNot)));
+    ui_->sourcePortMust->setText(numberText(settings_.fileSourcePortMust));
+    ui_->sourcePortMustNot->setText(numberText(settings_.fileSourcePortMustNot));
+    ui_->destPortMust->setText(numberText(settings_.fileDestPortMust));
+    ui_->destPortMustNot->setText(numberText(settings_.fileDestPortMustNot));
+    ui_->minimumSize->setText(numberText(settings_.fileMinSize));
+    ui_->maximumSize->setText(numberText(settings_.fileMaxSize));
+    ui_->resolverHost->setText(fromWindows1252(textField(settings_.fileResolverHost)));
+}
+
+void FileSnifferDialog::copyControlsInto(SettingsRecord& record) const {
+    const auto port = [](const QLineEdit* field) {
+        // The low 16 bits, as a 16-bit field keeps them.
+        return static_cast<std::uint16_t>(digitsValue(field->text(), 0xFFFFFFFFull) & 0xFFFF);
+    };
+    const auto size = [](const QLineEdit* field) {
+        return static_cast<std::uint32_t>(digitsValue(field->text(), 0xFFFFFFFFull));
+    };
+    setTextField(record.fileOutputDirectory, toWindows1252(ui_->outputDirectory->text()));
+    record.fileOverwrite = ui_->overwriteFiles->isChecked() ? 1 : 0;
+    record.fileHttpOnly = ui_->httpOnly->isChecked() ? 1 : 0;
+    record.ackTimeoutMs =
+        static_cast<std::uint16_t>(ackTimeoutValue(ui_->ackTimeout->text()) & 0xFFFF);
+    setTextField(record.fileSourceIpMust, toWindows1252(ui_->sourceIpMust->text()));
+    setTextField(record.fileSourceIpMustNot, toWindows1252(ui_->sourceIpMustNot->text()));
+    setTextField(record.fileDestIpMust, toWindows1252(ui_->destIpMust->text()));
+    setTextField(record.fileDestIpMustNot, toWindows1252(ui_->destIpMustNot->text()));
+    record.fileSourcePortMust = port(ui_->sourcePortMust);
+    record.fileSourcePortMustNot = port(ui_->sourcePortMustNot);
+    record.fileDestPortMust = port(ui_->destPortMust);
+    record.fileDestPortMustNot = port(ui_->destPortMustNot);
+    record.fileMinSize = size(ui_->minimumSize);
+    record.fileMaxSize = size(ui_->maximumSize);
+    setTextField(record.fileResolverHost, toWindows1252(ui_->resolverHost->text()));
+}
+
+void FileSnifferDialog::showMessages(const std::vector<UserMessage>& messages) {
+    for (const UserMessage& message : messages) {
+        dialogService().showMessage(this, message);
+    }
+}
+
+void FileSnifferDialog::startCapture() {
+    if (capture_->captureRunning()) {
+        return;
+    }
+    ui_->statusLine->setText(QStringLiteral("Status: Starting..."));
+    SettingsRecord current = settings_;
+    copyControlsInto(current);
+    const FileCaptureStart started = capture_->start(current);
+    if (!started.statusText.empty()) {
+        ui_->statusLine->setText(fromWindows1252(started.statusText));
+    }
+    showMessages(started.messages);
+    if (capture_->captureRunning()) {
+        setRunningControls(true);
+    }
+}
+
+void FileSnifferDialog::stopCapture() {
+    if (!controlsRunning_) {
+        return;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    capture_->stop();
+    QApplication::restoreOverrideCursor();
+    setRunningControls(false);
+}
+
+void FileSnifferDialog::setRunningControls(bool running) {
+    controlsRunning_ = running;
+    ui_->startButton->setEnabled(!running);
+    ui_->stopButton->setEnabled(running);
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             ui_->ackTimeout, ui_->overwriteFiles, ui_->httpOnly, ui_->sourceIpMust,
+             ui_->sourceIpMustNot, ui_->destIpMust, ui_->destIpMustNot, ui_->sourcePortMust,
+             ui_->sourcePortMustNot, ui_->destPortMust, ui_->destPortMustNot, ui_->minimumSize,
+             ui_->maximumSize}) {
+        control->setEnabled(!running);
+    }
+}
+
+void FileSnifferDialog::timerTick() {
+    if (capture_->captureRunning()) {
+        ui_->filesProcessing->setText(
+            QStringLiteral("Files processing: %1").arg(capture_->filesProcessing()));
+        ui_->filesWritten->setText(
+            QStringLiteral("Files written: %1").arg(capture_->filesWritten()));
+    } else if (controlsRunning_) {
+        // The capture ended by itself (its receive failed): make Start usable again.
+        capture_->stop();
+        setRunningControls(false);
+    }
+    if (const std::optional<UserMessage> message = capture_->messages().takeNext()) {
+        dialogService().showMessage(this, *message);
+        capture_->messages().dismiss();
+    }
+}
+
+void FileSnifferDialog::resolveHost() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const std::optional<std::string> address =
+        resolveHostAddress(toWindows1252(ui_->resolverHost->text().left(1023)));
+    QApplication::restoreOverrideCursor();
+    if (address) {
+        ui_->resolverHost->setText(QString::fromStdString(*address));
+    } else {
+        dialogService().showMessage(this, UserMessage{"Unable to resolve host name"});
+    }
+}
+
+void FileSnifferDialog::chooseInterface() {
+    InterfaceDialog::choose(settings_, this);
+    ui_->interfaceAddress->setText(fromWindows1252(textField(settings_.interfaceAddress)));
+}
+
+void FileSnifferDialog::closeWindow() {
+    if (closing_) {
+        return;
+    }
+    closing_ = true;
+    timer_.stop();
+    copyControlsInto(settings_);
+    saveSettings(settings_, settingsPath_);
+    // Streams still pending are not written: the capture ends with the window.
+    capture_->stop();
+    done(0);
+}
+
+void FileSnifferDialog::closeEvent(QCloseEvent* event) {
+    closeWindow();
+    event->accept();
+}
+
+}  // namespace qhs

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+#include <memory>
+#include <string>
+
+#include "app/MainMenu.h"
+#include "app/SettingsRecord.h"
+#include "app/UserMessage.h"
+#include "filemode/FileCapture.h"
+#include "platform/CaptureSource.h"
+
+namespace Ui {
+class FileSnifferDialog;
+}
+
+namespace qhs {
+
+// The main window of File Sniffer Mode: the File Sniffer settings, Start and Stop of the
+// HTTP file capture, its status and counters, and a host name resolver.
+class FileSnifferDialog : public QDialog {
+    Q_OBJECT
+
+  public:
+    FileSnifferDialog(SettingsRecord& settings, std::string settingsPath,
+                      CaptureSourceFactory makeSource = nullptr, QWidget* parent = nullptr);
+    ~FileSnifferDialog() override;
+
+    // Fills the controls and probes the interface. Returns false when a start-up error means
+    // the process must end (exit code 0) without running the window.
+    bool initialize();
+    // Opens the window for a run and returns the exit code once it has closed.
+    static int run(SettingsRecord& settings, const std::string& settingsPath);
+
+    void startCapture();
+    void stopCapture();
+    void resolveHost();
+    void chooseInterface();
+    // Closes as the close box does: copies the controls into the settings and saves them.
+    void closeWindow();
+
+    FileCapture& capture() { return *capture_; }
+    const MainMenu& menu() const { return menu_; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void fillControls();
+    // The record as the controls have it now.
+    void copyControlsInto(SettingsRecord& record) const;
+    void setRunningControls(bool running);
+    void timerTick();
+    void showMessages(const std::vector<UserMessage>& messages);
+
+    std::unique_ptr<Ui::FileSnifferDialog> ui_;
+    MainMenu menu_;
+    SettingsRecord& settings_;
+    std::string settingsPath_;
+    CaptureSourceFactory makeSource_;
+    std::unique_ptr<FileCapture> capture_;
+    QTimer timer_;
+    bool controlsRunning_ = false;
+    bool closing_ = false;
+};
+
+}  // namespace qhs

@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QThread>
+#include <filesystem>
+
+#include "app/IpAddressEdit.h"
+#include "filemode/FileSnifferDialog.h"
+#include "support/QueuedCaptureSource.h"
+#include "support/ScriptedDialogService.h"
+#include "support/TempDir.h"
+
+namespace qhs {
+namespace {
+
+bool waitUntil(const std::function<bool()>& done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > 5000) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+BindStatus nextBindStatus = BindStatus::Bound;
+std::unique_ptr<CaptureSource> makeQueuedSource() {
+    auto source = std::make_unique<QueuedCaptureSource>();
+    source->bindStatus = nextBindStatus;
+    return source;
+}
+
+class FileSnifferWindow : public testing::Test {
+  protected:
+    FileSnifferWindow() {
+        nextBindStatus = BindStatus::Bound;
+        setTextField(settings.interfaceAddress, "127.0.0.1");
+        setTextField(settings.fileOutputDirectory, dir.path().string());
+    }
+    std::unique_ptr<FileSnifferDialog> open() {
+        auto window =
+            std::make_unique<FileSnifferDialog>(settings, settingsPath, &makeQueuedSource);
+        EXPECT_TRUE(window->initialize());
+        window->show();
+        return window;
+    }
+    template <typename Widget = QWidget>
+    static Widget* control(FileSnifferDialog& window, int id) {
+        return controlById<Widget>(window, id);
+    }
+
+    ScriptedDialogService user;
+    TempDir dir;
+    std::string settingsPath = (dir.path() / "file.QHS").string();
+    SettingsRecord settings = defaultSettings();
+};
+
+TEST_F(FileSnifferWindow, StartAndStopFollowTheStateTable) {
+    auto window = open();
+    auto* status = control<QLabel>(*window, 1060);
+    EXPECT_EQ(status->text(), "Status: Waiting to run...");
+    EXPECT_EQ(control<QLineEdit>(*window, 1054)->text(), "127.0.0.1");
+    EXPECT_TRUE(control(*window, 1056)->isEnabled());
+    EXPECT_FALSE(control(*window, 1057)->isEnabled());
+
+    window->startCapture();
+    EXPECT_TRUE(window->capture().captureRunning());
+    EXPECT_TRUE(waitUntil([&] { return status->text() == "Status: Running"; }));
+    EXPECT_FALSE(control(*window, 1056)->isEnabled());
+    EXPECT_TRUE(control(*window, 1057)->isEnabled());
+    for (int id : {1059, 1064, 1063, 1074, 1075, 1076, 1077, 1078, 1079, 1080, 1081, 1082, 1083}) {
+        EXPECT_FALSE(control(*window, id)->isEnabled()) << id;
+    }
+    for (int id : {1058, 1085, 1086}) {
+        EXPECT_TRUE(control(*window, id)->isEnabled()) << id;
+    }
+    window->startCapture();  // a second Start while running does nothing
+    EXPECT_TRUE(user.shown.empty());
+
+    window->stopCapture();
+    EXPECT_FALSE(window->capture().captureRunning());
+    EXPECT_TRUE(waitUntil([&] { return status->text() == "Status: Stopped"; }));
+    EXPECT_TRUE(control(*window, 1056)->isEnabled());
+    EXPECT_FALSE(control(*window, 1057)->isEnabled());
+    EXPECT_TRUE(control(*window, 1063)->isEnabled());
+    window->closeWindow();
+}
+
+TEST_F(FileSnifferWindow, AddressThatIsNoInterfaceFailsTheStartAndKeepsTheWindowUsable) {
+    auto window = open();
+    nextBindStatus = BindStatus::NotAnInterface;
+    window->startCapture();
+    EXPECT_EQ(control<QLabel>(*window, 1060)->text(), "Status: Error Starting");
+    ASSERT_EQ(user.shown.size(), 1u);
+    EXPECT_NE(user.shown[0].message.text.find("Make sure the chosen interface is still valid."),
+              std::string::npos);
+    EXPECT_TRUE(control(*window, 1056)->isEnabled());
+    EXPECT_TRUE(control(*window, 1063)->isEnabled());
+    window->closeWindow();
+}
+
+TEST_F(FileSnifferWindow, ClosingStoresTheControlsWithTheirWidths) {
+    auto window = open();
+    control<QLineEdit>(*window, 1063)->setText("70000");
+    control<QLineEdit>(*window, 1078)->setText("65616");  // 65536 + 80
+    control<QLineEdit>(*window, 1082)->setText("99999999999");
+    control<QCheckBox>(*window, 1059)->setChecked(true);
+    control<IpAddressEdit>(*window, 1074)->setText("10.1.2.3");
+    control<IpAddressEdit>(*window, 1075)->clear();
+    control<QLineEdit>(*window, 1085)->setText("example.invalid");
+    window->close();
+
+    SettingsRecord saved;
+    loadSettings(saved, settingsPath);
+    EXPECT_EQ(saved.ackTimeoutMs, 4464);
+    EXPECT_EQ(saved.fileSourcePortMust, 80);
+    EXPECT_EQ(saved.fileMinSize, 0xFFFFFFFFu);
+    EXPECT_EQ(saved.fileOverwrite, 1);
+    EXPECT_EQ(textField(saved.fileSourceIpMust), "10.1.2.3");
+    EXPECT_EQ(textField(saved.fileSourceIpMustNot), "0.0.0.0");
+    EXPECT_EQ(textField(saved.fileResolverHost), "example.invalid");
+    EXPECT_EQ(textField(saved.fileOutputDirectory), dir.path().string());
+}
+
+TEST_F(FileSnifferWindow, EscapeClosesWithoutSaving) {
+    auto window = open();
+    control<QLineEdit>(*window, 1063)->setText("5");
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &escape);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(std::filesystem::exists(settingsPath));
+}
+
+TEST_F(FileSnifferWindow, ResolverReplacesTheNameByItsAddressOrSaysItFailed) {
+    auto window = open();
+    auto* host = control<QLineEdit>(*window, 1085);
+    host->setText("localhost");
+    window->resolveHost();
+    EXPECT_EQ(host->text(), "127.0.0.1");
+    host->setText("no-such-host.invalid");
+    window->resolveHost();
+    ASSERT_EQ(user.shown.size(), 1u);
+    EXPECT_EQ(user.shown[0].message.text, "Unable to resolve host name");
+    EXPECT_EQ(host->text(), "no-such-host.invalid");
+    window->closeWindow();
+}
+
+TEST_F(FileSnifferWindow, FirstRunAsksForAnInterface) {
+    setTextField(settings.interfaceAddress, "");
+    nextBindStatus = BindStatus::NotAnInterface;
+    user.dialogHandlers.push_back([](QDialog& dialog) {
+        auto* list = dialog.findChild<QWidget*>("addressList");
+        EXPECT_NE(list, nullptr);
+        return QDialog::Rejected;
+    });
+    auto window = open();
+    EXPECT_TRUE(user.dialogHandlers.empty());
+    EXPECT_EQ(control<QLineEdit>(*window, 1054)->text(), "");
+    window->closeWindow();
+}
+
+TEST(IpAddressInput, BlankReadsAsZerosAndOnlyValidNumbersAreTaken) {
+    IpAddressEdit edit;
+    EXPECT_EQ(edit.text(), "0.0.0.0");
+    EXPECT_TRUE(edit.isBlank());
+    edit.setText("192.168.1.20");
+    EXPECT_EQ(edit.text(), "192.168.1.20");
+    edit.setText("300.1.x");
+    EXPECT_EQ(edit.text(), "0.1.0.0");
+}
+
+}  // namespace
+}  // namespace qhs
