@@ -21,9 +21,12 @@ constexpr std::string_view SearchAgainText =
 constexpr std::string_view SearchAgainCaption = "Search again?";
 
 // One chunk of the search holds the list guard for at most this many slots or bytes of
-// payload, about a millisecond of work.
-constexpr std::int32_t ChunkSlots = 4096;
-constexpr std::size_t ChunkBytes = 1 << 20;
+// payload, a millisecond or two of work.
+constexpr std::int32_t ChunkSlots = 16384;
+constexpr std::size_t ChunkBytes = 4 << 20;
+// A mutex does not hand itself to a waiting thread: taken again at once, it would keep the
+// capture thread out for the whole search. This pause between chunks lets a waiter in.
+constexpr auto ChunkPause = std::chrono::microseconds(1);
 
 constexpr auto MatchPollInterval = std::chrono::milliseconds(20);
 
@@ -177,6 +180,7 @@ PacketFinder::PassResult PacketFinder::searchPass(std::string_view findText, boo
             return PassResult::Stopped;
         }
         hooks_.setProgress(slot);
+        std::this_thread::sleep_for(ChunkPause);
         if (matchRow >= 0) {
             hooks_.showProgressBar(false);
             findNext.store(false);

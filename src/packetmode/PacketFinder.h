@@ -53,8 +53,9 @@ enum class FindOutcome {
 // user asks for the next one.
 //
 // The store is read under the list guard, taken for one chunk of slots at a time (at most
-// about a megabyte of payload), so capture, Clear and the other list users wait at most a
-// moment; the guard is never held while a hook runs or while the search waits at a match.
+// two megabytes of payload, a millisecond or two), so capture, Clear and the other list users
+// wait at most a moment; the guard is never held while a hook runs or while the search waits
+// at a match. findOrNext, stopIfRunning and the destructor belong to the window's thread.
 class PacketFinder {
   public:
     // `onFindThread` runs first on each find thread (the window lowers its priority there).
