@@ -13,7 +13,7 @@ using test::address;
 using test::PacketListFixture;
 using test::TestDatagram;
 
-TEST(PacketContextMenu, OpensOnTheSelectedRowAndOffersTcpCommandsForTcpOnly) {
+TEST(PacketContextMenu, OpensOnTheSelectionOffersTcpCommandsForTcpAndDeletesTheRowOnly) {
     PacketListFixture packets;
     packets.add(TestDatagram{});
     TestDatagram udp;
@@ -21,48 +21,28 @@ TEST(PacketContextMenu, OpensOnTheSelectedRowAndOffersTcpCommandsForTcpOnly) {
     packets.add(udp);
     packets.add(TestDatagram{});
     packets.store->release(2);
-    packets.list.removeRow(0);
-
-    EXPECT_FALSE(openPacketMenu(*packets.store, packets.list, packets.listBusy, -1).opens());
-    EXPECT_FALSE(openPacketMenu(*packets.store, packets.list, packets.listBusy, 2).opens());
-    const PacketMenuContext onUdp =
-        openPacketMenu(*packets.store, packets.list, packets.listBusy, 0);
-    EXPECT_EQ(onUdp.row, 0);
-    EXPECT_EQ(onUdp.slot, 1);
-    EXPECT_FALSE(onUdp.tcpOptionsEnabled);
-    EXPECT_FALSE(
-        openPacketMenu(*packets.store, packets.list, packets.listBusy, 1).tcpOptionsEnabled);
-
-    PacketListFixture tcp;
-    tcp.add(TestDatagram{});
-    EXPECT_TRUE(openPacketMenu(*tcp.store, tcp.list, tcp.listBusy, 0).tcpOptionsEnabled);
-}
-
-TEST(PacketContextMenu, DeleteAsksAndRemovesOnlyTheRow) {
-    PacketListFixture packets;
-    packets.add(TestDatagram{});
-    packets.add(TestDatagram{});
-    const PacketMenuContext context =
-        openPacketMenu(*packets.store, packets.list, packets.listBusy, 1);
-    std::vector<UserMessage> questions;
-    const auto answer = [&questions](bool yes) {
-        return [&questions, yes](const UserMessage& question) {
-            questions.push_back(question);
-            return yes;
-        };
+    const auto open = [&packets](std::int32_t row) {
+        return openPacketMenu(*packets.store, packets.list, packets.listBusy, row);
     };
+    EXPECT_FALSE(open(-1).opens());
+    EXPECT_FALSE(open(3).opens());
+    EXPECT_TRUE(open(0).tcpOptionsEnabled);
+    EXPECT_FALSE(open(1).tcpOptionsEnabled);
+    EXPECT_FALSE(open(2).tcpOptionsEnabled);  // no data: cannot be TCP
 
-    EXPECT_FALSE(deleteContextRow(context, packets.list, packets.listBusy, answer(false)));
-    EXPECT_EQ(packets.list.rowCount(), 2);
-    EXPECT_EQ(questions.at(0),
-              (UserMessage{"Are you sure you wish to delete the selected packet from the list?",
-                           "Delete from lis?", MessageIcon::Question}));
-
-    EXPECT_TRUE(deleteContextRow(context, packets.list, packets.listBusy, answer(true)));
-    EXPECT_EQ(packets.slotsInRowOrder(), std::vector<std::int32_t>{0});
+    const PacketMenuContext context = open(1);
+    bool yes = false;
+    const auto answer = [&yes](const UserMessage& question) {
+        EXPECT_EQ(question.caption, "Delete from lis?");
+        return yes;
+    };
+    EXPECT_FALSE(deleteContextRow(context, packets.list, packets.listBusy, answer));
+    EXPECT_EQ(packets.list.rowCount(), 3);
+    yes = true;
+    packets.list.removeRow(0);  // the context row moved up meanwhile
+    EXPECT_TRUE(deleteContextRow(context, packets.list, packets.listBusy, answer));
+    EXPECT_EQ(packets.slotsInRowOrder(), std::vector<std::int32_t>{2});
     EXPECT_NE(packets.store->packet(1), nullptr);
-    EXPECT_FALSE(
-        deleteContextRow(PacketMenuContext{}, packets.list, packets.listBusy, answer(true)));
 }
 
 TEST(PacketContextMenu, ReverseResolveNamesTheAddressOrTellsWhatFailed) {

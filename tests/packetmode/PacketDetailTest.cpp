@@ -5,7 +5,6 @@
 
 #include "PacketListFixture.h"
 #include "analysis/PortNameTable.h"
-#include "analysis/ProtocolNameTable.h"
 #include "packetmode/PacketDetail.h"
 
 namespace qhs {
@@ -15,22 +14,21 @@ using test::address;
 using test::PacketListFixture;
 using test::TestDatagram;
 
-// A TCP datagram with every header field set to a value of its own.
+// A TCP datagram whose header fields all differ from the test builder's zeros.
 std::vector<std::uint8_t> tcpDatagram() {
     TestDatagram datagram;
     datagram.source = address(192, 168, 1, 20);
-    datagram.destination = address(10, 0, 0, 255);
-    datagram.sourcePort = 443;
-    datagram.destinationPort = 50000;
     datagram.withPayload(std::string("GET / HTTP/1.0\r\n\r\n\0x", 20));
     std::vector<std::uint8_t> bytes = datagram.bytes();
-    bytes[8] = 128;  // TTL
-    bytes[10] = 0xAB;
-    bytes[11] = 0xCD;
-    const std::uint8_t tcp[] = {0x89, 0xAB, 0xCD, 0xEF, 0x01, 0x02,
-                                0x03, 0x04, 0x50, 0x52, 0xFA, 0xF0};
-    std::copy(std::begin(tcp), std::end(tcp), bytes.begin() + 24);
+    const std::uint8_t fields[] = {0xAB, 0xCD, 192,  168,  1,    20,   10,   0,    0,
+                                   2,    0x01, 0xBB, 0xC3, 0x50, 0x89, 0xAB, 0xCD, 0xEF,
+                                   0x01, 0x02, 0x03, 0x04, 0x50, 0x52, 0xFA, 0xF0};
+    std::copy(std::begin(fields), std::end(fields), bytes.begin() + 10);
     return bytes;
+}
+
+bool anyFlag(const TcpFlags& f) {
+    return f.urgent || f.acknowledgement || f.push || f.reset || f.synchronize || f.finish;
 }
 
 std::string collapseLineEnds(std::string text) {
@@ -40,26 +38,16 @@ std::string collapseLineEnds(std::string text) {
     return text;
 }
 
-TEST(PacketDetail, ShowsEveryFieldOfATcpDatagram) {
+TEST(PacketDetail, ShowsTheFieldsOfATcpDatagramUnsigned) {
     PacketListFixture packets;
-    const std::vector<std::uint8_t> bytes = tcpDatagram();
-    const std::int32_t slot = packets.add(bytes);
-    const PacketDetail detail = renderDetail(*packets.store, slot, EntirePacketRendering::Dec);
-
+    const PacketDetail detail =
+        renderDetail(*packets.store, packets.add(tcpDatagram()), EntirePacketRendering::Dec);
     ASSERT_TRUE(detail.decodable);
-    EXPECT_FALSE(detail.invalidPacketQuestion);
-    EXPECT_EQ(detail.text(DetailField::PacketSize), std::to_string(bytes.size()));
-    EXPECT_EQ(detail.text(DetailField::Ttl), "128");
-    EXPECT_EQ(detail.text(DetailField::ProtocolNumber), "6");
-    EXPECT_EQ(detail.text(DetailField::PacketType), protocolName(6));
     EXPECT_EQ(detail.text(DetailField::IpChecksum), "43981");
     EXPECT_EQ(detail.text(DetailField::FromIp), "192.168.1.20");
-    EXPECT_EQ(detail.text(DetailField::ToIp), "10.0.0.255");
-    EXPECT_EQ(detail.text(DetailField::FromPort), "443");
     EXPECT_EQ(detail.text(DetailField::FromPortUse), tcpPortName(443));
     EXPECT_EQ(detail.text(DetailField::ToPort), "50000");
     EXPECT_EQ(detail.text(DetailField::Sequence), "2309737967");
-    EXPECT_EQ(detail.text(DetailField::Acknowledgement), "16909060");
     EXPECT_EQ(detail.text(DetailField::Window), "64240");
     // Flags byte 0x52: SYN and ACK; the 0x40 bit is no flag.
     EXPECT_TRUE(detail.flagLabels.synchronize && detail.flagLabels.acknowledgement);
@@ -67,29 +55,13 @@ TEST(PacketDetail, ShowsEveryFieldOfATcpDatagram) {
                  detail.flagLabels.finish);
     // The payload as text: line breaks kept, zero bytes left out.
     EXPECT_EQ(detail.packetData, "GET / HTTP/1.0\r\n\r\nx");
-    EXPECT_EQ(detail.entirePacket.substr(0, 41), " 69   0   0  60   0   0   0   0 128   6\r\n");
-}
 
-TEST(PacketDetail, EntirePacketFollowsTheCheckedRenderingDecFirst) {
     EXPECT_EQ(chooseEntirePacketRendering(true, true, true), EntirePacketRendering::Dec);
     EXPECT_EQ(chooseEntirePacketRendering(true, false, true), EntirePacketRendering::Hex);
-    EXPECT_EQ(chooseEntirePacketRendering(true, false, false), EntirePacketRendering::Text);
     EXPECT_EQ(chooseEntirePacketRendering(false, false, false), EntirePacketRendering::None);
-
-    PacketListFixture packets;
-    const std::int32_t slot = packets.add(TestDatagram{}.withPayload("AB"));
-    EXPECT_EQ(
-        renderDetail(*packets.store, slot, EntirePacketRendering::Hex).entirePacket.substr(0, 6),
-        "45 00 ");
-    // Text leaves out the header's many zero bytes.
-    const std::string text =
-        renderDetail(*packets.store, slot, EntirePacketRendering::Text).entirePacket;
-    EXPECT_EQ(text.find('\0'), std::string::npos);
-    EXPECT_EQ(text.substr(text.size() - 2), "AB");
-    EXPECT_EQ(renderDetail(*packets.store, slot, EntirePacketRendering::None).entirePacket, "");
 }
 
-TEST(PacketDetail, IcmpAndOtherProtocolsShowNoPortsNamesOrTcpFields) {
+TEST(PacketDetail, IcmpAndOtherProtocolsShowNoPortNamesOrTcpFields) {
     for (const std::uint8_t protocol : {std::uint8_t{1}, std::uint8_t{2}}) {
         PacketListFixture packets;
         TestDatagram datagram;
@@ -98,17 +70,12 @@ TEST(PacketDetail, IcmpAndOtherProtocolsShowNoPortsNamesOrTcpFields) {
         const std::string payload(16, '\x3F');
         const PacketDetail detail = renderDetail(
             *packets.store, packets.add(datagram.withPayload(payload)), EntirePacketRendering::Hex);
-        EXPECT_EQ(detail.text(DetailField::FromPort), "0") << int{protocol};
-        EXPECT_EQ(detail.text(DetailField::ToPort), "0");
-        EXPECT_EQ(detail.text(DetailField::FromPortUse), "");
-        EXPECT_EQ(detail.text(DetailField::ToPortUse), "");
-        EXPECT_EQ(detail.text(DetailField::Sequence), "");
-        EXPECT_EQ(detail.text(DetailField::Acknowledgement), "");
-        EXPECT_EQ(detail.text(DetailField::Window), "");
-        EXPECT_EQ(detail.flagLabels.urgent || detail.flagLabels.acknowledgement ||
-                      detail.flagLabels.push || detail.flagLabels.reset ||
-                      detail.flagLabels.synchronize || detail.flagLabels.finish,
-                  false);
+        EXPECT_EQ(detail.text(DetailField::FromPort) + detail.text(DetailField::ToPort), "00");
+        EXPECT_EQ(detail.text(DetailField::FromPortUse) + detail.text(DetailField::ToPortUse) +
+                      detail.text(DetailField::Sequence) +
+                      detail.text(DetailField::Acknowledgement) + detail.text(DetailField::Window),
+                  "");
+        EXPECT_FALSE(anyFlag(detail.flagLabels));
         EXPECT_FALSE(highlightRange(detail, DetailField::FromPort));
         EXPECT_FALSE(highlightRange(detail, DetailField::Sequence));
         // ICMP data starts after an 8-byte header, other protocols right after the IP header.
@@ -119,8 +86,6 @@ TEST(PacketDetail, IcmpAndOtherProtocolsShowNoPortsNamesOrTcpFields) {
 TEST(PacketDetail, UdpPortsShowTheirUdpNamesOrUnknown) {
     constexpr std::uint16_t UnnamedPort = 64999;
     ASSERT_FALSE(UdpPortNameTable.hasName(UnnamedPort));
-    ASSERT_FALSE(udpPortName(53).empty());
-
     PacketListFixture packets;
     TestDatagram datagram;
     datagram.protocol = 17;
@@ -128,10 +93,8 @@ TEST(PacketDetail, UdpPortsShowTheirUdpNamesOrUnknown) {
     datagram.destinationPort = 53;
     const PacketDetail detail =
         renderDetail(*packets.store, packets.add(datagram), EntirePacketRendering::Dec);
-    EXPECT_EQ(detail.text(DetailField::FromPort), "64999");
     EXPECT_EQ(detail.text(DetailField::FromPortUse), "Unknown");
     EXPECT_EQ(detail.text(DetailField::ToPortUse), udpPortName(53));
-    EXPECT_EQ(detail.text(DetailField::Sequence), "");
     EXPECT_TRUE(highlightRange(detail, DetailField::ToPort));
     EXPECT_FALSE(highlightRange(detail, DetailField::Window));
 }
@@ -178,24 +141,7 @@ TEST(PacketDetail, EachFieldHighlightsTheCharactersOfItsBytes) {
                 << field;
         }
     }
-    EXPECT_FALSE(highlightRange(dec, DetailField::FromPortUse));
     EXPECT_EQ(withSingleCharacterLineBreaks({49, 60}, hex.entirePacket), (CharacterRange{48, 59}));
-}
-
-TEST(PacketDetail, FieldsBeyondAShortDatagramHighlightOnlyWhatExists) {
-    PacketListFixture packets;
-    TestDatagram datagram;
-    datagram.protocol = 17;
-    std::vector<std::uint8_t> bytes = datagram.bytes();
-    bytes.resize(21);  // half a source port
-    const PacketDetail detail =
-        renderDetail(*packets.store, packets.add(bytes), EntirePacketRendering::Hex);
-    ASSERT_TRUE(detail.decodable);
-    EXPECT_EQ(detail.text(DetailField::FromPort), "0");
-    EXPECT_EQ(highlightRange(detail, DetailField::FromPort), (CharacterRange{61, 63}));
-    EXPECT_FALSE(highlightRange(detail, DetailField::ToPort));
-    EXPECT_EQ(detail.packetData, "");
-    EXPECT_LE(highlightRange(detail, DetailField::FromPort)->end, detail.entirePacket.size());
 }
 
 TEST(PacketDetail, ASlotBelowTwentyBytesOrWithoutDataAsksToDeleteTheRow) {
@@ -206,32 +152,23 @@ TEST(PacketDetail, ASlotBelowTwentyBytesOrWithoutDataAsksToDeleteTheRow) {
 
     const PacketDetail shortDetail =
         renderDetail(*packets.store, shortSlot, EntirePacketRendering::Dec);
-    EXPECT_FALSE(shortDetail.decodable);
     EXPECT_EQ(shortDetail.entirePacket, "Invalid packet data!");
     ASSERT_TRUE(shortDetail.invalidPacketQuestion);
-    EXPECT_EQ(*shortDetail.invalidPacketQuestion,
-              (UserMessage{"A list item with invalid packet data has been encountered, would you "
-                           "like to delete this item from the list?",
-                           "Delete invalid packet?", MessageIcon::Question}));
+    EXPECT_EQ(shortDetail.invalidPacketQuestion->caption, "Delete invalid packet?");
+    EXPECT_NE(shortDetail.invalidPacketQuestion->text.find("invalid packet data"),
+              std::string::npos);
     for (const std::string& field : shortDetail.fields) {
         EXPECT_EQ(field, "");
     }
-    EXPECT_EQ(shortDetail.packetData, "");
     EXPECT_FALSE(highlightRange(shortDetail, DetailField::PacketSize));
 
-    const PacketDetail releasedDetail =
-        renderDetail(*packets.store, releasedSlot, EntirePacketRendering::Hex);
-    EXPECT_EQ(releasedDetail.entirePacket, "Invalid packet ptr!");
-    ASSERT_TRUE(releasedDetail.invalidPacketQuestion);
-    EXPECT_EQ(releasedDetail.invalidPacketQuestion->text,
-              "A list item with an invalid packet pointer has been encountered, would you like "
-              "to delete this item from the list?");
-    // A slot index outside the store reads as a slot without data.
-    EXPECT_EQ(renderDetail(*packets.store, -1, EntirePacketRendering::Dec).entirePacket,
-              "Invalid packet ptr!");
-    EXPECT_EQ(
-        renderDetail(*packets.store, PacketStoreCapacity, EntirePacketRendering::Dec).entirePacket,
-        "Invalid packet ptr!");
+    for (const std::int32_t slot : {releasedSlot, -1, PacketStoreCapacity}) {
+        const PacketDetail detail = renderDetail(*packets.store, slot, EntirePacketRendering::Hex);
+        EXPECT_EQ(detail.entirePacket, "Invalid packet ptr!") << slot;
+        ASSERT_TRUE(detail.invalidPacketQuestion);
+        EXPECT_NE(detail.invalidPacketQuestion->text.find("invalid packet pointer"),
+                  std::string::npos);
+    }
 }
 
 TEST(PacketDetail, NoKeepsTheInvalidRowAndYesDeletesItWhereverItMoved) {
@@ -242,12 +179,8 @@ TEST(PacketDetail, NoKeepsTheInvalidRowAndYesDeletesItWhereverItMoved) {
 
     EXPECT_FALSE(answerInvalidPacketQuestion(false, packets.list, packets.listBusy, 1, shortSlot));
     EXPECT_EQ(packets.slotsInRowOrder(), (std::vector<std::int32_t>{0, 1, 2}));
-    // The row still asks the next time it is rendered.
-    EXPECT_TRUE(
-        renderDetail(*packets.store, shortSlot, EntirePacketRendering::Dec).invalidPacketQuestion);
 
-    // While the question was open the row moved from index 1 to 0.
-    packets.list.removeRow(0);
+    packets.list.removeRow(0);  // while the question was open the row moved up
     EXPECT_TRUE(answerInvalidPacketQuestion(true, packets.list, packets.listBusy, 1, shortSlot));
     EXPECT_EQ(packets.slotsInRowOrder(), (std::vector<std::int32_t>{2}));
     EXPECT_EQ(packets.store->length(shortSlot), 19u);  // the slot is not touched
