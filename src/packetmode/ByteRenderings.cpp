@@ -1,16 +1,13 @@
 #include "packetmode/ByteRenderings.h"
 
+#include <algorithm>
 #include <array>
-#include <cstddef>
 
 namespace qhs {
 
 namespace {
 
-constexpr std::size_t DecimalBytesPerLine = 10;
-constexpr std::size_t HexBytesPerLine = 16;
-
-// "% 3u" of every byte value: three characters, right-aligned.
+// "% 3u" of every byte value, built once.
 constexpr std::array<std::array<char, 3>, 256> decimalDigits() {
     std::array<std::array<char, 3>, 256> table{};
     for (unsigned value = 0; value < 256; ++value) {
@@ -20,21 +17,22 @@ constexpr std::array<std::array<char, 3>, 256> decimalDigits() {
     }
     return table;
 }
-constexpr auto DecimalDigits = decimalDigits();
+
+constexpr std::array<std::array<char, 3>, 256> DecimalDigits = decimalDigits();
 constexpr char HexDigits[] = "0123456789ABCDEF";
 
-// Writes `CellWidth` characters per byte plus its separator into space made at the end of
-// `out` in one step, so the loop neither checks capacity nor allocates per byte.
-template <std::size_t CellWidth, std::size_t BytesPerLine, typename WriteCell>
-void renderCells(std::span<const std::uint8_t> bytes, std::string& out, WriteCell writeCell) {
+// Appends the separated fields of a rendering. Full lines take one character more than the
+// fields and spaces alone, because "\r\n" replaces a single space.
+template <std::size_t FieldWidth, std::size_t PerLine, typename WriteField>
+void appendFields(std::span<const std::uint8_t> bytes, std::string& out, WriteField writeField) {
     const std::size_t count = bytes.size();
     const std::size_t start = out.size();
-    out.resize(start + count * (CellWidth + 1) + count / BytesPerLine);
+    out.resize(start + count * (FieldWidth + 1) + count / PerLine);
     char* cursor = out.data() + start;
     for (std::size_t i = 0; i < count; ++i) {
-        writeCell(cursor, bytes[i]);
-        cursor += CellWidth;
-        if ((i + 1) % BytesPerLine == 0) {
+        writeField(bytes[i], cursor);
+        cursor += FieldWidth;
+        if ((i + 1) % PerLine == 0) {
             *cursor++ = '\r';
             *cursor++ = '\n';
         } else {
@@ -45,23 +43,45 @@ void renderCells(std::span<const std::uint8_t> bytes, std::string& out, WriteCel
 
 }  // namespace
 
-void renderDecimal(std::span<const std::uint8_t> bytes, std::string& out) {
-    renderCells<3, DecimalBytesPerLine>(bytes, out, [](char* cell, std::uint8_t value) {
-        cell[0] = DecimalDigits[value][0];
-        cell[1] = DecimalDigits[value][1];
-        cell[2] = DecimalDigits[value][2];
+void appendDecimal(std::span<const std::uint8_t> bytes, std::string& out) {
+    appendFields<DecimalByteWidth, DecimalBytesPerLine>(
+        bytes, out, [](std::uint8_t byte, char* field) {
+            std::copy_n(DecimalDigits[byte].data(), DecimalByteWidth, field);
+        });
+}
+
+void appendHex(std::span<const std::uint8_t> bytes, std::string& out) {
+    appendFields<HexByteWidth, HexBytesPerLine>(bytes, out, [](std::uint8_t byte, char* field) {
+        field[0] = HexDigits[byte >> 4];
+        field[1] = HexDigits[byte & 0x0F];
     });
 }
 
-void renderHex(std::span<const std::uint8_t> bytes, std::string& out) {
-    renderCells<2, HexBytesPerLine>(bytes, out, [](char* cell, std::uint8_t value) {
-        cell[0] = HexDigits[value >> 4];
-        cell[1] = HexDigits[value & 0x0F];
-    });
+void appendText(std::span<const std::uint8_t> bytes, std::string& out) {
+    out.reserve(out.size() + bytes.size());
+    for (const std::uint8_t byte : bytes) {
+        if (byte != 0) {
+            out.push_back(static_cast<char>(byte));
+        }
+    }
 }
 
-void renderText(std::span<const std::uint8_t> bytes, std::string& out) {
-    out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+std::string renderDecimal(std::span<const std::uint8_t> bytes) {
+    std::string text;
+    appendDecimal(bytes, text);
+    return text;
+}
+
+std::string renderHex(std::span<const std::uint8_t> bytes) {
+    std::string text;
+    appendHex(bytes, text);
+    return text;
+}
+
+std::string renderText(std::span<const std::uint8_t> bytes) {
+    std::string text;
+    appendText(bytes, text);
+    return text;
 }
 
 }  // namespace qhs

@@ -103,14 +103,15 @@ int writePacketRecord(RecordFile& file, const PacketStore& store, std::int32_t s
     appendHeading(out, datagram, store.time(slot), flags.any());
     const std::span<const std::uint8_t> bytes(datagram.data(), datagram.capturedLength());
     if (flags.text) {
+        // The file keeps the bytes exactly as captured, zero bytes and line breaks included.
         out.append("\r\n\r\n");
-        renderText(bytes, out);
+        out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     } else if (flags.dec) {
         out.append("\r\n\r\n");
-        renderDecimal(bytes, out);
+        appendDecimal(bytes, out);
     } else if (flags.hex) {
         out.append("\r\n\r\n");
-        renderHex(bytes, out);
+        appendHex(bytes, out);
     }
     return file.commit();
 }

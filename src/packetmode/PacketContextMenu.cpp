@@ -1,0 +1,85 @@
+#include "packetmode/PacketContextMenu.h"
+
+#include <cstdio>
+
+#include "analysis/DatagramView.h"
+#include "packetmode/PacketRowLookup.h"
+
+namespace qhs {
+
+namespace {
+
+constexpr std::string_view DeleteQuestion =
+    "Are you sure you wish to delete the selected packet from the list?";
+constexpr std::string_view DeleteCaption = "Delete from lis?";
+constexpr std::string_view HostInfoCaption = "Host Info";
+constexpr std::string_view NoSelectionText = "Error getting selection!";
+
+std::string formatAddress(const char* format, const std::array<std::uint8_t, 4>& address) {
+    char text[64];
+    const int length =
+        std::snprintf(text, sizeof text, format, unsigned{address[0]}, unsigned{address[1]},
+                      unsigned{address[2]}, unsigned{address[3]});
+    return std::string(text, static_cast<std::size_t>(length));
+}
+
+}  // namespace
+
+PacketMenuContext openPacketMenu(const PacketStore& store, const PacketList& list,
+                                 std::mutex& listBusy, std::int32_t selectionMark) {
+    std::lock_guard<std::mutex> guard(listBusy);
+    PacketMenuContext context;
+    if (selectionMark < 0 || selectionMark >= list.rowCount()) {
+        return context;
+    }
+    context.row = selectionMark;
+    context.slot = list.row(selectionMark).slot;
+    const DatagramView datagram(store.packet(context.slot), store.length(context.slot));
+    context.tcpOptionsEnabled = datagram.hasData() && datagram.isTcp();
+    return context;
+}
+
+bool deleteContextRow(const PacketMenuContext& context, PacketList& list, std::mutex& listBusy,
+                      const std::function<bool(const UserMessage&)>& ask) {
+    if (!context.opens()) {
+        return false;
+    }
+    const UserMessage question{std::string(DeleteQuestion), std::string(DeleteCaption),
+                               MessageIcon::Question};
+    if (!ask(question)) {
+        return false;
+    }
+    std::lock_guard<std::mutex> guard(listBusy);
+    return removeRowOfSlot(list, context.slot, context.row);
+}
+
+std::optional<UserMessage> reverseResolve(const PacketStore& store, std::mutex& listBusy,
+                                          std::optional<std::int32_t> selectedSlot,
+                                          AddressField field, const ReverseResolver& resolver) {
+    if (!selectedSlot) {
+        return std::nullopt;
+    }
+    std::optional<std::array<std::uint8_t, 4>> address;
+    {
+        std::lock_guard<std::mutex> guard(listBusy);
+        const DatagramView datagram(store.packet(*selectedSlot), store.length(*selectedSlot));
+        if (datagram.hasData()) {
+            address = field == AddressField::Source ? datagram.sourceAddressBytes()
+                                                    : datagram.destinationAddressBytes();
+        }
+    }
+    if (!address) {
+        return UserMessage{std::string(NoSelectionText), std::string(HostInfoCaption),
+                           MessageIcon::None};
+    }
+    const std::optional<std::string> name = resolver(*address);
+    if (!name) {
+        return UserMessage{formatAddress("Error looking up IP: %u.%u.%u.%u", *address),
+                           std::string(HostInfoCaption), MessageIcon::Stop};
+    }
+    return UserMessage{
+        formatAddress("IP:                   %u.%u.%u.%u\nDomain name: ", *address) + *name,
+        std::string(HostInfoCaption), MessageIcon::Information};
+}
+
+}  // namespace qhs

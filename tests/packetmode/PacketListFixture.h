@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+#include "analysis/TestDatagram.h"
+#include "capture/PacketList.h"
+#include "capture/PacketStore.h"
+
+namespace qhs::test {
+
+// A store and its list as the capture thread fills them: each datagram takes the next slot
+// and a row at the end.
+struct PacketListFixture {
+    std::unique_ptr<PacketStore> store = std::make_unique<PacketStore>();
+    PacketList list;
+    std::mutex listBusy;
+
+    std::int32_t add(const std::vector<std::uint8_t>& datagram, std::string_view time = "t",
+                     std::string_view contains = "", std::string_view lacks = "") {
+        const std::int32_t slot = store->storedCount();
+        CapturedPacket packet =
+            CapturedPacket::copyOf(datagram.data(), static_cast<std::uint32_t>(datagram.size()));
+        list.insertRow(slot, slot, contains, lacks);
+        store->append(packet, time);
+        return slot;
+    }
+    std::int32_t add(const TestDatagram& datagram, std::string_view time = "t") {
+        return add(datagram.bytes(), time);
+    }
+
+    std::vector<std::int32_t> slotsInRowOrder() const {
+        std::vector<std::int32_t> slots;
+        for (const PacketRow& row : list.rows()) {
+            slots.push_back(row.slot);
+        }
+        return slots;
+    }
+};
+
+// A TCP datagram with the given sequence and acknowledgement numbers.
+inline std::vector<std::uint8_t> tcpSegment(std::uint32_t sequence, std::uint32_t acknowledgement,
+                                            std::string_view payload = "") {
+    std::vector<std::uint8_t> bytes = TestDatagram{}.withPayload(payload).bytes();
+    for (int i = 0; i < 4; ++i) {
+        bytes[24 + i] = static_cast<std::uint8_t>(sequence >> (24 - 8 * i));
+        bytes[28 + i] = static_cast<std::uint8_t>(acknowledgement >> (24 - 8 * i));
+    }
+    return bytes;
+}
+
+}  // namespace qhs::test
