@@ -101,12 +101,17 @@ QVariant PacketListModel::headerData(int section, Qt::Orientation orientation, i
     return {};
 }
 
-PacketListModel::SyncResult PacketListModel::synchronize() {
+PacketListModel::SyncResult PacketListModel::synchronize(bool wait) {
     SyncResult result;
     if (detached_) {
         return result;
     }
-    std::unique_lock<std::mutex> guard(state_.listBusy, std::try_to_lock);
+    std::unique_lock<std::mutex> guard(state_.listBusy, std::defer_lock);
+    if (wait) {
+        guard.lock();
+    } else {
+        guard.try_lock();
+    }
     if (!guard.owns_lock()) {
         return result;
     }

@@ -33,7 +33,9 @@ class PacketListModel : public QAbstractTableModel {
         int appendedRows = 0;
         bool reset = false;  // every row was copied again (sort, delete, clear)
     };
-    SyncResult synchronize();
+    // Copies what is new; with `wait` false a busy guard skips the copy, with `wait` true it
+    // is waited for (only from commands of the user, never from the timer).
+    SyncResult synchronize(bool wait = false);
 
     // Empties the shown list and stops copying rows until attach(): from then on no cell
     // reads a store slot, so the slots may be freed.

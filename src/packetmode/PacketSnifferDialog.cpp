@@ -1,12 +1,16 @@
 #include "packetmode/PacketSnifferDialog.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QTextBlock>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QScrollBar>
 #include <QThread>
 #include <chrono>
+#include <cstring>
 
 #include "app/DialogService.h"
 #include "app/MainMenu.h"
@@ -14,7 +18,11 @@
 #include "app/TextCodec.h"
 #include "capture/CaptureSocket.h"
 #include "capture/InterfaceDialog.h"
+#include "packetmode/PacketFinder.h"
 #include "packetmode/PacketListModel.h"
+#include "packetmode/PacketSorter.h"
+#include "packetmode/SequenceNavigation.h"
+#include "platform/NameResolver.h"
 #include "platform/LinuxCaptureSource.h"
 #include "platform/ProcessFacts.h"
 #include "ui_PacketSnifferDialog.h"
@@ -40,6 +48,11 @@ void PacketSnifferDialog::runOnWindowThread(Work&& work) {
     } else {
         QMetaObject::invokeMethod(this, std::forward<Work>(work), Qt::BlockingQueuedConnection);
     }
+}
+
+bool PacketSnifferDialog::askYesNo(const UserMessage& question, QWidget* owner) {
+    return dialogService().showMessage(owner, question, MessageButtons::YesNo) ==
+           MessageAnswer::Yes;
 }
 
 PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string settingsPath,
@@ -86,9 +99,29 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
 
     emptyDetailView();
 
-    // Filled by later work on the window: the detail view, find, filters and saving.
-    ui_->findButton->setEnabled(false);
+    // Filled by later work on the window: filters.
     ui_->setupFiltersButton->setEnabled(false);
+
+    sorter_ = std::make_unique<PacketSorter>(*store_, list_, state_.listBusy);
+    setUpFind();
+    connect(ui_->packetList->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &PacketSnifferDialog::sortByColumn);
+    for (QRadioButton* rendering : {ui_->showText, ui_->showDec, ui_->showHex}) {
+        connect(rendering, &QRadioButton::clicked, this, [this] {
+            renderedRow_ = -1;
+            renderSelection();
+        });
+    }
+    for (QLineEdit* field :
+         {ui_->packetSize, ui_->ttl, ui_->protocolNumber, ui_->packetType, ui_->ipChecksum,
+          ui_->fromIp, ui_->toIp, ui_->fromPort, ui_->fromPortUse, ui_->toPort, ui_->toPortUse,
+          ui_->sequence, ui_->acknowledgement, ui_->tcpWindow}) {
+        field->installEventFilter(this);
+    }
+    ui_->packetList->installEventFilter(this);
+    ui_->packetList->viewport()->installEventFilter(this);
+    connect(ui_->packetList, &QTableView::doubleClicked, this,
+            [this] { openPacketMenu(QCursor::pos()); });
 
     connect(ui_->startButton, &QPushButton::clicked, this, &PacketSnifferDialog::startCapture);
     connect(ui_->stopButton, &QPushButton::clicked, this, &PacketSnifferDialog::stopCapture);
@@ -100,6 +133,8 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
     connect(&rowTimer_, &QTimer::timeout, this, &PacketSnifferDialog::synchronizeList);
     statusTimer_.setInterval(50);
     connect(&statusTimer_, &QTimer::timeout, this, &PacketSnifferDialog::statusCycle);
+    selectionTimer_.setInterval(20);
+    connect(&selectionTimer_, &QTimer::timeout, this, &PacketSnifferDialog::selectionCycle);
     blinkTimer_.setInterval(200);
     connect(&blinkTimer_, &QTimer::timeout, this, &PacketSnifferDialog::blinkStep);
 }
@@ -107,7 +142,20 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
 PacketSnifferDialog::~PacketSnifferDialog() {
     state_.quitting = true;
     capture_->stop();
+    waitForWorkers();
+}
+
+void PacketSnifferDialog::waitForWorkers() {
     finishClearThread();
+    // Workers may be waiting for this thread: keep serving them until they are done.
+    finder_->stopIfRunning();
+    while (finder_->searchRunning.load() || runningResolvers_.load() > 0) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    for (std::thread& resolver : resolverThreads_) {
+        resolver.join();
+    }
+    resolverThreads_.clear();
 }
 
 void PacketSnifferDialog::buildMenu() {
@@ -140,6 +188,7 @@ void PacketSnifferDialog::setUpList() {
 bool PacketSnifferDialog::initialize() {
     rowTimer_.start();
     statusTimer_.start();
+    selectionTimer_.start();
     setWindowTitle(QStringLiteral("Sniffer - Waiting"));
     ui_->storeGauge->setRange(0, PacketStoreCapacity);
     applyColourScheme();
@@ -234,6 +283,7 @@ void PacketSnifferDialog::clearPackets() {
     clearRunning_ = true;
     clearThread_ = std::thread([this] {
         ClearHooks hooks;
+        hooks.stopSearch = [this] { finder_->stopIfRunning(); };
         hooks.beforeFree = [this](std::int32_t storedCount) {
             runOnWindowThread([this, storedCount] {
                 model_->detach();
@@ -273,6 +323,8 @@ void PacketSnifferDialog::finishClearThread() {
 }
 
 void PacketSnifferDialog::emptyDetailView() {
+    shownDetail_ = PacketDetail{};
+    renderedRow_ = -1;
     for (QLineEdit* field :
          {ui_->packetType, ui_->fromIp, ui_->toIp, ui_->packetSize, ui_->fromPort, ui_->toPort,
           ui_->protocolNumber, ui_->ttl, ui_->ipChecksum, ui_->fromPortUse, ui_->toPortUse,
@@ -391,9 +443,10 @@ void PacketSnifferDialog::closeWindow() {
     rowTimer_.stop();
     statusTimer_.stop();
     blinkTimer_.stop();
+    selectionTimer_.stop();
     // End the capture first, so the clear below never waits on a capture in progress.
     capture_->stop();
-    finishClearThread();
+    waitForWorkers();
     QThread::msleep(100);
 
     setTextField(settings_.findText, toWindows1252(ui_->findText->text()));
@@ -421,6 +474,301 @@ void PacketSnifferDialog::reject() {
     if (closing_) {
         QDialog::reject();
     }
+}
+
+template <typename Result, typename Work>
+Result valueFromWindowThread(QObject* window, Work work) {
+    Result result{};
+    if (QThread::currentThread() == window->thread()) {
+        result = work();
+    } else {
+        QMetaObject::invokeMethod(
+            window, [&result, &work] { result = work(); }, Qt::BlockingQueuedConnection);
+    }
+    return result;
+}
+
+void PacketSnifferDialog::setUpFind() {
+    FindHooks hooks;
+    hooks.findText = [this] {
+        return valueFromWindowThread<std::string>(
+            this, [this] { return toWindows1252(ui_->findText->text()); });
+    };
+    hooks.matchCase = [this] {
+        return valueFromWindowThread<bool>(this, [this] { return ui_->matchCase->isChecked(); });
+    };
+    hooks.setProgressRange = [this](std::int32_t count) {
+        QMetaObject::invokeMethod(
+            this, [this, count] { ui_->operationProgress->setRange(0, count); },
+            Qt::QueuedConnection);
+    };
+    hooks.setProgress = [this](std::int32_t slot) {
+        QMetaObject::invokeMethod(
+            this, [this, slot] { ui_->operationProgress->setValue(slot); }, Qt::QueuedConnection);
+    };
+    hooks.showProgressBar = [this](bool shown) {
+        runOnWindowThread([this, shown] {
+            ui_->saveCancelButton->hide();
+            ui_->listArea->setCurrentIndex(shown ? 1 : 0);
+        });
+    };
+    hooks.selectMatch = [this](std::int32_t row, std::int32_t) {
+        runOnWindowThread([this, row] {
+            model_->synchronize(true);
+            selectRow(row);
+        });
+    };
+    hooks.clearSelection = [this] {
+        runOnWindowThread([this] {
+            ui_->packetList->clearSelection();
+            ui_->packetList->setCurrentIndex(QModelIndex());
+            ui_->packetList->scrollToBottom();
+            emptyDetailView();
+        });
+    };
+    hooks.showMessage = [this](const UserMessage& message) {
+        runOnWindowThread([this, &message] { dialogService().showMessage(this, message); });
+    };
+    hooks.ask = [this](const UserMessage& question) {
+        return valueFromWindowThread<bool>(this,
+                                           [this, &question] { return askYesNo(question, this); });
+    };
+    finder_ = std::make_unique<PacketFinder>(*store_, list_, state_.listBusy, std::move(hooks),
+                                             &lowerThreadPriority);
+    connect(ui_->findButton, &QPushButton::clicked, this, &PacketSnifferDialog::findOrNext);
+    // Typing in the find box ends a running search.
+    connect(ui_->findText, &QLineEdit::textEdited, this, [this] { finder_->stopIfRunning(); });
+}
+
+void PacketSnifferDialog::findOrNext() { finder_->findOrNext(); }
+
+int PacketSnifferDialog::selectionMark() const {
+    const QModelIndexList selected = ui_->packetList->selectionModel()->selectedRows();
+    return selected.isEmpty() ? -1 : selected.front().row();
+}
+
+void PacketSnifferDialog::selectRow(int row) {
+    if (row < 0 || row >= model_->rowCount()) {
+        return;
+    }
+    ui_->packetList->selectRow(row);
+    ui_->packetList->scrollTo(model_->index(row, 0));
+}
+
+void PacketSnifferDialog::selectionCycle() {
+    // The watcher never waits: a busy list is looked at again on the next tick.
+    const int row = selectionMark();
+    if (row < 0 || row == renderedRow_) {
+        return;
+    }
+    renderSelection();
+}
+
+void PacketSnifferDialog::renderSelection() {
+    const int row = selectionMark();
+    if (row < 0) {
+        return;
+    }
+    const std::int32_t slot = model_->slotOfRow(row);
+    PacketDetail detail;
+    {
+        std::unique_lock<std::mutex> guard(state_.listBusy, std::try_to_lock);
+        if (!guard.owns_lock()) {
+            return;
+        }
+        detail = qhs::renderDetail(
+            *store_, slot,
+            chooseEntirePacketRendering(ui_->showText->isChecked(), ui_->showDec->isChecked(),
+                                        ui_->showHex->isChecked()));
+    }
+    renderedRow_ = row;
+    showDetail(detail);
+    if (detail.invalidPacketQuestion) {
+        // The question has no owner window, as a box of the watcher would have.
+        const bool yes = askYesNo(*detail.invalidPacketQuestion, nullptr);
+        if (answerInvalidPacketQuestion(yes, list_, state_.listBusy, row, slot)) {
+            model_->synchronize(true);
+        }
+    }
+}
+
+void PacketSnifferDialog::showDetail(const PacketDetail& detail) {
+    shownDetail_ = detail;
+    const std::pair<QLineEdit*, DetailField> fields[] = {
+        {ui_->packetSize, DetailField::PacketSize},
+        {ui_->ttl, DetailField::Ttl},
+        {ui_->protocolNumber, DetailField::ProtocolNumber},
+        {ui_->packetType, DetailField::PacketType},
+        {ui_->ipChecksum, DetailField::IpChecksum},
+        {ui_->fromIp, DetailField::FromIp},
+        {ui_->toIp, DetailField::ToIp},
+        {ui_->fromPort, DetailField::FromPort},
+        {ui_->fromPortUse, DetailField::FromPortUse},
+        {ui_->toPort, DetailField::ToPort},
+        {ui_->toPortUse, DetailField::ToPortUse},
+        {ui_->sequence, DetailField::Sequence},
+        {ui_->acknowledgement, DetailField::Acknowledgement},
+        {ui_->tcpWindow, DetailField::Window}};
+    for (const auto& [box, field] : fields) {
+        box->setText(fromWindows1252(detail.text(field)));
+    }
+    ui_->entirePacket->setPlainText(fromWindows1252(detail.entirePacket));
+    ui_->packetData->setPlainText(fromWindows1252(detail.packetData));
+    ui_->flagURG->setVisible(detail.flagLabels.urgent);
+    ui_->flagACK->setVisible(detail.flagLabels.acknowledgement);
+    ui_->flagPSH->setVisible(detail.flagLabels.push);
+    ui_->flagRST->setVisible(detail.flagLabels.reset);
+    ui_->flagSYN->setVisible(detail.flagLabels.synchronize);
+    ui_->flagFIN->setVisible(detail.flagLabels.finish);
+}
+
+void PacketSnifferDialog::highlightField(DetailField field) {
+    if (selectionMark() < 0) {
+        return;
+    }
+    const std::optional<CharacterRange> range = highlightRange(shownDetail_, field);
+    if (!range) {
+        return;
+    }
+    // The pane keeps each "\r\n" as one line break.
+    const CharacterRange shown = withSingleCharacterLineBreaks(*range, shownDetail_.entirePacket);
+    QTextCursor cursor = ui_->entirePacket->textCursor();
+    cursor.setPosition(static_cast<int>(shown.begin));
+    cursor.setPosition(static_cast<int>(shown.end), QTextCursor::KeepAnchor);
+    ui_->entirePacket->setTextCursor(cursor);
+    ui_->entirePacket->ensureCursorVisible();
+}
+
+void PacketSnifferDialog::sortByColumn(int column) {
+    const SortResult result = sorter_->sortByColumn(
+        column, [this](const UserMessage& question) { return askYesNo(question, this); });
+    if (result == SortResult::Sorted) {
+        model_->synchronize(true);
+    }
+}
+
+std::unique_ptr<QMenu> PacketSnifferDialog::makePacketMenu() {
+    model_->synchronize(true);
+    menuContext_ = qhs::openPacketMenu(*store_, list_, state_.listBusy, selectionMark());
+    if (!menuContext_.opens()) {
+        return nullptr;
+    }
+    auto menu = std::make_unique<QMenu>(this);
+    auto addItem = [this](QMenu* parent, const char* text, int id, auto&& action) {
+        QAction* item = parent->addAction(QString::fromLatin1(text));
+        item->setProperty("controlId", id);
+        item->setObjectName(QStringLiteral("command%1").arg(id));
+        connect(item, &QAction::triggered, this, action);
+        return item;
+    };
+    addItem(menu.get(), "Reverse resolve &Source IP address", 32782,
+            [this] { reverseResolve(AddressField::Source); });
+    addItem(menu.get(), "Reverse resolve D&estination IP address", 32783,
+            [this] { reverseResolve(AddressField::Destination); });
+    menu->addSeparator();
+    QMenu* tcp = menu->addMenu(QStringLiteral("TCP specific options"));
+    tcp->setObjectName(QStringLiteral("tcpOptions"));
+    tcp->setEnabled(menuContext_.tcpOptionsEnabled);
+    addItem(tcp, "Goto &previous sequenced packet with same ACK", 32786,
+            [this] { gotoSequence(static_cast<int>(SequenceCommand::Previous)); });
+    addItem(tcp, "Goto &next sequenced packet with same ACK", 32785,
+            [this] { gotoSequence(static_cast<int>(SequenceCommand::Next)); });
+    tcp->addSeparator();
+    addItem(tcp, "Goto &first sequenced packet with same ACK", 32787,
+            [this] { gotoSequence(static_cast<int>(SequenceCommand::First)); });
+    addItem(tcp, "Goto &last sequenced packet with same ACK", 32788,
+            [this] { gotoSequence(static_cast<int>(SequenceCommand::Last)); });
+    menu->addSeparator();
+    addItem(menu.get(), "&Delete packet from list", 32784, [this] { deleteContextRow(); });
+    return menu;
+}
+
+void PacketSnifferDialog::openPacketMenu(const QPoint& globalPosition) {
+    std::unique_ptr<QMenu> menu = makePacketMenu();
+    if (menu) {
+        menu->exec(globalPosition);
+    }
+}
+
+void PacketSnifferDialog::reverseResolve(AddressField field) {
+    const int row = selectionMark();
+    std::optional<std::int32_t> slot;
+    if (row >= 0) {
+        slot = model_->slotOfRow(row);
+    }
+    ++runningResolvers_;
+    resolverThreads_.emplace_back([this, slot, field] {
+        const std::optional<UserMessage> message = qhs::reverseResolve(
+            *store_, state_.listBusy, slot, field, [](const std::array<std::uint8_t, 4>& bytes) {
+                std::uint32_t address = 0;
+                std::memcpy(&address, bytes.data(), sizeof address);
+                return resolveAddressName(address);
+            });
+        if (message) {
+            runOnWindowThread([this, &message] { dialogService().showMessage(this, *message); });
+        }
+        --runningResolvers_;
+    });
+}
+
+void PacketSnifferDialog::deleteContextRow() {
+    if (qhs::deleteContextRow(menuContext_, list_, state_.listBusy,
+                              [this](const UserMessage& question) {
+                                  return askYesNo(question, this);
+                              })) {
+        model_->synchronize(true);
+    }
+}
+
+void PacketSnifferDialog::gotoSequence(int command) {
+    if (!menuContext_.opens()) {
+        return;
+    }
+    const SequenceWalkOutcome outcome = qhs::gotoSequence(
+        static_cast<SequenceCommand>(command), menuContext_.slot, *store_, list_, state_.listBusy,
+        [this](const UserMessage& question) { return askYesNo(question, this); });
+    if (outcome.selectRow >= 0) {
+        model_->synchronize(true);
+        selectRow(outcome.selectRow);
+        renderSelection();
+    }
+    if (outcome.message) {
+        dialogService().showMessage(this, *outcome.message);
+    }
+}
+
+bool PacketSnifferDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ContextMenu &&
+        (watched == ui_->packetList || watched == ui_->packetList->viewport())) {
+        const auto* request = static_cast<QContextMenuEvent*>(event);
+        // From the keyboard the menu opens near the window's top-left corner.
+        const QPoint position = request->reason() == QContextMenuEvent::Keyboard
+                                    ? mapToGlobal(QPoint(5, 20))
+                                    : request->globalPos();
+        openPacketMenu(position);
+        return true;
+    }
+    if (event->type() == QEvent::FocusIn) {
+        const std::pair<QObject*, DetailField> fields[] = {
+            {ui_->packetSize, DetailField::PacketSize},
+            {ui_->ttl, DetailField::Ttl},
+            {ui_->protocolNumber, DetailField::ProtocolNumber},
+            {ui_->packetType, DetailField::PacketType},
+            {ui_->ipChecksum, DetailField::IpChecksum},
+            {ui_->fromIp, DetailField::FromIp},
+            {ui_->toIp, DetailField::ToIp},
+            {ui_->fromPort, DetailField::FromPort},
+            {ui_->toPort, DetailField::ToPort},
+            {ui_->sequence, DetailField::Sequence},
+            {ui_->acknowledgement, DetailField::Acknowledgement},
+            {ui_->tcpWindow, DetailField::Window}};
+        for (const auto& [box, field] : fields) {
+            if (watched == box) {
+                highlightField(field);
+            }
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void PacketSnifferDialog::keyPressEvent(QKeyEvent* event) {

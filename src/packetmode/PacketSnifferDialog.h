@@ -14,6 +14,8 @@
 #include "capture/PacketList.h"
 #include "capture/PacketSnifferState.h"
 #include "capture/PacketStore.h"
+#include "packetmode/PacketContextMenu.h"
+#include "packetmode/PacketDetail.h"
 #include "platform/CaptureSource.h"
 
 namespace Ui {
@@ -21,11 +23,14 @@ class PacketSnifferDialog;
 }
 
 class QAction;
+class QMenu;
 class QMenuBar;
 
 namespace qhs {
 
+class PacketFinder;
 class PacketListModel;
+class PacketSorter;
 
 // The main window of Packet Sniffer Mode: the packet list, the capture controls, the detail
 // view and the options. It owns the store, the list rows, the filter and the capture; its
@@ -65,7 +70,29 @@ class PacketSnifferDialog : public QDialog {
     // Copies new rows into the view now instead of at the next timer tick.
     void synchronizeList();
 
+    // The list's selected row, or -1.
+    int selectionMark() const;
+    void selectRow(int row);
+    // Renders the selected row into the detail view now, as the selection watcher does when
+    // the selection changes.
+    void renderSelection();
+    const PacketDetail& shownDetail() const { return shownDetail_; }
+    // "Find / Next".
+    void findOrNext();
+    PacketFinder& finder() { return *finder_; }
+    // A click on a column header.
+    void sortByColumn(int column);
+    // The packet menu for the selected row, ready to show; null when no menu opens. Its
+    // actions carry their command ids as controlId.
+    std::unique_ptr<QMenu> makePacketMenu();
+    void openPacketMenu(const QPoint& globalPosition);
+    void reverseResolve(AddressField field);
+    void deleteContextRow();
+    void gotoSequence(int command);
+    bool resolverRunning() const { return runningResolvers_.load() > 0; }
+
   protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void reject() override;
@@ -82,9 +109,15 @@ class PacketSnifferDialog : public QDialog {
     void setStatusText(const std::string& text);
     void showMessages(const std::vector<UserMessage>& messages);
     void emptyDetailView();
+    void showDetail(const PacketDetail& detail);
+    void selectionCycle();
+    void highlightField(DetailField field);
+    void setUpFind();
+    void waitForWorkers();
     void finishClearThread();
     template <typename Work>
     void runOnWindowThread(Work&& work);
+    bool askYesNo(const UserMessage& question, QWidget* owner);
 
     std::unique_ptr<Ui::PacketSnifferDialog> ui_;
     QMenuBar* menuBar_ = nullptr;
@@ -98,6 +131,14 @@ class PacketSnifferDialog : public QDialog {
     PacketFilter filter_;
     std::unique_ptr<PacketCapture> capture_;
     PacketListModel* model_ = nullptr;
+    std::unique_ptr<PacketFinder> finder_;
+    std::unique_ptr<PacketSorter> sorter_;
+    PacketDetail shownDetail_;
+    int renderedRow_ = -1;
+    PacketMenuContext menuContext_;
+    std::vector<std::thread> resolverThreads_;
+    std::atomic<int> runningResolvers_{0};
+    QTimer selectionTimer_;
 
     QTimer rowTimer_;
     QTimer statusTimer_;
