@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QUrl>
 #include <atomic>
 
@@ -78,7 +79,18 @@ QString QtDialogService::openFileName(QWidget* owner, const QString& caption,
 
 QString QtDialogService::saveFileName(QWidget* owner, const QString& caption,
                                       const QString& startPath, const QString& filter) {
-    return QFileDialog::getSaveFileName(owner, caption, startPath, filter);
+    QFileDialog dialog(owner, caption, startPath, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // A name typed without an extension gets the one of the first filter ("*.txt").
+    const QRegularExpressionMatch firstPattern =
+        QRegularExpression(QStringLiteral("\\*\\.(\\w+)")).match(filter);
+    if (firstPattern.hasMatch()) {
+        dialog.setDefaultSuffix(firstPattern.captured(1));
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().front();
 }
 
 QString QtDialogService::existingDirectory(QWidget* owner, const QString& caption,

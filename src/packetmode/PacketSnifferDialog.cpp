@@ -2,12 +2,13 @@
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
-#include <QMenu>
-#include <QTextBlock>
+#include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMenuBar>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QThread>
 #include <chrono>
 #include <cstring>
@@ -18,12 +19,16 @@
 #include "app/TextCodec.h"
 #include "capture/CaptureSocket.h"
 #include "capture/InterfaceDialog.h"
+#include "packetmode/NewPacketNotifier.h"
 #include "packetmode/PacketFinder.h"
 #include "packetmode/PacketListModel.h"
+#include "packetmode/PacketListSave.h"
+#include "packetmode/PacketLogger.h"
 #include "packetmode/PacketSorter.h"
 #include "packetmode/SequenceNavigation.h"
-#include "platform/NameResolver.h"
+#include "platform/AlsaSoundPlayer.h"
 #include "platform/LinuxCaptureSource.h"
+#include "platform/NameResolver.h"
 #include "platform/ProcessFacts.h"
 #include "ui_PacketSnifferDialog.h"
 
@@ -103,6 +108,17 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
     ui_->setupFiltersButton->setEnabled(false);
 
     sorter_ = std::make_unique<PacketSorter>(*store_, list_, state_.listBusy);
+    soundPlayer_ = std::make_unique<AlsaSoundPlayer>();
+    notifier_ =
+        std::make_unique<NewPacketNotifier>(state_, settings_, soundBoxTicked_, *soundPlayer_);
+    connect(ui_->soundOnNewPacket, &QCheckBox::toggled, this,
+            [this](bool ticked) { soundBoxTicked_ = ticked; });
+    // A failed log write shows one box at a time; the logger waits until it is closed.
+    logger_ = std::make_unique<PacketLogger>(
+        state_, *store_, settings_, [this](const UserMessage& message) {
+            runOnWindowThread([this, &message] { dialogService().showMessage(this, message); });
+        });
+    connect(ui_->saveCancelButton, &QPushButton::clicked, this, [this] { saveCancel_ = true; });
     setUpFind();
     connect(ui_->packetList->horizontalHeader(), &QHeaderView::sectionClicked, this,
             &PacketSnifferDialog::sortByColumn);
@@ -147,6 +163,16 @@ PacketSnifferDialog::~PacketSnifferDialog() {
 
 void PacketSnifferDialog::waitForWorkers() {
     finishClearThread();
+    saveCancel_ = true;
+    while (logger_->errorBoxOpen() || runningSaveThreads_.load() > 0) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    for (std::thread& save : saveThreads_) {
+        save.join();
+    }
+    saveThreads_.clear();
+    logger_->stop();
+    notifier_->stop();
     // Workers may be waiting for this thread: keep serving them until they are done.
     finder_->stopIfRunning();
     while (finder_->searchRunning.load() || runningResolvers_.load() > 0) {
@@ -161,11 +187,12 @@ void PacketSnifferDialog::waitForWorkers() {
 void PacketSnifferDialog::buildMenu() {
     const MainMenu menu = buildMainMenu(*this);
     menuBar_ = menu.bar;
+    connect(menu.save, &QAction::triggered, this, &PacketSnifferDialog::saveList);
     connect(menu.exit, &QAction::triggered, this, &PacketSnifferDialog::closeWindow);
     connect(menu.networkInterface, &QAction::triggered, this,
             &PacketSnifferDialog::chooseInterface);
     // Commands whose dialogs are not part of the window yet.
-    for (QAction* later : {menu.save, menu.general, menu.help, menu.about}) {
+    for (QAction* later : {menu.general, menu.help, menu.about}) {
         later->setEnabled(false);
     }
 }
@@ -189,6 +216,7 @@ bool PacketSnifferDialog::initialize() {
     rowTimer_.start();
     statusTimer_.start();
     selectionTimer_.start();
+    notifier_->start();
     setWindowTitle(QStringLiteral("Sniffer - Waiting"));
     ui_->storeGauge->setRange(0, PacketStoreCapacity);
     applyColourScheme();
@@ -205,6 +233,7 @@ bool PacketSnifferDialog::initialize() {
     if (probe.outcome == ProbeOutcome::ChooseInterface) {
         InterfaceDialog::choose(settings_, this);
     }
+    logger_->start();
     return true;
 }
 
@@ -213,6 +242,7 @@ void PacketSnifferDialog::restoreControls() {
     ui_->matchCase->setChecked(settings_.matchCase != 0);
     ui_->soundOnNewPacket->setChecked(settings_.soundOnNewPacket != 0);
     ui_->applyFilters->setChecked(settings_.applyFilters != 0);
+    soundBoxTicked_ = settings_.soundOnNewPacket != 0;
     ui_->showText->setChecked(settings_.detailShowText != 0);
     ui_->showDec->setChecked(settings_.detailShowDec != 0);
     ui_->showHex->setChecked(settings_.detailShowHex != 0);
@@ -540,7 +570,59 @@ void PacketSnifferDialog::setUpFind() {
     connect(ui_->findText, &QLineEdit::textEdited, this, [this] { finder_->stopIfRunning(); });
 }
 
-void PacketSnifferDialog::findOrNext() { finder_->findOrNext(); }
+void PacketSnifferDialog::findOrNext() {
+    finder_->findOrNext();
+}
+
+void PacketSnifferDialog::chooseSavingOptions() {}
+
+void PacketSnifferDialog::saveList() {
+    ++runningSaveThreads_;
+    saveThreads_.emplace_back([this] {
+        lowerThreadPriority();
+        const QString path = valueFromWindowThread<QString>(this, [this] {
+            return dialogService().saveFileName(
+                this, QString(), QString(), QStringLiteral("Text Files (*.txt);;All Files (*)"));
+        });
+        if (!path.isEmpty()) {
+            const QString& chosen = path;
+            runOnWindowThread([this] { chooseSavingOptions(); });
+            SaveHooks hooks;
+            hooks.started = [this](std::int32_t storedCount) {
+                ++activeSaves_;
+                runOnWindowThread([this, storedCount] {
+                    ui_->operationProgress->setRange(0, storedCount);
+                    ui_->operationProgress->setValue(0);
+                    ui_->saveCancelButton->show();
+                    ui_->listArea->setCurrentIndex(1);
+                });
+            };
+            hooks.progress = [this](std::int32_t slot) {
+                QMetaObject::invokeMethod(
+                    this, [this, slot] { ui_->operationProgress->setValue(slot); },
+                    Qt::QueuedConnection);
+            };
+            const SaveOutcome outcome =
+                writePacketListFile(QFile::encodeName(chosen).toStdString(), *store_, state_,
+                                    settings_, saveCancel_, hooks);
+            if (outcome.message) {
+                runOnWindowThread(
+                    [this, &outcome] { dialogService().showMessage(this, *outcome.message); });
+            }
+            if (outcome.status != SaveStatus::NotCreated) {
+                // The list comes back when the last running save ends.
+                if (activeSaves_.load() == 1) {
+                    runOnWindowThread([this] {
+                        ui_->listArea->setCurrentIndex(0);
+                        ui_->saveCancelButton->hide();
+                    });
+                }
+                --activeSaves_;
+            }
+        }
+        --runningSaveThreads_;
+    });
+}
 
 int PacketSnifferDialog::selectionMark() const {
     const QModelIndexList selected = ui_->packetList->selectionModel()->selectedRows();
@@ -712,10 +794,9 @@ void PacketSnifferDialog::reverseResolve(AddressField field) {
 }
 
 void PacketSnifferDialog::deleteContextRow() {
-    if (qhs::deleteContextRow(menuContext_, list_, state_.listBusy,
-                              [this](const UserMessage& question) {
-                                  return askYesNo(question, this);
-                              })) {
+    if (qhs::deleteContextRow(
+            menuContext_, list_, state_.listBusy,
+            [this](const UserMessage& question) { return askYesNo(question, this); })) {
         model_->synchronize(true);
     }
 }

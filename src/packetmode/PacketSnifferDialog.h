@@ -28,7 +28,10 @@ class QMenuBar;
 
 namespace qhs {
 
+class NewPacketNotifier;
 class PacketFinder;
+class PacketLogger;
+class SoundPlayer;
 class PacketListModel;
 class PacketSorter;
 
@@ -90,6 +93,11 @@ class PacketSnifferDialog : public QDialog {
     void deleteContextRow();
     void gotoSequence(int command);
     bool resolverRunning() const { return runningResolvers_.load() > 0; }
+    // File > Save: picks a file and writes the store to it on a thread of its own.
+    void saveList();
+    int activeSaves() const { return activeSaves_.load(); }
+    int runningSaveThreads() const { return runningSaveThreads_.load(); }
+    PacketLogger& logger() { return *logger_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -114,6 +122,8 @@ class PacketSnifferDialog : public QDialog {
     void highlightField(DetailField field);
     void setUpFind();
     void waitForWorkers();
+    // The Saving options dialog, modal, before each save.
+    void chooseSavingOptions();
     void finishClearThread();
     template <typename Work>
     void runOnWindowThread(Work&& work);
@@ -139,6 +149,14 @@ class PacketSnifferDialog : public QDialog {
     std::vector<std::thread> resolverThreads_;
     std::atomic<int> runningResolvers_{0};
     QTimer selectionTimer_;
+    std::unique_ptr<SoundPlayer> soundPlayer_;
+    std::atomic<bool> soundBoxTicked_{false};
+    std::unique_ptr<NewPacketNotifier> notifier_;
+    std::unique_ptr<PacketLogger> logger_;
+    std::vector<std::thread> saveThreads_;
+    std::atomic<int> activeSaves_{0};
+    std::atomic<int> runningSaveThreads_{0};
+    std::atomic<bool> saveCancel_{false};
 
     QTimer rowTimer_;
     QTimer statusTimer_;

@@ -56,7 +56,7 @@ std::vector<std::uint8_t> tcpSegment(std::uint32_t sequence, std::uint32_t ackno
 
 // A window over a scripted capture holding the given datagrams as rows 0, 1, 2, ...
 class PacketSnifferCommands : public testing::Test {
-protected:
+  protected:
     void open(const std::vector<std::vector<std::uint8_t>>& datagrams) {
         setTextField(settings.interfaceAddress, "127.0.0.1");
         window = std::make_unique<PacketSnifferDialog>(settings, settingsPath, &makeSource);

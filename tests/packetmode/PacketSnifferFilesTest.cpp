@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QStackedWidget>
+#include <QThread>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+#include "packetmode/PacketListModel.h"
+#include "packetmode/PacketListSave.h"
+#include "packetmode/PacketLogger.h"
+#include "packetmode/PacketSnifferDialog.h"
+#include "support/QueuedCaptureSource.h"
+#include "support/ScriptedDialogService.h"
+#include "support/TempDir.h"
+
+namespace qhs {
+namespace {
+
+bool waitUntil(const std::function<bool()>& done, int milliseconds = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > milliseconds) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+QueuedCaptureSource* source = nullptr;
+std::unique_ptr<CaptureSource> makeSource() {
+    auto made = std::make_unique<QueuedCaptureSource>();
+    source = made.get();
+    return made;
+}
+
+class PacketSnifferFiles : public testing::Test {
+  protected:
+    void open(int packets) {
+        setTextField(settings.interfaceAddress, "127.0.0.1");
+        window = std::make_unique<PacketSnifferDialog>(settings, settingsPath, &makeSource);
+        ASSERT_TRUE(window->initialize());
+        window->show();
+        window->startCapture();
+        for (int i = 0; i < packets; ++i) {
+            source->push(makeDatagram(17, 40 + static_cast<std::size_t>(i), 1000, 53));
+        }
+        ASSERT_TRUE(waitUntil([&] { return window->store().storedCount() == packets; }));
+    }
+    void TearDown() override {
+        if (window) {
+            window->closeWindow();
+        }
+    }
+    bool listShown() { return window->findChild<QStackedWidget*>("listArea")->currentIndex() == 0; }
+
+    ScriptedDialogService user;
+    TempDir dir;
+    std::string settingsPath = (dir.path() / "files.QHS").string();
+    SettingsRecord settings = defaultSettings();
+    std::unique_ptr<PacketSnifferDialog> window;
+};
+
+TEST_F(PacketSnifferFiles, SaveWritesTheWholeStoreAndBringsTheListBack) {
+    open(3);
+    const auto path = dir.path() / "saved.txt";
+    user.pickedPaths = {QString::fromStdString(path.string())};
+    window->saveList();
+    ASSERT_TRUE(waitUntil([&] { return window->runningSaveThreads() == 0; }));
+    const std::string saved = readFile(path);
+    EXPECT_EQ(saved.rfind(std::string(SavedListHeader), 0), 0u);
+    EXPECT_NE(saved.find(" UDP   42"), std::string::npos);
+    EXPECT_NE(saved.find(std::string(SavedListTrailerTop)), std::string::npos);
+    EXPECT_TRUE(user.shown.empty());
+    EXPECT_TRUE(waitUntil([&] { return listShown(); }));
+}
+
+TEST_F(PacketSnifferFiles, SaveToAFullDiskShowsTheDiskFullText) {
+    open(2);
+    user.pickedPaths = {QStringLiteral("/dev/full")};
+    window->saveList();
+    ASSERT_TRUE(waitUntil([&] { return window->runningSaveThreads() == 0; }));
+    ASSERT_EQ(user.shown.size(), 1u);
+    EXPECT_EQ(user.shown[0].message.caption, "Error while writing to file");
+    EXPECT_NE(user.shown[0].message.text.find("/dev/full"), std::string::npos);
+    EXPECT_TRUE(waitUntil([&] { return listShown(); }));
+}
+
+TEST_F(PacketSnifferFiles, CancelledPickerSavesNothing) {
+    open(1);
+    window->saveList();
+    ASSERT_TRUE(waitUntil([&] { return window->runningSaveThreads() == 0; }));
+    EXPECT_TRUE(user.shown.empty());
+    EXPECT_TRUE(listShown());
+}
+
+TEST_F(PacketSnifferFiles, AutomaticLogAppendsNewPackets) {
+    const auto log = dir.path() / "capture.log";
+    settings.autoLog = 1;
+    settings.logIntervalSeconds = 1;
+    setTextField(settings.logFilePath, log.string());
+    open(2);
+    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(log); }, 4000));
+    ASSERT_TRUE(waitUntil([&] { return window->logger().loggedCount() == 2; }, 4000));
+    const std::string logged = readFile(log);
+    EXPECT_NE(logged.find(" UDP   40"), std::string::npos);
+    EXPECT_NE(logged.find(" UDP   41"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qhs
