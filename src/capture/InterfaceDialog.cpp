@@ -2,6 +2,7 @@
 
 #include "app/DialogService.h"
 #include "app/TextCodec.h"
+#include "capture/CaptureSocket.h"
 #include "platform/NetworkInterfaces.h"
 #include "ui_InterfaceDialog.h"
 
@@ -48,6 +49,26 @@ bool InterfaceDialog::choose(SettingsRecord& settings, QWidget* owner,
     }
     InterfaceDialog dialog(settings, *addresses, owner);
     return dialogService().runModal(dialog) == QDialog::Accepted;
+}
+
+}  // namespace qhs
+
+namespace qhs {
+
+bool InterfaceDialog::probeOnOpening(CaptureSource& source, SettingsRecord& settings,
+                                     QWidget* owner) {
+    const ProbeResult probe =
+        probeInterface(source, std::string(textField(settings.interfaceAddress)));
+    for (const UserMessage& message : probe.messages) {
+        dialogService().showMessage(owner, message);
+    }
+    if (probe.outcome == ProbeOutcome::EndProcess) {
+        return false;
+    }
+    if (probe.outcome == ProbeOutcome::ChooseInterface) {
+        choose(settings, owner);
+    }
+    return true;
 }
 
 }  // namespace qhs

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/SettingsRecord.h"
+#include "platform/CaptureSource.h"
 
 namespace Ui {
 class InterfaceDialog;
@@ -32,6 +33,11 @@ class InterfaceDialog : public QDialog {
     // be had it says so and returns at once. Returns whether an address was chosen.
     static bool choose(SettingsRecord& settings, QWidget* owner,
                        AddressLister listAddresses = nullptr);
+
+    // The probe a main window runs when it opens: shows the probe's messages, and opens the
+    // interface choice when the stored address is no interface. Returns false when a
+    // start-up error means the process must end.
+    static bool probeOnOpening(CaptureSource& source, SettingsRecord& settings, QWidget* owner);
 
   private:
     void takeSelection();

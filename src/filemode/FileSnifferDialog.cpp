@@ -102,15 +102,8 @@ bool FileSnifferDialog::initialize() {
     timer_.start();
     capture_->setAckTimeoutMs(ackTimeoutValue(ui_->ackTimeout->text()));
 
-    const std::unique_ptr<CaptureSource> probeSource = makeSource_();
-    const ProbeResult probe =
-        probeInterface(*probeSource, std::string(textField(settings_.interfaceAddress)));
-    showMessages(probe.messages);
-    if (probe.outcome == ProbeOutcome::EndProcess) {
+    if (!InterfaceDialog::probeOnOpening(*makeSource_(), settings_, this)) {
         return false;
-    }
-    if (probe.outcome == ProbeOutcome::ChooseInterface) {
-        InterfaceDialog::choose(settings_, this);
     }
     ui_->interfaceAddress->setText(fromWindows1252(textField(settings_.interfaceAddress)));
     return true;

@@ -128,10 +128,7 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
             renderSelection();
         });
     }
-    for (QLineEdit* field :
-         {ui_->packetSize, ui_->ttl, ui_->protocolNumber, ui_->packetType, ui_->ipChecksum,
-          ui_->fromIp, ui_->toIp, ui_->fromPort, ui_->fromPortUse, ui_->toPort, ui_->toPortUse,
-          ui_->sequence, ui_->acknowledgement, ui_->tcpWindow}) {
+    for (const auto& [field, shown] : detailFields()) {
         field->installEventFilter(this);
     }
     ui_->packetList->installEventFilter(this);
@@ -223,15 +220,8 @@ bool PacketSnifferDialog::initialize() {
     restoreControls();
 
     // Probe the stored interface before the user can press Start.
-    const std::unique_ptr<CaptureSource> probeSource = makeSource_();
-    const ProbeResult probe =
-        probeInterface(*probeSource, std::string(textField(settings_.interfaceAddress)));
-    showMessages(probe.messages);
-    if (probe.outcome == ProbeOutcome::EndProcess) {
+    if (!InterfaceDialog::probeOnOpening(*makeSource_(), settings_, this)) {
         return false;
-    }
-    if (probe.outcome == ProbeOutcome::ChooseInterface) {
-        InterfaceDialog::choose(settings_, this);
     }
     logger_->start();
     return true;
@@ -353,20 +343,8 @@ void PacketSnifferDialog::finishClearThread() {
 }
 
 void PacketSnifferDialog::emptyDetailView() {
-    shownDetail_ = PacketDetail{};
+    showDetail(PacketDetail{});
     renderedRow_ = -1;
-    for (QLineEdit* field :
-         {ui_->packetType, ui_->fromIp, ui_->toIp, ui_->packetSize, ui_->fromPort, ui_->toPort,
-          ui_->protocolNumber, ui_->ttl, ui_->ipChecksum, ui_->fromPortUse, ui_->toPortUse,
-          ui_->tcpWindow, ui_->sequence, ui_->acknowledgement}) {
-        field->clear();
-    }
-    ui_->entirePacket->clear();
-    ui_->packetData->clear();
-    for (QLabel* flag :
-         {ui_->flagURG, ui_->flagACK, ui_->flagPSH, ui_->flagRST, ui_->flagSYN, ui_->flagFIN}) {
-        flag->hide();
-    }
 }
 
 void PacketSnifferDialog::statusCycle() {
@@ -674,24 +652,26 @@ void PacketSnifferDialog::renderSelection() {
     }
 }
 
+std::vector<std::pair<QLineEdit*, DetailField>> PacketSnifferDialog::detailFields() const {
+    return {{ui_->packetSize, DetailField::PacketSize},
+            {ui_->ttl, DetailField::Ttl},
+            {ui_->protocolNumber, DetailField::ProtocolNumber},
+            {ui_->packetType, DetailField::PacketType},
+            {ui_->ipChecksum, DetailField::IpChecksum},
+            {ui_->fromIp, DetailField::FromIp},
+            {ui_->toIp, DetailField::ToIp},
+            {ui_->fromPort, DetailField::FromPort},
+            {ui_->fromPortUse, DetailField::FromPortUse},
+            {ui_->toPort, DetailField::ToPort},
+            {ui_->toPortUse, DetailField::ToPortUse},
+            {ui_->sequence, DetailField::Sequence},
+            {ui_->acknowledgement, DetailField::Acknowledgement},
+            {ui_->tcpWindow, DetailField::Window}};
+}
+
 void PacketSnifferDialog::showDetail(const PacketDetail& detail) {
     shownDetail_ = detail;
-    const std::pair<QLineEdit*, DetailField> fields[] = {
-        {ui_->packetSize, DetailField::PacketSize},
-        {ui_->ttl, DetailField::Ttl},
-        {ui_->protocolNumber, DetailField::ProtocolNumber},
-        {ui_->packetType, DetailField::PacketType},
-        {ui_->ipChecksum, DetailField::IpChecksum},
-        {ui_->fromIp, DetailField::FromIp},
-        {ui_->toIp, DetailField::ToIp},
-        {ui_->fromPort, DetailField::FromPort},
-        {ui_->fromPortUse, DetailField::FromPortUse},
-        {ui_->toPort, DetailField::ToPort},
-        {ui_->toPortUse, DetailField::ToPortUse},
-        {ui_->sequence, DetailField::Sequence},
-        {ui_->acknowledgement, DetailField::Acknowledgement},
-        {ui_->tcpWindow, DetailField::Window}};
-    for (const auto& [box, field] : fields) {
+    for (const auto& [box, field] : detailFields()) {
         box->setText(fromWindows1252(detail.text(field)));
     }
     ui_->entirePacket->setPlainText(fromWindows1252(detail.entirePacket));
@@ -830,20 +810,7 @@ bool PacketSnifferDialog::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     if (event->type() == QEvent::FocusIn) {
-        const std::pair<QObject*, DetailField> fields[] = {
-            {ui_->packetSize, DetailField::PacketSize},
-            {ui_->ttl, DetailField::Ttl},
-            {ui_->protocolNumber, DetailField::ProtocolNumber},
-            {ui_->packetType, DetailField::PacketType},
-            {ui_->ipChecksum, DetailField::IpChecksum},
-            {ui_->fromIp, DetailField::FromIp},
-            {ui_->toIp, DetailField::ToIp},
-            {ui_->fromPort, DetailField::FromPort},
-            {ui_->toPort, DetailField::ToPort},
-            {ui_->sequence, DetailField::Sequence},
-            {ui_->acknowledgement, DetailField::Acknowledgement},
-            {ui_->tcpWindow, DetailField::Window}};
-        for (const auto& [box, field] : fields) {
+        for (const auto& [box, field] : detailFields()) {
             if (watched == box) {
                 highlightField(field);
             }

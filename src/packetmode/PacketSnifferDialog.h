@@ -23,6 +23,7 @@ class PacketSnifferDialog;
 }
 
 class QAction;
+class QLineEdit;
 class QMenu;
 class QMenuBar;
 
@@ -118,6 +119,8 @@ class PacketSnifferDialog : public QDialog {
     void showMessages(const std::vector<UserMessage>& messages);
     void emptyDetailView();
     void showDetail(const PacketDetail& detail);
+    // Each decoded field's box, with the field it shows.
+    std::vector<std::pair<QLineEdit*, DetailField>> detailFields() const;
     void selectionCycle();
     void highlightField(DetailField field);
     void setUpFind();

@@ -12,25 +12,13 @@
 
 #include "app/IpAddressEdit.h"
 #include "filemode/FileSnifferDialog.h"
+#include "support/QtWait.h"
 #include "support/QueuedCaptureSource.h"
 #include "support/ScriptedDialogService.h"
 #include "support/TempDir.h"
 
 namespace qhs {
 namespace {
-
-bool waitUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > 5000) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return true;
-}
 
 BindStatus nextBindStatus = BindStatus::Bound;
 std::unique_ptr<CaptureSource> makeQueuedSource() {

@@ -9,26 +9,16 @@
 
 #include "filemode/FileSnifferDialog.h"
 #include "support/LocalWebServer.h"
+#include "support/QtWait.h"
 #include "support/ScriptedDialogService.h"
 #include "support/TempDir.h"
 
 namespace qhs {
 namespace {
 
-namespace fs = std::filesystem;
+constexpr int LongWait = 8000;
 
-bool waitUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > 8000) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return true;
-}
+namespace fs = std::filesystem;
 
 // The window as a user drives it: real nginx serves a file, curl downloads it, and the
 // window, capturing on 127.0.0.1, writes the file it rebuilt into the chosen directory.
@@ -63,13 +53,13 @@ TEST(FileSnifferWindowEndToEnd, DownloadIsRebuiltIntoTheChosenDirectory) {
     window.startCapture();
     ASSERT_TRUE(user.shown.empty());
     auto* status = controlById<QLabel>(window, 1060);
-    ASSERT_TRUE(waitUntil([&] { return status->text() == "Status: Running"; }));
+    ASSERT_TRUE(waitUntil([&] { return status->text() == "Status: Running"; }, LongWait));
 
     ASSERT_EQ(runProgram({"curl", "-s", "-o", (work.path() / "copy").string(),
                           LocalWebServer::address("/picture.png")}),
               0);
     auto* written = controlById<QLabel>(window, 1062);
-    ASSERT_TRUE(waitUntil([&] { return written->text() == "Files written: 1"; }));
+    ASSERT_TRUE(waitUntil([&] { return written->text() == "Files written: 1"; }, LongWait));
     std::vector<fs::path> files;
     for (const auto& entry : fs::directory_iterator(work.path() / "out")) {
         files.push_back(entry.path());
@@ -80,7 +70,7 @@ TEST(FileSnifferWindowEndToEnd, DownloadIsRebuiltIntoTheChosenDirectory) {
     EXPECT_EQ(fileContents(files[0]), body);
 
     window.stopCapture();
-    EXPECT_TRUE(waitUntil([&] { return status->text() == "Status: Stopped"; }));
+    EXPECT_TRUE(waitUntil([&] { return status->text() == "Status: Stopped"; }, LongWait));
     window.closeWindow();
 }
 

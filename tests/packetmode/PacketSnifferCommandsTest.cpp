@@ -15,25 +15,13 @@
 #include "packetmode/PacketFinder.h"
 #include "packetmode/PacketListModel.h"
 #include "packetmode/PacketSnifferDialog.h"
+#include "support/QtWait.h"
 #include "support/QueuedCaptureSource.h"
 #include "support/ScriptedDialogService.h"
 #include "support/TempDir.h"
 
 namespace qhs {
 namespace {
-
-bool waitUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > 5000) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return true;
-}
 
 QueuedCaptureSource* source = nullptr;
 std::unique_ptr<CaptureSource> makeSource() {

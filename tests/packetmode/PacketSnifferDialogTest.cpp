@@ -16,6 +16,7 @@
 #include "packetmode/PacketListModel.h"
 #include "packetmode/PacketSnifferDialog.h"
 #include "support/LoopbackTraffic.h"
+#include "support/QtWait.h"
 #include "support/QueuedCaptureSource.h"
 #include "support/ScriptedDialogService.h"
 #include "support/TempDir.h"
@@ -27,20 +28,6 @@ namespace {
     if (::geteuid() != 0) {                                             \
         GTEST_SKIP() << "capturing needs root (run the suite as root)"; \
     }
-
-// Serves the window's events until `done` holds or a few seconds pass.
-bool waitUntil(const std::function<bool()>& done, int milliseconds = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > milliseconds) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return true;
-}
 
 QueuedCaptureSource* queuedSource = nullptr;
 std::unique_ptr<CaptureSource> makeQueuedSource() {

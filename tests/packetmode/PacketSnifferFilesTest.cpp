@@ -13,25 +13,13 @@
 #include "packetmode/PacketListSave.h"
 #include "packetmode/PacketLogger.h"
 #include "packetmode/PacketSnifferDialog.h"
+#include "support/QtWait.h"
 #include "support/QueuedCaptureSource.h"
 #include "support/ScriptedDialogService.h"
 #include "support/TempDir.h"
 
 namespace qhs {
 namespace {
-
-bool waitUntil(const std::function<bool()>& done, int milliseconds = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > milliseconds) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return true;
-}
 
 std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
