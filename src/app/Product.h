@@ -17,5 +17,8 @@ inline constexpr std::string_view ApplicationName = "QuillharbourSnifferV1.5";
 inline constexpr std::string_view MakerHost = "www.quillharbour.example";
 inline constexpr std::string_view MakerWebSite = "http://www.quillharbour.example/";
 inline constexpr std::string_view MakerSupportMail = "mailto:support@quillharbour.example";
+// The support address itself, as the About dialog shows it.
+inline constexpr std::string_view MakerSupportAddress =
+    MakerSupportMail.substr(std::string_view("mailto:").size());
 
 }  // namespace qhs

@@ -1,6 +1,7 @@
 #include "app/ProductArt.h"
 
 #include <QEvent>
+#include <QFontMetrics>
 #include <QIcon>
 #include <QLabel>
 #include <QLinearGradient>
@@ -9,6 +10,7 @@
 #include <QPainterPath>
 
 #include "app/DialogService.h"
+#include "app/Product.h"
 
 namespace qhs {
 
@@ -22,6 +24,26 @@ QPixmap buttonPixmap(const QColor& colour, void (*drawSymbol)(QPainter&)) {
     painter.setPen(Qt::NoPen);
     painter.setBrush(colour);
     drawSymbol(painter);
+    return pixmap;
+}
+
+QPixmap outlinedTextPixmap(const QString& text, int pixelSize) {
+    QFont font(QStringLiteral("Arial"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setBold(true);
+    font.setPixelSize(pixelSize);
+    const QFontMetrics metrics(font);
+    const int margin = pixelSize / 3;
+    QPixmap pixmap(metrics.horizontalAdvance(text) + 2 * margin, metrics.height() + margin);
+    pixmap.fill(QColor(64, 64, 64));
+    QPainterPath path;
+    path.addText(margin, margin / 2 + metrics.ascent(), font, text);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // The outline first, so the fill keeps the letters' full width bright.
+    painter.strokePath(path, QPen(QColor(40, 90, 255), pixelSize / 6.0, Qt::SolidLine, Qt::RoundCap,
+                                  Qt::RoundJoin));
+    painter.fillPath(path, QColor(90, 255, 255));
     return pixmap;
 }
 
@@ -90,6 +112,19 @@ QIcon applicationIcon() {
     painter.setFont(font);
     painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("Q"));
     return QIcon(pixmap);
+}
+
+QPixmap websiteButtonPixmap() {
+    return outlinedTextPixmap(
+        QString::fromLatin1(MakerHost.data(), static_cast<qsizetype>(MakerHost.size())), 30);
+}
+
+QPixmap emailButtonPixmap() {
+    return outlinedTextPixmap(QStringLiteral("Email"), 24);
+}
+
+QPixmap versionCheckButtonPixmap() {
+    return outlinedTextPixmap(QStringLiteral("Check for newer version"), 22);
 }
 
 void makeWebsiteLogo(QLabel& label) {

@@ -3,6 +3,7 @@
 #include <QCursor>
 #include <QIcon>
 #include <QPixmap>
+#include <QRgb>
 
 class QLabel;
 
@@ -14,6 +15,16 @@ QPixmap startButtonPixmap();
 QPixmap stopButtonPixmap();
 QPixmap clearButtonPixmap();
 QIcon applicationIcon();
+
+// The About dialog's image buttons: the maker's web address, "Email" and "Check for newer
+// version" in large bright cyan letters outlined in blue on a dark grey ground.
+QPixmap websiteButtonPixmap();
+QPixmap emailButtonPixmap();
+QPixmap versionCheckButtonPixmap();
+
+// The dark scheme of the program's lists, used unless the user asks for the system colours.
+inline constexpr QRgb DarkListBackground = qRgb(70, 50, 50);
+inline constexpr QRgb DarkListText = qRgb(175, 255, 255);
 
 // Makes a label act as the logo: the hand cursor over it, and a click opens the maker's
 // web site through the dialog service.

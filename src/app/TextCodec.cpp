@@ -29,6 +29,12 @@ QString fromWindows1252(std::string_view bytes) {
     return text;
 }
 
+QString fromWindowsLines(std::string_view bytes) {
+    QString text = fromWindows1252(bytes);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
 std::string toWindows1252(const QString& text) {
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(text.size()));

@@ -20,6 +20,12 @@ inline constexpr std::string_view DescriptionPagePath = "/SnifferIndex.html";
 // "http://" + MakerHost + DescriptionPagePath.
 std::string descriptionPageAddress();
 
+// Where the check asks: the maker's server, unless a test points it at one of its own.
+struct VersionServer {
+    std::string host{MakerHost};
+    std::uint16_t port = MakerHttpPort;
+};
+
 inline constexpr std::size_t VersionResponseCapacity = 10000;
 
 // What the exchange asks and what it got back.

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QTableView>
 #include <QThread>
 #include <cstdio>
@@ -13,8 +14,11 @@
 #include "capture/InterfaceDialog.h"
 #include "capture/SyntheticCaptureSource.h"
 #include "filemode/FileSnifferDialog.h"
+#include "info/AboutDialog.h"
+#include "info/HelpDialog.h"
 #include "packetmode/PacketListModel.h"
 #include "packetmode/PacketSnifferDialog.h"
+#include "packetmode/SavingOptionsDialog.h"
 
 namespace {
 
@@ -102,6 +106,29 @@ int main(int argc, char** argv) {
                 std::make_unique<qhs::SyntheticCaptureSource>(0));
         });
         ok = window.initialize() && save(window, folder, QStringLiteral("file-sniffer")) && ok;
+    }
+    for (const bool windowsColours : {false, true}) {
+        qhs::SettingsRecord aboutSettings = qhs::defaultSettings();
+        aboutSettings.useWindowsColors = windowsColours ? 1 : 0;
+        qhs::AboutDialog dialog(aboutSettings);
+        ok = save(dialog, folder,
+                  windowsColours ? QStringLiteral("about-system-colours")
+                                 : QStringLiteral("about-dark")) &&
+             ok;
+    }
+    {
+        qhs::HelpDialog dialog;
+        ok = save(dialog, folder, QStringLiteral("help")) && ok;
+        // The longest answer, to see that it fits the panel.
+        dialog.findChild<QPushButton*>(QStringLiteral("introFileMode"))->click();
+        ok = save(dialog, folder, QStringLiteral("help-file-mode")) && ok;
+    }
+    {
+        qhs::SettingsRecord savingSettings = qhs::defaultSettings();
+        savingSettings.saveIncludeData = 1;
+        savingSettings.saveDataHex = 1;
+        qhs::SavingOptionsDialog dialog(savingSettings);
+        ok = save(dialog, folder, QStringLiteral("saving-options")) && ok;
     }
     ok = packetSnifferWindow(folder, false) && ok;
     ok = packetSnifferWindow(folder, true) && ok;
