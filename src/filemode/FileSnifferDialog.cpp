@@ -10,6 +10,8 @@
 #include "app/TextCodec.h"
 #include "capture/CaptureSocket.h"
 #include "capture/InterfaceDialog.h"
+#include "info/AboutDialog.h"
+#include "info/HelpDialog.h"
 #include "platform/LinuxCaptureSource.h"
 #include "platform/NameResolver.h"
 #include "platform/ProcessFacts.h"
@@ -61,7 +63,15 @@ FileSnifferDialog::FileSnifferDialog(SettingsRecord& settings, std::string setti
     // Saving belongs to Packet Sniffer Mode; the item does nothing here.
     connect(menu_.exit, &QAction::triggered, this, &FileSnifferDialog::closeWindow);
     connect(menu_.networkInterface, &QAction::triggered, this, &FileSnifferDialog::chooseInterface);
-    for (QAction* later : {menu_.general, menu_.help, menu_.about}) {
+    connect(menu_.help, &QAction::triggered, this, [this] {
+        HelpDialog help(this);
+        dialogService().runModal(help);
+    });
+    connect(menu_.about, &QAction::triggered, this, [this] {
+        AboutDialog about(settings_, this);
+        dialogService().runModal(about);
+    });
+    for (QAction* later : {menu_.general}) {
         later->setEnabled(false);
     }
 

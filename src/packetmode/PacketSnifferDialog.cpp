@@ -19,12 +19,15 @@
 #include "app/TextCodec.h"
 #include "capture/CaptureSocket.h"
 #include "capture/InterfaceDialog.h"
+#include "info/AboutDialog.h"
+#include "info/HelpDialog.h"
 #include "packetmode/NewPacketNotifier.h"
 #include "packetmode/PacketFinder.h"
 #include "packetmode/PacketListModel.h"
 #include "packetmode/PacketListSave.h"
 #include "packetmode/PacketLogger.h"
 #include "packetmode/PacketSorter.h"
+#include "packetmode/SavingOptionsDialog.h"
 #include "packetmode/SequenceNavigation.h"
 #include "platform/AlsaSoundPlayer.h"
 #include "platform/LinuxCaptureSource.h"
@@ -37,8 +40,8 @@ namespace qhs {
 namespace {
 
 constexpr const char* BlinkCaption = "##################";
-const QColor DarkBackground(70, 50, 50);
-const QColor DarkText(175, 255, 255);
+const QColor DarkBackground(DarkListBackground);
+const QColor DarkText(DarkListText);
 
 QString itemsCaption(int rows) {
     return QStringLiteral("Sniffer - %1 items").arg(rows);
@@ -189,7 +192,15 @@ void PacketSnifferDialog::buildMenu() {
     connect(menu.networkInterface, &QAction::triggered, this,
             &PacketSnifferDialog::chooseInterface);
     // Commands whose dialogs are not part of the window yet.
-    for (QAction* later : {menu.general, menu.help, menu.about}) {
+    connect(menu.help, &QAction::triggered, this, [this] {
+        HelpDialog help(this);
+        dialogService().runModal(help);
+    });
+    connect(menu.about, &QAction::triggered, this, [this] {
+        AboutDialog about(settings_, this);
+        dialogService().runModal(about);
+    });
+    for (QAction* later : {menu.general}) {
         later->setEnabled(false);
     }
 }
@@ -552,7 +563,11 @@ void PacketSnifferDialog::findOrNext() {
     finder_->findOrNext();
 }
 
-void PacketSnifferDialog::chooseSavingOptions() {}
+void PacketSnifferDialog::chooseSavingOptions() {
+    // Either answer lets the save go on; Continue only changes how it writes.
+    SavingOptionsDialog options(settings_, this);
+    dialogService().runModal(options);
+}
 
 void PacketSnifferDialog::saveList() {
     ++runningSaveThreads_;

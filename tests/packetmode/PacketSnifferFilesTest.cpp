@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QStackedWidget>
 #include <QThread>
 #include <filesystem>
@@ -13,6 +17,7 @@
 #include "packetmode/PacketListSave.h"
 #include "packetmode/PacketLogger.h"
 #include "packetmode/PacketSnifferDialog.h"
+#include "support/FileContents.h"
 #include "support/QtWait.h"
 #include "support/QueuedCaptureSource.h"
 #include "support/ScriptedDialogService.h"
@@ -20,11 +25,6 @@
 
 namespace qhs {
 namespace {
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 QueuedCaptureSource* source = nullptr;
 std::unique_ptr<CaptureSource> makeSource() {
@@ -66,12 +66,42 @@ TEST_F(PacketSnifferFiles, SaveWritesTheWholeStoreAndBringsTheListBack) {
     user.pickedPaths = {QString::fromStdString(path.string())};
     window->saveList();
     ASSERT_TRUE(waitUntil([&] { return window->runningSaveThreads() == 0; }));
-    const std::string saved = readFile(path);
+    const std::string saved = fileContents(path);
     EXPECT_EQ(saved.rfind(std::string(SavedListHeader), 0), 0u);
     EXPECT_NE(saved.find(" UDP   42"), std::string::npos);
     EXPECT_NE(saved.find(std::string(SavedListTrailerTop)), std::string::npos);
     EXPECT_TRUE(user.shown.empty());
     EXPECT_TRUE(waitUntil([&] { return listShown(); }));
+}
+
+TEST_F(PacketSnifferFiles, SavingOptionsChosenBeforeTheSaveDecideItsData) {
+    open(1);
+    const auto path = dir.path() / "hex.txt";
+    user.pickedPaths = {QString::fromStdString(path.string())};
+    user.dialogHandlers.push_back([](QDialog& options) {
+        controlById<QCheckBox>(options, 1029)->click();     // "Save packet data for each packet"
+        controlById<QRadioButton>(options, 1026)->click();  // Hex
+        controlById<QPushButton>(options, 1028)->click();
+        return options.result();
+    });
+    window->saveList();
+    ASSERT_TRUE(waitUntil([&] { return window->runningSaveThreads() == 0; }));
+    EXPECT_NE(fileContents(path).find("\r\n\r\n45 00 00 28"), std::string::npos);
+    EXPECT_EQ(settings.saveDataHex, 1);
+}
+
+TEST_F(PacketSnifferFiles, HelpAndAboutOpenFromTheMenu) {
+    open(0);
+    std::vector<QString> opened;
+    for (int i = 0; i < 2; ++i) {
+        user.dialogHandlers.push_back([&](QDialog& dialog) {
+            opened.push_back(dialog.metaObject()->className());
+            return QDialog::Rejected;
+        });
+    }
+    window->menuBar().findChild<QAction*>("command32778")->trigger();
+    window->menuBar().findChild<QAction*>("command32779")->trigger();
+    EXPECT_EQ(opened, (std::vector<QString>{"qhs::HelpDialog", "qhs::AboutDialog"}));
 }
 
 TEST_F(PacketSnifferFiles, SaveToAFullDiskShowsTheDiskFullText) {
@@ -101,7 +131,7 @@ TEST_F(PacketSnifferFiles, AutomaticLogAppendsNewPackets) {
     open(2);
     ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(log); }, 4000));
     ASSERT_TRUE(waitUntil([&] { return window->logger().loggedCount() == 2; }, 4000));
-    const std::string logged = readFile(log);
+    const std::string logged = fileContents(log);
     EXPECT_NE(logged.find(" UDP   40"), std::string::npos);
     EXPECT_NE(logged.find(" UDP   41"), std::string::npos);
 }

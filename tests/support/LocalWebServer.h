@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/FileContents.h"
+
 extern char** environ;
 
 namespace qhs {
@@ -40,15 +42,6 @@ inline int runProgram(std::vector<std::string> arguments) {
         return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-inline std::string fileContents(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void writeFileContents(const std::filesystem::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
 }
 
 // A real nginx on 127.0.0.1:8080 serving the files of `root`, with gzip on, run from a work
