@@ -35,8 +35,8 @@ void setDefaultSettings(SettingsRecord& record) {
     record.filterAllowIcmp = 1;
     record.filterAllowOther = 1;
     record.logIntervalSeconds = 60;
-    setTextField(record.fileNameTemplate, "%SIP to %DIP - [%DAT]");
-    setTextField(record.dateTimeTemplate, "%Y.%MY.%D - %H24:%MN:%S.%MS");
+    setTextField(record.fileNameTemplate, DefaultFileNameTemplate);
+    setTextField(record.dateTimeTemplate, DefaultDateTimeTemplate);
 }
 
 SettingsRecord defaultSettings() {

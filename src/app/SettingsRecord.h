@@ -11,6 +11,10 @@ namespace qhs {
 inline constexpr std::size_t SettingsRecordSize = 20668;
 inline constexpr std::size_t FilterListLength = 100;
 
+// The templates of a first run, which the General settings' Default buttons restore.
+inline constexpr std::string_view DefaultFileNameTemplate = "%SIP to %DIP - [%DAT]";
+inline constexpr std::string_view DefaultDateTimeTemplate = "%Y.%MY.%D - %H24:%MN:%S.%MS";
+
 // Every setting of the program in one fixed record. The file holds these bytes as they
 // lie in memory (little-endian, no header), so every offset below is the file format.
 // The natural alignment of each field already matches its offset; the explicit pad and

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <numbers>
@@ -59,10 +60,14 @@ PcmHandle openPlayback(const std::string& device, unsigned channels, unsigned ra
     return pcm;
 }
 
-bool writeFrames(snd_pcm_t* pcm, const std::int16_t* samples, std::size_t frames,
-                 unsigned channels) {
+bool writeFrames(snd_pcm_t* pcm, const std::int16_t* samples, std::size_t frames, unsigned channels,
+                 const std::atomic<bool>& stopped) {
     int recoveries = 0;
     while (frames > 0) {
+        // Checked between writes, each of which waits at most for one buffer to play.
+        if (stopped.load()) {
+            return false;
+        }
         const snd_pcm_sframes_t written = snd_pcm_writei(pcm, samples, frames);
         if (written < 0) {
             // An underrun or a suspend can be recovered from; anything else ends the sound.
@@ -105,7 +110,16 @@ AlsaSoundPlayer::AlsaSoundPlayer(std::string device) : device_(std::move(device)
     silenceAlsaErrors();
 }
 
+void AlsaSoundPlayer::stop() {
+    stopped_.store(true);
+}
+
 bool AlsaSoundPlayer::playWaveFile(const std::string& path) {
+    // Only a regular file: opening a pipe or a device node could block for good.
+    std::error_code error;
+    if (stopped_.load() || !std::filesystem::is_regular_file(path, error)) {
+        return false;
+    }
     SF_INFO info{};
     const SoundFileHandle file(sf_open(path.c_str(), SFM_READ, &info));
     if (!file || info.channels < 1 || info.channels > MaxChannels || info.samplerate < 1 ||
@@ -125,7 +139,8 @@ bool AlsaSoundPlayer::playWaveFile(const std::string& path) {
         if (frames <= 0) {
             break;
         }
-        if (!writeFrames(pcm.get(), samples.data(), static_cast<std::size_t>(frames), channels)) {
+        if (!writeFrames(pcm.get(), samples.data(), static_cast<std::size_t>(frames), channels,
+                         stopped_)) {
             return false;
         }
     }
@@ -134,6 +149,9 @@ bool AlsaSoundPlayer::playWaveFile(const std::string& path) {
 }
 
 bool AlsaSoundPlayer::playTones(std::span<const Tone> tones) {
+    if (stopped_.load()) {
+        return false;
+    }
     const PcmHandle pcm = openPlayback(device_, 1, ToneSampleRate);
     if (!pcm) {
         return false;
@@ -146,7 +164,7 @@ bool AlsaSoundPlayer::playTones(std::span<const Tone> tones) {
             for (std::size_t first = 0; first < total; first += ChunkFrames) {
                 samples.resize(std::min(ChunkFrames, total - first));
                 synthesizeTone(part, first, total, samples);
-                if (!writeFrames(pcm.get(), samples.data(), samples.size(), 1)) {
+                if (!writeFrames(pcm.get(), samples.data(), samples.size(), 1, stopped_)) {
                     return false;
                 }
             }

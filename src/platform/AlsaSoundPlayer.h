@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "platform/SoundPlayer.h"
@@ -16,9 +17,11 @@ class AlsaSoundPlayer final : public SoundPlayer {
 
     bool playWaveFile(const std::string& path) override;
     bool playTones(std::span<const Tone> tones) override;
+    void stop() override;
 
   private:
     std::string device_;
+    std::atomic<bool> stopped_{false};
 };
 
 }  // namespace qhs

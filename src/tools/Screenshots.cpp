@@ -9,13 +9,16 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/GeneralSettingsDialog.h"
 #include "app/ModeChoiceDialog.h"
 #include "app/ProductArt.h"
 #include "capture/InterfaceDialog.h"
 #include "capture/SyntheticCaptureSource.h"
+#include "filemode/FileSegmentFilter.h"
 #include "filemode/FileSnifferDialog.h"
 #include "info/AboutDialog.h"
 #include "info/HelpDialog.h"
+#include "packetmode/FilterSetupDialog.h"
 #include "packetmode/PacketListModel.h"
 #include "packetmode/PacketSnifferDialog.h"
 #include "packetmode/SavingOptionsDialog.h"
@@ -129,6 +132,27 @@ int main(int argc, char** argv) {
         savingSettings.saveDataHex = 1;
         qhs::SavingOptionsDialog dialog(savingSettings);
         ok = save(dialog, folder, QStringLiteral("saving-options")) && ok;
+    }
+    {
+        qhs::SettingsRecord filterSettings = qhs::defaultSettings();
+        filterSettings.filterSourceIps[0] = qhs::filterAddress("192.168.1.20");
+        filterSettings.filterSourceIps[1] = qhs::filterAddress("10.0.0.5");
+        filterSettings.filterDestIpsNot[0] = qhs::filterAddress("224.0.0.251");
+        filterSettings.filterDestPorts[0] = 80;
+        filterSettings.filterDestPorts[1] = 8080;
+        filterSettings.filterAllowOther = 0;
+        qhs::setTextField(filterSettings.filterContains1, "GET");
+        qhs::setTextField(filterSettings.filterResolverHost, "www.example.com");
+        qhs::FilterSetupDialog dialog(filterSettings, nullptr);
+        ok = save(dialog, folder, QStringLiteral("filter-setup")) && ok;
+    }
+    {
+        qhs::SettingsRecord generalSettings = qhs::defaultSettings();
+        generalSettings.autoLog = 1;
+        generalSettings.logDataHex = 1;
+        qhs::setTextField(generalSettings.logFilePath, "/var/log/quillharbour/packets.txt");
+        qhs::GeneralSettingsDialog dialog(generalSettings);
+        ok = save(dialog, folder, QStringLiteral("general-settings")) && ok;
     }
     ok = packetSnifferWindow(folder, false) && ok;
     ok = packetSnifferWindow(folder, true) && ok;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -41,6 +42,18 @@ TEST(AlsaSoundPlayer, BadFilesAndMissingDevicesFailQuietly) {
     EXPECT_FALSE(noSuchDevice.playTones(SpeakerTune));
     EXPECT_FALSE(noSuchDevice.playWaveFile(file("good.wav")));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+// A pipe would block the reader until someone writes to it; a stopped player plays nothing
+// more. Both return at once.
+TEST(AlsaSoundPlayer, PipesAndStoppedPlayersReturnAtOnce) {
+    TempDir dir;
+    const std::string pipe = (dir.path() / "sound.wav").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    AlsaSoundPlayer player;
+    EXPECT_FALSE(player.playWaveFile(pipe));
+    player.stop();
+    EXPECT_FALSE(player.playTones(SpeakerTune));
 }
 
 }  // namespace
