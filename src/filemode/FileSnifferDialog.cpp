@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "app/DialogService.h"
+#include "app/GeneralSettingsDialog.h"
 #include "app/ProductArt.h"
 #include "app/TextCodec.h"
 #include "capture/CaptureSocket.h"
@@ -71,9 +72,13 @@ FileSnifferDialog::FileSnifferDialog(SettingsRecord& settings, std::string setti
         AboutDialog about(settings_, this);
         dialogService().runModal(about);
     });
-    for (QAction* later : {menu_.general}) {
-        later->setEnabled(false);
-    }
+    connect(menu_.general, &QAction::triggered, this, [this] {
+        GeneralSettingsDialog dialog(settings_, this);
+        dialogService().runModal(dialog);
+        // New name templates hold from the next file written.
+        capture_->setNameTemplates(std::string(textField(settings_.fileNameTemplate)),
+                                   std::string(textField(settings_.dateTimeTemplate)));
+    });
 
     const auto* digits =
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);

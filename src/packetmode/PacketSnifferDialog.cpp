@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "app/DialogService.h"
+#include "app/GeneralSettingsDialog.h"
 #include "app/MainMenu.h"
 #include "app/ProductArt.h"
 #include "app/TextCodec.h"
@@ -21,6 +22,7 @@
 #include "capture/InterfaceDialog.h"
 #include "info/AboutDialog.h"
 #include "info/HelpDialog.h"
+#include "packetmode/FilterSetupDialog.h"
 #include "packetmode/NewPacketNotifier.h"
 #include "packetmode/PacketFinder.h"
 #include "packetmode/PacketListModel.h"
@@ -107,8 +109,9 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
 
     emptyDetailView();
 
-    // Filled by later work on the window: filters.
-    ui_->setupFiltersButton->setEnabled(false);
+    // Several filter setups may be open at once, beside the running capture.
+    connect(ui_->setupFiltersButton, &QPushButton::clicked, this,
+            [this] { FilterSetupDialog::openModeless(settings_, &filter_, this); });
 
     sorter_ = std::make_unique<PacketSorter>(*store_, list_, state_.listBusy);
     soundPlayer_ = std::make_unique<AlsaSoundPlayer>();
@@ -200,9 +203,12 @@ void PacketSnifferDialog::buildMenu() {
         AboutDialog about(settings_, this);
         dialogService().runModal(about);
     });
-    for (QAction* later : {menu.general}) {
-        later->setEnabled(false);
-    }
+    connect(menu.general, &QAction::triggered, this, [this] {
+        GeneralSettingsDialog dialog(settings_, this);
+        connect(&dialog, &GeneralSettingsDialog::colourSchemeChanged, this,
+                &PacketSnifferDialog::applyColourScheme);
+        dialogService().runModal(dialog);
+    });
 }
 
 void PacketSnifferDialog::setUpList() {

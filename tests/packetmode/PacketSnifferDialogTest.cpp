@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTableView>
@@ -289,17 +290,23 @@ TEST_F(PacketSnifferWindow, ListGrowsWithTheWindowWhichNeverGetsSmallerThanAtOpe
     window->closeWindow();
 }
 
-TEST_F(PacketSnifferWindow, MenuHoldsItsCommandsWithLaterOnesDisabled) {
+TEST_F(PacketSnifferWindow, GeneralSettingsApplyRepaintsInTheChosenColours) {
     auto window = open(&makeQueuedSource);
-    std::map<int, bool> enabled;
     for (QAction* action : window->menuBar().findChildren<QAction*>()) {
         if (action->property("controlId").isValid()) {
-            enabled[action->property("controlId").toInt()] = action->isEnabled();
+            EXPECT_TRUE(action->isEnabled()) << action->text().toStdString();
         }
     }
-    EXPECT_EQ(enabled.size(), 6u);
-    EXPECT_TRUE(enabled[32774]);
-    EXPECT_TRUE(enabled[32780]);
+    user.dialogHandlers.push_back([](QDialog& dialog) {
+        controlById<QCheckBox>(dialog, 1126)->setChecked(true);  // "Use Windows colors"
+        controlById<QPushButton>(dialog, 3)->click();            // Apply
+        return QDialog::Rejected;
+    });
+    window->menuBar().findChild<QAction*>("command32789")->trigger();
+    EXPECT_EQ(settings.useWindowsColors, 1);
+    auto* view = controlById<QTableView>(*window, 1000);
+    EXPECT_EQ(view->palette().color(QPalette::Base),
+              QApplication::palette(view).color(QPalette::Base));
     window->closeWindow();
 }
 
