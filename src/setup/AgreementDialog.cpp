@@ -24,6 +24,8 @@ AgreementDialog::AgreementDialog(QWidget* parent)
         agreed_ = false;
         reject();
     });
+    // The default button holds the focus, as Enter declines.
+    ui_->declineButton->setFocus();
     scrollWatch_.setInterval(10);
     connect(&scrollWatch_, &QTimer::timeout, this, &AgreementDialog::enableAcceptOnceLastRowShown);
 }

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QPainter>
 #include <QTableView>
 #include <QThread>
 #include <cstdio>
@@ -15,6 +16,10 @@
 #include "filemode/FileSnifferDialog.h"
 #include "packetmode/PacketListModel.h"
 #include "packetmode/PacketSnifferDialog.h"
+#include "setup/AgreementDialog.h"
+#include "setup/InstallerDialog.h"
+#include "setup/SetupBackdrop.h"
+#include "setup/UninstallerDialog.h"
 
 namespace {
 
@@ -68,6 +73,35 @@ bool packetSnifferWindow(const QDir& folder, bool windowsColours) {
     return saved;
 }
 
+// The full-screen backdrop with the installer in front of it, as the user sees them
+// together, after the title has pulsed for a while.
+bool setupBackdrop(const QDir& folder) {
+    const qhs::InstallEnvironment unused;
+    bool saved = false;
+    qhs::SetupBackdrop* shown = nullptr;
+    qhs::SetupBackdrop backdrop(
+        [&] {
+            qhs::InstallerDialog installer(unused);
+            installer.show();
+            QElapsedTimer timer;
+            timer.start();
+            waitFor([&] { return timer.elapsed() > 700; });
+            QPixmap screen = shown->grab();
+            const QPixmap dialog = installer.grab();
+            QPainter painter(&screen);
+            painter.drawPixmap((screen.width() - dialog.width()) / 2,
+                               (screen.height() - dialog.height()) / 2, dialog);
+            painter.end();
+            const QString path = folder.filePath(QStringLiteral("setup-backdrop.png"));
+            saved = screen.save(path);
+            std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
+        },
+        QSize(1024, 640));
+    shown = &backdrop;
+    backdrop.exec();
+    return saved;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,6 +137,19 @@ int main(int argc, char** argv) {
         });
         ok = window.initialize() && save(window, folder, QStringLiteral("file-sniffer")) && ok;
     }
+    {
+        qhs::AgreementDialog dialog;
+        dialog.resize(760, 460);
+        ok = save(dialog, folder, QStringLiteral("agreement")) && ok;
+    }
+    {
+        const qhs::InstallEnvironment unused;
+        qhs::InstallerDialog installer(unused);
+        ok = save(installer, folder, QStringLiteral("installer")) && ok;
+        qhs::UninstallerDialog uninstaller(unused);
+        ok = save(uninstaller, folder, QStringLiteral("uninstaller")) && ok;
+    }
+    ok = setupBackdrop(folder) && ok;
     ok = packetSnifferWindow(folder, false) && ok;
     ok = packetSnifferWindow(folder, true) && ok;
     return ok ? 0 : 1;

@@ -42,9 +42,7 @@ class InstallerRun : public testing::Test {
         const std::string text = readText(shortcut);
         EXPECT_EQ(desktopEntryValue(text, "Type"), "Application");
         EXPECT_EQ(desktopEntryValue(text, "Name"), "Quillharbour Sniffer 1.5");
-        const std::optional<std::string> exec = desktopEntryValue(text, "Exec");
-        ASSERT_TRUE(exec);
-        EXPECT_EQ(execProgram(*exec), target);
+        EXPECT_EQ(desktopEntryValue(text, "Exec"), target);
     }
 
     InstallSandbox sandbox;
@@ -117,19 +115,13 @@ TEST_F(InstallerRun, AllUsersShortcutGoesToTheSharedMenuAndNoDesktopIsMade) {
     EXPECT_FALSE(fs::exists(userMenuShortcut()));
 }
 
-TEST_F(InstallerRun, UnchosenShortcutsAreNotMade) {
-    ASSERT_TRUE(install((sandbox.root() / "opt/qhs").string(), false, false).installed);
-    EXPECT_FALSE(fs::exists(userDesktopShortcut()));
-    EXPECT_FALSE(fs::exists(userMenuShortcut()));
-    EXPECT_TRUE(value(UninstallKey, "DisplayName"));
-}
-
 // A directory name full of shell syntax installs there and nowhere else, and removing the
 // program again runs none of it.
 TEST_F(InstallerRun, HostileDirectoryNameRunsNoCommandAndWritesNowhereElse) {
     const fs::path marker = sandbox.root() / "pwned";
-    const fs::path chosen = sandbox.root() / ("it's \"a\" $(touch " + marker.string() +
-                                              ") `touch " + marker.string() + "` ;|&\nline2");
+    const fs::path chosen =
+        sandbox.root() / ("it's \"a\" $(touch " + marker.string() + ") `touch " + marker.string() +
+                          "` 100% a\\b;|&\nline2");
     const auto before = filesBelow(sandbox.root());
     const InstallResult result = install(chosen.string());
     ASSERT_TRUE(result.installed);

@@ -66,21 +66,6 @@ TEST_F(UninstallerRun, ScriptLeavesADirectoryThatHoldsOtherFiles) {
     EXPECT_FALSE(fs::exists(programDirectory / SettingsFileName));
 }
 
-TEST_F(UninstallerRun, ScriptWorksOnTheRunningCopysDirectoryWhateverItsName) {
-    const fs::path renamed = programDirectory / "renamed-copy";
-    fs::copy_file(installed.targetPath, renamed);
-    sandbox.environment.ownExecutablePath = renamed.string();
-    const fs::path elsewhere = sandbox.root() / "elsewhere" / ExecutableName;
-    fs::create_directories(elsewhere.parent_path());
-    writeText(elsewhere, "other installation");
-
-    ASSERT_TRUE(Uninstaller(sandbox.environment).uninstall());
-    EXPECT_EQ(runWithSh(scriptPath()), 0);
-    EXPECT_FALSE(fs::exists(programDirectory / ExecutableName));
-    EXPECT_TRUE(fs::exists(renamed));
-    EXPECT_TRUE(fs::exists(elsewhere));
-}
-
 TEST_F(UninstallerRun, AFileLeftAtTheScriptsPathIsReplacedNotFollowed) {
     const fs::path victim = sandbox.root() / "victim";
     writeText(victim, "untouched");
@@ -92,16 +77,6 @@ TEST_F(UninstallerRun, AFileLeftAtTheScriptsPathIsReplacedNotFollowed) {
     struct stat status {};
     ASSERT_EQ(::stat(scriptPath().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0700u);
-}
-
-TEST_F(UninstallerRun, WithoutAScriptNothingIsStartedButEntryAndShortcutsAreGone) {
-    sandbox.environment.temporaryDirectory = (sandbox.root() / "no such folder").string();
-    EXPECT_FALSE(Uninstaller(sandbox.environment).uninstall());
-    EXPECT_TRUE(sandbox.launcher.starts.empty());
-    EXPECT_EQ(sandbox.registry.readValue(UninstallKey, "DisplayName"), std::nullopt);
-    EXPECT_FALSE(
-        fs::exists(fs::path(sandbox.environment.shortcutFolders.userDesktop) / ShortcutFileName));
-    EXPECT_TRUE(fs::exists(installed.targetPath));
 }
 
 }  // namespace
