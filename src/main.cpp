@@ -7,6 +7,7 @@
 #include "filemode/FileSnifferDialog.h"
 #include "packetmode/PacketSnifferDialog.h"
 #include "platform/ProcessFacts.h"
+#include "platform/StandardInstallEnvironment.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     qhs::ModeWindows windows;
     windows.packetSniffer = &qhs::PacketSnifferDialog::run;
     windows.fileSniffer = &qhs::FileSnifferDialog::run;
-    qhs::SnifferApp app(qhs::settingsFilePath(qhs::executablePath()), windows);
+    const qhs::StandardInstallEnvironment setup;
+    qhs::SnifferApp app(qhs::settingsFilePath(qhs::executablePath()), windows, setup.environment());
     return app.run(arguments);
 }

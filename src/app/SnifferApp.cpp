@@ -6,11 +6,20 @@
 #include "app/CommandLine.h"
 #include "app/DialogService.h"
 #include "app/ModeChoiceDialog.h"
+#include "setup/AgreementDialog.h"
+#include "setup/InstallationRecord.h"
+#include "setup/InstallerDialog.h"
+#include "setup/SetupBackdrop.h"
+#include "setup/SetupNames.h"
+#include "setup/UninstallerDialog.h"
 
 namespace qhs {
 
-SnifferApp::SnifferApp(std::string settingsPath, ModeWindows windows)
-    : settingsPath_(std::move(settingsPath)), windows_(std::move(windows)) {
+SnifferApp::SnifferApp(std::string settingsPath, ModeWindows windows,
+                       InstallEnvironment environment)
+    : settingsPath_(std::move(settingsPath)),
+      windows_(std::move(windows)),
+      environment_(std::move(environment)) {
     setDefaultSettings(settings_);
 }
 
@@ -27,13 +36,71 @@ int SnifferApp::run(const std::vector<std::string>& arguments) {
             productMessage(CommandLineNotImplementedText);
             return 0;
         case CommandLineAction::Uninstall:
-            // Removal has no implementation on this platform yet; the run ends.
-            return 0;
+            return runUninstaller();
         case CommandLineAction::StartWithInstallCheck:
+            if (const std::optional<int> exitCode = checkInstallation()) {
+                return *exitCode;
+            }
+            break;
         case CommandLineAction::StartWithoutInstall:
             break;
     }
     return runSniffingMode();
+}
+
+std::optional<int> SnifferApp::checkInstallation() {
+    const std::optional<InstallationRecord> installed =
+        readInstallationRecord(*environment_.registry);
+    if (!installed) {
+        return runInstallation();
+    }
+    if (environment_.ownExecutablePath.empty()) {
+        dialogService().showMessage(nullptr, UserMessage{"Fatal-initialization error #6"});
+        return -1;
+    }
+    if (isSameExecutablePath(installed->executablePath, environment_.ownExecutablePath)) {
+        return std::nullopt;  // this is the installed copy
+    }
+    const UserMessage question{installed->reinstallQuestion(), std::string(ProductName),
+                               MessageIcon::Question};
+    switch (dialogService().showMessage(nullptr, question, MessageButtons::YesNoCancel)) {
+        case MessageAnswer::Yes:
+            return runInstallation();
+        case MessageAnswer::No:
+            if (environment_.launcher->startDetached(
+                    {installed->executablePath, handOverArgumentWord()}, {})) {
+                return 0;
+            }
+            dialogService().showMessage(
+                nullptr, UserMessage{"Unable to execute installed program, will now execute self "
+                                     "contained program.",
+                                     std::string(ProductName), MessageIcon::Information});
+            return std::nullopt;
+        case MessageAnswer::Cancel:
+        case MessageAnswer::Ok:
+            break;
+    }
+    return 0;
+}
+
+int SnifferApp::runInstallation() {
+    AgreementDialog agreement;
+    dialogService().runModal(agreement);
+    if (!agreement.agreed()) {
+        return 0;
+    }
+    SetupBackdrop backdrop([this] {
+        InstallerDialog installer(environment_);
+        dialogService().runModal(installer);
+    });
+    dialogService().runModal(backdrop);
+    return 0;
+}
+
+int SnifferApp::runUninstaller() {
+    UninstallerDialog uninstaller(environment_);
+    dialogService().runModal(uninstaller);
+    return 0;
 }
 
 int SnifferApp::runSniffingMode() {

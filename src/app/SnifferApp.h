@@ -1,10 +1,12 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/SettingsRecord.h"
+#include "setup/InstallEnvironment.h"
 
 namespace qhs {
 
@@ -18,11 +20,12 @@ struct ModeWindows {
     ModeWindowRunner fileSniffer;  // empty until that mode has a window
 };
 
-// The application object: evaluates the command line, loads the settings, asks for the
-// mode unless one is remembered, and runs that mode's window.
+// The application object: evaluates the command line, removes or installs the program or
+// hands over to the installed copy when that is wanted, otherwise loads the settings, asks
+// for the mode unless one is remembered, and runs that mode's window.
 class SnifferApp {
   public:
-    SnifferApp(std::string settingsPath, ModeWindows windows);
+    SnifferApp(std::string settingsPath, ModeWindows windows, InstallEnvironment environment);
 
     // Returns the process exit code.
     int run(const std::vector<std::string>& arguments);
@@ -30,11 +33,16 @@ class SnifferApp {
     const SettingsRecord& settings() const { return settings_; }
 
   private:
+    // The exit code when the run ends here, nothing when this copy goes on to a mode.
+    std::optional<int> checkInstallation();
+    int runInstallation();
+    int runUninstaller();
     int runSniffingMode();
     void applyDialogColours() const;
 
     std::string settingsPath_;
     ModeWindows windows_;
+    InstallEnvironment environment_;
     SettingsRecord settings_{};
 };
 

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPushButton>
+#include <QPainter>
 #include <QTableView>
 #include <QThread>
 #include <cstdio>
@@ -22,6 +23,10 @@
 #include "packetmode/PacketListModel.h"
 #include "packetmode/PacketSnifferDialog.h"
 #include "packetmode/SavingOptionsDialog.h"
+#include "setup/AgreementDialog.h"
+#include "setup/InstallerDialog.h"
+#include "setup/SetupBackdrop.h"
+#include "setup/UninstallerDialog.h"
 
 namespace {
 
@@ -72,6 +77,35 @@ bool packetSnifferWindow(const QDir& folder, bool windowsColours) {
                                            : QStringLiteral("packet-sniffer-dark"));
     window.closeWindow();
     QFile::remove(QString::fromStdString(settingsPath));
+    return saved;
+}
+
+// The full-screen backdrop with the installer in front of it, as the user sees them
+// together, after the title has pulsed for a while.
+bool setupBackdrop(const QDir& folder) {
+    const qhs::InstallEnvironment unused;
+    bool saved = false;
+    qhs::SetupBackdrop* shown = nullptr;
+    qhs::SetupBackdrop backdrop(
+        [&] {
+            qhs::InstallerDialog installer(unused);
+            installer.show();
+            QElapsedTimer timer;
+            timer.start();
+            waitFor([&] { return timer.elapsed() > 700; });
+            QPixmap screen = shown->grab();
+            const QPixmap dialog = installer.grab();
+            QPainter painter(&screen);
+            painter.drawPixmap((screen.width() - dialog.width()) / 2,
+                               (screen.height() - dialog.height()) / 2, dialog);
+            painter.end();
+            const QString path = folder.filePath(QStringLiteral("setup-backdrop.png"));
+            saved = screen.save(path);
+            std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
+        },
+        QSize(1024, 640));
+    shown = &backdrop;
+    backdrop.exec();
     return saved;
 }
 
@@ -154,6 +188,19 @@ int main(int argc, char** argv) {
         qhs::GeneralSettingsDialog dialog(generalSettings);
         ok = save(dialog, folder, QStringLiteral("general-settings")) && ok;
     }
+    {
+        qhs::AgreementDialog dialog;
+        dialog.resize(760, 460);
+        ok = save(dialog, folder, QStringLiteral("agreement")) && ok;
+    }
+    {
+        const qhs::InstallEnvironment unused;
+        qhs::InstallerDialog installer(unused);
+        ok = save(installer, folder, QStringLiteral("installer")) && ok;
+        qhs::UninstallerDialog uninstaller(unused);
+        ok = save(uninstaller, folder, QStringLiteral("uninstaller")) && ok;
+    }
+    ok = setupBackdrop(folder) && ok;
     ok = packetSnifferWindow(folder, false) && ok;
     ok = packetSnifferWindow(folder, true) && ok;
     return ok ? 0 : 1;

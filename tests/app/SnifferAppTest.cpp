@@ -2,10 +2,15 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QThread>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,6 +18,8 @@
 #include "app/CommandLine.h"
 #include "app/ModeChoiceDialog.h"
 #include "app/SnifferApp.h"
+#include "setup/SetupNames.h"
+#include "support/InstallSandbox.h"
 #include "support/ScriptedDialogService.h"
 #include "support/TempDir.h"
 
@@ -29,8 +36,27 @@ std::vector<char> recordBytes(const SettingsRecord& record) {
     return std::vector<char>(begin, begin + sizeof record);
 }
 
+// Lets the event loop run until the condition holds or a generous limit passes.
+bool waitUntil(const std::function<bool()>& done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 3000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    }
+    return done();
+}
+
 class SnifferAppRun : public testing::Test {
   protected:
+    // Unless a test says otherwise, this copy is the recorded installation.
+    SnifferAppRun() { recordInstallation(sandbox.ownExecutable.string(), true); }
+
+    void recordInstallation(const std::string& path, bool versionMarked) {
+        sandbox.registry.writeValues(ProductKey, {{std::string(InstalledPathValueName), path},
+                                                  {"1.5", versionMarked ? "1.5" : ""}});
+    }
+
     // Runs start-up with windows that note which mode ran and save as a closing window does.
     int run(const std::vector<std::string>& arguments) {
         ModeWindows windows;
@@ -44,7 +70,7 @@ class SnifferAppRun : public testing::Test {
             saveSettings(settings, path);
             return 0;
         };
-        SnifferApp app(settingsPath, windows);
+        SnifferApp app(settingsPath, windows, sandbox.environment);
         return app.run(arguments);
     }
 
@@ -57,6 +83,32 @@ class SnifferAppRun : public testing::Test {
         });
     }
 
+    // The user reads the agreement to its end, then accepts or declines it.
+    void answerAgreement(bool accept) {
+        user.dialogHandlers.push_back([accept](QDialog& dialog) {
+            dialog.show();
+            auto* acceptButton = controlById<QPushButton>(dialog, 1068);
+            controlById<QListWidget>(dialog, 1064)->scrollToBottom();
+            waitUntil([&] { return acceptButton->isEnabled(); });
+            controlById<QPushButton>(dialog, accept ? 1068 : 1067)->click();
+            return dialog.result();
+        });
+    }
+
+    // The backdrop runs for real; over it the user installs into `directory`.
+    void installInto(const std::filesystem::path& directory) {
+        user.dialogHandlers.push_back([](QDialog& backdrop) { return backdrop.exec(); });
+        user.dialogHandlers.push_back([directory](QDialog& installer) {
+            controlById<QLineEdit>(installer, 1069)
+                ->setText(QString::fromStdString(directory.string()));
+            controlById<QPushButton>(installer, 1073)->click();
+            return installer.result();
+        });
+    }
+
+    const std::string otherInstallation =
+        "/opt/Quillharbour Sniffer 1.5/QuillharbourSnifferV1.5.exe";
+    InstallSandbox sandbox;
     ScriptedDialogService user;
     TempDir dir;
     std::string settingsPath = (dir.path() / "app.QHS").string();
@@ -157,6 +209,120 @@ TEST_F(SnifferAppRun, EscapeKeepsTheStoredMode) {
     });
     run({});
     EXPECT_EQ(launched, std::vector<int>{1});
+}
+
+TEST_F(SnifferAppRun, InstalledCopyRunsAtOnceWhateverTheLetterCase) {
+    std::string shouted = sandbox.ownExecutable.string();
+    std::transform(shouted.begin(), shouted.end(), shouted.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    recordInstallation(shouted, true);
+    chooseMode(1050, false);
+    EXPECT_EQ(run({}), 0);
+    EXPECT_EQ(launched, std::vector<int>{0});
+    EXPECT_TRUE(user.shown.empty());
+}
+
+TEST_F(SnifferAppRun, NoInstallSkipsTheInstallationCheck) {
+    sandbox.registry.deleteKey(ProductKey);
+    chooseMode(1051, false);
+    EXPECT_EQ(run({"NOINSTALL"}), 0);
+    EXPECT_EQ(launched, std::vector<int>{1});
+    EXPECT_TRUE(user.dialogHandlers.empty());
+}
+
+TEST_F(SnifferAppRun, CopyElsewhereAsksAndNoHandsOverToTheInstalledCopy) {
+    recordInstallation(otherInstallation, true);
+    user.answers = {MessageAnswer::No};
+    EXPECT_EQ(run({}), 0);
+    ASSERT_EQ(user.shown.size(), 1u);
+    EXPECT_EQ(user.shown[0].message.text, "Would you like to re-install Quillharbour Sniffer 1.5?");
+    EXPECT_EQ(user.shown[0].message.caption, "Quillharbour Sniffer");
+    EXPECT_EQ(user.shown[0].message.icon, MessageIcon::Question);
+    EXPECT_EQ(user.shown[0].buttons, MessageButtons::YesNoCancel);
+    ASSERT_EQ(sandbox.launcher.starts.size(), 1u);
+    EXPECT_EQ(sandbox.launcher.starts[0].arguments,
+              (std::vector<std::string>{otherInstallation, "NoInstall"}));
+    EXPECT_TRUE(launched.empty());
+    EXPECT_FALSE(std::filesystem::exists(settingsPath));
+}
+
+TEST_F(SnifferAppRun, CancelEndsTheRunAndAnUnmarkedVersionIsOfferedAsAnInstall) {
+    recordInstallation(otherInstallation, false);
+    user.answers = {MessageAnswer::Cancel};
+    EXPECT_EQ(run({}), 0);
+    ASSERT_EQ(user.shown.size(), 1u);
+    EXPECT_EQ(user.shown[0].message.text,
+              "Would you like to install version 1.5 of Quillharbour Sniffer?");
+    EXPECT_TRUE(sandbox.launcher.starts.empty());
+    EXPECT_TRUE(launched.empty());
+}
+
+TEST_F(SnifferAppRun, AnInstalledCopyThatCannotStartLeavesThisCopyRunning) {
+    recordInstallation(otherInstallation, true);
+    sandbox.launcher.succeeds = false;
+    user.answers = {MessageAnswer::No};
+    chooseMode(1050, false);
+    EXPECT_EQ(run({}), 0);
+    ASSERT_EQ(user.shown.size(), 2u);
+    EXPECT_EQ(user.shown[1].message.text,
+              "Unable to execute installed program, will now execute self contained program.");
+    EXPECT_EQ(user.shown[1].message.icon, MessageIcon::Information);
+    EXPECT_EQ(launched, std::vector<int>{0});
+}
+
+TEST_F(SnifferAppRun, WithoutAnInstallationTheAgreementAndInstallerRunBehindTheBackdrop) {
+    sandbox.registry.deleteKey(ProductKey);
+    const auto directory = sandbox.root() / "installed";
+    answerAgreement(true);
+    installInto(directory);
+    EXPECT_EQ(run({}), 0);
+
+    EXPECT_TRUE(user.dialogHandlers.empty());
+    const std::string target = (directory / ExecutableName).string();
+    EXPECT_TRUE(std::filesystem::exists(target));
+    EXPECT_EQ(sandbox.registry.readValue(ProductKey, InstalledPathValueName), target);
+    ASSERT_EQ(sandbox.launcher.starts.size(), 1u);
+    EXPECT_EQ(sandbox.launcher.starts[0].arguments,
+              (std::vector<std::string>{target, "NoInstall"}));
+    EXPECT_TRUE(launched.empty());
+    EXPECT_FALSE(std::filesystem::exists(settingsPath));
+}
+
+TEST_F(SnifferAppRun, YesLeadsToTheAgreementAndDecliningItInstallsNothing) {
+    recordInstallation(otherInstallation, true);
+    user.answers = {MessageAnswer::Yes};
+    answerAgreement(false);
+    bool backdropShown = false;
+    user.dialogHandlers.push_back([&](QDialog&) {
+        backdropShown = true;
+        return 0;
+    });
+    EXPECT_EQ(run({}), 0);
+    EXPECT_FALSE(backdropShown);
+    EXPECT_EQ(sandbox.registry.readValue(ProductKey, InstalledPathValueName), otherInstallation);
+    EXPECT_TRUE(launched.empty());
+}
+
+TEST_F(SnifferAppRun, UninstallOptionRunsTheUninstaller) {
+    user.dialogHandlers.push_back([](QDialog& dialog) {
+        controlById<QPushButton>(dialog, 1091)->click();
+        return dialog.result();
+    });
+    EXPECT_EQ(run({"UnInstall"}), 0);
+    EXPECT_EQ(sandbox.endedWith, std::vector<int>{0});
+    ASSERT_EQ(sandbox.launcher.starts.size(), 1u);
+    EXPECT_EQ(sandbox.launcher.starts[0].arguments[0], "sh");
+    EXPECT_TRUE(launched.empty());
+    EXPECT_FALSE(std::filesystem::exists(settingsPath));
+}
+
+TEST_F(SnifferAppRun, UnknownOwnPathEndsWithMinusOne) {
+    recordInstallation(otherInstallation, true);
+    sandbox.environment.ownExecutablePath.clear();
+    EXPECT_EQ(run({}), -1);
+    ASSERT_EQ(user.shown.size(), 1u);
+    EXPECT_EQ(user.shown[0].message.text, "Fatal-initialization error #6");
+    EXPECT_TRUE(launched.empty());
 }
 
 TEST(ModeChoice, HelpButtonAndLogo) {

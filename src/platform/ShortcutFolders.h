@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+namespace qhs {
+
+// The folders that hold the program's shortcuts. An empty folder means there is no such
+// place on this system (Linux has no desktop shared by all users), and its shortcut is
+// skipped.
+struct ShortcutFolders {
+    std::string userDesktop;
+    std::string allUsersDesktop;
+    std::string userStartMenu;
+    std::string allUsersStartMenu;
+};
+
+// The current user's XDG desktop directory (else ~/Desktop), the user's applications
+// menu folder ($XDG_DATA_HOME/applications, else ~/.local/share/applications) and the
+// local all-users menu folder /usr/local/share/applications.
+ShortcutFolders standardShortcutFolders();
+
+}  // namespace qhs

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/InstallRegistry.h"
+#include "platform/ProcessLauncher.h"
+#include "platform/SetupFiles.h"
+#include "platform/ShortcutFolders.h"
+
+namespace qhs {
+
+// Everything installing, removing and start-up's installation check touch outside the
+// program, gathered so a test can root it all in a folder of its own. The services are
+// not owned.
+struct InstallEnvironment {
+    InstallRegistry* registry = nullptr;
+    SetupFiles* files = nullptr;
+    ProcessLauncher* launcher = nullptr;
+    ShortcutFolders shortcutFolders;
+    // The running executable; empty when it could not be had.
+    std::string ownExecutablePath;
+    // Where the un-installer's script goes, with or without a trailing '/'.
+    std::string temporaryDirectory;
+    // Ends the process at once with the exit code (the un-installer's last step).
+    std::function<void(int exitCode)> endProcess;
+};
+
+}  // namespace qhs

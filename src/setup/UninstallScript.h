@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qhs {
+
+// The text as one sh word that the shell takes literally, whatever it holds: in single
+// quotes, each ' written as '\''.
+std::string shellQuoted(std::string_view text);
+
+// The script's path: the temporary directory followed by "Quillharbour Sniffer1.5.sh".
+std::string uninstallScriptPath(std::string_view temporaryDirectory);
+
+// The sh script that finishes an un-installation once the program has ended: in the
+// directory of `programPath` it removes the executable and the settings file by their
+// product names, then the directory if nothing else is left in it, and last the script
+// at `scriptPath` itself. Every path is quoted, so no path can run a command.
+std::string uninstallScriptText(std::string_view programPath, std::string_view scriptPath);
+
+}  // namespace qhs
