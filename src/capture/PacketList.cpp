@@ -12,12 +12,21 @@ std::uint32_t PacketList::internTexts(std::string_view contains, std::string_vie
     if (contains.empty() && lacks.empty()) {
         return 0;
     }
+    // Rows mostly repeat the texts of the row before: check those first, without hashing.
     const FilterTexts& last = texts_.back();
     if (texts_.size() > 1 && last.contains == contains && last.lacks == lacks) {
         return static_cast<std::uint32_t>(texts_.size() - 1);
     }
-    texts_.push_back(FilterTexts{std::string(contains), std::string(lacks)});
-    return static_cast<std::uint32_t>(texts_.size() - 1);
+    std::string key;
+    key.reserve(contains.size() + 1 + lacks.size());
+    key.append(contains).push_back('\0');
+    key.append(lacks);
+    const auto [entry, added] =
+        textIndex_.try_emplace(std::move(key), static_cast<std::uint32_t>(texts_.size()));
+    if (added) {
+        texts_.push_back(FilterTexts{std::string(contains), std::string(lacks)});
+    }
+    return entry->second;
 }
 
 std::int32_t PacketList::insertRow(std::int32_t index, std::int32_t slot, std::string_view contains,
@@ -35,6 +44,7 @@ std::int32_t PacketList::insertRow(std::int32_t index, std::int32_t slot, std::s
 void PacketList::clear() {
     std::vector<PacketRow>().swap(rows_);
     texts_.resize(1);
+    textIndex_.clear();
     ++changes_;
 }
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace qhs {
@@ -53,6 +54,8 @@ class PacketList {
 
     std::vector<PacketRow> rows_;
     std::vector<FilterTexts> texts_;
+    // Each distinct pair once: "contains\0lacks" to its index in texts_.
+    std::unordered_map<std::string, std::uint32_t> textIndex_;
     std::uint64_t changes_ = 0;
 };
 

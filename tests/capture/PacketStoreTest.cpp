@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "capture/PacketList.h"
 #include "capture/PacketStore.h"
 
 namespace qhs {
@@ -118,6 +119,31 @@ TEST(PacketStore, FullStoreRefusesThePacketAndLeavesItWithTheCaller) {
     store.freeAllSlots([&](std::int32_t slot) { lastProgress = slot; });
     EXPECT_EQ(lastProgress, 999900);
     EXPECT_EQ(store.storedCount(), 0);
+}
+
+}  // namespace
+}  // namespace qhs
+
+namespace qhs {
+namespace {
+
+TEST(PacketList, EachDistinctPairOfFilterTextsIsKeptOnceUntilAClear) {
+    PacketList list;
+    list.insertRow(0, 0, "", "");
+    list.insertRow(1, 1, "a,,", ",,");
+    list.insertRow(2, 2, "b,,", ",,");
+    list.insertRow(3, 3, "a,,", ",,");  // alternating texts reuse their first copy
+    list.insertRow(4, 4, "a", ",,,");   // the split between the two texts matters
+    EXPECT_EQ(list.row(0).filterTexts, 0u);
+    EXPECT_EQ(list.row(3).filterTexts, list.row(1).filterTexts);
+    EXPECT_NE(list.row(4).filterTexts, list.row(1).filterTexts);
+    EXPECT_EQ(list.filterTextCount(), 4u);
+    EXPECT_EQ(list.filterTexts(list.row(4).filterTexts).lacks, ",,,");
+
+    list.clear();
+    list.insertRow(0, 0, "b,,", ",,");
+    EXPECT_EQ(list.filterTextCount(), 2u);
+    EXPECT_EQ(list.filterTexts(list.row(0).filterTexts).contains, "b,,");
 }
 
 }  // namespace
