@@ -175,6 +175,8 @@ void PacketSnifferDialog::waitForWorkers() {
     }
     saveThreads_.clear();
     logger_->stop();
+    // Closing cuts a sound short instead of waiting for it to end.
+    soundPlayer_->stop();
     notifier_->stop();
     // Workers may be waiting for this thread: keep serving them until they are done.
     finder_->stopIfRunning();
