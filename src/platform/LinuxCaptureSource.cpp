@@ -110,6 +110,12 @@ BindResult LinuxCaptureSource::bindToInterface(const std::string& interfaceAddre
     }
     boundInterfaceIndex_ = index;
     boundToLoopback_ = loopback;
+    if (loopback) {
+        // Let the kernel keep the outgoing copies out of the buffer altogether; where it
+        // cannot, receive() still passes them over.
+        const int ignore = 1;
+        ::setsockopt(socket_, SOL_PACKET, PACKET_IGNORE_OUTGOING, &ignore, sizeof ignore);
+    }
     return {BindStatus::Bound, 0};
 }
 
