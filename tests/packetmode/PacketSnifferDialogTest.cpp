@@ -249,6 +249,8 @@ TEST_F(PacketSnifferWindow, MemoryStatusNamesDropsOnlyOnceThereAreSomeAndKeepsTh
     queuedSource->dropped = 42;
     ASSERT_TRUE(waitUntil([&] { return memory->text().endsWith("\nDropped by the system: 42"); }))
         << memory->text().toStdString();
+    QApplication::processEvents();
+    EXPECT_GE(memory->height(), memory->sizeHint().height()) << "the third line is not cut off";
     // A later capture's drops add to those of the one that ended.
     window->stopCapture();
     window->startCapture();
