@@ -18,7 +18,14 @@ void PacketCapture::joinFinishedThread() {
     if (thread_.joinable()) {
         thread_.join();
     }
+    if (source_) {
+        droppedByEndedSources_ += source_->droppedCount();
+    }
     source_.reset();
+}
+
+std::uint64_t PacketCapture::droppedCount() const {
+    return droppedByEndedSources_ + (source_ ? source_->droppedCount() : 0);
 }
 
 PacketCaptureStart PacketCapture::start() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -28,6 +29,9 @@ class PacketCapture {
     // Closes the source and returns once the capture thread has cleared `capturing` and
     // ended.
     void stop();
+    // Datagrams the system dropped before this window could take them, over every capture
+    // since the window opened. Call from the thread that starts and stops.
+    std::uint64_t droppedCount() const;
 
   private:
     void joinFinishedThread();
@@ -37,6 +41,7 @@ class PacketCapture {
     std::function<void()> onCaptureThread_;
     std::unique_ptr<CaptureSource> source_;
     std::thread thread_;
+    std::uint64_t droppedByEndedSources_ = 0;
 };
 
 // The window's side of a Clear; each hook may wait for the window but is never called

@@ -422,15 +422,23 @@ void PacketSnifferDialog::blinkStep() {
 void PacketSnifferDialog::showMemoryStatus() {
     const std::uint64_t freeKb = availableMemoryBytes() / 1024;
     const std::uint64_t allocatedKb = store_->allocatedBytes() / 1024;
-    if (freeKb == shownFreeKb_ && allocatedKb == shownAllocatedKb_) {
+    const std::uint64_t dropped = capture_->droppedCount();
+    if (freeKb == shownFreeKb_ && allocatedKb == shownAllocatedKb_ && dropped == shownDropped_) {
         return;
     }
     shownFreeKb_ = freeKb;
     shownAllocatedKb_ = allocatedKb;
-    ui_->memoryStatus->setText(QStringLiteral("Free physical RAM:       %1 KB\nPacket data "
-                                              "allocation: %2 KB")
-                                   .arg(freeKb)
-                                   .arg(allocatedKb));
+    shownDropped_ = dropped;
+    QString text = QStringLiteral(
+                       "Free physical RAM:       %1 KB\nPacket data "
+                       "allocation: %2 KB")
+                       .arg(freeKb)
+                       .arg(allocatedKb);
+    // Only a capture that lost datagrams says so; otherwise the status reads as always.
+    if (dropped != 0) {
+        text += QStringLiteral("\nDropped by the system: %1").arg(dropped);
+    }
+    ui_->memoryStatus->setText(text);
 }
 
 void PacketSnifferDialog::applyColourScheme() {

@@ -170,6 +170,7 @@ class PacketSnifferDialog : public QDialog {
     int captionCount_ = 0;
     std::uint64_t shownFreeKb_ = ~std::uint64_t{0};
     std::uint64_t shownAllocatedKb_ = ~std::uint64_t{0};
+    std::uint64_t shownDropped_ = 0;
 
     std::thread clearThread_;
     std::atomic<bool> clearRunning_{false};

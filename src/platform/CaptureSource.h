@@ -40,6 +40,9 @@ class CaptureSource {
     // Blocks until one datagram arrives, the source is closed, or it fails.
     virtual ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity) = 0;
     virtual void close() = 0;
+    // Datagrams the system dropped because the reader fell behind, since the source opened.
+    // May be called from any thread.
+    virtual std::uint64_t droppedCount() const { return 0; }
 };
 
 using CaptureSourceFactory = std::unique_ptr<CaptureSource> (*)();

@@ -9,8 +9,10 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -67,6 +69,7 @@ LinuxCaptureSource::LinuxCaptureSource() {
 }
 
 LinuxCaptureSource::~LinuxCaptureSource() {
+    releaseReceiveRing();
     if (socket_ >= 0) {
         ::close(socket_);
     }
@@ -107,11 +110,20 @@ BindResult LinuxCaptureSource::bindToInterface(const std::string& interfaceAddre
     }
     boundInterfaceIndex_ = index;
     boundToLoopback_ = loopback;
+    if (loopback) {
+        // Let the kernel keep the outgoing copies out of the buffer altogether; where it
+        // cannot, receive() still passes them over.
+        const int ignore = 1;
+        ::setsockopt(socket_, SOL_PACKET, PACKET_IGNORE_OUTGOING, &ignore, sizeof ignore);
+    }
     return {BindStatus::Bound, 0};
 }
 
 void LinuxCaptureSource::setLargeReceiveBuffer() {
     if (socket_ < 0) {
+        return;
+    }
+    if (ring_ == nullptr && setUpReceiveRing()) {
         return;
     }
     const int size = CaptureReceiveBufferBytes;
@@ -121,50 +133,204 @@ void LinuxCaptureSource::setLargeReceiveBuffer() {
     }
 }
 
-ReceiveResult LinuxCaptureSource::receive(std::uint8_t* buffer, std::size_t capacity) {
-    if (socket_ < 0) {
-        return {false, 0, EBADF};
+bool LinuxCaptureSource::setUpReceiveRing() {
+    const int version = TPACKET_V3;
+    if (::setsockopt(socket_, SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0) {
+        return false;
     }
+    tpacket_req3 request{};
+    request.tp_block_size = CaptureRingBlockBytes;
+    request.tp_block_nr = CaptureRingBlockCount;
+    // Frames are packed by length within a block; the frame size only has to divide it.
+    request.tp_frame_size = TPACKET_ALIGNMENT << 7;
+    request.tp_frame_nr = CaptureRingBlockBytes / request.tp_frame_size * CaptureRingBlockCount;
+    request.tp_retire_blk_tov = CaptureRingBlockTimeoutMs;
+    if (::setsockopt(socket_, SOL_PACKET, PACKET_RX_RING, &request, sizeof request) != 0) {
+        const int original = TPACKET_V1;
+        ::setsockopt(socket_, SOL_PACKET, PACKET_VERSION, &original, sizeof original);
+        return false;
+    }
+    const std::size_t bytes = std::size_t{CaptureRingBlockBytes} * CaptureRingBlockCount;
+    void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, socket_, 0);
+    if (mapped == MAP_FAILED) {
+        // Asking for a ring of no blocks takes the ring down again.
+        tpacket_req3 none{};
+        ::setsockopt(socket_, SOL_PACKET, PACKET_RX_RING, &none, sizeof none);
+        const int original = TPACKET_V1;
+        ::setsockopt(socket_, SOL_PACKET, PACKET_VERSION, &original, sizeof original);
+        return false;
+    }
+    ring_ = static_cast<std::uint8_t*>(mapped);
+    ringBytes_ = bytes;
+    currentBlock_ = 0;
+    walkingBlock_ = false;
+    socketQueueDrained_ = false;
+    return true;
+}
+
+void LinuxCaptureSource::releaseReceiveRing() {
+    if (ring_ != nullptr) {
+        ::munmap(ring_, ringBytes_);
+        ring_ = nullptr;
+        ringBytes_ = 0;
+    }
+}
+
+bool LinuxCaptureSource::wantedFrame(std::uint16_t protocol, std::uint8_t packetType) const {
+    if (protocol != htons(ETH_P_IP)) {
+        return false;
+    }
+    return !(boundToLoopback_ && packetType == PACKET_OUTGOING);
+}
+
+bool LinuxCaptureSource::waitForData(ReceiveResult& result) {
     pollfd waits[2] = {{socket_, POLLIN, 0}, {wakeEvent_, POLLIN, 0}};
     for (;;) {
         if (closed_.load(std::memory_order_acquire)) {
-            return {false, 0, 0};
+            result = {false, 0, 0};
+            return false;
         }
         const int ready = ::poll(waits, wakeEvent_ >= 0 ? 2 : 1, -1);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return {false, 0, errno};
+            result = {false, 0, errno};
+            return false;
         }
         if (closed_.load(std::memory_order_acquire) || (waits[1].revents & POLLIN) != 0) {
-            return {false, 0, 0};
+            result = {false, 0, 0};
+            return false;
         }
         if ((waits[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 &&
             (waits[0].revents & POLLIN) == 0) {
-            return {false, 0, EIO};
+            result = {false, 0, EIO};
+            return false;
+        }
+        return true;
+    }
+}
+
+int LinuxCaptureSource::readQueuedDatagram(std::uint8_t* buffer, std::size_t capacity,
+                                           ReceiveResult& result) {
+    for (;;) {
+        sockaddr_ll from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t received = ::recvfrom(socket_, buffer, capacity, MSG_DONTWAIT,
+                                            reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (received < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+                return 0;
+            }
+            result = {false, 0, errno};
+            return -1;
+        }
+        if (!wantedFrame(from.sll_protocol, from.sll_pkttype)) {
+            continue;
+        }
+        result = {true, ipDatagramLength(buffer, static_cast<std::size_t>(received)), 0};
+        return 1;
+    }
+}
+
+ReceiveResult LinuxCaptureSource::receive(std::uint8_t* buffer, std::size_t capacity) {
+    if (socket_ < 0) {
+        return {false, 0, EBADF};
+    }
+    return ring_ != nullptr ? receiveFromRing(buffer, capacity)
+                            : receiveFromSocket(buffer, capacity);
+}
+
+ReceiveResult LinuxCaptureSource::receiveFromSocket(std::uint8_t* buffer, std::size_t capacity) {
+    ReceiveResult result;
+    for (;;) {
+        if (!waitForData(result)) {
+            return result;
         }
         // Drain what has arrived without blocking, so close() is never kept waiting.
-        for (;;) {
-            sockaddr_ll from{};
-            socklen_t fromLength = sizeof from;
-            const ssize_t received = ::recvfrom(socket_, buffer, capacity, MSG_DONTWAIT,
-                                                reinterpret_cast<sockaddr*>(&from), &fromLength);
-            if (received < 0) {
-                if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-                    break;
-                }
-                return {false, 0, errno};
-            }
-            if (from.sll_protocol != htons(ETH_P_IP)) {
-                continue;
-            }
-            if (boundToLoopback_ && from.sll_pkttype == PACKET_OUTGOING) {
-                continue;
-            }
-            return {true, ipDatagramLength(buffer, static_cast<std::size_t>(received)), 0};
+        const int read = readQueuedDatagram(buffer, capacity, result);
+        if (read != 0) {
+            return result;
         }
     }
+}
+
+ReceiveResult LinuxCaptureSource::receiveFromRing(std::uint8_t* buffer, std::size_t capacity) {
+    ReceiveResult result;
+    for (;;) {
+        if (closed_.load(std::memory_order_acquire)) {
+            return {false, 0, 0};
+        }
+        // Frames queued before the ring existed come first, in the order they arrived.
+        if (!socketQueueDrained_) {
+            const int read = readQueuedDatagram(buffer, capacity, result);
+            if (read != 0) {
+                return result;
+            }
+            socketQueueDrained_ = true;
+        }
+        std::uint8_t* const block = ring_ + currentBlock_ * CaptureRingBlockBytes;
+        auto* const descriptor = reinterpret_cast<tpacket_block_desc*>(block);
+        if (!walkingBlock_) {
+            // The kernel fills the block before it sets the status; acquire pairs with that.
+            const std::uint32_t status =
+                __atomic_load_n(&descriptor->hdr.bh1.block_status, __ATOMIC_ACQUIRE);
+            if ((status & TP_STATUS_USER) == 0) {
+                if (!waitForData(result)) {
+                    return result;
+                }
+                continue;
+            }
+            walkingBlock_ = true;
+            packetsLeftInBlock_ = descriptor->hdr.bh1.num_pkts;
+            nextPacketOffset_ = descriptor->hdr.bh1.offset_to_first_pkt;
+        }
+        while (packetsLeftInBlock_ > 0) {
+            --packetsLeftInBlock_;
+            // Offsets come from the kernel, but a header reaching past the block would be
+            // read out of bounds, so such a block is given up.
+            if (nextPacketOffset_ + sizeof(tpacket3_hdr) > CaptureRingBlockBytes) {
+                packetsLeftInBlock_ = 0;
+                break;
+            }
+            const auto* header = reinterpret_cast<const tpacket3_hdr*>(block + nextPacketOffset_);
+            const std::size_t packetOffset = nextPacketOffset_;
+            nextPacketOffset_ += header->tp_next_offset;
+            if (header->tp_next_offset == 0) {
+                packetsLeftInBlock_ = 0;  // the last packet of the block
+            }
+            const std::size_t linkAddressOffset =
+                packetOffset + TPACKET_ALIGN(sizeof(tpacket3_hdr));
+            const std::size_t dataOffset = packetOffset + header->tp_net;
+            if (linkAddressOffset + sizeof(sockaddr_ll) > CaptureRingBlockBytes ||
+                dataOffset + header->tp_snaplen > CaptureRingBlockBytes) {
+                continue;
+            }
+            const auto* from = reinterpret_cast<const sockaddr_ll*>(block + linkAddressOffset);
+            if (!wantedFrame(from->sll_protocol, from->sll_pkttype)) {
+                continue;
+            }
+            const std::size_t copied = std::min<std::size_t>(header->tp_snaplen, capacity);
+            std::memcpy(buffer, block + dataOffset, copied);
+            return {true, ipDatagramLength(buffer, copied), 0};
+        }
+        // Every packet is copied out: the block goes back to the kernel.
+        walkingBlock_ = false;
+        __atomic_store_n(&descriptor->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
+        currentBlock_ = (currentBlock_ + 1) % CaptureRingBlockCount;
+    }
+}
+
+std::uint64_t LinuxCaptureSource::droppedCount() const {
+    if (socket_ >= 0) {
+        // Reading the counters resets them, so each read is added to the total.
+        tpacket_stats_v3 statistics{};
+        socklen_t length = sizeof statistics;
+        if (::getsockopt(socket_, SOL_PACKET, PACKET_STATISTICS, &statistics, &length) == 0) {
+            dropped_.fetch_add(statistics.tp_drops, std::memory_order_relaxed);
+        }
+    }
+    return dropped_.load(std::memory_order_relaxed);
 }
 
 void LinuxCaptureSource::close() {

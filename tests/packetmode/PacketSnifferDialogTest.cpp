@@ -238,6 +238,28 @@ TEST_F(PacketSnifferWindow, FullStoreAtStartStopsWithTheItemLimit) {
     window->closeWindow();
 }
 
+TEST_F(PacketSnifferWindow, MemoryStatusNamesDropsOnlyOnceThereAreSomeAndKeepsThemAfterStop) {
+    auto window = open(&makeQueuedSource);
+    window->startCapture();
+    auto* memory = controlById<QLabel>(*window, 1018);
+    ASSERT_TRUE(waitUntil([&] { return memory->text().startsWith("Free physical RAM:"); }));
+    EXPECT_EQ(memory->text().count('\n'), 1) << memory->text().toStdString();
+    EXPECT_FALSE(memory->text().contains("Dropped"));
+
+    queuedSource->dropped = 42;
+    ASSERT_TRUE(waitUntil([&] { return memory->text().endsWith("\nDropped by the system: 42"); }))
+        << memory->text().toStdString();
+    QApplication::processEvents();
+    EXPECT_GE(memory->height(), memory->sizeHint().height()) << "the third line is not cut off";
+    // A later capture's drops add to those of the one that ended.
+    window->stopCapture();
+    window->startCapture();
+    queuedSource->dropped = 8;
+    EXPECT_TRUE(waitUntil([&] { return memory->text().endsWith("\nDropped by the system: 50"); }))
+        << memory->text().toStdString();
+    window->closeWindow();
+}
+
 TEST_F(PacketSnifferWindow, EscapeNeverClosesAndClosingSavesTheControls) {
     auto window = open(&makeQueuedSource);
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);

@@ -113,6 +113,64 @@ TEST(LinuxCaptureSource, CloseFromAnotherThreadEndsABlockedReceiveAtOnce) {
     EXPECT_FALSE(source.receive(buffer, sizeof buffer).ok);
 }
 
+TEST(LinuxCaptureSource, BurstThroughTheRingArrivesCompleteInOrderWithNoDrops) {
+    REQUIRE_ROOT();
+    LinuxCaptureSource source;
+    std::atomic<bool> capturing{false};
+    ASSERT_TRUE(openPacketCapture(source, "127.0.0.1", capturing).startThread);
+    ASSERT_TRUE(source.readsThroughRing());
+
+    std::vector<Datagram> received;
+    std::atomic<bool> receiverDone{false};
+    std::thread receiver([&] {
+        received = receiveAll(source);
+        receiverDone = true;
+    });
+
+    // A bound receiver keeps the burst from raising port-unreachable replies.
+    const int sink = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(sink, 0);
+    sockaddr_in sinkAddress{};
+    sinkAddress.sin_family = AF_INET;
+    sinkAddress.sin_port = htons(40124);
+    sinkAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(sink, reinterpret_cast<const sockaddr*>(&sinkAddress), sizeof sinkAddress), 0);
+    const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(sender, 0);
+    constexpr std::uint32_t burst = 20000;
+    for (std::uint32_t sequence = 0; sequence < burst; ++sequence) {
+        std::uint8_t payload[16] = {'b', 'u', 'r', 's', 't'};
+        std::memcpy(payload + 8, &sequence, sizeof sequence);
+        ASSERT_EQ(::sendto(sender, payload, sizeof payload, 0,
+                           reinterpret_cast<const sockaddr*>(&sinkAddress), sizeof sinkAddress),
+                  static_cast<ssize_t>(sizeof payload));
+    }
+    ::close(sender);
+    ::close(sink);
+    // Longer than the ring's block timeout, so the last, partly filled block is handed over.
+    std::this_thread::sleep_for(300ms);
+    EXPECT_FALSE(receiverDone) << "the receive must still be waiting for more";
+    const auto closedAt = std::chrono::steady_clock::now();
+    source.close();
+    receiver.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - closedAt, 200ms);
+
+    std::uint32_t expected = 0;
+    for (const Datagram& datagram : received) {
+        const auto& bytes = datagram.bytes;
+        if (bytes.size() != 28 + 16 || bytes[9] != 17 ||
+            std::memcmp(bytes.data() + 28, "burst", 5) != 0) {
+            continue;
+        }
+        std::uint32_t sequence = 0;
+        std::memcpy(&sequence, bytes.data() + 36, sizeof sequence);
+        ASSERT_EQ(sequence, expected) << "lost, repeated or out of order";
+        ++expected;
+    }
+    EXPECT_EQ(expected, burst);
+    EXPECT_EQ(source.droppedCount(), 0u);
+}
+
 TEST(LinuxCaptureSource, AddressesNoInterfaceOwnsAreNotAnInterface) {
     REQUIRE_ROOT();
     for (const std::string& address :

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -15,6 +16,7 @@ namespace qhs {
 class QueuedCaptureSource : public CaptureSource {
   public:
     BindStatus bindStatus = BindStatus::Bound;
+    std::atomic<std::uint64_t> dropped{0};  // what droppedCount() reports
 
     void push(std::vector<std::uint8_t> datagram) {
         {
@@ -51,6 +53,7 @@ class QueuedCaptureSource : public CaptureSource {
         }
         return {true, length, 0};
     }
+    std::uint64_t droppedCount() const override { return dropped.load(); }
     void close() override {
         {
             std::lock_guard<std::mutex> lock(mutex_);

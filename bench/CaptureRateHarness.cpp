@@ -1,0 +1,377 @@
+// Capture at line rate, ours beside tcpdump: a sender process pushes a fixed load of UDP
+// datagrams over the loopback device as fast as one core allows (sendmmsg), once for each
+// capturer, and each capturer runs as a process of its own so that its CPU time and peak
+// memory are its alone. Ours is the Packet Sniffer capture (ring, loop, rows and store slots,
+// filters off); tcpdump writes to /dev/null. Both take incoming frames only (tcpdump -Q in;
+// ours leaves the loopback's outgoing copies out itself) and both get a buffer of about
+// 10,000,000 bytes (tcpdump -B 9766). The capturers run one after the other, not together,
+// so neither steals the other's core. Needs root; the run has a network namespace of its own.
+//   sudo build/bench/bench_capture_rate [datagrams per size]
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "analysis/PacketFilter.h"
+#include "capture/PacketCapture.h"
+#include "platform/LinuxCaptureSource.h"
+#include "support/PrivateNetwork.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr std::uint16_t LoadPort = 40200;
+
+struct Measurement {
+    bool ok = false;
+    std::uint64_t received = 0;
+    std::uint64_t dropped = 0;
+    double seconds = 0;                   // from the first send until the capturer fell idle
+    std::uint64_t lostBeforeCapture = 0;  // dropped at the loopback's input queue
+    double cpuSeconds = 0;
+    long peakKilobytes = 0;
+};
+
+// Sends `count` UDP datagrams of `ipBytes` bytes each (IP header included) to the loopback
+// port in batches; returns the child's process id.
+pid_t startSender(std::size_t ipBytes, std::uint64_t count) {
+    const pid_t child = ::fork();
+    if (child != 0) {
+        return child;
+    }
+    const int sink = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(LoadPort);
+    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // A bound receiver keeps the load from raising port-unreachable replies.
+    if (sink < 0 || sender < 0 ||
+        ::bind(sink, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0 ||
+        ::connect(sender, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
+        ::_exit(1);
+    }
+    constexpr std::size_t batch = 256;
+    std::vector<std::uint8_t> payload(ipBytes - 28, 0x5A);
+    std::vector<iovec> parts(batch);
+    std::vector<mmsghdr> messages(batch);
+    for (std::size_t i = 0; i < batch; ++i) {
+        parts[i] = {payload.data(), payload.size()};
+        messages[i] = {};
+        messages[i].msg_hdr.msg_iov = &parts[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    std::uint64_t sent = 0;
+    while (sent < count) {
+        const auto wanted = static_cast<unsigned>(std::min<std::uint64_t>(batch, count - sent));
+        const int done = ::sendmmsg(sender, messages.data(), wanted, 0);
+        if (done < 0) {
+            if (errno == ENOBUFS || errno == EAGAIN || errno == EINTR) {
+                continue;
+            }
+            ::_exit(2);
+        }
+        sent += static_cast<std::uint64_t>(done);
+    }
+    ::_exit(0);
+}
+
+// Datagrams the kernel dropped because a CPU's input queue was full: the loopback device
+// queues each frame there before any capture sees it as incoming.
+std::uint64_t inputQueueDrops() {
+    std::ifstream table("/proc/net/softnet_stat");
+    std::string processed;
+    std::string dropped;
+    std::string rest;
+    std::uint64_t total = 0;
+    while (table >> processed >> dropped && std::getline(table, rest)) {
+        total += std::stoull(dropped, nullptr, 16);
+    }
+    return total;
+}
+
+bool waitForExit(pid_t child) {
+    int status = 0;
+    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// User plus system clock ticks the process has used so far, or -1 once it is gone.
+long cpuTicks(pid_t process) {
+    std::ifstream stat("/proc/" + std::to_string(process) + "/stat");
+    std::string text;
+    if (!std::getline(stat, text)) {
+        return -1;
+    }
+    // Fields after the command name, which is in parentheses and may hold spaces.
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int index = 3; fields >> field && index <= 15; ++index) {
+        if (index == 14 || index == 15) {
+            ticks += std::stol(field);
+        }
+    }
+    return ticks;
+}
+
+// Waits until the capturer has used no CPU for a while; the time it last did.
+Clock::time_point waitUntilIdle(pid_t capturer) {
+    long last = cpuTicks(capturer);
+    Clock::time_point lastChange = Clock::now();
+    const Clock::time_point giveUp = Clock::now() + 60s;
+    while (Clock::now() - lastChange < 400ms && Clock::now() < giveUp) {
+        std::this_thread::sleep_for(10ms);
+        const long now = cpuTicks(capturer);
+        if (now != last) {
+            last = now;
+            lastChange = Clock::now();
+        }
+    }
+    return lastChange;
+}
+
+// Runs the load past a started capturer, stops it with SIGINT and collects its resource use.
+Measurement driveCapturer(pid_t capturer, std::size_t ipBytes, std::uint64_t count) {
+    Measurement measurement;
+    const std::uint64_t queueDropsBefore = inputQueueDrops();
+    const Clock::time_point started = Clock::now();
+    const pid_t sender = startSender(ipBytes, count);
+    if (sender < 0 || !waitForExit(sender)) {
+        std::fprintf(stderr, "the sender failed\n");
+        ::kill(capturer, SIGKILL);
+        ::waitpid(capturer, nullptr, 0);
+        return measurement;
+    }
+    const Clock::time_point idle = waitUntilIdle(capturer);
+    measurement.seconds = std::chrono::duration<double>(idle - started).count();
+    measurement.lostBeforeCapture = inputQueueDrops() - queueDropsBefore;
+    // tcpdump is handed a partly filled ring block only after libpcap's one-second timeout;
+    // both capturers get that long before they are stopped, so neither loses its last block.
+    std::this_thread::sleep_for(1200ms);
+    ::kill(capturer, SIGINT);
+    int status = 0;
+    rusage usage{};
+    if (::wait4(capturer, &status, 0, &usage) != capturer) {
+        return measurement;
+    }
+    measurement.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    measurement.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                             (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    measurement.peakKilobytes = usage.ru_maxrss;
+    return measurement;
+}
+
+// Reads from `descriptor` until `done` says enough or the time is up.
+bool readUntil(int descriptor, std::string& text, std::chrono::milliseconds limit,
+               bool (*done)(const std::string&)) {
+    const Clock::time_point giveUp = Clock::now() + limit;
+    while (!done(text)) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - Clock::now());
+        if (left <= 0ms) {
+            return false;
+        }
+        pollfd wait{descriptor, POLLIN, 0};
+        if (::poll(&wait, 1, static_cast<int>(left.count())) <= 0) {
+            continue;
+        }
+        char chunk[4096];
+        const ssize_t got = ::read(descriptor, chunk, sizeof chunk);
+        if (got <= 0) {
+            return done(text);
+        }
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
+    return true;
+}
+
+Measurement measureOurs(std::size_t ipBytes, std::uint64_t count) {
+    int ready[2];
+    int results[2];
+    if (::pipe(ready) != 0 || ::pipe(results) != 0) {
+        return {};
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // SIGINT is taken by sigwait below, before any thread exists to receive it.
+        sigset_t interrupt;
+        sigemptyset(&interrupt);
+        sigaddset(&interrupt, SIGINT);
+        ::pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+        qhs::SettingsRecord settings = qhs::defaultSettings();
+        qhs::setTextField(settings.interfaceAddress, "127.0.0.1");
+        auto store = std::make_unique<qhs::PacketStore>();
+        qhs::PacketList list;
+        qhs::PacketFilter filter;
+        qhs::PacketSnifferState state;
+        qhs::PacketCaptureContext context{state,  *store,   list,
+                                          filter, settings, [](const std::string&) {}};
+        qhs::PacketCapture capture(context, &qhs::LinuxCaptureSource::create);
+        if (!capture.start().startThread) {
+            ::_exit(1);
+        }
+        [[maybe_unused]] ssize_t written = ::write(ready[1], "R", 1);
+        int signal = 0;
+        ::sigwait(&interrupt, &signal);
+        capture.stop();
+        const std::uint64_t figures[2] = {static_cast<std::uint64_t>(store->storedCount()),
+                                          capture.droppedCount()};
+        written = ::write(results[1], figures, sizeof figures);
+        ::_exit(0);  // the stored packets go with the process
+    }
+    ::close(ready[1]);
+    ::close(results[1]);
+    std::string signal;
+    Measurement measurement;
+    if (child > 0 &&
+        readUntil(ready[0], signal, 10s, [](const std::string& text) { return !text.empty(); })) {
+        // The window starts its thread right after opening; give it the same moment here.
+        std::this_thread::sleep_for(100ms);
+        measurement = driveCapturer(child, ipBytes, count);
+        std::uint64_t figures[2] = {0, 0};
+        if (::read(results[0], figures, sizeof figures) == sizeof figures) {
+            measurement.received = figures[0];
+            measurement.dropped = figures[1];
+        } else {
+            measurement.ok = false;
+        }
+    } else if (child > 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
+    ::close(ready[0]);
+    ::close(results[0]);
+    return measurement;
+}
+
+std::optional<std::uint64_t> countBefore(const std::string& text, const char* words) {
+    std::smatch match;
+    if (std::regex_search(text, match, std::regex(std::string("(\\d+) ") + words))) {
+        return std::stoull(match[1].str());
+    }
+    return std::nullopt;
+}
+
+Measurement measureTcpdump(std::size_t ipBytes, std::uint64_t count) {
+    int errors[2];
+    if (::pipe(errors) != 0) {
+        return {};
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, errors[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, errors[0]);
+    std::vector<std::string> arguments = {"tcpdump", "-i", "lo",   "-Q", "in",
+                                          "-n",      "-B", "9766", "-w", "/dev/null"};
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    pid_t child = -1;
+    const bool spawned =
+        ::posix_spawnp(&child, "tcpdump", &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(errors[1]);
+    Measurement measurement;
+    std::string text;
+    if (spawned && readUntil(errors[0], text, 10s, [](const std::string& read) {
+            return read.find("listening on") != std::string::npos;
+        })) {
+        std::this_thread::sleep_for(100ms);
+        measurement = driveCapturer(child, ipBytes, count);
+        readUntil(errors[0], text, 5s, [](const std::string& read) {
+            return read.find("dropped by kernel") != std::string::npos;
+        });
+        const auto captured = countBefore(text, "packets? captured");
+        const auto dropped = countBefore(text, "packets? dropped by kernel");
+        measurement.ok = measurement.ok && captured && dropped;
+        measurement.received = captured.value_or(0);
+        measurement.dropped = dropped.value_or(0);
+    } else if (spawned) {
+        std::fprintf(stderr, "tcpdump did not start: %s\n", text.c_str());
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
+    ::close(errors[0]);
+    return measurement;
+}
+
+double ratio(double ours, double theirs) {
+    return theirs != 0 ? ours / theirs : 0;
+}
+
+void printComparison(std::size_t ipBytes, std::uint64_t count, const Measurement& ours,
+                     const Measurement& tcpdump) {
+    const auto rate = [](const Measurement& m) { return m.received / m.seconds; };
+    std::printf("\n%llu datagrams of %zu bytes%s%s\n", static_cast<unsigned long long>(count),
+                ipBytes, ours.ok ? "" : "  [ours FAILED]", tcpdump.ok ? "" : "  [tcpdump FAILED]");
+    std::printf("%-22s %14s %14s %10s\n", "", "ours", "tcpdump", "ours/tcpd");
+    std::printf("%-22s %14llu %14llu %10.3f\n", "datagrams received",
+                static_cast<unsigned long long>(ours.received),
+                static_cast<unsigned long long>(tcpdump.received),
+                ratio(static_cast<double>(ours.received), static_cast<double>(tcpdump.received)));
+    std::printf("%-22s %14llu %14llu %10s\n", "datagrams dropped",
+                static_cast<unsigned long long>(ours.dropped),
+                static_cast<unsigned long long>(tcpdump.dropped), "");
+    std::printf("%-22s %14llu %14llu %10s\n", "lost before capture",
+                static_cast<unsigned long long>(ours.lostBeforeCapture),
+                static_cast<unsigned long long>(tcpdump.lostBeforeCapture), "");
+    std::printf("%-22s %14.0f %14.0f %10.3f\n", "datagrams per second", rate(ours), rate(tcpdump),
+                ratio(rate(ours), rate(tcpdump)));
+    std::printf("%-22s %14.2f %14.2f %10.3f\n", "CPU seconds", ours.cpuSeconds, tcpdump.cpuSeconds,
+                ratio(ours.cpuSeconds, tcpdump.cpuSeconds));
+    std::printf(
+        "%-22s %14ld %14ld %10.3f\n", "peak memory (KB)", ours.peakKilobytes, tcpdump.peakKilobytes,
+        ratio(static_cast<double>(ours.peakKilobytes), static_cast<double>(tcpdump.peakKilobytes)));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (::geteuid() != 0 || !qhs::enterPrivateNetwork()) {
+        std::fprintf(stderr, "needs root (a private network namespace is made for the run)\n");
+        return 1;
+    }
+    const std::uint64_t count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1000000;
+    if (count == 0 || count > static_cast<std::uint64_t>(qhs::PacketStoreCapacity)) {
+        std::fprintf(stderr, "datagrams per size: 1 to %d\n", qhs::PacketStoreCapacity);
+        return 1;
+    }
+    bool allOk = true;
+    for (const std::size_t ipBytes : {std::size_t{64}, std::size_t{1400}}) {
+        const Measurement ours = measureOurs(ipBytes, count);
+        const Measurement tcpdump = measureTcpdump(ipBytes, count);
+        printComparison(ipBytes, count, ours, tcpdump);
+        allOk = allOk && ours.ok && tcpdump.ok;
+    }
+    std::printf(
+        "\nreceived and dropped as each capturer counts them; per second: received over the "
+        "time from the first send until the capturer fell idle; lost before capture: dropped at "
+        "the loopback's input queue, where no capturer can see them.\n");
+    return allOk ? 0 : 2;
+}
