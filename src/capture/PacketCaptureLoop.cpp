@@ -25,21 +25,26 @@ void runPacketCapture(CaptureSource& source, PacketCaptureContext& context) {
     }
     context.setStatus("Listening on: " + std::string(textField(context.settings.interfaceAddress)));
 
-    auto buffer = std::make_unique<std::uint8_t[]>(CaptureBufferSize);
     TimeTextCache timeTexts;
     std::string status;
+    // Each datagram is copied once, from the source straight into a block of its own.
+    CapturedPacket packet;
+    const DatagramAllocator allocateBlock = [&packet](std::size_t length) {
+        packet = CapturedPacket::allocate(static_cast<std::uint32_t>(length));
+        return packet.block.get();
+    };
     for (;;) {
         if (state.quitting.load() || !state.capturing.load()) {
             status = StatusStopped;
             break;
         }
-        const ReceiveResult received = source.receive(buffer.get(), CaptureBufferSize);
+        packet = CapturedPacket{};
+        const ReceiveResult received = source.receiveInto(allocateBlock);
         if (!received.ok) {
             status = endCapture(source, state, StatusStopped);
             break;
         }
-        const auto length = static_cast<std::uint32_t>(received.length);
-        CapturedPacket packet = CapturedPacket::copyOf(buffer.get(), length);
+        const std::uint32_t length = packet.length;
         if (!packet) {
             status = endCapture(source, state, StatusMemoryError);
             break;

@@ -13,8 +13,6 @@ namespace qhs {
 
 class PacketFilter;
 
-inline constexpr std::size_t CaptureBufferSize = 65540;
-
 inline constexpr const char* StatusStopped = "Stopped";
 inline constexpr const char* StatusItemLimit = "Stopped/Item Limit Reached";
 inline constexpr const char* StatusMemoryError = "Stopped/Memory Error";

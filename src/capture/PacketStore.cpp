@@ -7,18 +7,23 @@
 
 namespace qhs {
 
-CapturedPacket CapturedPacket::copyOf(const std::uint8_t* datagram, std::uint32_t length) {
+CapturedPacket CapturedPacket::allocate(std::uint32_t length) {
     CapturedPacket packet;
     const std::size_t blockSize = std::size_t{length} + PacketBlockSpareBytes;
     packet.block.reset(new (std::nothrow) std::uint8_t[blockSize]);
     if (!packet.block) {
         return packet;
     }
-    if (length > 0) {
-        std::memcpy(packet.block.get(), datagram, length);
-    }
     std::memset(packet.block.get() + length, 0, PacketBlockSpareBytes);
     packet.length = length;
+    return packet;
+}
+
+CapturedPacket CapturedPacket::copyOf(const std::uint8_t* datagram, std::uint32_t length) {
+    CapturedPacket packet = allocate(length);
+    if (packet && length > 0) {
+        std::memcpy(packet.block.get(), datagram, length);
+    }
     return packet;
 }
 

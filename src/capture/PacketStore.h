@@ -19,6 +19,8 @@ struct CapturedPacket {
     std::unique_ptr<std::uint8_t[]> block;
     std::uint32_t length = 0;
 
+    // A new block for `length` bytes, its spare bytes zeroed; empty when memory runs out.
+    static CapturedPacket allocate(std::uint32_t length);
     // Copies `length` bytes into a new block; an empty result when memory runs out.
     static CapturedPacket copyOf(const std::uint8_t* datagram, std::uint32_t length);
     explicit operator bool() const { return block != nullptr; }

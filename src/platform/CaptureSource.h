@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -29,8 +31,14 @@ struct ReceiveResult {
 // The source of whole IPv4 datagrams seen by one local interface. The steps mirror the
 // order in which the windows open a capture, so each step's failure can be told apart.
 // close() may be called from any thread and wakes a blocked receive() at once.
+// Gives the memory for a datagram of `length` bytes, or null to let it go.
+using DatagramAllocator = std::function<std::uint8_t*(std::size_t length)>;
+
 class CaptureSource {
   public:
+    // The largest datagram a receive hands out, with room to spare.
+    static constexpr std::size_t ReceiveCapacity = 65540;
+
     virtual ~CaptureSource() = default;
 
     // Creates the underlying socket; returns 0 or the error code.
@@ -39,10 +47,28 @@ class CaptureSource {
     virtual void setLargeReceiveBuffer() = 0;
     // Blocks until one datagram arrives, the source is closed, or it fails.
     virtual ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity) = 0;
+    // The same, with the datagram copied once into memory that `allocate` gives for its exact
+    // length. Sources that can read a datagram in place copy it straight there.
+    virtual ReceiveResult receiveInto(const DatagramAllocator& allocate) {
+        if (!scratch_) {
+            scratch_ = std::make_unique<std::uint8_t[]>(ReceiveCapacity);
+        }
+        const ReceiveResult result = receive(scratch_.get(), ReceiveCapacity);
+        if (result.ok) {
+            std::uint8_t* const destination = allocate(result.length);
+            if (destination != nullptr && result.length > 0) {
+                std::memcpy(destination, scratch_.get(), result.length);
+            }
+        }
+        return result;
+    }
     virtual void close() = 0;
     // Datagrams the system dropped because the reader fell behind, since the source opened.
     // May be called from any thread.
     virtual std::uint64_t droppedCount() const { return 0; }
+
+  private:
+    std::unique_ptr<std::uint8_t[]> scratch_;
 };
 
 using CaptureSourceFactory = std::unique_ptr<CaptureSource> (*)();

@@ -237,8 +237,30 @@ ReceiveResult LinuxCaptureSource::receive(std::uint8_t* buffer, std::size_t capa
     if (socket_ < 0) {
         return {false, 0, EBADF};
     }
-    return ring_ != nullptr ? receiveFromRing(buffer, capacity)
+    return ring_ != nullptr ? receiveFromRing({buffer, capacity, nullptr})
                             : receiveFromSocket(buffer, capacity);
+}
+
+ReceiveResult LinuxCaptureSource::receiveInto(const DatagramAllocator& allocate) {
+    if (ring_ == nullptr || socket_ < 0) {
+        return CaptureSource::receiveInto(allocate);
+    }
+    // The ring holds the datagram in place: one copy, straight into its own memory.
+    return receiveFromRing({nullptr, 0, &allocate});
+}
+
+ReceiveResult LinuxCaptureSource::deliver(const std::uint8_t* datagram, std::size_t length,
+                                          const ReceiveTarget& target) {
+    if (target.allocate != nullptr) {
+        std::uint8_t* const destination = (*target.allocate)(length);
+        if (destination != nullptr && length > 0) {
+            std::memcpy(destination, datagram, length);
+        }
+        return {true, length, 0};
+    }
+    const std::size_t copied = std::min(length, target.capacity);
+    std::memcpy(target.buffer, datagram, copied);
+    return {true, copied, 0};
 }
 
 ReceiveResult LinuxCaptureSource::receiveFromSocket(std::uint8_t* buffer, std::size_t capacity) {
@@ -255,7 +277,7 @@ ReceiveResult LinuxCaptureSource::receiveFromSocket(std::uint8_t* buffer, std::s
     }
 }
 
-ReceiveResult LinuxCaptureSource::receiveFromRing(std::uint8_t* buffer, std::size_t capacity) {
+ReceiveResult LinuxCaptureSource::receiveFromRing(const ReceiveTarget& target) {
     ReceiveResult result;
     for (;;) {
         if (closed_.load(std::memory_order_acquire)) {
@@ -263,9 +285,15 @@ ReceiveResult LinuxCaptureSource::receiveFromRing(std::uint8_t* buffer, std::siz
         }
         // Frames queued before the ring existed come first, in the order they arrived.
         if (!socketQueueDrained_) {
-            const int read = readQueuedDatagram(buffer, capacity, result);
-            if (read != 0) {
+            if (!queueBuffer_) {
+                queueBuffer_ = std::make_unique<std::uint8_t[]>(ReceiveCapacity);
+            }
+            const int read = readQueuedDatagram(queueBuffer_.get(), ReceiveCapacity, result);
+            if (read < 0) {
                 return result;
+            }
+            if (read > 0) {
+                return deliver(queueBuffer_.get(), result.length, target);
             }
             socketQueueDrained_ = true;
         }
@@ -310,9 +338,8 @@ ReceiveResult LinuxCaptureSource::receiveFromRing(std::uint8_t* buffer, std::siz
             if (!wantedFrame(from->sll_protocol, from->sll_pkttype)) {
                 continue;
             }
-            const std::size_t copied = std::min<std::size_t>(header->tp_snaplen, capacity);
-            std::memcpy(buffer, block + dataOffset, copied);
-            return {true, ipDatagramLength(buffer, copied), 0};
+            const std::uint8_t* const datagram = block + dataOffset;
+            return deliver(datagram, ipDatagramLength(datagram, header->tp_snaplen), target);
         }
         // Every packet is copied out: the block goes back to the kernel.
         walkingBlock_ = false;

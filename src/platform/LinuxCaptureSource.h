@@ -26,6 +26,7 @@ class LinuxCaptureSource final : public CaptureSource {
     BindResult bindToInterface(const std::string& interfaceAddress) override;
     void setLargeReceiveBuffer() override;
     ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity) override;
+    ReceiveResult receiveInto(const DatagramAllocator& allocate) override;
     void close() override;
     std::uint64_t droppedCount() const override;
 
@@ -37,8 +38,18 @@ class LinuxCaptureSource final : public CaptureSource {
   private:
     bool setUpReceiveRing();
     void releaseReceiveRing();
-    ReceiveResult receiveFromRing(std::uint8_t* buffer, std::size_t capacity);
+    // Where a datagram goes: a fixed buffer, or memory of its own length.
+    struct ReceiveTarget {
+        std::uint8_t* buffer = nullptr;
+        std::size_t capacity = 0;
+        const DatagramAllocator* allocate = nullptr;
+    };
+    ReceiveResult receiveFromRing(const ReceiveTarget& target);
+    static ReceiveResult deliver(const std::uint8_t* datagram, std::size_t length,
+                                 const ReceiveTarget& target);
     ReceiveResult receiveFromSocket(std::uint8_t* buffer, std::size_t capacity);
+    // Frames queued on the socket before the ring existed are read through this.
+    std::unique_ptr<std::uint8_t[]> queueBuffer_;
     // One non-blocking read of the socket queue: 1 a datagram, 0 nothing queued, -1 error.
     int readQueuedDatagram(std::uint8_t* buffer, std::size_t capacity, ReceiveResult& result);
     // Waits for the socket or close(); false with `result` set when the receive must end.
