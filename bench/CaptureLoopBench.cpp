@@ -17,8 +17,8 @@ void BM_CaptureLoopMillion(benchmark::State& state) {
     qhs::PacketList list;
     qhs::PacketFilter filter;
     qhs::PacketSnifferState shared;
-    qhs::PacketCaptureContext context{shared, *store, list, filter, settings,
-                                      [](const std::string&) {}};
+    qhs::PacketCaptureContext context{shared, *store,   list,
+                                      filter, settings, [](const std::string&) {}};
     for (auto _ : state) {
         // One more than fits: its arrival ends the loop with the store full.
         qhs::SyntheticCaptureSource source(qhs::PacketStoreCapacity + 1);

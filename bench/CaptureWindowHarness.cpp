@@ -53,9 +53,8 @@ int main(int argc, char** argv) {
     qint64 longestStall = 0;
     QTimer watchdog;
     watchdog.setInterval(5);
-    QObject::connect(&watchdog, &QTimer::timeout, [&] {
-        longestStall = std::max(longestStall, sinceTick.restart());
-    });
+    QObject::connect(&watchdog, &QTimer::timeout,
+                     [&] { longestStall = std::max(longestStall, sinceTick.restart()); });
     sinceTick.start();
     watchdog.start();
 

@@ -1,5 +1,6 @@
 #include "capture/PacketCaptureLoop.h"
 
+#include <cstring>
 #include <memory>
 
 #include "analysis/PacketFilter.h"
@@ -27,31 +28,42 @@ void runPacketCapture(CaptureSource& source, PacketCaptureContext& context) {
 
     TimeTextCache timeTexts;
     std::string status;
-    // Each datagram is copied once, from the source straight into a block of its own.
-    CapturedPacket packet;
-    const DatagramAllocator allocateBlock = [&packet](std::size_t length) {
-        packet = CapturedPacket::allocate(static_cast<std::uint32_t>(length));
-        return packet.block.get();
+    // Each datagram is copied once, from the source straight into a block carved from the
+    // store's arena; the time text is kept there once per millisecond and shared.
+    PacketArena& arena = context.store.arena();
+    std::uint8_t* block = nullptr;
+    std::size_t blockBytes = 0;
+    const DatagramAllocator allocateBlock = [&](std::size_t length) {
+        blockBytes = length + PacketBlockSpareBytes;
+        block = arena.allocate(blockBytes);
+        if (block != nullptr) {
+            std::memset(block + length, 0, PacketBlockSpareBytes);
+        }
+        return block;
     };
+    const char* storedTime = nullptr;
+    std::uint64_t storedTimeVersion = 0;
+    std::uint64_t storedTimeClears = 0;
     for (;;) {
         if (state.quitting.load() || !state.capturing.load()) {
             status = StatusStopped;
             break;
         }
-        packet = CapturedPacket{};
+        block = nullptr;
         const ReceiveResult received = source.receiveInto(allocateBlock);
         if (!received.ok) {
             status = endCapture(source, state, StatusStopped);
             break;
         }
-        const std::uint32_t length = packet.length;
-        if (!packet) {
+        if (block == nullptr) {
             status = endCapture(source, state, StatusMemoryError);
             break;
         }
-        const FilterVerdict verdict = context.filter.accept(packet.block.get(), length);
+        const auto length = static_cast<std::uint32_t>(received.length);
+        const FilterVerdict verdict = context.filter.accept(block, length);
         if (!verdict.accepted) {
-            continue;  // the block is freed here; a dropped datagram leaves no trace
+            arena.giveBack(block, blockBytes);  // a dropped datagram leaves no trace
+            continue;
         }
         if (context.store.storedCount() >= PacketStoreCapacity) {
             status = endCapture(source, state, StatusItemLimit);
@@ -64,9 +76,16 @@ void runPacketCapture(CaptureSource& source, PacketCaptureContext& context) {
 
         // The row and its slot appear together, so no reader sees a row without its packet.
         std::lock_guard<std::mutex> guard(state.listBusy);
+        // A clear gives the arena back, the shared time text with it: keep it anew then.
+        if (storedTime == nullptr || storedTimeVersion != timeTexts.version() ||
+            storedTimeClears != context.store.clearCount()) {
+            storedTime = arena.copyText(timeText);
+            storedTimeVersion = timeTexts.version();
+            storedTimeClears = context.store.clearCount();
+        }
         const std::int32_t slot = context.store.storedCount();
         context.list.insertRow(slot, slot, verdict.containsColumn, verdict.lacksColumn);
-        context.store.append(packet, timeText);
+        context.store.appendFromArena(block, length, storedTime);
     }
     context.setStatus(status);
 }

@@ -27,11 +27,33 @@ CapturedPacket CapturedPacket::copyOf(const std::uint8_t* datagram, std::uint32_
     return packet;
 }
 
+namespace {
+
+constexpr std::uintptr_t HeapOwned = 1;
+
+std::uintptr_t heapTagged(const void* memory) {
+    return reinterpret_cast<std::uintptr_t>(memory) | HeapOwned;
+}
+
+template <typename T>
+T* untagged(std::uintptr_t tagged) {
+    return reinterpret_cast<T*>(tagged & ~HeapOwned);
+}
+
+}  // namespace
+
 PacketStore::PacketStore()
     // Value-initialised arrays start as zero pages, so untouched slots cost no memory.
-    : packetData_(new std::unique_ptr<std::uint8_t[]>[PacketStoreCapacity]()),
+    : packetData_(new std::uintptr_t[PacketStoreCapacity]()),
       packetLength_(new std::uint32_t[PacketStoreCapacity]()),
-      timeText_(new std::unique_ptr<char[]>[PacketStoreCapacity]()) {}
+      timeText_(new std::uintptr_t[PacketStoreCapacity]()) {}
+
+PacketStore::~PacketStore() {
+    const std::int32_t used = storedCount_.load();
+    for (std::int32_t slot = 0; slot < used; ++slot) {
+        release(slot);
+    }
+}
 
 bool PacketStore::append(CapturedPacket& packet, std::string_view timeText) {
     const std::int32_t slot = storedCount_.load(std::memory_order_relaxed);
@@ -39,15 +61,28 @@ bool PacketStore::append(CapturedPacket& packet, std::string_view timeText) {
         return false;
     }
     // A time text that cannot be allocated leaves the packet stored without one.
-    std::unique_ptr<char[]> text(new (std::nothrow) char[timeText.size() + 1]);
-    if (text) {
-        timeText.copy(text.get(), timeText.size());
+    char* text = new (std::nothrow) char[timeText.size() + 1];
+    if (text != nullptr) {
+        timeText.copy(text, timeText.size());
         text[timeText.size()] = '\0';
     }
-    packetData_[slot] = std::move(packet.block);
+    packetData_[slot] = packet.block ? heapTagged(packet.block.release()) : 0;
     packetLength_[slot] = packet.length;
-    timeText_[slot] = std::move(text);
+    timeText_[slot] = text != nullptr ? heapTagged(text) : 0;
     packet.length = 0;
+    storedCount_.store(slot + 1, std::memory_order_release);
+    return true;
+}
+
+bool PacketStore::appendFromArena(const std::uint8_t* block, std::uint32_t length,
+                                  const char* timeText) {
+    const std::int32_t slot = storedCount_.load(std::memory_order_relaxed);
+    if (slot >= PacketStoreCapacity) {
+        return false;
+    }
+    packetData_[slot] = reinterpret_cast<std::uintptr_t>(block);
+    packetLength_[slot] = length;
+    timeText_[slot] = reinterpret_cast<std::uintptr_t>(timeText);
     storedCount_.store(slot + 1, std::memory_order_release);
     return true;
 }
@@ -57,7 +92,7 @@ void PacketStore::countAllocation(std::uint32_t length) {
 }
 
 const std::uint8_t* PacketStore::packet(std::int32_t slot) const {
-    return isSlot(slot) ? packetData_[slot].get() : nullptr;
+    return isSlot(slot) ? untagged<const std::uint8_t>(packetData_[slot]) : nullptr;
 }
 
 std::uint32_t PacketStore::length(std::int32_t slot) const {
@@ -65,18 +100,24 @@ std::uint32_t PacketStore::length(std::int32_t slot) const {
 }
 
 std::string_view PacketStore::time(std::int32_t slot) const {
-    if (!isSlot(slot) || !timeText_[slot]) {
+    if (!isSlot(slot) || timeText_[slot] == 0) {
         return {};
     }
-    return timeText_[slot].get();
+    return untagged<const char>(timeText_[slot]);
 }
 
 void PacketStore::release(std::int32_t slot) {
     if (!isSlot(slot)) {
         return;
     }
-    packetData_[slot].reset();
-    timeText_[slot].reset();
+    if ((packetData_[slot] & HeapOwned) != 0) {
+        delete[] untagged<std::uint8_t>(packetData_[slot]);
+    }
+    if ((timeText_[slot] & HeapOwned) != 0) {
+        delete[] untagged<char>(timeText_[slot]);
+    }
+    packetData_[slot] = 0;
+    timeText_[slot] = 0;
     packetLength_[slot] = 0;
 }
 
@@ -85,7 +126,7 @@ void PacketStore::freeAllSlots(const std::function<void(std::int32_t slot)>& pro
     // touching (and paging in) the untouched rest of the arrays.
     const std::int32_t used = storedCount_.load(std::memory_order_acquire);
     for (std::int32_t slot = 0; slot < used; ++slot) {
-        if (!packetData_[slot] && !timeText_[slot]) {
+        if (packetData_[slot] == 0 && timeText_[slot] == 0) {
             continue;
         }
         release(slot);
@@ -94,6 +135,8 @@ void PacketStore::freeAllSlots(const std::function<void(std::int32_t slot)>& pro
         }
     }
     storedCount_.store(0, std::memory_order_release);
+    arena_.releaseSlabs();
+    clearCount_.fetch_add(1);
 }
 
 void PacketStore::markCleared() {

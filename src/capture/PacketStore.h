@@ -7,6 +7,8 @@
 #include <memory>
 #include <string_view>
 
+#include "capture/PacketArena.h"
+
 namespace qhs {
 
 inline constexpr std::int32_t PacketStoreCapacity = 1000000;
@@ -27,18 +29,27 @@ struct CapturedPacket {
 };
 
 // Every stored datagram of Packet Sniffer Mode in a fixed number of slots: three parallel
-// arrays (block, length, time text) and nothing else per slot. Slots fill in arrival order
+// arrays (block, length, time text) and nothing else per slot. The capture thread's blocks
+// and time texts come from an arena that a clear gives back whole; a released slot only
+// forgets its arena memory. Slots fill in arrival order
 // and are reused only after a clear. The arrays and storedCount are written under the
 // window's list guard; the counters may be read by any thread at any time.
 class PacketStore {
   public:
     PacketStore();
+    ~PacketStore();
     PacketStore(const PacketStore&) = delete;
     PacketStore& operator=(const PacketStore&) = delete;
 
-    // Puts the packet and its time text into slot storedCount. Fails, leaving the packet
-    // with the caller, when the store is full.
+    // Puts the packet and a copy of its time text into slot storedCount. Fails, leaving the
+    // packet with the caller, when the store is full.
     bool append(CapturedPacket& packet, std::string_view timeText);
+    // The capture thread's way: a block of length + spare bytes and a time text, both carved
+    // from arena(), into slot storedCount. The caller holds the list guard.
+    bool appendFromArena(const std::uint8_t* block, std::uint32_t length, const char* timeText);
+    PacketArena& arena() { return arena_; }
+    // Counts the clears, so a holder of arena memory knows when it was given back.
+    std::uint64_t clearCount() const { return clearCount_.load(); }
 
     // Adds a packet accepted for storing to the allocation total (length + spare bytes).
     void countAllocation(std::uint32_t length);
@@ -64,9 +75,13 @@ class PacketStore {
   private:
     bool isSlot(std::int32_t slot) const { return slot >= 0 && slot < PacketStoreCapacity; }
 
-    std::unique_ptr<std::unique_ptr<std::uint8_t[]>[]> packetData_;
+    // Block and text pointers; the lowest bit marks memory of the heap, owned by the slot,
+    // as against memory of the arena.
+    std::unique_ptr<std::uintptr_t[]> packetData_;
     std::unique_ptr<std::uint32_t[]> packetLength_;
-    std::unique_ptr<std::unique_ptr<char[]>[]> timeText_;
+    std::unique_ptr<std::uintptr_t[]> timeText_;
+    PacketArena arena_;
+    std::atomic<std::uint64_t> clearCount_{0};
     std::atomic<std::int32_t> storedCount_{0};
     std::atomic<std::uint64_t> allocatedBytes_{0};
     std::atomic<std::uint64_t> lastClearTime_{0};

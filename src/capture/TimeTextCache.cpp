@@ -12,6 +12,7 @@ std::string_view TimeTextCache::text(std::string_view dateTimeTemplate) {
     if (localTimeSource() != &systemLocalTime) {
         text_ = expandDateTime(dateTimeTemplate);
         millisecond_ = -1;
+        ++version_;
         return text_;
     }
     const auto reading = std::chrono::system_clock::now();
@@ -21,6 +22,7 @@ std::string_view TimeTextCache::text(std::string_view dateTimeTemplate) {
         text_ = expandDateTime(dateTimeTemplate, localTimeAt(reading));
         template_.assign(dateTimeTemplate);
         millisecond_ = now;
+        ++version_;
     }
     return text_;
 }

@@ -12,11 +12,14 @@ namespace qhs {
 class TimeTextCache {
   public:
     std::string_view text(std::string_view dateTimeTemplate);
+    // Goes up whenever text() gave a new text.
+    std::uint64_t version() const { return version_; }
 
   private:
     std::int64_t millisecond_ = -1;
     std::string template_;
     std::string text_;
+    std::uint64_t version_ = 0;
 };
 
 }  // namespace qhs

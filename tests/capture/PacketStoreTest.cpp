@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "capture/PacketList.h"
@@ -144,6 +145,61 @@ TEST(PacketList, EachDistinctPairOfFilterTextsIsKeptOnceUntilAClear) {
     list.insertRow(0, 0, "b,,", ",,");
     EXPECT_EQ(list.filterTextCount(), 2u);
     EXPECT_EQ(list.filterTexts(list.row(0).filterTexts).contains, "b,,");
+}
+
+}  // namespace
+}  // namespace qhs
+
+namespace qhs {
+namespace {
+
+TEST(PacketArena, BlocksAreAlignedAndTheLastOneCanBeGivenBack) {
+    PacketArena arena;
+    std::uint8_t* first = arena.allocate(61);
+    std::uint8_t* second = arena.allocate(1);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(first) % PacketArena::Alignment, 0u);
+    EXPECT_EQ(second, first + 64);
+    arena.giveBack(second, 1);
+    EXPECT_EQ(arena.allocate(16), second) << "the given-back block is carved again";
+    arena.giveBack(first, 61);  // not the last block: nothing happens
+    EXPECT_EQ(arena.allocate(1), second + 16);
+    EXPECT_STREQ(arena.copyText("09:05:07.042"), "09:05:07.042");
+}
+
+TEST(PacketArena, ReleasingKeepsOnlyTheSlabBeingCarved) {
+    PacketArena arena;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_NE(arena.allocate(PacketArena::SlabBytes - 64), nullptr);
+    }
+    EXPECT_EQ(arena.slabCount(), 3u);
+    std::uint8_t* pending = arena.allocate(32);  // held by the capture, not stored yet
+    arena.releaseSlabs();
+    EXPECT_EQ(arena.slabCount(), 1u);
+    std::memset(pending, 0xAB, 32);  // still valid memory (the sanitizer build checks)
+    EXPECT_NE(arena.allocate(PacketArena::SlabBytes * 2), nullptr) << "an oversized request";
+}
+
+TEST(PacketStore, ArenaSlotsReadLikeHeapSlotsAndAClearGivesTheArenaBack) {
+    PacketStore store;
+    std::uint8_t* block = store.arena().allocate(20 + PacketBlockSpareBytes);
+    std::memset(block, 7, 20 + PacketBlockSpareBytes);
+    const char* time = store.arena().copyText("t1");
+    ASSERT_TRUE(store.appendFromArena(block, 20, time));
+    CapturedPacket heapPacket = CapturedPacket::copyOf(block, 30);
+    ASSERT_TRUE(store.append(heapPacket, "t2"));
+    EXPECT_EQ(store.packet(0), block);
+    EXPECT_EQ(store.length(0), 20u);
+    EXPECT_EQ(store.time(0), "t1");
+    EXPECT_EQ(store.time(1), "t2");
+    store.release(0);  // arena memory is only forgotten
+    EXPECT_EQ(store.packet(0), nullptr);
+    EXPECT_EQ(store.time(0), "");
+    const std::uint64_t clears = store.clearCount();
+    store.freeAllSlots();
+    EXPECT_EQ(store.clearCount(), clears + 1);
+    EXPECT_EQ(store.storedCount(), 0);
+    EXPECT_EQ(store.arena().slabCount(), 1u);
 }
 
 }  // namespace
