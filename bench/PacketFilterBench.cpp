@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "WebLikeText.h"
 #include "analysis/PacketFilter.h"
 
 namespace {
@@ -46,22 +47,7 @@ std::vector<std::uint8_t> tcpBlock(std::size_t payloadBytes, Payload kind) {
         }
         return block;
     }
-    const char* const words[] = {"HTTP/1.1 200 OK\r\n",
-                                 "Content-Type: text/html\r\n",
-                                 "<div class=\"item\">",
-                                 "Lorem ",
-                                 "ipsum ",
-                                 "dolor ",
-                                 "sit amet, ",
-                                 "consectetur ",
-                                 "<a href=\"/index.html\">",
-                                 "</a>",
-                                 "</div>\r\n",
-                                 "Cache-Control: no-cache\r\n"};
-    std::string text;
-    while (text.size() < payloadBytes) {
-        text += words[random() % std::size(words)];
-    }
+    const std::string text = qhs::bench::webLikeText(random, payloadBytes);
     std::memcpy(&block[40], text.data(), payloadBytes);
     return block;
 }

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "WebLikeText.h"
 #include "capture/PacketList.h"
 #include "capture/PacketStore.h"
 #include "packetmode/PacketDetail.h"
@@ -80,23 +81,8 @@ struct FullStore {
     }
 
     static std::vector<std::uint8_t> payloadPool(std::mt19937& random) {
-        const char* const words[] = {"HTTP/1.1 200 OK\r\n",
-                                     "Content-Type: text/html\r\n",
-                                     "<div class=\"item\">",
-                                     "Lorem ",
-                                     "ipsum ",
-                                     "dolor ",
-                                     "sit amet, ",
-                                     "consectetur ",
-                                     "<a href=\"/index.html\">",
-                                     "</a>",
-                                     "</div>\r\n",
-                                     "Cache-Control: no-cache\r\n"};
-        std::vector<std::uint8_t> pool;
-        while (pool.size() < (1 << 16)) {
-            const char* word = words[random() % std::size(words)];
-            pool.insert(pool.end(), word, word + std::strlen(word));
-        }
+        const std::string text = qhs::bench::webLikeText(random, 1 << 16);
+        std::vector<std::uint8_t> pool(text.begin(), text.end());
         while (pool.size() < (1 << 17)) {
             pool.push_back(static_cast<std::uint8_t>(random()));
         }
