@@ -1,11 +1,12 @@
 // Capture at line rate, ours beside tcpdump: a sender process pushes a fixed load of UDP
 // datagrams over the loopback device as fast as one core allows (sendmmsg), once for each
 // capturer, and each capturer runs as a process of its own so that its CPU time and peak
-// memory are its alone. Ours is the Packet Sniffer capture (ring, loop, rows and store slots,
-// filters off); tcpdump writes to /dev/null. Both take incoming frames only (tcpdump -Q in;
-// ours leaves the loopback's outgoing copies out itself) and both get a buffer of about
-// 10,000,000 bytes (tcpdump -B 9766). The capturers run one after the other, not together,
-// so neither steals the other's core. Needs root; the run has a network namespace of its own.
+// memory are its alone. Ours is the Packet Sniffer window open offscreen (ring, capture loop,
+// rows, store slots and the list's model, filters off); tcpdump writes to /dev/null. Both take
+// incoming frames only (tcpdump -Q in; ours leaves the loopback's outgoing copies out itself) and
+// both get a buffer of about 10,000,000 bytes (tcpdump -B 9766). The capturers run one after the
+// other, not together, so neither steals the other's core. Needs root; the run has a network
+// namespace of its own.
 //   sudo build/bench/bench_capture_rate [datagrams per size]
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -19,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -32,9 +34,13 @@
 #include <thread>
 #include <vector>
 
-#include "analysis/PacketFilter.h"
-#include "capture/PacketCapture.h"
-#include "platform/LinuxCaptureSource.h"
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include "packetmode/PacketListModel.h"
+#include "packetmode/PacketSnifferDialog.h"
+#include "platform/HugePageSlabMemory.h"
 #include "support/PrivateNetwork.h"
 
 extern char** environ;
@@ -157,6 +163,8 @@ Clock::time_point waitUntilIdle(pid_t capturer) {
 // Runs the load past a started capturer, stops it with SIGINT and collects its resource use.
 Measurement driveCapturer(pid_t capturer, std::size_t ipBytes, std::uint64_t count) {
     Measurement measurement;
+    // Starting up (for ours: opening the window) is not part of the load.
+    const long ticksBeforeLoad = cpuTicks(capturer);
     const std::uint64_t queueDropsBefore = inputQueueDrops();
     const Clock::time_point started = Clock::now();
     const pid_t sender = startSender(ipBytes, count);
@@ -180,7 +188,9 @@ Measurement driveCapturer(pid_t capturer, std::size_t ipBytes, std::uint64_t cou
     }
     measurement.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     measurement.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                             (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+                             (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6 -
+                             static_cast<double>(std::max(ticksBeforeLoad, 0L)) /
+                                 static_cast<double>(::sysconf(_SC_CLK_TCK));
     measurement.peakKilobytes = usage.ru_maxrss;
     return measurement;
 }
@@ -209,6 +219,60 @@ bool readUntil(int descriptor, std::string& text, std::chrono::milliseconds limi
     return true;
 }
 
+// Our capture is the Packet Sniffer window itself, open offscreen in a process of its own:
+// its capture thread, store, rows and list model, filters off.
+[[noreturn]] void runOurCapturer(int readyPipe, int resultsPipe) {
+    // SIGINT is taken by the waiting thread below; every thread inherits the blocked mask.
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    ::pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+    std::atomic<bool> interrupted{false};
+    std::thread waiter([&] {
+        int signal = 0;
+        ::sigwait(&interrupt, &signal);
+        interrupted.store(true);
+    });
+    waiter.detach();
+
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    int argc = 1;
+    char name[] = "bench_capture_rate";
+    char* argv[] = {name, nullptr};
+    QApplication application(argc, argv);
+    qhs::SettingsRecord settings = qhs::defaultSettings();
+    qhs::setTextField(settings.interfaceAddress, "127.0.0.1");
+    settings.soundOnNewPacket = 0;
+    qhs::PacketSnifferDialog window(settings, "/tmp/qhs-capture-rate.QHS");
+    window.initialize();
+    window.show();
+    window.startCapture();
+    if (!window.state().capturing.load()) {
+        ::_exit(1);
+    }
+    [[maybe_unused]] ssize_t written = ::write(readyPipe, "R", 1);
+    // A loop of its own: quitting the application would close the window, and closing it
+    // clears the store.
+    QEventLoop untilInterrupted;
+    QTimer interruptWatch;
+    QObject::connect(&interruptWatch, &QTimer::timeout, [&] {
+        if (interrupted.load()) {
+            untilInterrupted.quit();
+        }
+    });
+    interruptWatch.start(50);
+    untilInterrupted.exec();
+    window.stopCapture();
+    // The list catches up with the last stored rows in its next batch.
+    QApplication::processEvents(QEventLoop::AllEvents, 100);
+    window.synchronizeList();
+    const std::uint64_t figures[3] = {static_cast<std::uint64_t>(window.store().storedCount()),
+                                      window.droppedCount(),
+                                      static_cast<std::uint64_t>(window.model().rowCount())};
+    written = ::write(resultsPipe, figures, sizeof figures);
+    ::_exit(0);  // the stored packets go with the process
+}
+
 Measurement measureOurs(std::size_t ipBytes, std::uint64_t count) {
     int ready[2];
     int results[2];
@@ -217,31 +281,7 @@ Measurement measureOurs(std::size_t ipBytes, std::uint64_t count) {
     }
     const pid_t child = ::fork();
     if (child == 0) {
-        // SIGINT is taken by sigwait below, before any thread exists to receive it.
-        sigset_t interrupt;
-        sigemptyset(&interrupt);
-        sigaddset(&interrupt, SIGINT);
-        ::pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
-        qhs::SettingsRecord settings = qhs::defaultSettings();
-        qhs::setTextField(settings.interfaceAddress, "127.0.0.1");
-        auto store = std::make_unique<qhs::PacketStore>();
-        qhs::PacketList list;
-        qhs::PacketFilter filter;
-        qhs::PacketSnifferState state;
-        qhs::PacketCaptureContext context{state,  *store,   list,
-                                          filter, settings, [](const std::string&) {}};
-        qhs::PacketCapture capture(context, &qhs::LinuxCaptureSource::create);
-        if (!capture.start().startThread) {
-            ::_exit(1);
-        }
-        [[maybe_unused]] ssize_t written = ::write(ready[1], "R", 1);
-        int signal = 0;
-        ::sigwait(&interrupt, &signal);
-        capture.stop();
-        const std::uint64_t figures[2] = {static_cast<std::uint64_t>(store->storedCount()),
-                                          capture.droppedCount()};
-        written = ::write(results[1], figures, sizeof figures);
-        ::_exit(0);  // the stored packets go with the process
+        runOurCapturer(ready[1], results[1]);
     }
     ::close(ready[1]);
     ::close(results[1]);
@@ -249,13 +289,14 @@ Measurement measureOurs(std::size_t ipBytes, std::uint64_t count) {
     Measurement measurement;
     if (child > 0 &&
         readUntil(ready[0], signal, 10s, [](const std::string& text) { return !text.empty(); })) {
-        // The window starts its thread right after opening; give it the same moment here.
         std::this_thread::sleep_for(100ms);
         measurement = driveCapturer(child, ipBytes, count);
-        std::uint64_t figures[2] = {0, 0};
+        std::uint64_t figures[3] = {0, 0, 0};
         if (::read(results[0], figures, sizeof figures) == sizeof figures) {
             measurement.received = figures[0];
             measurement.dropped = figures[1];
+            // Every stored packet must also be a row of the window's list.
+            measurement.ok = measurement.ok && figures[2] == figures[0];
         } else {
             measurement.ok = false;
         }
@@ -321,6 +362,35 @@ Measurement measureTcpdump(std::size_t ipBytes, std::uint64_t count) {
     return measurement;
 }
 
+double threadCpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_THREAD, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU seconds this machine spends to back one gigabyte of fresh memory the way the store's
+// slabs are backed: whatever keeps every packet pays it for every byte it keeps.
+double freshMemorySecondsPerGigabyte() {
+    constexpr std::size_t slabBytes = std::size_t{32} << 20;
+    constexpr int slabs = 16;
+    qhs::SlabMemory& memory = qhs::hugePageSlabMemory();
+    std::vector<std::uint8_t*> obtained;
+    const double started = threadCpuSeconds();
+    for (int i = 0; i < slabs; ++i) {
+        std::uint8_t* slab = memory.obtain(slabBytes);
+        if (slab == nullptr || !memory.back(slab, slabBytes)) {
+            break;
+        }
+        obtained.push_back(slab);
+    }
+    const double seconds = threadCpuSeconds() - started;
+    for (std::uint8_t* slab : obtained) {
+        memory.release(slab, slabBytes);
+    }
+    return obtained.empty() ? 0 : seconds * 1e9 / static_cast<double>(obtained.size() * slabBytes);
+}
+
 double ratio(double ours, double theirs) {
     return theirs != 0 ? ours / theirs : 0;
 }
@@ -369,9 +439,12 @@ int main(int argc, char** argv) {
         printComparison(ipBytes, count, ours, tcpdump);
         allOk = allOk && ours.ok && tcpdump.ok;
     }
+    std::printf("\nbacking fresh memory costs this machine %.2f CPU seconds per GB\n",
+                freshMemorySecondsPerGigabyte());
     std::printf(
         "\nreceived and dropped as each capturer counts them; per second: received over the "
-        "time from the first send until the capturer fell idle; lost before capture: dropped at "
-        "the loopback's input queue, where no capturer can see them.\n");
+        "time from the first send until the capturer fell idle; CPU seconds: from the start of the "
+        "load to the capturer's exit; lost before capture: dropped at the loopback's input queue, "
+        "where no capturer can see them.\n");
     return allOk ? 0 : 2;
 }

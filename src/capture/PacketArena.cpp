@@ -1,19 +1,10 @@
 #include "capture/PacketArena.h"
 
 #include <cstring>
-#include <new>
 
 namespace qhs {
 
 namespace {
-
-void* heapSlab(std::size_t bytes) {
-    return ::operator new (bytes, std::align_val_t{PacketArena::Alignment}, std::nothrow);
-}
-
-void freeHeapSlab(void* slab, std::size_t) {
-    ::operator delete (slab, std::align_val_t{PacketArena::Alignment});
-}
 
 std::size_t aligned(std::size_t bytes) {
     return (bytes + PacketArena::Alignment - 1) & ~(PacketArena::Alignment - 1);
@@ -21,26 +12,93 @@ std::size_t aligned(std::size_t bytes) {
 
 }  // namespace
 
+PacketArena::PacketArena(SlabMemory& memory) : memory_(memory) {}
+
 PacketArena::~PacketArena() {
+    {
+        std::lock_guard<std::mutex> guard(readyGuard_);
+        stopping_ = true;
+    }
+    readyWanted_.notify_all();
+    if (preparer_.joinable()) {
+        preparer_.join();
+    }
+    for (const Slab& slab : ready_) {
+        memory_.release(slab.begin, slab.bytes);
+    }
     for (const Slab& slab : slabs_) {
-        freeHeapSlab(slab.begin, slab.bytes);
+        memory_.release(slab.begin, slab.bytes);
+    }
+}
+
+void PacketArena::prepareAhead() {
+    std::lock_guard<std::mutex> guard(readyGuard_);
+    startPreparing();
+}
+
+void PacketArena::startPreparing() {
+    if (!preparer_.joinable()) {
+        preparer_ = std::thread([this] { prepareSlabs(); });
+    }
+}
+
+PacketArena::Slab PacketArena::nextSlab(std::size_t bytes) {
+    if (bytes <= SlabBytes) {
+        std::unique_lock<std::mutex> guard(readyGuard_);
+        startPreparing();
+        memoryRanOut_ = false;
+        if (!ready_.empty()) {
+            const Slab slab = ready_.front();
+            ready_.erase(ready_.begin());
+            guard.unlock();
+            readyWanted_.notify_one();
+            return slab;
+        }
+        guard.unlock();
+        readyWanted_.notify_one();
+    }
+    // None ready, or a request larger than a slab (a datagram never comes near one): obtain
+    // it here and now, and let the kernel back it as the blocks are written, a few pages
+    // at a time rather than all at once.
+    const std::size_t slabBytes = bytes > SlabBytes ? bytes : SlabBytes;
+    return {memory_.obtain(slabBytes), slabBytes};
+}
+
+void PacketArena::prepareSlabs() {
+    memory_.enterPreparingThread();
+    std::unique_lock<std::mutex> guard(readyGuard_);
+    for (;;) {
+        readyWanted_.wait(
+            guard, [this] { return stopping_ || (ready_.size() < ReadySlabs && !memoryRanOut_); });
+        if (stopping_) {
+            return;
+        }
+        guard.unlock();
+        std::uint8_t* slab = memory_.obtain(SlabBytes);
+        if (slab != nullptr && !memory_.back(slab, SlabBytes)) {
+            memory_.release(slab, SlabBytes);
+            slab = nullptr;
+        }
+        guard.lock();
+        if (slab == nullptr) {
+            memoryRanOut_ = true;
+        } else {
+            ready_.push_back({slab, SlabBytes});
+        }
     }
 }
 
 std::uint8_t* PacketArena::allocate(std::size_t bytes) {
     const std::size_t needed = aligned(bytes == 0 ? 1 : bytes);
     if (current_ == nullptr || currentBytes_ - used_ < needed) {
-        // A datagram never comes near a slab's size, but a larger request still gets a
-        // slab of its own.
-        const std::size_t slabBytes = needed > SlabBytes ? needed : SlabBytes;
-        auto* slab = static_cast<std::uint8_t*>(heapSlab(slabBytes));
-        if (slab == nullptr) {
+        const Slab slab = nextSlab(needed);
+        if (slab.begin == nullptr) {
             return nullptr;
         }
         std::lock_guard<std::mutex> guard(slabsGuard_);
-        slabs_.push_back({slab, slabBytes});
-        current_ = slab;
-        currentBytes_ = slabBytes;
+        slabs_.push_back(slab);
+        current_ = slab.begin;
+        currentBytes_ = slab.bytes;
         used_ = 0;
     }
     std::uint8_t* const block = current_ + used_;
@@ -71,7 +129,7 @@ void PacketArena::releaseSlabs() {
         if (slab.begin == current_) {
             kept.push_back(slab);
         } else {
-            freeHeapSlab(slab.begin, slab.bytes);
+            memory_.release(slab.begin, slab.bytes);
         }
     }
     slabs_.swap(kept);
@@ -80,6 +138,15 @@ void PacketArena::releaseSlabs() {
 std::size_t PacketArena::slabCount() const {
     std::lock_guard<std::mutex> guard(slabsGuard_);
     return slabs_.size();
+}
+
+}  // namespace qhs
+
+namespace qhs {
+
+std::size_t PacketArena::readySlabCount() const {
+    std::lock_guard<std::mutex> guard(readyGuard_);
+    return ready_.size();
 }
 
 }  // namespace qhs

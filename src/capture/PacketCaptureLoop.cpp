@@ -31,6 +31,7 @@ void runPacketCapture(CaptureSource& source, PacketCaptureContext& context) {
     // Each datagram is copied once, from the source straight into a block carved from the
     // store's arena; the time text is kept there once per millisecond and shared.
     PacketArena& arena = context.store.arena();
+    arena.prepareAhead();
     std::uint8_t* block = nullptr;
     std::size_t blockBytes = 0;
     const DatagramAllocator allocateBlock = [&](std::size_t length) {

@@ -2,10 +2,20 @@
 
 #include <new>
 
+#include "capture/PacketStore.h"
+
 namespace qhs {
 
 PacketList::PacketList() {
     texts_.emplace_back();
+    reserveRows();
+}
+
+void PacketList::reserveRows() {
+    // Room for a row per store slot, taken once: growing by copying would stall the capture
+    // thread on a copy of up to 8 MB and on fresh pages while it holds the list guard. The
+    // room costs no memory until rows are written into it.
+    rows_.reserve(PacketStoreCapacity);
 }
 
 std::uint32_t PacketList::internTexts(std::string_view contains, std::string_view lacks) {
@@ -43,6 +53,7 @@ std::int32_t PacketList::insertRow(std::int32_t index, std::int32_t slot, std::s
 
 void PacketList::clear() {
     std::vector<PacketRow>().swap(rows_);
+    reserveRows();
     texts_.resize(1);
     textIndex_.clear();
     ++changes_;
@@ -58,6 +69,7 @@ void PacketList::removeRow(std::int32_t row) {
 
 void PacketList::reorder(std::vector<PacketRow> rows) {
     rows_ = std::move(rows);
+    reserveRows();
     ++changes_;
 }
 

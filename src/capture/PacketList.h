@@ -50,6 +50,7 @@ class PacketList {
     std::uint64_t changes() const { return changes_; }
 
   private:
+    void reserveRows();
     std::uint32_t internTexts(std::string_view contains, std::string_view lacks);
 
     std::vector<PacketRow> rows_;

@@ -1,5 +1,6 @@
 #include "capture/PacketStore.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -42,11 +43,26 @@ T* untagged(std::uintptr_t tagged) {
 
 }  // namespace
 
-PacketStore::PacketStore()
-    // Value-initialised arrays start as zero pages, so untouched slots cost no memory.
-    : packetData_(new std::uintptr_t[PacketStoreCapacity]()),
-      packetLength_(new std::uint32_t[PacketStoreCapacity]()),
-      timeText_(new std::uintptr_t[PacketStoreCapacity]()) {}
+void PacketStore::FreeArray::operator()(void* array) const {
+    std::free(array);
+}
+
+// Zeroed by calloc, which takes an array this large fresh from the kernel as zero pages
+// without writing it, so untouched slots cost no memory.
+template <typename T>
+PacketStore::SlotArray<T> PacketStore::zeroedSlotArray() {
+    void* array = std::calloc(PacketStoreCapacity, sizeof(T));
+    if (array == nullptr) {
+        throw std::bad_alloc();
+    }
+    return SlotArray<T>(static_cast<T*>(array));
+}
+
+PacketStore::PacketStore(SlabMemory& arenaMemory)
+    : packetData_(zeroedSlotArray<std::uintptr_t>()),
+      packetLength_(zeroedSlotArray<std::uint32_t>()),
+      timeText_(zeroedSlotArray<std::uintptr_t>()),
+      arena_(arenaMemory) {}
 
 PacketStore::~PacketStore() {
     const std::int32_t used = storedCount_.load();

@@ -36,7 +36,7 @@ struct CapturedPacket {
 // window's list guard; the counters may be read by any thread at any time.
 class PacketStore {
   public:
-    PacketStore();
+    explicit PacketStore(SlabMemory& arenaMemory = heapSlabMemory());
     ~PacketStore();
     PacketStore(const PacketStore&) = delete;
     PacketStore& operator=(const PacketStore&) = delete;
@@ -77,9 +77,17 @@ class PacketStore {
 
     // Block and text pointers; the lowest bit marks memory of the heap, owned by the slot,
     // as against memory of the arena.
-    std::unique_ptr<std::uintptr_t[]> packetData_;
-    std::unique_ptr<std::uint32_t[]> packetLength_;
-    std::unique_ptr<std::uintptr_t[]> timeText_;
+    struct FreeArray {
+        void operator()(void* array) const;
+    };
+    template <typename T>
+    using SlotArray = std::unique_ptr<T[], FreeArray>;
+    template <typename T>
+    static SlotArray<T> zeroedSlotArray();
+
+    SlotArray<std::uintptr_t> packetData_;
+    SlotArray<std::uint32_t> packetLength_;
+    SlotArray<std::uintptr_t> timeText_;
     PacketArena arena_;
     std::atomic<std::uint64_t> clearCount_{0};
     std::atomic<std::int32_t> storedCount_{0};

@@ -32,6 +32,7 @@
 #include "packetmode/SavingOptionsDialog.h"
 #include "packetmode/SequenceNavigation.h"
 #include "platform/AlsaSoundPlayer.h"
+#include "platform/HugePageSlabMemory.h"
 #include "platform/LinuxCaptureSource.h"
 #include "platform/NameResolver.h"
 #include "platform/ProcessFacts.h"
@@ -72,7 +73,7 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
       settings_(settings),
       settingsPath_(std::move(settingsPath)),
       makeSource_(makeSource != nullptr ? makeSource : &LinuxCaptureSource::create),
-      store_(std::make_unique<PacketStore>()) {
+      store_(std::make_unique<PacketStore>(hugePageSlabMemory())) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
@@ -419,10 +420,14 @@ void PacketSnifferDialog::blinkStep() {
     }
 }
 
+std::uint64_t PacketSnifferDialog::droppedCount() const {
+    return capture_->droppedCount();
+}
+
 void PacketSnifferDialog::showMemoryStatus() {
     const std::uint64_t freeKb = availableMemoryBytes() / 1024;
     const std::uint64_t allocatedKb = store_->allocatedBytes() / 1024;
-    const std::uint64_t dropped = capture_->droppedCount();
+    const std::uint64_t dropped = droppedCount();
     if (freeKb == shownFreeKb_ && allocatedKb == shownAllocatedKb_ && dropped == shownDropped_) {
         return;
     }

@@ -71,6 +71,8 @@ class PacketSnifferDialog : public QDialog {
     PacketListModel& model() { return *model_; }
     QMenuBar& menuBar() { return *menuBar_; }
     bool clearRunning() const { return clearRunning_.load(); }
+    // Datagrams the system dropped for this window's captures so far.
+    std::uint64_t droppedCount() const;
     // Copies new rows into the view now instead of at the next timer tick.
     void synchronizeList();
 

@@ -53,4 +53,8 @@ void lowerThreadPriority() {
     setThreadNice(1);
 }
 
+void lowerThreadPriorityFar() {
+    setThreadNice(10);
+}
+
 }  // namespace qhs

@@ -15,5 +15,8 @@ std::uint64_t availableMemoryBytes();
 // allowed; otherwise it stays as it is.
 void raiseThreadPriority();
 void lowerThreadPriority();
+// Moves the calling thread to a background priority (nice +10): it runs when the core has
+// nothing more urgent to do.
+void lowerThreadPriorityFar();
 
 }  // namespace qhs

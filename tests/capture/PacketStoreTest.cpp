@@ -153,6 +153,29 @@ TEST(PacketList, EachDistinctPairOfFilterTextsIsKeptOnceUntilAClear) {
 namespace qhs {
 namespace {
 
+// The capture thread appends rows under the list guard: the rows must never be copied to
+// larger storage on the way to a full store, nor after a clear or a sort.
+TEST(PacketList, RowsStayInPlaceAsTheyGrowAfterClearsAndSorts) {
+    PacketList list;
+    const auto appendRows = [&list](int count) {
+        const PacketRow* storage = list.rows().data();
+        for (int i = 0; i < count; ++i) {
+            list.insertRow(list.rowCount(), list.rowCount(), "", "");
+            if (list.rows().data() != storage) {
+                return false;
+            }
+        }
+        return true;
+    };
+    EXPECT_TRUE(appendRows(5000));
+    list.clear();
+    EXPECT_TRUE(appendRows(5000));
+    std::vector<PacketRow> reversed(list.rows().rbegin(), list.rows().rend());
+    list.reorder(std::move(reversed));
+    EXPECT_TRUE(appendRows(5000));
+    EXPECT_GE(list.rows().capacity(), static_cast<std::size_t>(PacketStoreCapacity));
+}
+
 TEST(PacketArena, BlocksAreAlignedAndTheLastOneCanBeGivenBack) {
     PacketArena arena;
     std::uint8_t* first = arena.allocate(61);
