@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QPushButton>
 #include <QPainter>
+#include <QPushButton>
 #include <QTableView>
 #include <QThread>
 #include <cstdio>
