@@ -1,6 +1,5 @@
 #include "capture/PacketStore.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -43,26 +42,21 @@ T* untagged(std::uintptr_t tagged) {
 
 }  // namespace
 
-void PacketStore::FreeArray::operator()(void* array) const {
-    std::free(array);
-}
-
-// Zeroed by calloc, which takes an array this large fresh from the kernel as zero pages
-// without writing it, so untouched slots cost no memory.
 template <typename T>
-PacketStore::SlotArray<T> PacketStore::zeroedSlotArray() {
-    void* array = std::calloc(PacketStoreCapacity, sizeof(T));
-    if (array == nullptr) {
+PacketStore::SlotArray<T>::SlotArray(SlabMemory& memory)
+    : memory_(memory), values_(reinterpret_cast<T*>(memory.obtain(Bytes))) {
+    if (values_ == nullptr) {
         throw std::bad_alloc();
     }
-    return SlotArray<T>(static_cast<T*>(array));
 }
 
-PacketStore::PacketStore(SlabMemory& arenaMemory)
-    : packetData_(zeroedSlotArray<std::uintptr_t>()),
-      packetLength_(zeroedSlotArray<std::uint32_t>()),
-      timeText_(zeroedSlotArray<std::uintptr_t>()),
-      arena_(arenaMemory) {}
+template <typename T>
+PacketStore::SlotArray<T>::~SlotArray() {
+    memory_.release(reinterpret_cast<std::uint8_t*>(values_), Bytes);
+}
+
+PacketStore::PacketStore(SlabMemory& memory)
+    : packetData_(memory), packetLength_(memory), timeText_(memory), arena_(memory) {}
 
 PacketStore::~PacketStore() {
     const std::int32_t used = storedCount_.load();

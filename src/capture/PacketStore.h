@@ -36,7 +36,7 @@ struct CapturedPacket {
 // window's list guard; the counters may be read by any thread at any time.
 class PacketStore {
   public:
-    explicit PacketStore(SlabMemory& arenaMemory = heapSlabMemory());
+    explicit PacketStore(SlabMemory& memory = heapSlabMemory());
     ~PacketStore();
     PacketStore(const PacketStore&) = delete;
     PacketStore& operator=(const PacketStore&) = delete;
@@ -77,13 +77,23 @@ class PacketStore {
 
     // Block and text pointers; the lowest bit marks memory of the heap, owned by the slot,
     // as against memory of the arena.
-    struct FreeArray {
-        void operator()(void* array) const;
+    // One value per slot, zeroed, from the slab memory: untouched slots cost nothing, and
+    // touched ones come in huge pages where the memory offers them.
+    template <typename T>
+    class SlotArray {
+      public:
+        explicit SlotArray(SlabMemory& memory);
+        ~SlotArray();
+        SlotArray(const SlotArray&) = delete;
+        SlotArray& operator=(const SlotArray&) = delete;
+        T& operator[](std::int32_t slot) { return values_[slot]; }
+        const T& operator[](std::int32_t slot) const { return values_[slot]; }
+
+      private:
+        static constexpr std::size_t Bytes = sizeof(T) * PacketStoreCapacity;
+        SlabMemory& memory_;
+        T* values_;
     };
-    template <typename T>
-    using SlotArray = std::unique_ptr<T[], FreeArray>;
-    template <typename T>
-    static SlotArray<T> zeroedSlotArray();
 
     SlotArray<std::uintptr_t> packetData_;
     SlotArray<std::uint32_t> packetLength_;

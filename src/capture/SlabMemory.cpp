@@ -1,19 +1,19 @@
 #include "capture/SlabMemory.h"
 
-#include <new>
+#include <cstdlib>
 
 namespace qhs {
 
 namespace {
 
-constexpr std::size_t SlabAlignment = 16;
 constexpr std::size_t PageBytes = 4096;
 
 class HeapSlabMemory final : public SlabMemory {
   public:
+    // calloc's memory is aligned for any type (16 bytes here), and a block this large comes
+    // fresh from the kernel as zero pages it need not write.
     std::uint8_t* obtain(std::size_t bytes) override {
-        return static_cast<std::uint8_t*>(
-            ::operator new (bytes, std::align_val_t{SlabAlignment}, std::nothrow));
+        return static_cast<std::uint8_t*>(std::calloc(bytes, 1));
     }
 
     bool back(std::uint8_t* slab, std::size_t bytes) override {
@@ -23,9 +23,7 @@ class HeapSlabMemory final : public SlabMemory {
         return true;
     }
 
-    void release(std::uint8_t* slab, std::size_t) override {
-        ::operator delete (slab, std::align_val_t{SlabAlignment});
-    }
+    void release(std::uint8_t* slab, std::size_t) override { std::free(slab); }
 };
 
 }  // namespace

@@ -12,8 +12,8 @@ class SlabMemory {
   public:
     virtual ~SlabMemory() = default;
 
-    // `bytes` of memory aligned to at least 16, or null when memory runs out. The kernel may
-    // back it page by page as it is first written.
+    // `bytes` of zeroed memory aligned to at least 16, or null when memory runs out. The
+    // kernel may back it page by page as it is first written.
     virtual std::uint8_t* obtain(std::size_t bytes) = 0;
     // Makes the kernel back the whole of an obtained slab now; false when there is not
     // enough memory for it (the slab is still the caller's to release).
@@ -24,7 +24,7 @@ class SlabMemory {
     virtual void enterPreparingThread() {}
 };
 
-// Slabs from the C++ heap, backed by writing each page once.
+// Slabs from the C heap (calloc), backed by writing each page once.
 SlabMemory& heapSlabMemory();
 
 }  // namespace qhs

@@ -1,5 +1,6 @@
 #include "packetmode/PacketListModel.h"
 
+#include <algorithm>
 #include <array>
 
 #include "analysis/DatagramView.h"
@@ -18,7 +19,15 @@ const std::array<const char*, PacketListModel::ColumnCount> Headers = {
 
 PacketListModel::PacketListModel(PacketSnifferState& state, const PacketStore& store,
                                  const PacketList& list, QObject* parent)
-    : QAbstractTableModel(parent), state_(state), store_(store), list_(list) {}
+    : QAbstractTableModel(parent), state_(state), store_(store), list_(list) {
+    reserveRows();
+}
+
+void PacketListModel::reserveRows() {
+    // Room for a full list at once: later batches never move the rows. The room costs no
+    // memory until rows are written into it.
+    rows_.reserve(PacketStoreCapacity);
+}
 
 const std::array<int, PacketListModel::ColumnCount>& PacketListModel::columnWidths() {
     static const std::array<int, ColumnCount> widths = {40, 40, 100, 100, 60, 60, 170, 100, 100};
@@ -116,28 +125,36 @@ PacketListModel::SyncResult PacketListModel::synchronize(bool wait) {
         return result;
     }
     result.synchronized = true;
-    for (std::uint32_t i = static_cast<std::uint32_t>(texts_.size()); i < list_.filterTextCount();
-         ++i) {
-        texts_.push_back(list_.filterTexts(i));
+    // Under the guard the rows and texts are only copied; the views hear of them after it is
+    // let go, so the capture thread never waits while they lay out and paint.
+    const bool changed = list_.changes() != seenChanges_;
+    seenChanges_ = list_.changes();
+    copiedTexts_.clear();
+    for (std::uint32_t i = changed ? 0 : static_cast<std::uint32_t>(texts_.size());
+         i < list_.filterTextCount(); ++i) {
+        copiedTexts_.push_back(list_.filterTexts(i));
     }
     const std::vector<PacketRow>& rows = list_.rows();
-    if (list_.changes() != seenChanges_) {
+    const std::size_t firstNew = changed ? 0 : std::min(rows_.size(), rows.size());
+    copiedRows_.assign(rows.begin() + static_cast<std::ptrdiff_t>(firstNew), rows.end());
+    guard.unlock();
+
+    if (changed) {
         beginResetModel();
-        texts_.clear();
-        for (std::uint32_t i = 0; i < list_.filterTextCount(); ++i) {
-            texts_.push_back(list_.filterTexts(i));
-        }
-        rows_.assign(rows.begin(), rows.end());
-        seenChanges_ = list_.changes();
+        rows_.clear();
+        reserveRows();
+        rows_.insert(rows_.end(), copiedRows_.begin(), copiedRows_.end());
+        texts_.swap(copiedTexts_);
         endResetModel();
         result.reset = true;
         return result;
     }
-    if (rows.size() > rows_.size()) {
+    texts_.insert(texts_.end(), copiedTexts_.begin(), copiedTexts_.end());
+    if (!copiedRows_.empty()) {
         const auto first = static_cast<int>(rows_.size());
-        const auto last = static_cast<int>(rows.size()) - 1;
+        const auto last = first + static_cast<int>(copiedRows_.size()) - 1;
         beginInsertRows({}, first, last);
-        rows_.insert(rows_.end(), rows.begin() + first, rows.end());
+        rows_.insert(rows_.end(), copiedRows_.begin(), copiedRows_.end());
         endInsertRows();
         result.appendedRows = last - first + 1;
     }

@@ -51,11 +51,16 @@ class PacketListModel : public QAbstractTableModel {
     static const std::array<int, ColumnCount>& columnWidths();
 
   private:
+    void reserveRows();
+
     PacketSnifferState& state_;
     const PacketStore& store_;
     const PacketList& list_;
     std::vector<PacketRow> rows_;
     std::vector<FilterTexts> texts_;
+    // Rows and texts copied under the list guard, taken into the model after it is let go.
+    std::vector<PacketRow> copiedRows_;
+    std::vector<FilterTexts> copiedTexts_;
     std::uint64_t seenChanges_ = 0;
     bool detached_ = false;
 };
