@@ -28,7 +28,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -61,6 +63,8 @@ struct Measurement {
     double seconds = 0;                   // from the first send until the capturer fell idle
     std::uint64_t lostBeforeCapture = 0;  // dropped at the loopback's input queue
     double cpuSeconds = 0;
+    double mainThreadSeconds = 0;          // during the load
+    double busiestOtherThreadSeconds = 0;  // during the load
     long peakKilobytes = 0;
 };
 
@@ -128,8 +132,8 @@ bool waitForExit(pid_t child) {
 }
 
 // User plus system clock ticks the process has used so far, or -1 once it is gone.
-long cpuTicks(pid_t process) {
-    std::ifstream stat("/proc/" + std::to_string(process) + "/stat");
+long cpuTicksOf(const std::string& statPath) {
+    std::ifstream stat(statPath);
     std::string text;
     if (!std::getline(stat, text)) {
         return -1;
@@ -144,6 +148,44 @@ long cpuTicks(pid_t process) {
         }
     }
     return ticks;
+}
+
+long cpuTicks(pid_t process) {
+    return cpuTicksOf("/proc/" + std::to_string(process) + "/stat");
+}
+
+// Clock ticks each thread of the process has used so far, by thread id.
+std::map<long, long> threadTicks(pid_t process) {
+    std::map<long, long> ticks;
+    const std::string tasks = "/proc/" + std::to_string(process) + "/task";
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        const long used = cpuTicksOf(task.path().string() + "/stat");
+        if (used >= 0) {
+            ticks[std::stol(task.path().filename().string())] = used;
+        }
+    }
+    return ticks;
+}
+
+// How the CPU time of the load splits between the process's main thread and the busiest
+// of its other threads (for ours: the window thread and the capture thread).
+void splitThreadTime(pid_t process, const std::map<long, long>& before,
+                     const std::map<long, long>& after, Measurement& measurement) {
+    const auto seconds = [](long ticks) {
+        return static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    };
+    long busiest = 0;
+    for (const auto& [thread, used] : after) {
+        const auto earlier = before.find(thread);
+        const long delta = used - (earlier != before.end() ? earlier->second : 0);
+        if (thread == process) {
+            measurement.mainThreadSeconds = seconds(delta);
+        } else {
+            busiest = std::max(busiest, delta);
+        }
+    }
+    measurement.busiestOtherThreadSeconds = seconds(busiest);
 }
 
 // Waits until the capturer has used no CPU for a while; the time it last did.
@@ -167,6 +209,7 @@ Measurement driveCapturer(pid_t capturer, std::size_t ipBytes, std::uint64_t cou
     Measurement measurement;
     // Starting up (for ours: opening the window) is not part of the load.
     const long ticksBeforeLoad = cpuTicks(capturer);
+    const std::map<long, long> threadsBeforeLoad = threadTicks(capturer);
     const std::uint64_t queueDropsBefore = inputQueueDrops();
     const Clock::time_point started = Clock::now();
     const pid_t sender = startSender(ipBytes, count);
@@ -182,6 +225,7 @@ Measurement driveCapturer(pid_t capturer, std::size_t ipBytes, std::uint64_t cou
     // tcpdump is handed a partly filled ring block only after libpcap's one-second timeout;
     // both capturers get that long before they are stopped, so neither loses its last block.
     std::this_thread::sleep_for(1200ms);
+    splitThreadTime(capturer, threadsBeforeLoad, threadTicks(capturer), measurement);
     ::kill(capturer, SIGINT);
     int status = 0;
     rusage usage{};
@@ -471,6 +515,8 @@ void printComparison(std::size_t ipBytes, std::uint64_t count, const Measurement
                 ratio(rate(ours), rate(tcpdump)));
     std::printf("%-22s %14.2f %14.2f %10.3f\n", "CPU seconds", ours.cpuSeconds, tcpdump.cpuSeconds,
                 ratio(ours.cpuSeconds, tcpdump.cpuSeconds));
+    std::printf("%-22s %14.2f %14s\n", "  window thread", ours.mainThreadSeconds, "");
+    std::printf("%-22s %14.2f %14s\n", "  capture thread", ours.busiestOtherThreadSeconds, "");
     if (memorySecondsPerGigabyte > 0) {
         const double oursApart =
             ours.cpuSeconds - oursBackedGigabytes(ipBytes, ours) * memorySecondsPerGigabyte;
