@@ -140,10 +140,6 @@ std::size_t PacketArena::slabCount() const {
     return slabs_.size();
 }
 
-}  // namespace qhs
-
-namespace qhs {
-
 std::size_t PacketArena::readySlabCount() const {
     std::lock_guard<std::mutex> guard(readyGuard_);
     return ready_.size();
