@@ -415,6 +415,21 @@ double threadCpuSeconds() {
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// Obtains and backs up to `slabs` slabs the way the store does, keeping them until the
+// process exits; how many it got.
+int backSlabsAndKeepThem(int slabs) {
+    constexpr std::size_t slabBytes = qhs::PacketArena::SlabBytes;
+    qhs::SlabMemory& memory = qhs::hugePageSlabMemory();
+    int backed = 0;
+    for (; backed < slabs; ++backed) {
+        std::uint8_t* slab = memory.obtain(slabBytes);
+        if (slab == nullptr || !memory.back(slab, slabBytes)) {
+            break;
+        }
+    }
+    return backed;
+}
+
 // CPU seconds this machine spends to back one gigabyte of fresh memory the way the store's
 // slabs are backed: whatever keeps every packet pays it for every byte it keeps. Measured in
 // a child process, so the harness's own peak memory (which tcpdump would inherit on its
@@ -426,20 +441,13 @@ double freshMemorySecondsPerGigabyte() {
     }
     const pid_t child = ::fork();
     if (child == 0) {
-        constexpr std::size_t slabBytes = qhs::PacketArena::SlabBytes;
-        constexpr int slabs = 16;
-        qhs::SlabMemory& memory = qhs::hugePageSlabMemory();
         const double started = threadCpuSeconds();
-        int backed = 0;
-        for (; backed < slabs; ++backed) {
-            std::uint8_t* slab = memory.obtain(slabBytes);
-            if (slab == nullptr || !memory.back(slab, slabBytes)) {
-                break;
-            }
-        }
+        const int backed = backSlabsAndKeepThem(16);
         const double seconds = threadCpuSeconds() - started;
         const double perGigabyte =
-            backed == 0 ? 0 : seconds * 1e9 / (static_cast<double>(backed) * slabBytes);
+            backed == 0
+                ? 0
+                : seconds * 1e9 / (static_cast<double>(backed) * qhs::PacketArena::SlabBytes);
         [[maybe_unused]] const ssize_t written =
             ::write(results[1], &perGigabyte, sizeof perGigabyte);
         ::_exit(0);
@@ -468,13 +476,7 @@ void warmFreeMemory(std::size_t ipBytes, std::uint64_t count) {
     const auto slabs = static_cast<int>(wanted / static_cast<double>(slabBytes)) + 1;
     const pid_t child = ::fork();
     if (child == 0) {
-        qhs::SlabMemory& memory = qhs::hugePageSlabMemory();
-        for (int i = 0; i < slabs; ++i) {
-            std::uint8_t* slab = memory.obtain(slabBytes);
-            if (slab == nullptr || !memory.back(slab, slabBytes)) {
-                break;
-            }
-        }
+        backSlabsAndKeepThem(slabs);
         ::_exit(0);
     }
     if (child > 0) {
