@@ -6,7 +6,8 @@
 
 namespace qhs {
 
-std::string_view TimeTextCache::text(std::string_view dateTimeTemplate) {
+std::string_view TimeTextCache::text(std::string_view dateTimeTemplate,
+                                     std::int64_t arrivalNanoseconds) {
     // A swapped time source (tests) is read every time: its readings need not follow the
     // system clock.
     if (localTimeSource() != &systemLocalTime) {
@@ -15,7 +16,11 @@ std::string_view TimeTextCache::text(std::string_view dateTimeTemplate) {
         ++version_;
         return text_;
     }
-    const auto reading = std::chrono::system_clock::now();
+    using Clock = std::chrono::system_clock;
+    const Clock::time_point reading =
+        arrivalNanoseconds != 0 ? Clock::time_point(std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::nanoseconds(arrivalNanoseconds)))
+                                : Clock::now();
     const std::int64_t now =
         std::chrono::duration_cast<std::chrono::milliseconds>(reading.time_since_epoch()).count();
     if (now != millisecond_ || dateTimeTemplate != template_) {

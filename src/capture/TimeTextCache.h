@@ -11,7 +11,9 @@ namespace qhs {
 // (or when the template changes) instead of once per datagram.
 class TimeTextCache {
   public:
-    std::string_view text(std::string_view dateTimeTemplate);
+    // `arrivalNanoseconds` is the datagram's arrival by the system clock (nanoseconds since
+    // 1970), or 0 to read the clock now.
+    std::string_view text(std::string_view dateTimeTemplate, std::int64_t arrivalNanoseconds = 0);
     // Goes up whenever text() gave a new text.
     std::uint64_t version() const { return version_; }
 

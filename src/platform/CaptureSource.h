@@ -26,6 +26,9 @@ struct ReceiveResult {
     bool ok = false;
     std::size_t length = 0;  // bytes of the datagram, IP header first
     long errorCode = 0;      // errno, or 0 when ended by close()
+    // When the datagram arrived, in nanoseconds since 1970 by the system clock, as the kernel
+    // stamped it; 0 when the source has no such stamp and the time is read on delivery.
+    std::int64_t arrivalNanoseconds = 0;
 };
 
 // The source of whole IPv4 datagrams seen by one local interface. The steps mirror the
