@@ -90,7 +90,7 @@ struct FullStore {
     }
 
     void restoreArrivalOrder() {
-        std::vector<qhs::PacketRow> rows = list.rows();
+        std::vector<qhs::PacketRow> rows(list.rows().begin(), list.rows().end());
         std::sort(rows.begin(), rows.end(),
                   [](const qhs::PacketRow& a, const qhs::PacketRow& b) { return a.slot < b.slot; });
         list.reorder(std::move(rows));

@@ -72,8 +72,8 @@ void runPacketCapture(CaptureSource& source, PacketCaptureContext& context) {
         }
         context.store.countAllocation(length);
         state.newPacketSignal.store(true);
-        const std::string_view timeText =
-            timeTexts.text(textField(context.settings.dateTimeTemplate));
+        const std::string_view timeText = timeTexts.text(
+            textField(context.settings.dateTimeTemplate), received.arrivalNanoseconds);
 
         // The row and its slot appear together, so no reader sees a row without its packet.
         std::lock_guard<std::mutex> guard(state.listBusy);
@@ -85,6 +85,7 @@ void runPacketCapture(CaptureSource& source, PacketCaptureContext& context) {
             storedTimeClears = context.store.clearCount();
         }
         const std::int32_t slot = context.store.storedCount();
+        // Rows never outnumber stored slots, so below the store's limit there is room.
         context.list.insertRow(slot, slot, verdict.containsColumn, verdict.lacksColumn);
         context.store.appendFromArena(block, length, storedTime);
     }

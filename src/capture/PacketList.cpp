@@ -1,21 +1,13 @@
 #include "capture/PacketList.h"
 
-#include <new>
-
 #include "capture/PacketStore.h"
 
 namespace qhs {
 
-PacketList::PacketList() {
+// Room for a row per store slot, taken once: growing by copying would stall the capture
+// thread on a copy of up to 8 MB and on fresh pages while it holds the list guard.
+PacketList::PacketList(SlabMemory& memory) : rows_(memory, PacketStoreCapacity) {
     texts_.emplace_back();
-    reserveRows();
-}
-
-void PacketList::reserveRows() {
-    // Room for a row per store slot, taken once: growing by copying would stall the capture
-    // thread on a copy of up to 8 MB and on fresh pages while it holds the list guard. The
-    // room costs no memory until rows are written into it.
-    rows_.reserve(PacketStoreCapacity);
 }
 
 std::uint32_t PacketList::internTexts(std::string_view contains, std::string_view lacks) {
@@ -41,19 +33,22 @@ std::uint32_t PacketList::internTexts(std::string_view contains, std::string_vie
 
 std::int32_t PacketList::insertRow(std::int32_t index, std::int32_t slot, std::string_view contains,
                                    std::string_view lacks) {
+    // A row per store slot: a full list takes no more.
+    if (rows_.size() == rows_.capacity()) {
+        return -1;
+    }
     const PacketRow row{slot, internTexts(contains, lacks)};
     if (index < 0 || index >= rowCount()) {
-        rows_.push_back(row);
+        rows_.pushBack(row);
         return rowCount() - 1;
     }
-    rows_.insert(rows_.begin() + index, row);
+    rows_.insert(static_cast<std::size_t>(index), row);
     ++changes_;
     return index;
 }
 
 void PacketList::clear() {
-    std::vector<PacketRow>().swap(rows_);
-    reserveRows();
+    rows_.clear();
     texts_.resize(1);
     textIndex_.clear();
     ++changes_;
@@ -63,13 +58,12 @@ void PacketList::removeRow(std::int32_t row) {
     if (row < 0 || row >= rowCount()) {
         return;
     }
-    rows_.erase(rows_.begin() + row);
+    rows_.erase(static_cast<std::size_t>(row));
     ++changes_;
 }
 
-void PacketList::reorder(std::vector<PacketRow> rows) {
-    rows_ = std::move(rows);
-    reserveRows();
+void PacketList::reorder(std::span<const PacketRow> rows) {
+    rows_.assign(rows);
     ++changes_;
 }
 

@@ -2,10 +2,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "capture/SlabArray.h"
 
 namespace qhs {
 
@@ -29,7 +32,8 @@ struct FilterTexts {
 // view that copies rows in batches knows when to copy all of them again.
 class PacketList {
   public:
-    PacketList();
+    // Rows live in `memory`, room for a row per store slot taken at once.
+    explicit PacketList(SlabMemory& memory = heapSlabMemory());
 
     // Inserts a row at `index`, or at the end when the index is past it; returns the row's
     // index.
@@ -38,22 +42,22 @@ class PacketList {
     void clear();
     void removeRow(std::int32_t row);
     // Puts the rows in a new order (a permutation of the current rows).
-    void reorder(std::vector<PacketRow> rows);
+    void reorder(std::span<const PacketRow> rows);
 
     std::int32_t rowCount() const { return static_cast<std::int32_t>(rows_.size()); }
     const PacketRow& row(std::int32_t index) const {
         return rows_[static_cast<std::size_t>(index)];
     }
-    const std::vector<PacketRow>& rows() const { return rows_; }
+    std::span<const PacketRow> rows() const { return rows_.values(); }
+    std::size_t rowCapacity() const { return rows_.capacity(); }
     const FilterTexts& filterTexts(std::uint32_t index) const { return texts_[index]; }
     std::uint32_t filterTextCount() const { return static_cast<std::uint32_t>(texts_.size()); }
     std::uint64_t changes() const { return changes_; }
 
   private:
-    void reserveRows();
     std::uint32_t internTexts(std::string_view contains, std::string_view lacks);
 
-    std::vector<PacketRow> rows_;
+    SlabArray<PacketRow> rows_;
     std::vector<FilterTexts> texts_;
     // Each distinct pair once: "contains\0lacks" to its index in texts_.
     std::unordered_map<std::string, std::uint32_t> textIndex_;

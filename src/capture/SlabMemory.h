@@ -20,6 +20,9 @@ class SlabMemory {
     virtual bool back(std::uint8_t* slab, std::size_t bytes) = 0;
     // Gives back a slab obtain(bytes) returned.
     virtual void release(std::uint8_t* slab, std::size_t bytes) = 0;
+    // Lets the system take back the pages of an obtained slab, which stays the caller's; its
+    // contents are lost (they may read as zero or as before).
+    virtual void discard(std::uint8_t* /*slab*/, std::size_t /*bytes*/) {}
     // Called once on the thread that prepares slabs ahead, before it obtains any.
     virtual void enterPreparingThread() {}
 };

@@ -17,17 +17,14 @@ const std::array<const char*, PacketListModel::ColumnCount> Headers = {
 
 }  // namespace
 
+// Room for a full list at once: later batches never move the rows.
 PacketListModel::PacketListModel(PacketSnifferState& state, const PacketStore& store,
-                                 const PacketList& list, QObject* parent)
-    : QAbstractTableModel(parent), state_(state), store_(store), list_(list) {
-    reserveRows();
-}
-
-void PacketListModel::reserveRows() {
-    // Room for a full list at once: later batches never move the rows. The room costs no
-    // memory until rows are written into it.
-    rows_.reserve(PacketStoreCapacity);
-}
+                                 const PacketList& list, SlabMemory& memory, QObject* parent)
+    : QAbstractTableModel(parent),
+      state_(state),
+      store_(store),
+      list_(list),
+      rows_(memory, PacketStoreCapacity) {}
 
 const std::array<int, PacketListModel::ColumnCount>& PacketListModel::columnWidths() {
     static const std::array<int, ColumnCount> widths = {40, 40, 100, 100, 60, 60, 170, 100, 100};
@@ -134,27 +131,33 @@ PacketListModel::SyncResult PacketListModel::synchronize(bool wait) {
          i < list_.filterTextCount(); ++i) {
         copiedTexts_.push_back(list_.filterTexts(i));
     }
-    const std::vector<PacketRow>& rows = list_.rows();
-    const std::size_t firstNew = changed ? 0 : std::min(rows_.size(), rows.size());
-    copiedRows_.assign(rows.begin() + static_cast<std::ptrdiff_t>(firstNew), rows.end());
+    const std::span<const PacketRow> rows = list_.rows();
+    std::vector<PacketRow> allRows;
+    std::size_t newRows = 0;
+    if (changed) {
+        allRows.assign(rows.begin(), rows.end());
+    } else if (rows.size() > rows_.size()) {
+        // Into the room past the shown rows: nothing a view reads changes before it is told.
+        const std::span<const PacketRow> fresh = rows.subspan(rows_.size());
+        newRows = std::min(fresh.size(), rows_.spare().size());
+        std::copy_n(fresh.begin(), newRows, rows_.spare().begin());
+    }
     guard.unlock();
 
     if (changed) {
         beginResetModel();
-        rows_.clear();
-        reserveRows();
-        rows_.insert(rows_.end(), copiedRows_.begin(), copiedRows_.end());
+        rows_.assign(allRows);
         texts_.swap(copiedTexts_);
         endResetModel();
         result.reset = true;
         return result;
     }
     texts_.insert(texts_.end(), copiedTexts_.begin(), copiedTexts_.end());
-    if (!copiedRows_.empty()) {
+    if (newRows > 0) {
         const auto first = static_cast<int>(rows_.size());
-        const auto last = first + static_cast<int>(copiedRows_.size()) - 1;
+        const auto last = first + static_cast<int>(newRows) - 1;
         beginInsertRows({}, first, last);
-        rows_.insert(rows_.end(), copiedRows_.begin(), copiedRows_.end());
+        rows_.grow(newRows);
         endInsertRows();
         result.appendedRows = last - first + 1;
     }
@@ -164,7 +167,7 @@ PacketListModel::SyncResult PacketListModel::synchronize(bool wait) {
 void PacketListModel::detach() {
     detached_ = true;
     beginResetModel();
-    std::vector<PacketRow>().swap(rows_);
+    rows_.clear();
     texts_.clear();
     endResetModel();
 }

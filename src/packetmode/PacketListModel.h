@@ -20,8 +20,9 @@ class PacketListModel : public QAbstractTableModel {
   public:
     static constexpr int ColumnCount = 9;
 
+    // The shown rows live in `memory`.
     PacketListModel(PacketSnifferState& state, const PacketStore& store, const PacketList& list,
-                    QObject* parent = nullptr);
+                    SlabMemory& memory = heapSlabMemory(), QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -51,15 +52,13 @@ class PacketListModel : public QAbstractTableModel {
     static const std::array<int, ColumnCount>& columnWidths();
 
   private:
-    void reserveRows();
-
     PacketSnifferState& state_;
     const PacketStore& store_;
     const PacketList& list_;
-    std::vector<PacketRow> rows_;
+    SlabArray<PacketRow> rows_;
     std::vector<FilterTexts> texts_;
-    // Rows and texts copied under the list guard, taken into the model after it is let go.
-    std::vector<PacketRow> copiedRows_;
+    // Texts copied under the list guard, taken into the model after it is let go (new rows
+    // wait in the spare room past the shown ones).
     std::vector<FilterTexts> copiedTexts_;
     std::uint64_t seenChanges_ = 0;
     bool detached_ = false;

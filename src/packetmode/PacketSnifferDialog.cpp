@@ -27,6 +27,7 @@
 #include "packetmode/PacketFinder.h"
 #include "packetmode/PacketListModel.h"
 #include "packetmode/PacketListSave.h"
+#include "packetmode/PacketListView.h"
 #include "packetmode/PacketLogger.h"
 #include "packetmode/PacketSorter.h"
 #include "packetmode/SavingOptionsDialog.h"
@@ -73,7 +74,8 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
       settings_(settings),
       settingsPath_(std::move(settingsPath)),
       makeSource_(makeSource != nullptr ? makeSource : &LinuxCaptureSource::create),
-      store_(std::make_unique<PacketStore>(hugePageSlabMemory())) {
+      store_(std::make_unique<PacketStore>(hugePageSlabMemory())),
+      list_(hugePageSlabMemory()) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
@@ -87,7 +89,7 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
         }};
     capture_ = std::make_unique<PacketCapture>(context, makeSource_, &raiseThreadPriority);
 
-    model_ = new PacketListModel(state_, *store_, list_, this);
+    model_ = new PacketListModel(state_, *store_, list_, hugePageSlabMemory(), this);
     setUpList();
 
     ui_->startButton->setIcon(startButtonPixmap());
@@ -140,7 +142,7 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
     }
     ui_->packetList->installEventFilter(this);
     ui_->packetList->viewport()->installEventFilter(this);
-    connect(ui_->packetList, &QTableView::doubleClicked, this,
+    connect(ui_->packetList, &PacketListView::doubleClicked, this,
             [this] { openPacketMenu(QCursor::pos()); });
 
     connect(ui_->startButton, &QPushButton::clicked, this, &PacketSnifferDialog::startCapture);
@@ -215,11 +217,9 @@ void PacketSnifferDialog::buildMenu() {
 }
 
 void PacketSnifferDialog::setUpList() {
-    QTableView* view = ui_->packetList;
+    PacketListView* view = ui_->packetList;
     view->setModel(model_);
-    view->verticalHeader()->hide();
-    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 4);
+    view->setRowHeight(view->fontMetrics().height() + 4);
     view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     view->horizontalHeader()->setHighlightSections(false);
     view->horizontalHeader()->setStretchLastSection(false);
@@ -300,7 +300,7 @@ void PacketSnifferDialog::chooseInterface() {
 }
 
 void PacketSnifferDialog::synchronizeList() {
-    QTableView* view = ui_->packetList;
+    PacketListView* view = ui_->packetList;
     QScrollBar* bar = view->verticalScrollBar();
     // A view within two rows of the end follows arriving rows; one scrolled further up
     // stays where the user left it.

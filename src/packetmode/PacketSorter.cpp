@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <numeric>
+#include <span>
 #include <string_view>
 #include <thread>
 
@@ -91,7 +92,7 @@ std::vector<std::uint32_t> filterTextRanks(const PacketList& list, bool contains
 }
 
 template <typename KeyOf>
-std::vector<PacketRow> sortByNumericKey(const std::vector<PacketRow>& rows, bool ascending,
+std::vector<PacketRow> sortByNumericKey(std::span<const PacketRow> rows, bool ascending,
                                         KeyOf keyOf) {
     std::vector<std::uint64_t> packed(rows.size());
     for (std::size_t position = 0; position < rows.size(); ++position) {
@@ -142,7 +143,7 @@ int compareTimeKeys(const TimeKey& a, const TimeKey& b) {
     return rest < 0 ? -1 : (rest > 0 ? 1 : 0);
 }
 
-std::vector<PacketRow> sortByTime(const PacketStore& store, const std::vector<PacketRow>& rows,
+std::vector<PacketRow> sortByTime(const PacketStore& store, std::span<const PacketRow> rows,
                                   bool ascending) {
     std::vector<TimeKey> keys(rows.size());
     for (std::size_t position = 0; position < rows.size(); ++position) {
@@ -179,7 +180,7 @@ bool lockWithinMoments(std::unique_lock<std::mutex>& lock) {
 
 std::vector<PacketRow> sortedRows(const PacketStore& store, const PacketList& list,
                                   std::int32_t column, bool ascending) {
-    const std::vector<PacketRow>& rows = list.rows();
+    const std::span<const PacketRow> rows = list.rows();
     if (column == TimeColumn) {
         return sortByTime(store, rows, ascending);
     }
@@ -190,7 +191,7 @@ std::vector<PacketRow> sortedRows(const PacketStore& store, const PacketList& li
         });
     }
     if (column < 0 || column >= PacketListColumnCount) {
-        return rows;
+        return {rows.begin(), rows.end()};
     }
     return sortByNumericKey(rows, ascending, [&](const PacketRow& row) {
         return datagramKey(store, row.slot, column);

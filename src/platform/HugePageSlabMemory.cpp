@@ -81,6 +81,13 @@ void HugePageSlabMemory::release(std::uint8_t* slab, std::size_t bytes) {
     }
 }
 
+void HugePageSlabMemory::discard(std::uint8_t* slab, std::size_t bytes) {
+    // The mapping stays; its pages go back and read as zero when next touched.
+    if (slab != nullptr) {
+        ::madvise(slab, roundedUp(bytes, pageBytes()), MADV_DONTNEED);
+    }
+}
+
 void HugePageSlabMemory::enterPreparingThread() {
     lowerThreadPriorityFar();
 }

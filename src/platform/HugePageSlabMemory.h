@@ -16,6 +16,7 @@ class HugePageSlabMemory final : public SlabMemory {
     std::uint8_t* obtain(std::size_t bytes) override;
     bool back(std::uint8_t* slab, std::size_t bytes) override;
     void release(std::uint8_t* slab, std::size_t bytes) override;
+    void discard(std::uint8_t* slab, std::size_t bytes) override;
     void enterPreparingThread() override;
 };
 

@@ -5,7 +5,6 @@
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QPushButton>
-#include <QTableView>
 #include <QThread>
 #include <cstdio>
 #include <memory>
@@ -21,6 +20,7 @@
 #include "info/HelpDialog.h"
 #include "packetmode/FilterSetupDialog.h"
 #include "packetmode/PacketListModel.h"
+#include "packetmode/PacketListView.h"
 #include "packetmode/PacketSnifferDialog.h"
 #include "packetmode/SavingOptionsDialog.h"
 #include "setup/AgreementDialog.h"
@@ -71,7 +71,7 @@ bool packetSnifferWindow(const QDir& folder, bool windowsColours) {
         window.synchronizeList();
         return window.model().rowCount() >= SyntheticRows;
     });
-    window.findChild<QTableView*>(QStringLiteral("packetList"))->selectRow(0);
+    window.findChild<qhs::PacketListView*>(QStringLiteral("packetList"))->selectRow(0);
     const bool saved = save(window, folder,
                             windowsColours ? QStringLiteral("packet-sniffer-system-colours")
                                            : QStringLiteral("packet-sniffer-dark"));

@@ -173,7 +173,7 @@ TEST(PacketList, RowsStayInPlaceAsTheyGrowAfterClearsAndSorts) {
     std::vector<PacketRow> reversed(list.rows().rbegin(), list.rows().rend());
     list.reorder(std::move(reversed));
     EXPECT_TRUE(appendRows(5000));
-    EXPECT_GE(list.rows().capacity(), static_cast<std::size_t>(PacketStoreCapacity));
+    EXPECT_GE(list.rowCapacity(), static_cast<std::size_t>(PacketStoreCapacity));
 }
 
 TEST(PacketArena, BlocksAreAlignedAndTheLastOneCanBeGivenBack) {

@@ -126,7 +126,7 @@ TEST_F(PacketFind, FindNextMovesFromShownMatchToShownMatchInSlotOrder) {
     addTcp("needle three");
     // Slot 1's row is deleted, and the last two rows are swapped.
     packets.list.removeRow(1);
-    packets.list.reorder({{0, 0}, {3, 0}, {2, 0}});
+    packets.list.reorder(std::vector<PacketRow>{{0, 0}, {3, 0}, {2, 0}});
     findText = "NEEDLE";
     EXPECT_EQ(finder.run(), FindOutcome::Complete);
     EXPECT_EQ(matches, (std::vector<Match>{{0, 0}, {2, 2}, {1, 3}}));

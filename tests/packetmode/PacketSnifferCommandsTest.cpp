@@ -8,7 +8,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTableView>
 #include <QThread>
 #include <functional>
 

@@ -10,11 +10,11 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
-#include <QTableView>
 #include <QThread>
 #include <functional>
 
 #include "packetmode/PacketListModel.h"
+#include "packetmode/PacketListView.h"
 #include "packetmode/PacketSnifferDialog.h"
 #include "support/LoopbackTraffic.h"
 #include "support/QtWait.h"
@@ -181,7 +181,7 @@ TEST_F(PacketSnifferWindow, ViewFollowsArrivingRowsOnlyWhileAtTheEnd) {
         queuedSource->push(makeDatagram(17, 60 + static_cast<std::size_t>(i % 10), 1, 2));
     }
     ASSERT_TRUE(waitUntil([&] { return shownRows(*window).size() == 300; }));
-    auto* view = controlById<QTableView>(*window, 1000);
+    auto* view = controlById<PacketListView>(*window, 1000);
     QScrollBar* bar = view->verticalScrollBar();
     ASSERT_GT(bar->maximum(), 20);
     EXPECT_EQ(bar->value(), bar->maximum()) << "at the end, the view follows";
@@ -282,7 +282,7 @@ TEST_F(PacketSnifferWindow, EscapeNeverClosesAndClosingSavesTheControls) {
 
 TEST_F(PacketSnifferWindow, ColourSchemeFollowsTheSetting) {
     auto window = open(&makeQueuedSource);
-    auto* view = controlById<QTableView>(*window, 1000);
+    auto* view = controlById<PacketListView>(*window, 1000);
     EXPECT_EQ(view->palette().color(QPalette::Base), QColor(70, 50, 50));
     EXPECT_EQ(view->palette().color(QPalette::Text), QColor(175, 255, 255));
     settings.useWindowsColors = 1;
@@ -296,7 +296,7 @@ TEST_F(PacketSnifferWindow, ListGrowsWithTheWindowWhichNeverGetsSmallerThanAtOpe
     auto window = open(&makeQueuedSource);
     ASSERT_TRUE(waitUntil([&] { return window->minimumSize() == window->size(); }, 2000));
     const QSize opened = window->size();
-    auto* view = controlById<QTableView>(*window, 1000);
+    auto* view = controlById<PacketListView>(*window, 1000);
     auto* startButton = controlById<QWidget>(*window, 1001);
     const int listHeight = view->height();
     const int buttonTop = startButton->y();
@@ -326,7 +326,7 @@ TEST_F(PacketSnifferWindow, GeneralSettingsApplyRepaintsInTheChosenColours) {
     });
     window->menuBar().findChild<QAction*>("command32789")->trigger();
     EXPECT_EQ(settings.useWindowsColors, 1);
-    auto* view = controlById<QTableView>(*window, 1000);
+    auto* view = controlById<PacketListView>(*window, 1000);
     EXPECT_EQ(view->palette().color(QPalette::Base),
               QApplication::palette(view).color(QPalette::Base));
     window->closeWindow();
