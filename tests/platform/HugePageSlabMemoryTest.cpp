@@ -50,6 +50,22 @@ TEST(HugePageSlabMemory, SlabsStartOnAHugePageAndAreBackedOnlyWhenAsked) {
     EXPECT_EQ(errno, ENOMEM);
 }
 
+TEST(HugePageSlabMemory, DiscardedPagesGoBackAndTheSlabStaysUsable) {
+    HugePageSlabMemory memory;
+    const std::size_t bytes = 2 * HugePageSlabMemory::HugePageBytes;
+    std::uint8_t* slab = memory.obtain(bytes);
+    ASSERT_NE(slab, nullptr);
+    ASSERT_TRUE(memory.back(slab, bytes));
+    slab[0] = 7;
+    slab[bytes - 1] = 8;
+    memory.discard(slab, bytes);
+    EXPECT_EQ(residentPages(slab, bytes), 0) << "discarding hands the pages back";
+    EXPECT_EQ(slab[bytes - 1], 0);
+    slab[0] = 9;
+    EXPECT_EQ(slab[0], 9) << "the mapping stays the caller's";
+    memory.release(slab, bytes);
+}
+
 TEST(HugePageSlabMemory, ImpossibleSizesAreRefused) {
     HugePageSlabMemory memory;
     EXPECT_EQ(memory.obtain(0), nullptr);

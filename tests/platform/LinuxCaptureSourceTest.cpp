@@ -40,7 +40,14 @@ void sendUdp(const std::string& to, std::uint16_t port, const std::string& paylo
 
 struct Datagram {
     std::vector<std::uint8_t> bytes;
+    std::int64_t arrivalNanoseconds = 0;
 };
+
+std::int64_t systemNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 // Receives on `source` until it is closed, keeping every datagram.
 std::vector<Datagram> receiveAll(CaptureSource& source) {
@@ -51,7 +58,8 @@ std::vector<Datagram> receiveAll(CaptureSource& source) {
         if (!result.ok) {
             return received;
         }
-        received.push_back({{buffer.begin(), buffer.begin() + static_cast<long>(result.length)}});
+        received.push_back({{buffer.begin(), buffer.begin() + static_cast<long>(result.length)},
+                            result.arrivalNanoseconds});
     }
 }
 
@@ -66,7 +74,9 @@ TEST(LinuxCaptureSource, LoopbackUdpDatagramArrivesOnceWithTheIpHeaderFirst) {
     std::vector<Datagram> received;
     std::thread receiver([&] { received = receiveAll(source); });
     const std::string marker = "quillharbour-udp-marker";
+    const std::int64_t sentAfter = systemNanoseconds();
     sendUdp("127.0.0.1", 40123, marker);
+    const std::int64_t sentBefore = systemNanoseconds();
     std::this_thread::sleep_for(300ms);
     source.close();
     receiver.join();
@@ -83,6 +93,9 @@ TEST(LinuxCaptureSource, LoopbackUdpDatagramArrivesOnceWithTheIpHeaderFirst) {
             EXPECT_EQ((bytes[22] << 8) | bytes[23], 40123);
             EXPECT_EQ(bytes[16], 127);
             EXPECT_EQ(bytes[19], 1);
+            // Stamped by the kernel as it arrived, by the same clock the time texts read.
+            EXPECT_GE(datagram.arrivalNanoseconds, sentAfter);
+            EXPECT_LE(datagram.arrivalNanoseconds, sentBefore);
         }
     }
     EXPECT_EQ(matches, 1);
