@@ -26,13 +26,19 @@ std::size_t roundedUp(std::size_t bytes, std::size_t unit) {
     return (bytes + unit - 1) / unit * unit;
 }
 
+// Slabs are mapped in whole huge pages: a slab of 8,000,000 bytes would otherwise end in 1.7
+// MB that no huge page fits, faulted in 4 KiB at a time.
+std::size_t wholeHugePages(std::size_t bytes) {
+    return roundedUp(bytes, HugePageSlabMemory::HugePageBytes);
+}
+
 }  // namespace
 
 std::uint8_t* HugePageSlabMemory::obtain(std::size_t bytes) {
     if (bytes == 0 || bytes > SIZE_MAX - 2 * HugePageBytes) {
         return nullptr;
     }
-    const std::size_t length = roundedUp(bytes, pageBytes());
+    const std::size_t length = wholeHugePages(bytes);
     // Map a huge page more than needed and cut the ends off, so the slab starts on a huge
     // page boundary and every whole 2 MiB of it can be one huge page.
     const std::size_t mappedLength = length + HugePageBytes;
@@ -77,14 +83,14 @@ bool HugePageSlabMemory::back(std::uint8_t* slab, std::size_t bytes) {
 
 void HugePageSlabMemory::release(std::uint8_t* slab, std::size_t bytes) {
     if (slab != nullptr) {
-        ::munmap(slab, roundedUp(bytes, pageBytes()));
+        ::munmap(slab, wholeHugePages(bytes));
     }
 }
 
 void HugePageSlabMemory::discard(std::uint8_t* slab, std::size_t bytes) {
     // The mapping stays; its pages go back and read as zero when next touched.
     if (slab != nullptr) {
-        ::madvise(slab, roundedUp(bytes, pageBytes()), MADV_DONTNEED);
+        ::madvise(slab, wholeHugePages(bytes), MADV_DONTNEED);
     }
 }
 

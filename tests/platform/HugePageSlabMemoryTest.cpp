@@ -4,6 +4,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "platform/HugePageSlabMemory.h"
@@ -48,6 +51,41 @@ TEST(HugePageSlabMemory, SlabsStartOnAHugePageAndAreBackedOnlyWhenAsked) {
     errno = 0;
     EXPECT_EQ(residentPages(slab, bytes), -1) << "released slabs are unmapped";
     EXPECT_EQ(errno, ENOMEM);
+}
+
+long hugePageFallbacks() {
+    std::ifstream counters("/proc/vmstat");
+    std::string name;
+    long value = 0;
+    while (counters >> name >> value) {
+        if (name == "thp_fault_fallback") {
+            return value;
+        }
+    }
+    return -1;
+}
+
+TEST(HugePageSlabMemory, TheEndOfASlabOfNoWholeHugePagesStillFaultsInAHugePage) {
+    std::ifstream setting("/sys/kernel/mm/transparent_hugepage/enabled");
+    std::string modes((std::istreambuf_iterator<char>(setting)), std::istreambuf_iterator<char>());
+    if (modes.empty() || modes.find("[never]") != std::string::npos) {
+        GTEST_SKIP() << "no transparent huge pages on this machine";
+    }
+    HugePageSlabMemory memory;
+    const std::size_t bytes = 8'000'000;  // a million slot values: 3.8 huge pages
+    std::uint8_t* slab = memory.obtain(bytes);
+    ASSERT_NE(slab, nullptr);
+    const long fallbacksBefore = hugePageFallbacks();
+    slab[bytes - 1] = 1;
+    if (hugePageFallbacks() != fallbacksBefore) {
+        memory.release(slab, bytes);
+        GTEST_SKIP() << "the kernel had no free huge page just now";
+    }
+    const std::size_t lastHugePage = 3 * HugePageSlabMemory::HugePageBytes;
+    EXPECT_EQ(residentPages(slab + lastHugePage, bytes - lastHugePage),
+              static_cast<long>((bytes - lastHugePage + pageBytes() - 1) / pageBytes()))
+        << "one write brought in the whole last huge page, not one 4 KiB page";
+    memory.release(slab, bytes);
 }
 
 TEST(HugePageSlabMemory, DiscardedPagesGoBackAndTheSlabStaysUsable) {
