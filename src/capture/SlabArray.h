@@ -34,9 +34,6 @@ class SlabArray {
     std::size_t size() const { return size_; }
     std::size_t capacity() const { return capacity_; }
     bool empty() const { return size_ == 0; }
-    T* data() { return values_; }
-    const T* data() const { return values_; }
-    T& operator[](std::size_t index) { return values_[index]; }
     const T& operator[](std::size_t index) const { return values_[index]; }
     std::span<const T> values() const { return {values_, size_}; }
 

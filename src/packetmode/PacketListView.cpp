@@ -257,17 +257,15 @@ QRegion PacketListView::visualRegionForSelection(const QItemSelection& selection
 
 void PacketListView::paintEvent(QPaintEvent* event) {
     const int rows = rowCount();
-    if (rows == 0) {
-        return;
+    const QRect exposed = event->rect();
+    const int firstExposed = rowAt(exposed.top());
+    if (firstExposed >= rows) {
+        return;  // only the empty area below the last row, which the viewport fills itself
     }
     QPainter painter(viewport());
-    const QRect exposed = event->rect();
     const int top = topRow();
-    const int firstRow = std::clamp(rowAt(exposed.top()), 0, rows - 1);
+    const int firstRow = std::max(firstExposed, 0);
     const int lastRow = std::clamp(rowAt(exposed.bottom()), 0, rows - 1);
-    if (rowAt(exposed.top()) >= rows) {
-        return;
-    }
     QStyleOptionViewItem base;
     initViewItemOption(&base);
     const QModelIndex current = currentIndex();
