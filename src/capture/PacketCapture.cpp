@@ -1,7 +1,5 @@
 #include "capture/PacketCapture.h"
 
-#include <chrono>
-
 namespace qhs {
 
 PacketCapture::PacketCapture(PacketCaptureContext context, CaptureSourceFactory makeSource,
@@ -52,12 +50,10 @@ PacketCaptureStart PacketCapture::start() {
 }
 
 void PacketCapture::stop() {
+    // Closing wakes a blocked receive; every way out of the loop clears `capturing`, so the
+    // join below returns once the thread has ended.
     if (source_) {
         source_->close();
-    }
-    using namespace std::chrono_literals;
-    while (context_.state.capturing.load() && thread_.joinable()) {
-        std::this_thread::sleep_for(10ms);
     }
     joinFinishedThread();
 }
@@ -75,11 +71,11 @@ void clearPackets(PacketSnifferState& state, PacketStore& store, PacketList& lis
         std::lock_guard<std::mutex> guard(state.listBusy);
         list.clear();
         store.freeAllSlots(hooks.progress);
+        store.markCleared();
     }
     if (hooks.afterFree) {
         hooks.afterFree();
     }
-    store.markCleared();
 }
 
 }  // namespace qhs

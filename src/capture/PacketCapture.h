@@ -58,7 +58,7 @@ struct ClearHooks {
 };
 
 // Clears the list and frees every stored packet: the search is stopped, the allocation
-// total reset, rows and slots emptied under the list guard, and the clear time noted last.
+// total reset, rows and slots emptied and the clear time noted together under the list guard.
 void clearPackets(PacketSnifferState& state, PacketStore& store, PacketList& list,
                   const ClearHooks& hooks);
 

@@ -47,7 +47,7 @@ void runPacketCapture(CaptureSource& source, PacketCaptureContext& context) {
     std::uint64_t storedTimeClears = 0;
     for (;;) {
         if (state.quitting.load() || !state.capturing.load()) {
-            status = StatusStopped;
+            status = endCapture(source, state, StatusStopped);
             break;
         }
         block = nullptr;

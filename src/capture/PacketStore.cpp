@@ -1,5 +1,7 @@
 #include "capture/PacketStore.h"
 
+#include <algorithm>
+
 #include <cstring>
 #include <new>
 
@@ -150,7 +152,10 @@ void PacketStore::freeAllSlots(const std::function<void(std::int32_t slot)>& pro
 }
 
 void PacketStore::markCleared() {
-    lastClearTime_.store(processClockMs());
+    // Readers tell one Clear from the next by this time, so two Clears within one
+    // millisecond must still note different times.
+    const std::uint64_t previous = lastClearTime_.load();
+    lastClearTime_.store(std::max<std::uint64_t>(processClockMs(), previous + 1));
 }
 
 }  // namespace qhs

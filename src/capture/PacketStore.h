@@ -66,6 +66,8 @@ class PacketStore {
     void freeAllSlots(const std::function<void(std::int32_t slot)>& progress = {});
 
     void resetAllocation() { allocatedBytes_.store(0); }
+    // Notes the time of a Clear; call with the list guard held, together with emptying the
+    // slots, so no reader sees emptied slots beside the previous clear time.
     void markCleared();
 
     std::int32_t storedCount() const { return storedCount_.load(std::memory_order_acquire); }

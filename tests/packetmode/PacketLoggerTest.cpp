@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/Templates.h"
+#include "capture/PacketCapture.h"
 #include "packetmode/PacketLogger.h"
 #include "packetmode/TestStore.h"
 #include "support/TempDir.h"
@@ -58,6 +59,7 @@ class PacketLoggerTest : public testing::Test {
     SettingsRecord settings = defaultSettings();
     PacketSnifferState state;
     std::unique_ptr<PacketStore> store = std::make_unique<PacketStore>();
+    PacketList list;
     // Error boxes stay open until the test closes them.
     std::vector<UserMessage> boxes;
     std::promise<void> closeBox;
@@ -101,6 +103,20 @@ TEST_F(PacketLoggerTest, AfterAClearLoggingStartsAgainAtSlotZeroEvenPastAFailedO
     logger.logNewPackets();
     EXPECT_EQ(logged("[again]"), 2u);
     EXPECT_EQ(logged("[before]"), 3u);
+}
+
+TEST_F(PacketLoggerTest, PassRightAfterAClearLogsEachNewPacketOnce) {
+    storePackets(3, "[before]");
+    logger.logNewPackets();
+    ClearHooks hooks;
+    // Capture and a log pass go on as soon as the Clear lets the guard go.
+    hooks.afterFree = [this] {
+        storePackets(5, "[after]");
+        logger.logNewPackets();
+    };
+    clearPackets(state, *store, list, hooks);
+    logger.logNewPackets();
+    EXPECT_EQ(logged("[after]"), 5u);
 }
 
 TEST_F(PacketLoggerTest, UnopenableLogPathIsSkippedSilentlyAndTriedAgain) {
