@@ -44,6 +44,7 @@ namespace qhs {
 namespace {
 
 constexpr const char* BlinkCaption = "##################";
+constexpr int BlinkCaptionCount = 7;
 const QColor DarkBackground(DarkListBackground);
 const QColor DarkText(DarkListText);
 
@@ -368,9 +369,15 @@ void PacketSnifferDialog::emptyDetailView() {
 }
 
 void PacketSnifferDialog::statusCycle() {
-    if (blinkStepsLeft_ > 0) {
-        return;  // a blink holds the caption, and the status waits for it
+    // A running blink owns the caption; the memory status and the filter go on beside it.
+    if (blinkStep_ == 0) {
+        updateCaption();
     }
+    showMemoryStatus();
+    filter_.refresh(ui_->applyFilters->isChecked(), settings_);
+}
+
+void PacketSnifferDialog::updateCaption() {
     const bool capturing = state_.capturing.load();
     const int rows = model_->rowCount();
     if (!capturing && captionShowsCount_) {
@@ -383,41 +390,38 @@ void PacketSnifferDialog::statusCycle() {
         captionCount_ = rows;
     }
     if (capturing && rows != captionCount_) {
+        // Rows that arrive during the blink differ from this count and give one more blink.
         captionCount_ = rows;
         if (settings_.noTaskbarBlink == 0) {
-            startBlink(rows);
-            return;
+            startBlink();
+        } else {
+            setWindowTitle(itemsCaption(rows));
         }
-        setWindowTitle(itemsCaption(rows));
     }
-    showMemoryStatus();
-    filter_.refresh(ui_->applyFilters->isChecked(), settings_);
 }
 
-void PacketSnifferDialog::startBlink(int rows) {
-    blinkRows_ = rows;
-    blinkStepsLeft_ = 7;
-    blinkStep();
+void PacketSnifferDialog::startBlink() {
+    blinkStep_ = 1;
+    setWindowTitle(QString::fromLatin1(BlinkCaption));
     blinkTimer_.start();
 }
 
 void PacketSnifferDialog::blinkStep() {
-    // Number signs and the count take turns every 200 ms, ending on the number signs; the
-    // status cycle then writes the count again.
-    if (blinkStepsLeft_ <= 0) {
+    // Seven captions of 200 ms each: number signs, then the count, in turn, ending on the
+    // number signs; after the last one the count is shown again and the blink is over.
+    if (blinkStep_ == 0) {
         blinkTimer_.stop();
         return;
     }
-    const bool numberSigns = blinkStepsLeft_ % 2 == 1;
-    setWindowTitle(numberSigns ? QString::fromLatin1(BlinkCaption) : itemsCaption(blinkRows_));
-    --blinkStepsLeft_;
-    if (blinkStepsLeft_ == 0) {
-        QTimer::singleShot(200, this, [this] {
-            blinkTimer_.stop();
-            setWindowTitle(itemsCaption(model_->rowCount()));
-            captionCount_ = model_->rowCount();
-        });
+    if (blinkStep_ == BlinkCaptionCount) {
+        blinkTimer_.stop();
+        blinkStep_ = 0;
+        setWindowTitle(itemsCaption(model_->rowCount()));
+        return;
     }
+    setWindowTitle(blinkStep_ % 2 == 1 ? itemsCaption(model_->rowCount())
+                                       : QString::fromLatin1(BlinkCaption));
+    ++blinkStep_;
 }
 
 std::uint64_t PacketSnifferDialog::droppedCount() const {

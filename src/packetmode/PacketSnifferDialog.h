@@ -114,7 +114,8 @@ class PacketSnifferDialog : public QDialog {
     void setUpList();
     void restoreControls();
     void statusCycle();
-    void startBlink(int rows);
+    void updateCaption();
+    void startBlink();
     void blinkStep();
     void showMemoryStatus();
     void setStatusText(const std::string& text);
@@ -166,8 +167,8 @@ class PacketSnifferDialog : public QDialog {
     QTimer rowTimer_;
     QTimer statusTimer_;
     QTimer blinkTimer_;
-    int blinkStepsLeft_ = 0;
-    int blinkRows_ = 0;
+    // 0 while no blink runs, else the caption of the blink on show, from 1.
+    int blinkStep_ = 0;
     bool captionShowsCount_ = false;
     int captionCount_ = 0;
     std::uint64_t shownFreeKb_ = ~std::uint64_t{0};

@@ -11,7 +11,9 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QThread>
+#include <atomic>
 #include <functional>
+#include <thread>
 
 #include "packetmode/PacketListModel.h"
 #include "packetmode/PacketListView.h"
@@ -39,10 +41,7 @@ std::unique_ptr<CaptureSource> makeQueuedSource() {
 
 class PacketSnifferWindow : public testing::Test {
   protected:
-    PacketSnifferWindow() {
-        setTextField(settings.interfaceAddress, "127.0.0.1");
-        settings.noTaskbarBlink = 1;
-    }
+    PacketSnifferWindow() { setTextField(settings.interfaceAddress, "127.0.0.1"); }
 
     std::unique_ptr<PacketSnifferDialog> open(CaptureSourceFactory factory = nullptr) {
         auto window = std::make_unique<PacketSnifferDialog>(settings, settingsPath, factory);
@@ -155,6 +154,86 @@ TEST_F(PacketSnifferWindow, RealLoopbackTrafficBecomesRowsAndStopClearAndFilters
     window->stopCapture();
     window->closeWindow();
     ::close(receiver);
+}
+
+// Every caption the window shows, in order.
+class CaptionRecorder : public QObject {
+  public:
+    explicit CaptionRecorder(QWidget& window) : window_(window) { window.installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::WindowTitleChange) {
+            captions.push_back(window_.windowTitle());
+        }
+        return false;
+    }
+    int blinks() const { return static_cast<int>(captions.count(BlinkCaption)) / 4; }
+
+    static inline const QString BlinkCaption = QStringLiteral("##################");
+    QWidget& window_;
+    QStringList captions;
+};
+
+TEST_F(PacketSnifferWindow, CaptionBlinksWhileRowsArriveAndTheStatusGoesOn) {
+    settings.filterAllowUdp = 0;  // takes effect once the filters are applied
+    auto window = open(&makeQueuedSource);
+    ASSERT_EQ(settings.noTaskbarBlink, 0);
+    CaptionRecorder recorder(*window);
+    window->startCapture();
+    std::atomic<bool> sending{true};
+    std::thread sender([&] {
+        while (sending) {
+            queuedSource->push(makeDatagram(17, 60, 1, 2));
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        }
+    });
+    auto* memory = controlById<QLabel>(*window, 1018);
+    ASSERT_TRUE(waitUntil([&] { return recorder.blinks() >= 3; }, 10000));
+    // The memory status follows the growing allocation through the blinks.
+    const QString memoryBefore = memory->text();
+    EXPECT_TRUE(waitUntil([&] { return memory->text() != memoryBefore; }, 2000));
+
+    // Applying the filters still takes effect: UDP stops arriving as rows.
+    controlById<QCheckBox>(*window, 1080)->setChecked(true);
+    int rowsAfterTick = 0;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const int rows = static_cast<int>(shownRows(*window).size());
+            const bool settled = rows == rowsAfterTick;
+            rowsAfterTick = rows;
+            QThread::msleep(300);
+            return settled;
+        },
+        5000));
+    sending = false;
+    sender.join();
+    window->stopCapture();
+    EXPECT_TRUE(waitUntil([&] { return window->windowTitle() == "Sniffer - Stopped"; }, 3000));
+
+    // Each blink is number signs and the current count in turn, four times, and each count
+    // within a blink is newer than the one before it.
+    const QStringList& captions = recorder.captions;
+    const qsizetype firstBlink = captions.indexOf(CaptionRecorder::BlinkCaption);
+    ASSERT_GT(firstBlink, 0);
+    const QRegularExpression count(R"(^Sniffer - (\d+) items$)");
+    int blinksChecked = 0;
+    for (qsizetype at = firstBlink; at + 8 <= captions.size() && blinksChecked < 3; at += 8) {
+        int previous = -1;
+        for (int step = 0; step < 8; ++step) {
+            const QString& caption = captions[at + step];
+            if (step % 2 == 0) {
+                ASSERT_EQ(caption, CaptionRecorder::BlinkCaption) << at + step;
+                continue;
+            }
+            const QRegularExpressionMatch match = count.match(caption);
+            ASSERT_TRUE(match.hasMatch()) << caption.toStdString();
+            EXPECT_GT(match.captured(1).toInt(), previous) << caption.toStdString();
+            previous = match.captured(1).toInt();
+        }
+        ++blinksChecked;
+    }
+    EXPECT_EQ(blinksChecked, 3);
+    EXPECT_EQ(captions.back(), "Sniffer - Stopped");
+    window->closeWindow();
 }
 
 TEST_F(PacketSnifferWindow, GarbageInterfaceAddressOpensTheInterfaceChoice) {
