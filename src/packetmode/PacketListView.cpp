@@ -38,8 +38,9 @@ void PacketListView::setModel(QAbstractItemModel* newModel) {
         return;
     }
     disconnect(rowsRemovedConnection_);
-    QAbstractItemView::setModel(newModel);
+    // The header gets the model first: the view's new selection model is handed on to it.
     header_->setModel(newModel);
+    QAbstractItemView::setModel(newModel);
     if (newModel != nullptr) {
         rowsRemovedConnection_ =
             connect(newModel, &QAbstractItemModel::rowsRemoved, this, [this] { updateRowRange(); });
