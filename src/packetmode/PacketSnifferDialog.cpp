@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QEventLoop>
 #include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -742,8 +743,38 @@ void PacketSnifferDialog::highlightField(DetailField field) {
 }
 
 void PacketSnifferDialog::sortByColumn(int column) {
-    const SortResult result = sorter_->sortByColumn(
-        column, [this](const UserMessage& question) { return askYesNo(question, this); });
+    if (sortRunning_) {
+        return;  // a sort that waits for the guard serves events meanwhile, clicks among them
+    }
+    sortRunning_ = true;
+    SortHooks hooks;
+    hooks.ask = [this](const UserMessage& question) { return askYesNo(question, this); };
+    hooks.waitForGuard = [this](std::unique_lock<std::mutex>& guard) {
+        // The window keeps painting while it waits; it blocks only for the sort itself.
+        if (guard.try_lock()) {
+            return true;
+        }
+        QEventLoop wait;
+        QTimer poll;
+        poll.setInterval(5);
+        connect(&poll, &QTimer::timeout, &wait, [this, &guard, &wait] {
+            if (state_.quitting.load() || guard.try_lock()) {
+                wait.quit();
+            }
+        });
+        poll.start();
+        wait.exec();
+        return guard.owns_lock();
+    };
+    hooks.sorting = [](bool sorting) {
+        if (sorting) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        } else {
+            QApplication::restoreOverrideCursor();
+        }
+    };
+    const SortResult result = sorter_->sortByColumn(column, hooks);
+    sortRunning_ = false;
     if (result == SortResult::Sorted) {
         model_->synchronize(true);
     }

@@ -178,6 +178,7 @@ class PacketSnifferDialog : public QDialog {
     std::thread clearThread_;
     std::atomic<bool> clearRunning_{false};
     bool closing_ = false;
+    bool sortRunning_ = false;
     bool layoutRecorded_ = false;
 };
 

@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <numeric>
 #include <span>
 #include <string_view>
-#include <thread>
 
 #include "analysis/DatagramView.h"
 
@@ -166,16 +164,6 @@ std::vector<PacketRow> sortByTime(const PacketStore& store, std::span<const Pack
 
 // Takes the guard if it comes free within a short while; the window's thread must not
 // wait for a long Clear or logging pass.
-bool lockWithinMoments(std::unique_lock<std::mutex>& lock) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        if (lock.try_lock()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
-}
-
 }  // namespace
 
 std::vector<PacketRow> sortedRows(const PacketStore& store, const PacketList& list,
@@ -203,6 +191,12 @@ PacketSorter::PacketSorter(const PacketStore& store, PacketList& list, std::mute
 
 SortResult PacketSorter::sortByColumn(std::int32_t column,
                                       const std::function<bool(const UserMessage&)>& ask) {
+    SortHooks hooks;
+    hooks.ask = ask;
+    return sortByColumn(column, hooks);
+}
+
+SortResult PacketSorter::sortByColumn(std::int32_t column, const SortHooks& hooks) {
     if (column < 0 || column >= PacketListColumnCount) {
         return SortResult::NoSuchColumn;
     }
@@ -210,21 +204,35 @@ SortResult PacketSorter::sortByColumn(std::int32_t column,
     if (!lock.owns_lock()) {
         return SortResult::Busy;
     }
+    const auto sorting = [&hooks](bool on) {
+        if (hooks.sorting) {
+            hooks.sorting(on);
+        }
+    };
     if ((column == ContainsColumn || column == LacksColumn) &&
         list_.rowCount() > FilterTextSortWarningRows) {
         // The question waits for the user, so the guard is let go meanwhile.
         lock.unlock();
         const UserMessage question{std::string(FilterTextSortQuestion),
                                    std::string(FilterTextSortCaption), MessageIcon::Question};
-        if (!ask || !ask(question)) {
+        if (!hooks.ask || !hooks.ask(question)) {
             return SortResult::Declined;
         }
-        if (!lockWithinMoments(lock)) {
-            return SortResult::Busy;
+        sorting(true);
+        if (hooks.waitForGuard) {
+            if (!hooks.waitForGuard(lock)) {
+                sorting(false);
+                return SortResult::Busy;
+            }
+        } else {
+            lock.lock();
         }
+    } else {
+        sorting(true);
     }
     list_.reorder(sortedRows(store_, list_, column, sortAscending));
     lock.unlock();
+    sorting(false);
     sortAscending = !sortAscending;
     return SortResult::Sorted;
 }

@@ -22,6 +22,17 @@ enum class SortResult {
     NoSuchColumn,  // not a column of the list: nothing changed
 };
 
+// The window's side of a sort.
+struct SortHooks {
+    // Puts the warning question for a long list (Yes/No; true for Yes), without the guard.
+    std::function<bool(const UserMessage& question)> ask;
+    // Takes the guard for the sort once the user has answered Yes, waiting as long as it is
+    // held; false gives the sort up (the window is closing). Unset: a plain blocking lock.
+    std::function<bool(std::unique_lock<std::mutex>& guard)> waitForGuard;
+    // Called with true before the sort takes the guard and with false once it has let it go.
+    std::function<void(bool sorting)> sorting;
+};
+
 // Sorts the rows of the packet list by one column; the store is not touched. Columns 0 to 6
 // sort by values decoded from the stored datagram (protocol number, IP total length,
 // addresses as numbers, ports with 0 for protocols other than 6 and 17, the time text byte
@@ -36,10 +47,12 @@ class PacketSorter {
 
     // A click on a column header, on the window's thread. Ignored while the list guard is
     // held. For columns 7 and 8 with more than 1000 rows, `ask` puts the warning question
-    // (Yes/No; true for Yes) and is called without the guard. Every completed sort, whatever
+    // (Yes/No; true for Yes) and is called without the guard; after a Yes the sort waits for
+    // the guard and always happens. Every completed sort, whatever
     // its column, flips sortAscending: the first sort is descending.
     SortResult sortByColumn(std::int32_t column,
                             const std::function<bool(const UserMessage& question)>& ask);
+    SortResult sortByColumn(std::int32_t column, const SortHooks& hooks);
 
     // The direction of the next sort; off when the window opens.
     bool sortAscending = false;

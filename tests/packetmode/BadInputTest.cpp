@@ -63,7 +63,7 @@ TEST(PacketModeBadInput, NoCommandReadsOutsideShortRandomOrReleasedSlots) {
     }
     PacketSorter sorter(*packets.store, packets.list, packets.listBusy);
     for (std::int32_t column = 0; column < PacketListColumnCount; ++column) {
-        EXPECT_EQ(sorter.sortByColumn(column, {}), SortResult::Sorted);
+        EXPECT_EQ(sorter.sortByColumn(column, SortHooks{}), SortResult::Sorted);
     }
     for (std::int32_t row = 0; row < packets.list.rowCount(); ++row) {
         EXPECT_TRUE(openPacketMenu(*packets.store, packets.list, packets.listBusy, row).opens());

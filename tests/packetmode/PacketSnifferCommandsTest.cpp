@@ -9,7 +9,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QThread>
+#include <QTimer>
 #include <functional>
+#include <future>
+#include <optional>
+#include <thread>
 
 #include "packetmode/PacketFinder.h"
 #include "packetmode/PacketListModel.h"
@@ -145,6 +149,39 @@ TEST_F(PacketSnifferCommands, HeaderClicksSortBySizeWithAlternatingDirection) {
     window->sortByColumn(1);
     EXPECT_EQ(cell(0, 1), "60");
     EXPECT_EQ(cell(2, 1), "200");
+}
+
+TEST_F(PacketSnifferCommands, LongListSortAfterYesWaitsForTheGuardUnderTheWaitCursor) {
+    std::vector<std::vector<std::uint8_t>> datagrams;
+    for (int i = 0; i < 1001; ++i) {
+        datagrams.push_back(makeDatagram(17, 40 + static_cast<std::size_t>(i % 50)));
+    }
+    open(datagrams);
+    // While the question is open, a logging pass takes the guard and keeps it a while.
+    std::thread logPass;
+    std::optional<Qt::CursorShape> cursorWhileWaiting;
+    user.whileShown = [&](const UserMessage&) {
+        std::promise<void> taken;
+        logPass = std::thread([&] {
+            std::lock_guard<std::mutex> guard(window->state().listBusy);
+            taken.set_value();
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        });
+        taken.get_future().wait();
+        QTimer::singleShot(150, window.get(), [&] {
+            if (const QCursor* cursor = QApplication::overrideCursor()) {
+                cursorWhileWaiting = cursor->shape();
+            }
+        });
+    };
+    window->sortByColumn(7);
+    logPass.join();
+    ASSERT_EQ(user.shown.size(), 1u);
+    EXPECT_EQ(cursorWhileWaiting, Qt::WaitCursor);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the cursor is restored";
+    // That sort happened (descending), so the next one runs ascending.
+    window->sortByColumn(1);
+    EXPECT_EQ(cell(0, 1), "40");
 }
 
 TEST_F(PacketSnifferCommands, PacketMenuWalksTcpAndDeletesRows) {

@@ -27,6 +27,8 @@ class ScriptedDialogService : public DialogService {
     // Each nested dialog is handed to the next handler; none left: the user presses Escape.
     std::deque<std::function<int(QDialog&)>> dialogHandlers;
     std::vector<QString> openedAddresses;
+    // Runs while each message box is open, before it is answered.
+    std::function<void(const UserMessage&)> whileShown;
 
     std::vector<std::string> shownTexts() const {
         std::vector<std::string> texts;
@@ -39,6 +41,9 @@ class ScriptedDialogService : public DialogService {
     MessageAnswer showMessage(QWidget*, const UserMessage& message,
                               MessageButtons buttons) override {
         shown.push_back({message, buttons});
+        if (whileShown) {
+            whileShown(message);
+        }
         if (!answers.empty()) {
             const MessageAnswer answer = answers.front();
             answers.pop_front();
