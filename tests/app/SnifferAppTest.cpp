@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/ApplicationName.h"
 #include "app/CommandLine.h"
 #include "app/ModeChoiceDialog.h"
 #include "app/ProductArt.h"
@@ -315,6 +316,22 @@ TEST_F(SnifferAppRun, UninstallOptionRunsTheUninstaller) {
     EXPECT_EQ(sandbox.launcher.starts[0].arguments[0], "sh");
     EXPECT_TRUE(launched.empty());
     EXPECT_FALSE(std::filesystem::exists(settingsPath));
+}
+
+TEST_F(SnifferAppRun, MessagesWithoutACaptionOfTheirOwnCarryTheRunningExecutablesName) {
+    const std::filesystem::path renamed = sandbox.ownExecutable.parent_path() / "Sniffer Copy.bin";
+    std::filesystem::rename(sandbox.ownExecutable, renamed);
+    sandbox.environment.ownExecutablePath = renamed.string();
+    sandbox.environment.temporaryDirectory = (sandbox.root() / "missing").string();
+    user.dialogHandlers.push_back([](QDialog& dialog) {
+        controlById<QPushButton>(dialog, 1091)->click();
+        return dialog.result();
+    });
+    EXPECT_EQ(run({"UnInstall"}), 0);
+    ASSERT_EQ(user.shown.size(), 1u);
+    EXPECT_EQ(user.shown[0].message.text, "Un-able to remove executable file");
+    EXPECT_EQ(user.shown[0].message.caption, "Sniffer Copy");
+    setApplicationNameFromPath({});  // the other tests run as the product itself
 }
 
 TEST_F(SnifferAppRun, UnknownOwnPathEndsWithMinusOne) {

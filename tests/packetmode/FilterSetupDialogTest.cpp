@@ -13,6 +13,7 @@
 
 #include "analysis/PacketFilter.h"
 #include "app/IpAddressEdit.h"
+#include "app/Product.h"
 #include "filemode/FileSegmentFilter.h"
 #include "packetmode/FilterSetupDialog.h"
 #include "support/QueuedCaptureSource.h"
