@@ -54,6 +54,21 @@ QString displayText(const std::string& text) {
     return shown;
 }
 
+// The extension of the first filter ("Text Files (*.txt)" gives "txt"), which a name typed
+// without one gets; empty when the filter names none.
+QString firstFilterSuffix(const QString& filter) {
+    const QRegularExpressionMatch firstPattern =
+        QRegularExpression(QStringLiteral("\\*\\.(\\w+)")).match(filter);
+    return firstPattern.hasMatch() ? firstPattern.captured(1) : QString();
+}
+
+QString chosenFile(QFileDialog& dialog) {
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().front();
+}
+
 }  // namespace
 
 MessageAnswer QtDialogService::showMessage(QWidget* owner, const UserMessage& message,
@@ -74,23 +89,19 @@ MessageAnswer QtDialogService::showMessage(QWidget* owner, const UserMessage& me
 
 QString QtDialogService::openFileName(QWidget* owner, const QString& caption,
                                       const QString& startPath, const QString& filter) {
-    return QFileDialog::getOpenFileName(owner, caption, startPath, filter);
+    QFileDialog dialog(owner, caption, startPath, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(firstFilterSuffix(filter));
+    return chosenFile(dialog);
 }
 
 QString QtDialogService::saveFileName(QWidget* owner, const QString& caption,
                                       const QString& startPath, const QString& filter) {
     QFileDialog dialog(owner, caption, startPath, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    // A name typed without an extension gets the one of the first filter ("*.txt").
-    const QRegularExpressionMatch firstPattern =
-        QRegularExpression(QStringLiteral("\\*\\.(\\w+)")).match(filter);
-    if (firstPattern.hasMatch()) {
-        dialog.setDefaultSuffix(firstPattern.captured(1));
-    }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return {};
-    }
-    return dialog.selectedFiles().front();
+    dialog.setDefaultSuffix(firstFilterSuffix(filter));
+    return chosenFile(dialog);
 }
 
 QString QtDialogService::existingDirectory(QWidget* owner, const QString& caption,

@@ -20,7 +20,8 @@ class DialogService {
 
     virtual MessageAnswer showMessage(QWidget* owner, const UserMessage& message,
                                       MessageButtons buttons = MessageButtons::Ok) = 0;
-    // Each picker returns the chosen path, or an empty text when the user cancels.
+    // Each picker returns the chosen path, or an empty text when the user cancels. In the
+    // file pickers a name typed without an extension gets the first filter's.
     virtual QString openFileName(QWidget* owner, const QString& caption, const QString& startPath,
                                  const QString& filter) = 0;
     virtual QString saveFileName(QWidget* owner, const QString& caption, const QString& startPath,

@@ -137,21 +137,29 @@ void GeneralSettingsDialog::chooseLogFile() {
 }
 
 void GeneralSettingsDialog::chooseSoundFile() {
-    const QString path =
+    QString path =
         dialogService().openFileName(this, QStringLiteral("Open"), ui_->soundFilePath->text(),
                                      QStringLiteral("Wave files (*.wav);;All Files (*.*)"));
-    if (!path.isEmpty()) {
-        ui_->soundFilePath->setText(path);
+    if (path.isEmpty()) {
+        return;
     }
+    // A name typed without an extension gets the wave files' own, unless it names a file
+    // that exists as it is.
+    const QFileInfo picked(path);
+    if (picked.suffix().isEmpty() && !picked.isFile()) {
+        path += QStringLiteral(".wav");
+    }
+    ui_->soundFilePath->setText(path);
 }
 
 void GeneralSettingsDialog::testSound() {
-    if (testSoundPlaying_.load()) {
-        return;
-    }
+    // As with an asynchronous play, a new sound replaces the one still playing: it is cut
+    // short (without the tune standing in for it) before the new one starts.
+    player_->stop();
     if (testThread_.joinable()) {
         testThread_.join();
     }
+    player_->resume();
     testSoundPlaying_.store(true);
     testThread_ = std::thread([this, path = fieldText(ui_->soundFilePath)] {
         playWaveOrTune(*player_, path);

@@ -35,7 +35,7 @@ class GeneralSettingsDialog : public QDialog {
     void chooseLogFile();
     void chooseSoundFile();
     // Plays the sound path as typed, or the tune, and returns at once. A press while the
-    // last Test sound still plays is ignored.
+    // last Test sound still plays cuts that one short and starts the new one.
     void testSound();
     bool testSoundPlaying() const { return testSoundPlaying_.load(); }
 

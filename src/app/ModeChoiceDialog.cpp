@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 
 #include "app/DialogService.h"
+#include "app/Product.h"
 #include "app/ProductArt.h"
 #include "ui_ModeChoiceDialog.h"
 

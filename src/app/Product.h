@@ -9,8 +9,8 @@ inline constexpr std::string_view ProductVersion = "1.5";
 inline constexpr std::string_view ExecutableName = "QuillharbourSnifferV1.5.exe";
 inline constexpr std::string_view VersionMarkerName = "QuillharbourSnifferV1.5.chk";
 
-// Message boxes without a caption of their own carry the application's name: the
-// executable's file name without its extension.
+// The application's name when the running executable is not known: ExecutableName without
+// its extension (applicationName() gives the running one's).
 inline constexpr std::string_view ApplicationName = "QuillharbourSnifferV1.5";
 
 // The maker's web server: its site opens from the logos, and it answers the version check.

@@ -4,10 +4,10 @@
 #include <QFontMetrics>
 #include <QIcon>
 #include <QLabel>
-#include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
 
 #include "app/DialogService.h"
 #include "app/Product.h"
@@ -15,6 +15,8 @@
 namespace qhs {
 
 namespace {
+
+const QColor LettersGround(64, 64, 64);
 
 QPixmap buttonPixmap(const QColor& colour, void (*drawSymbol)(QPainter&)) {
     QPixmap pixmap(24, 24);
@@ -24,26 +26,6 @@ QPixmap buttonPixmap(const QColor& colour, void (*drawSymbol)(QPainter&)) {
     painter.setPen(Qt::NoPen);
     painter.setBrush(colour);
     drawSymbol(painter);
-    return pixmap;
-}
-
-QPixmap outlinedTextPixmap(const QString& text, int pixelSize) {
-    QFont font(QStringLiteral("Arial"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setBold(true);
-    font.setPixelSize(pixelSize);
-    const QFontMetrics metrics(font);
-    const int margin = pixelSize / 3;
-    QPixmap pixmap(metrics.horizontalAdvance(text) + 2 * margin, metrics.height() + margin);
-    pixmap.fill(QColor(64, 64, 64));
-    QPainterPath path;
-    path.addText(margin, margin / 2 + metrics.ascent(), font, text);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    // The outline first, so the fill keeps the letters' full width bright.
-    painter.strokePath(path, QPen(QColor(40, 90, 255), pixelSize / 6.0, Qt::SolidLine, Qt::RoundCap,
-                                  Qt::RoundJoin));
-    painter.fillPath(path, QColor(90, 255, 255));
     return pixmap;
 }
 
@@ -65,21 +47,41 @@ class LogoClickFilter : public QObject {
 
 }  // namespace
 
-QPixmap logoPixmap() {
-    QPixmap pixmap(260, 48);
+QPixmap productLettersPixmap(const QString& text, int pixelSize) {
+    QFont font(QStringLiteral("Arial"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setBold(true);
+    font.setPixelSize(pixelSize);
+    const QFontMetrics metrics(font);
+    const int margin = pixelSize / 3;
+    QPixmap pixmap(metrics.horizontalAdvance(text) + 2 * margin, metrics.height() + margin);
+    pixmap.fill(LettersGround);
+    QPainterPath path;
+    path.addText(margin, margin / 2 + metrics.ascent(), font, text);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient background(0, 0, 260, 0);
-    background.setColorAt(0, QColor(40, 30, 60));
-    background.setColorAt(1, QColor(70, 50, 50));
-    painter.fillRect(pixmap.rect(), background);
-    painter.setPen(QColor(175, 255, 255));
-    QFont font = painter.font();
-    font.setPointSize(15);
-    font.setBold(true);
-    painter.setFont(font);
-    painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("Quillharbour Sniffer"));
+    // The outline first, so the fill keeps the letters' full width bright.
+    painter.strokePath(path, QPen(QColor(40, 90, 255), pixelSize / 6.0, Qt::SolidLine, Qt::RoundCap,
+                                  Qt::RoundJoin));
+    painter.fillPath(path, QColor(90, 255, 255));
     return pixmap;
+}
+
+QPixmap logoPixmap() {
+    const QPixmap name = productLettersPixmap(
+        QString::fromLatin1(ProductName.data(), static_cast<qsizetype>(ProductName.size())), 22);
+    const QPixmap release = productLettersPixmap(
+        QStringLiteral("v%1 (2003.Feb.09)")
+            .arg(QString::fromLatin1(ProductVersion.data(),
+                                     static_cast<qsizetype>(ProductVersion.size()))),
+        13);
+    // The name, and under it the release, right-aligned, on the letters' own ground.
+    QPixmap banner(std::max(name.width(), release.width()), name.height() + release.height());
+    banner.fill(LettersGround);
+    QPainter painter(&banner);
+    painter.drawPixmap(0, 0, name);
+    painter.drawPixmap(banner.width() - release.width(), name.height(), release);
+    return banner;
 }
 
 QPixmap startButtonPixmap() {
@@ -115,16 +117,16 @@ QIcon applicationIcon() {
 }
 
 QPixmap websiteButtonPixmap() {
-    return outlinedTextPixmap(
+    return productLettersPixmap(
         QString::fromLatin1(MakerHost.data(), static_cast<qsizetype>(MakerHost.size())), 30);
 }
 
 QPixmap emailButtonPixmap() {
-    return outlinedTextPixmap(QStringLiteral("Email"), 24);
+    return productLettersPixmap(QStringLiteral("Email"), 24);
 }
 
 QPixmap versionCheckButtonPixmap() {
-    return outlinedTextPixmap(QStringLiteral("Check for newer version"), 22);
+    return productLettersPixmap(QStringLiteral("Check for newer version"), 22);
 }
 
 void makeWebsiteLogo(QLabel& label) {

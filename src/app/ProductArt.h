@@ -10,14 +10,20 @@ class QLabel;
 namespace qhs {
 
 // The program's own images, drawn rather than shipped as files.
+// The product banner: the name, and under it the release "v1.5 (2003.Feb.09)", in the
+// product's lettering.
 QPixmap logoPixmap();
 QPixmap startButtonPixmap();
 QPixmap stopButtonPixmap();
 QPixmap clearButtonPixmap();
 QIcon applicationIcon();
 
+// A text in the lettering of the product's images: bright cyan letters of `pixelSize`
+// pixels, outlined in blue, on a dark grey ground with a margin.
+QPixmap productLettersPixmap(const QString& text, int pixelSize);
+
 // The About dialog's image buttons: the maker's web address, "Email" and "Check for newer
-// version" in large bright cyan letters outlined in blue on a dark grey ground.
+// version" in the product's lettering.
 QPixmap websiteButtonPixmap();
 QPixmap emailButtonPixmap();
 QPixmap versionCheckButtonPixmap();

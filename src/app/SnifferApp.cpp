@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QPalette>
 
+#include "app/ApplicationName.h"
 #include "app/CommandLine.h"
 #include "app/DialogService.h"
 #include "app/ModeChoiceDialog.h"
@@ -20,6 +21,7 @@ SnifferApp::SnifferApp(std::string settingsPath, ModeWindows windows,
     : settingsPath_(std::move(settingsPath)),
       windows_(std::move(windows)),
       environment_(std::move(environment)) {
+    setApplicationNameFromPath(environment_.ownExecutablePath);
     setDefaultSettings(settings_);
 }
 

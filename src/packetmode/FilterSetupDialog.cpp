@@ -110,6 +110,8 @@ void FilterSetupDialog::fillControls() {
     ui_->allowOther->setChecked(values.allowOther);
     ui_->minimumSize->setText(fromWindows1252(values.minimumSizeText));
     ui_->maximumSize->setText(fromWindows1252(values.maximumSizeText));
+    minimumSizeAsRead_ = values.minimumSizeAsRead;
+    maximumSizeAsRead_ = values.maximumSizeAsRead;
 }
 
 std::vector<std::string> FilterSetupDialog::rowsOf(FilterListIndex list) const {
@@ -137,6 +139,8 @@ FilterSetupValues FilterSetupDialog::currentValues() const {
     values.allowOther = ui_->allowOther->isChecked();
     values.minimumSizeText = toWindows1252(ui_->minimumSize->text());
     values.maximumSizeText = toWindows1252(ui_->maximumSize->text());
+    values.minimumSizeAsRead = minimumSizeAsRead_;
+    values.maximumSizeAsRead = maximumSizeAsRead_;
     return values;
 }
 

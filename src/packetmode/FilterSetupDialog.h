@@ -93,6 +93,9 @@ class FilterSetupDialog : public QDialog {
     std::array<QListWidget*, FilterListCount> lists_{};
     std::array<QLineEdit*, FilterListCount> ports_{};
     std::thread lookupThread_;
+    // The size bounds the record held when the dialog opened.
+    std::uint32_t minimumSizeAsRead_ = 0;
+    std::uint32_t maximumSizeAsRead_ = 0;
     bool resolving_ = false;
     bool lastResolveSucceeded_ = false;
     bool closed_ = false;

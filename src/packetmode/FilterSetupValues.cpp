@@ -43,6 +43,14 @@ auto lacksFields(Record& record) {
     return std::array{&record.filterLacks1, &record.filterLacks2, &record.filterLacks3};
 }
 
+std::uint32_t storedSize(const std::string& text, std::uint32_t asRead) {
+    if (text == std::to_string(asRead)) {
+        return asRead;
+    }
+    // The bounds are signed values kept in unsigned fields.
+    return static_cast<std::uint32_t>(signedNumberValue(text));
+}
+
 }  // namespace
 
 FilterSetupValues FilterSetupValues::read(const SettingsRecord& record) {
@@ -67,6 +75,8 @@ FilterSetupValues FilterSetupValues::read(const SettingsRecord& record) {
     values.allowUdp = record.filterAllowUdp != 0;
     values.allowIcmp = record.filterAllowIcmp != 0;
     values.allowOther = record.filterAllowOther != 0;
+    values.minimumSizeAsRead = record.filterMinSize;
+    values.maximumSizeAsRead = record.filterMaxSize;
     values.minimumSizeText = std::to_string(record.filterMinSize);
     values.maximumSizeText = std::to_string(record.filterMaxSize);
     return values;
@@ -92,9 +102,8 @@ void FilterSetupValues::store(SettingsRecord& record) const {
     record.filterAllowUdp = allowUdp ? 1 : 0;
     record.filterAllowIcmp = allowIcmp ? 1 : 0;
     record.filterAllowOther = allowOther ? 1 : 0;
-    // The bounds are signed values kept in unsigned fields.
-    record.filterMinSize = static_cast<std::uint32_t>(signedNumberValue(minimumSizeText));
-    record.filterMaxSize = static_cast<std::uint32_t>(signedNumberValue(maximumSizeText));
+    record.filterMinSize = storedSize(minimumSizeText, minimumSizeAsRead);
+    record.filterMaxSize = storedSize(maximumSizeText, maximumSizeAsRead);
     for (std::size_t list = 0; list < FilterListCount; ++list) {
         const std::vector<std::string>& rows = addressRows[list];
         std::uint32_t(&addresses)[FilterListLength] = *lists[list].addresses;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,11 @@ struct FilterSetupValues {
     bool allowOther = true;
     std::string minimumSizeText;
     std::string maximumSizeText;
+    // The bounds as the record held them. A size text left as it was read stores its bound
+    // unchanged, so a value beyond the signed range (0xFFFFFFFF, a bound of -1) survives
+    // an OK without an edit instead of becoming the largest signed number.
+    std::uint32_t minimumSizeAsRead = 0;
+    std::uint32_t maximumSizeAsRead = 0;
 
     static FilterSetupValues read(const SettingsRecord& record);
     // Writes every filter field; all 100 entries of each list, so a shortened list leaves

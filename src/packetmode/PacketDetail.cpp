@@ -105,8 +105,9 @@ PacketDetail renderDetail(const PacketStore& store, std::int32_t slot,
 }
 
 PacketDetail renderDetail(const DatagramView& datagram, EntirePacketRendering rendering) {
-    // A missing block is named as such; a present one below 20 bytes as bad data.
-    if (!datagram.hasData()) {
+    // A missing block is named as such; a present one below 20 bytes, even one of length 0,
+    // as bad data.
+    if (datagram.data() == nullptr) {
         return invalidPacketDetail(false);
     }
     if (!datagram.isDecodable()) {

@@ -114,6 +114,10 @@ void AlsaSoundPlayer::stop() {
     stopped_.store(true);
 }
 
+void AlsaSoundPlayer::resume() {
+    stopped_.store(false);
+}
+
 bool AlsaSoundPlayer::playWaveFile(const std::string& path) {
     // Only a regular file: opening a pipe or a device node could block for good.
     std::error_code error;

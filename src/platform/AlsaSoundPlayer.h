@@ -18,6 +18,7 @@ class AlsaSoundPlayer final : public SoundPlayer {
     bool playWaveFile(const std::string& path) override;
     bool playTones(std::span<const Tone> tones) override;
     void stop() override;
+    void resume() override;
 
   private:
     std::string device_;

@@ -8,6 +8,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -34,6 +35,22 @@ bool setTimeouts(int socket, std::chrono::milliseconds timeout) {
     limit.tv_usec = static_cast<suseconds_t>(timeout.count() % 1000 * 1000);
     return ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0 &&
            ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
+}
+
+// poll() for the socket to become writable within `timeout`: 1, 0 on the time-out, or -1
+// with errno. A signal does not end the wait; it goes on with the time that remains.
+int waitWritable(int socket, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd wait{socket, POLLOUT, 0};
+        const int ready =
+            ::poll(&wait, 1, static_cast<int>(std::max<long long>(remaining.count(), 0)));
+        if (ready >= 0 || errno != EINTR) {
+            return ready;
+        }
+    }
 }
 
 }  // namespace
@@ -72,8 +89,7 @@ long LinuxTcpClient::connect(const std::string& host, std::uint16_t port) {
         if (errno != EINPROGRESS) {
             return lastError();
         }
-        pollfd wait{socket_, POLLOUT, 0};
-        const int ready = ::poll(&wait, 1, static_cast<int>(timeout_.count()));
+        const int ready = waitWritable(socket_, timeout_);
         if (ready == 0) {
             return ETIMEDOUT;
         }

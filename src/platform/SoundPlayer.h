@@ -21,10 +21,12 @@ class SoundPlayer {
 
     virtual bool playWaveFile(const std::string& path) = 0;
     virtual bool playTones(std::span<const Tone> tones) = 0;
-    // For an owner that is shutting down: ends the sound playing now (on any thread) and
-    // makes every later call return false at once. A player that cannot cut a sound short
-    // plays it to the end.
+    // For an owner that is shutting down or about to play something else: ends the sound
+    // playing now (on any thread) and makes every later call return false at once, until
+    // resume(). A player that cannot cut a sound short plays it to the end.
     virtual void stop() {}
+    // Undoes stop(): later calls play again.
+    virtual void resume() {}
 };
 
 }  // namespace qhs

@@ -22,12 +22,12 @@ std::string uninstallScriptPath(std::string_view temporaryDirectory) {
     return withTrailingSlash(temporaryDirectory) + std::string(UninstallScriptName);
 }
 
-std::string uninstallScriptText(std::string_view programPath, std::string_view scriptPath) {
-    std::string programDirectory = directoryOf(programPath);
-    if (programDirectory.empty()) {
-        programDirectory = ".";
+std::optional<std::string> uninstallScriptText(std::string_view programPath,
+                                               std::string_view scriptPath) {
+    if (!programPath.starts_with('/')) {
+        return std::nullopt;
     }
-    const std::string directory = shellQuoted(programDirectory);
+    const std::string directory = shellQuoted(directoryOf(programPath));
     std::string text;
     text += "# - File created by " + std::string(ProductName) + ' ' + std::string(ProductVersion) +
             '\n';

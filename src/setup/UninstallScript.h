@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,7 +16,10 @@ std::string uninstallScriptPath(std::string_view temporaryDirectory);
 // The sh script that finishes an un-installation once the program has ended: in the
 // directory of `programPath` it removes the executable and the settings file by their
 // product names, then the directory if nothing else is left in it, and last the script
-// at `scriptPath` itself. Every path is quoted, so no path can run a command.
-std::string uninstallScriptText(std::string_view programPath, std::string_view scriptPath);
+// at `scriptPath` itself. Every path is quoted, so no path can run a command. Nothing when
+// `programPath` is not a full path (the program's own path could not be had): the script
+// runs from "/", where a guessed directory would name files that are not the program's.
+std::optional<std::string> uninstallScriptText(std::string_view programPath,
+                                               std::string_view scriptPath);
 
 }  // namespace qhs

@@ -12,10 +12,13 @@ bool Uninstaller::uninstall() const {
     removeShortcuts();
 
     const std::string scriptPath = uninstallScriptPath(environment_.temporaryDirectory);
+    // Without the program's own path there is nothing safe to remove: reported as a script
+    // that cannot be written.
+    const std::optional<std::string> script =
+        uninstallScriptText(environment_.ownExecutablePath, scriptPath);
     // The temporary directory is shared with every user: a file someone else left under
     // the script's name is replaced, never run.
-    if (!environment_.files->writeNewFile(
-            scriptPath, uninstallScriptText(environment_.ownExecutablePath, scriptPath), 0700)) {
+    if (!script || !environment_.files->writeNewFile(scriptPath, *script, 0700)) {
         return false;
     }
     environment_.launcher->startDetached({"sh", scriptPath}, "/");

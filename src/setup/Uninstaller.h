@@ -11,8 +11,9 @@ class Uninstaller {
   public:
     explicit Uninstaller(const InstallEnvironment& environment);
 
-    // False when the script could not be written (then it is not started either); the
-    // entry and the shortcuts are gone in any case.
+    // False when the script could not be written or the program's own path is unknown
+    // (then no script is written or started); the entry and the shortcuts are gone in any
+    // case.
     bool uninstall() const;
 
   private:

@@ -50,6 +50,10 @@ class FakePlayer : public SoundPlayer {
         log_->stopped = true;
         log_->changed.notify_all();
     }
+    void resume() override {
+        std::lock_guard lock(log_->mutex);
+        log_->stopped = false;
+    }
 
   private:
     std::shared_ptr<PlayLog> log_;
@@ -180,11 +184,13 @@ TEST_F(GeneralSettings, ChooseButtonsTakeThePickedPathAndIgnoreACancel) {
     control(*dialog, 1119)->setText("/var/log/old.txt");
     click(*dialog, 1120);  // cancelled
     EXPECT_EQ(control(*dialog, 1119)->text(), "/var/log/old.txt");
-    user.pickedPaths = {"/tmp/packets", "/tmp/ding.wav"};
+    user.pickedPaths = {"/tmp/packets", "/tmp/ding.wav", "/tmp/no-such-chime"};
     click(*dialog, 1120);
     EXPECT_EQ(control(*dialog, 1119)->text(), "/tmp/packets.txt");
     click(*dialog, 1123);
     EXPECT_EQ(control(*dialog, 1122)->text(), "/tmp/ding.wav");
+    click(*dialog, 1123);  // a name typed without an extension gets the wave files' one
+    EXPECT_EQ(control(*dialog, 1122)->text(), "/tmp/no-such-chime.wav");
     EXPECT_EQ(textField(settings.logFilePath), "");  // nothing is stored before Apply
 }
 
@@ -219,11 +225,21 @@ TEST_F(GeneralSettings, TestPlaysTheTypedPathWithoutWaitingAndFallsBackToTheTune
                                               [&] { return playLog->waves.size() == 2; }));
     }
     EXPECT_TRUE(dialog->testSoundPlaying());
-    click(*dialog, 1124);  // ignored while the last test plays
+    // A new Test while the last one plays cuts it short and starts the new sound, without
+    // falling back to the tune for the cut one.
+    control(*dialog, 1122)->setText("/sounds/other.wav");
+    click(*dialog, 1124);
+    {
+        std::unique_lock lock(playLog->mutex);
+        ASSERT_TRUE(playLog->changed.wait_for(lock, std::chrono::seconds(5),
+                                              [&] { return playLog->waves.size() == 3; }));
+    }
+    EXPECT_EQ(playLog->waves.back(), "/sounds/other.wav");
+    EXPECT_TRUE(dialog->testSoundPlaying());
     EXPECT_EQ(textField(settings.soundFilePath), "");
     dialog.reset();  // closing cuts the sound short instead of waiting for its end
     EXPECT_TRUE(playLog->stopped);
-    EXPECT_EQ(playLog->waves.back(), "/sounds/long.wav");
+    EXPECT_EQ(playLog->waves.size(), 3u);
     EXPECT_EQ(playLog->tunes, 2);
 }
 

@@ -15,8 +15,10 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/ApplicationName.h"
 #include "app/CommandLine.h"
 #include "app/ModeChoiceDialog.h"
+#include "app/ProductArt.h"
 #include "app/SnifferApp.h"
 #include "setup/SetupNames.h"
 #include "support/InstallSandbox.h"
@@ -316,6 +318,22 @@ TEST_F(SnifferAppRun, UninstallOptionRunsTheUninstaller) {
     EXPECT_FALSE(std::filesystem::exists(settingsPath));
 }
 
+TEST_F(SnifferAppRun, MessagesWithoutACaptionOfTheirOwnCarryTheRunningExecutablesName) {
+    const std::filesystem::path renamed = sandbox.ownExecutable.parent_path() / "Sniffer Copy.bin";
+    std::filesystem::rename(sandbox.ownExecutable, renamed);
+    sandbox.environment.ownExecutablePath = renamed.string();
+    sandbox.environment.temporaryDirectory = (sandbox.root() / "missing").string();
+    user.dialogHandlers.push_back([](QDialog& dialog) {
+        controlById<QPushButton>(dialog, 1091)->click();
+        return dialog.result();
+    });
+    EXPECT_EQ(run({"UnInstall"}), 0);
+    ASSERT_EQ(user.shown.size(), 1u);
+    EXPECT_EQ(user.shown[0].message.text, "Un-able to remove executable file");
+    EXPECT_EQ(user.shown[0].message.caption, "Sniffer Copy");
+    setApplicationNameFromPath({});  // the other tests run as the product itself
+}
+
 TEST_F(SnifferAppRun, UnknownOwnPathEndsWithMinusOne) {
     recordInstallation(otherInstallation, true);
     sandbox.environment.ownExecutablePath.clear();
@@ -343,6 +361,52 @@ TEST(ModeChoice, HelpButtonAndLogo) {
     ASSERT_EQ(user.openedAddresses.size(), 1u);
     EXPECT_TRUE(user.openedAddresses[0].startsWith("http://"));
     EXPECT_FALSE(controlById<QCheckBox>(dialog, 1053)->isChecked());
+}
+
+// Whether `part` occurs pixel for pixel somewhere in `whole`.
+bool containsImage(const QImage& whole, const QImage& part) {
+    const QImage big = whole.convertToFormat(QImage::Format_RGB32);
+    const QImage small = part.convertToFormat(QImage::Format_RGB32);
+    // Candidates are tried at the part's first pixel that differs from its ground.
+    QPoint anchor(-1, -1);
+    for (int y = 0; y < small.height() && anchor.x() < 0; ++y) {
+        for (int x = 0; x < small.width() && anchor.x() < 0; ++x) {
+            if (small.pixel(x, y) != small.pixel(0, 0)) {
+                anchor = QPoint(x, y);
+            }
+        }
+    }
+    for (int top = 0; top + small.height() <= big.height(); ++top) {
+        for (int left = 0; left + small.width() <= big.width(); ++left) {
+            if (anchor.x() >= 0 &&
+                big.pixel(left + anchor.x(), top + anchor.y()) != small.pixel(anchor)) {
+                continue;
+            }
+            if (big.copy(left, top, small.width(), small.height()) == small) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+TEST(ModeChoice, BannerShowsNameAndVersionInTheLetteringOfTheProductImages) {
+    ScriptedDialogService user;
+    SettingsRecord settings = defaultSettings();
+    ModeChoiceDialog dialog(settings);
+    const QImage banner = controlById<QLabel>(dialog, 1061)->pixmap().toImage();
+    const auto drawnAtSomeSize = [&](const QString& text) {
+        for (int pixelSize = 8; pixelSize <= 48; ++pixelSize) {
+            const QImage letters = productLettersPixmap(text, pixelSize).toImage();
+            if (letters.width() <= banner.width() && letters.height() <= banner.height() &&
+                containsImage(banner, letters)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    EXPECT_TRUE(drawnAtSomeSize("Quillharbour Sniffer"));
+    EXPECT_TRUE(drawnAtSomeSize("v1.5 (2003.Feb.09)"));
 }
 
 }  // namespace

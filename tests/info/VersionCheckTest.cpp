@@ -1,7 +1,15 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "info/VersionCheck.h"
 #include "platform/LinuxTcpClient.h"
@@ -77,6 +85,81 @@ TEST(VersionCheck, UnreachableOrSilentServerGivesOneConnectionErrorMessage) {
     LinuxTcpClient client;
     EXPECT_EQ(checkForNewerVersion(client, "no-such-host.invalid").result,
               VersionCheckResult::ConnectionError);
+}
+
+std::atomic<int> signalsHandled{0};
+
+void countSignal(int) {
+    signalsHandled.fetch_add(1);
+}
+
+// Whether the thread is blocked in poll() now, as the kernel tells it.
+bool waitsInPoll(pid_t thread) {
+    std::ifstream in("/proc/self/task/" + std::to_string(thread) + "/syscall");
+    long number = -1;
+    return (in >> number) && (number == SYS_poll || number == SYS_ppoll);
+}
+
+bool waitUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 5000 && !done(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return done();
+}
+
+TEST(VersionCheck, ASignalDuringTheConnectWaitDoesNotEndTheCheck) {
+    // A handler without SA_RESTART, as another part of a process may install one.
+    struct sigaction counting {};
+    counting.sa_handler = countSignal;
+    struct sigaction previous {};
+    ASSERT_EQ(::sigaction(SIGUSR1, &counting, &previous), 0);
+
+    // A listener with a full accept queue drops further SYNs, so a connect waits.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&address), size), 0);
+
+    std::atomic<pid_t> checkingThread{0};
+    std::atomic<bool> checkEnded{false};
+    VersionCheckOutcome outcome;
+    std::thread check([&] {
+        checkingThread = static_cast<pid_t>(::syscall(SYS_gettid));
+        LinuxTcpClient client(std::chrono::seconds(10));
+        outcome = checkForNewerVersion(client, "127.0.0.1", ntohs(address.sin_port));
+        checkEnded = true;
+    });
+    ASSERT_TRUE(waitUntil([&] { return checkingThread != 0 && waitsInPoll(checkingThread); }));
+    ::pthread_kill(check.native_handle(), SIGUSR1);
+    EXPECT_TRUE(waitUntil([] { return signalsHandled.load() > 0; }));
+
+    // Room in the queue: the next SYN is answered, and the check gets its reply.
+    ::close(::accept(listener, nullptr, nullptr));
+    pollfd incoming{listener, POLLIN, 0};
+    if (waitUntil([&] { return checkEnded || ::poll(&incoming, 1, 0) == 1; }) && !checkEnded) {
+        const int connection = ::accept(listener, nullptr, nullptr);
+        std::string request;
+        char buffer[1024];
+        ssize_t count = 1;
+        while (request.find("\r\n\r\n") == std::string::npos && count > 0) {
+            count = ::recv(connection, buffer, sizeof buffer, 0);
+            request.append(buffer, count > 0 ? static_cast<std::size_t>(count) : 0);
+        }
+        const std::string reply = "HTTP/1.1 200 OK\r\n\r\n";
+        ::send(connection, reply.data(), reply.size(), MSG_NOSIGNAL);
+        ::close(connection);
+    }
+    check.join();
+    EXPECT_EQ(outcome.result, VersionCheckResult::LatestVersion);
+    ::close(filler);
+    ::close(listener);
+    ::sigaction(SIGUSR1, &previous, nullptr);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "analysis/PacketFilter.h"
 #include "app/IpAddressEdit.h"
+#include "app/Product.h"
 #include "filemode/FileSegmentFilter.h"
 #include "packetmode/FilterSetupDialog.h"
 #include "support/QueuedCaptureSource.h"
@@ -188,6 +189,31 @@ TEST_F(FilterSetup, ApplyPutsTheNewFiltersInForceAtOnce) {
     addAddress(dialog, "10.0.0.9");
     dialog.apply();
     EXPECT_FALSE(filter.accept(fromFirstHost.data(), 40).accepted);
+}
+
+TEST_F(FilterSetup, SizeBoundsBeyondTheSignedRangeStayAsTheyWereUnlessEdited) {
+    // From a settings file written elsewhere: a minimum of -1 (no bound) and a negative maximum.
+    settings.filterMinSize = 0xFFFFFFFFu;
+    settings.filterMaxSize = 4000000000u;
+    PacketFilter filter;
+    filter.refresh(true, settings);
+    const std::vector<std::uint8_t> datagram = makeDatagram(17, 40, 5000, 53);
+    {
+        FilterSetupDialog dialog(settings, &filter);
+        EXPECT_EQ(control(dialog, 1082)->text(), "4294967295");
+        EXPECT_EQ(control(dialog, 1083)->text(), "4000000000");
+        control<QPushButton>(dialog, 1)->click();  // OK without an edit
+    }
+    EXPECT_EQ(settings.filterMinSize, 0xFFFFFFFFu);
+    EXPECT_EQ(settings.filterMaxSize, 4000000000u);
+    EXPECT_FALSE(filter.accept(datagram.data(), 40).accepted);
+
+    FilterSetupDialog dialog(settings, &filter);
+    control(dialog, 1083)->setText("1500");
+    dialog.apply();
+    EXPECT_EQ(settings.filterMinSize, 0xFFFFFFFFu);
+    EXPECT_EQ(settings.filterMaxSize, 1500u);
+    EXPECT_TRUE(filter.accept(datagram.data(), 40).accepted);
 }
 
 TEST_F(FilterSetup, ResolverButtonsReportFailuresAndFillTheBoxes) {

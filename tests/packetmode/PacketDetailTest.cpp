@@ -147,20 +147,25 @@ TEST(PacketDetail, EachFieldHighlightsTheCharactersOfItsBytes) {
 TEST(PacketDetail, ASlotBelowTwentyBytesOrWithoutDataAsksToDeleteTheRow) {
     PacketListFixture packets;
     const std::int32_t shortSlot = packets.add(std::vector<std::uint8_t>(19, 0x45));
+    // A stored block of captured length 0 is data too short to decode, not a missing block.
+    const std::int32_t emptySlot = packets.add(std::vector<std::uint8_t>{});
     const std::int32_t releasedSlot = packets.add(tcpDatagram());
     packets.store->release(releasedSlot);
 
-    const PacketDetail shortDetail =
-        renderDetail(*packets.store, shortSlot, EntirePacketRendering::Dec);
-    EXPECT_EQ(shortDetail.entirePacket, "Invalid packet data!");
-    ASSERT_TRUE(shortDetail.invalidPacketQuestion);
-    EXPECT_EQ(shortDetail.invalidPacketQuestion->caption, "Delete invalid packet?");
-    EXPECT_NE(shortDetail.invalidPacketQuestion->text.find("invalid packet data"),
-              std::string::npos);
-    for (const std::string& field : shortDetail.fields) {
-        EXPECT_EQ(field, "");
+    for (const std::int32_t slot : {shortSlot, emptySlot}) {
+        const PacketDetail shortDetail =
+            renderDetail(*packets.store, slot, EntirePacketRendering::Dec);
+        EXPECT_EQ(shortDetail.entirePacket, "Invalid packet data!") << slot;
+        ASSERT_TRUE(shortDetail.invalidPacketQuestion);
+        EXPECT_EQ(shortDetail.invalidPacketQuestion->caption, "Delete invalid packet?");
+        EXPECT_NE(shortDetail.invalidPacketQuestion->text.find("invalid packet data"),
+                  std::string::npos)
+            << slot;
+        for (const std::string& field : shortDetail.fields) {
+            EXPECT_EQ(field, "");
+        }
+        EXPECT_FALSE(highlightRange(shortDetail, DetailField::PacketSize));
     }
-    EXPECT_FALSE(highlightRange(shortDetail, DetailField::PacketSize));
 
     for (const std::int32_t slot : {releasedSlot, -1, PacketStoreCapacity}) {
         const PacketDetail detail = renderDetail(*packets.store, slot, EntirePacketRendering::Hex);

@@ -66,6 +66,17 @@ TEST_F(UninstallerRun, ScriptLeavesADirectoryThatHoldsOtherFiles) {
     EXPECT_FALSE(fs::exists(programDirectory / SettingsFileName));
 }
 
+TEST_F(UninstallerRun, WithoutItsOwnPathItWritesNoScriptAndSaysSo) {
+    for (const std::string unknown : {"", "QuillharbourSnifferV1.5.exe"}) {
+        sandbox.environment.ownExecutablePath = unknown;
+        EXPECT_FALSE(Uninstaller(sandbox.environment).uninstall()) << unknown;
+        EXPECT_FALSE(fs::exists(scriptPath())) << unknown;
+    }
+    EXPECT_TRUE(sandbox.launcher.starts.empty());
+    EXPECT_EQ(sandbox.registry.readValue(UninstallKey, "DisplayName"), std::nullopt);
+    EXPECT_TRUE(fs::exists(installed.targetPath));
+}
+
 TEST_F(UninstallerRun, AFileLeftAtTheScriptsPathIsReplacedNotFollowed) {
     const fs::path victim = sandbox.root() / "victim";
     writeText(victim, "untouched");
