@@ -22,6 +22,48 @@ bool before(const WalkEntry& a, const WalkEntry& b) {
     return a.sequence != b.sequence ? a.sequence < b.sequence : a.arrival < b.arrival;
 }
 
+const WalkEntry* segmentAt(const std::vector<WalkEntry>& sorted, std::uint32_t sequence) {
+    const auto found =
+        std::lower_bound(sorted.begin(), sorted.end(), WalkEntry{sequence, 0, 0, nullptr}, before);
+    return found != sorted.end() && found->sequence == sequence ? &*found : nullptr;
+}
+
+// Where the walk over `sorted` (by sequence, then arrival) begins: a segment that no other
+// segment leads to, so the first byte of the stream even when its numbers wrap past
+// 4294967295. Among several (a gap leaves one after it) the one that comes first in the
+// stream, counting numbers as offsets around the earliest arrived segment; when every
+// segment has a predecessor, the lowest number.
+std::size_t walkStart(const std::vector<WalkEntry>& sorted, std::uint32_t firstArrived) {
+    std::vector<std::uint32_t> ends;
+    ends.reserve(sorted.size());
+    for (const WalkEntry& entry : sorted) {
+        if (entry.dataLength > 0) {
+            ends.push_back(entry.sequence + entry.dataLength);
+        }
+    }
+    std::sort(ends.begin(), ends.end());
+    // A stream is far shorter than 2 GiB, so its numbers lie within half the number space
+    // around any of its segments.
+    const auto streamOffset = [firstArrived](std::uint32_t sequence) {
+        return static_cast<std::uint32_t>(sequence - firstArrived + 0x80000000u);
+    };
+    std::size_t start = 0;
+    bool found = false;
+    for (std::size_t at = 0; at < sorted.size(); ++at) {
+        if (at > 0 && sorted[at].sequence == sorted[at - 1].sequence) {
+            continue;  // the earliest arrived of a number stands for it
+        }
+        if (std::binary_search(ends.begin(), ends.end(), sorted[at].sequence)) {
+            continue;
+        }
+        if (!found || streamOffset(sorted[at].sequence) < streamOffset(sorted[start].sequence)) {
+            start = at;
+            found = true;
+        }
+    }
+    return start;
+}
+
 }  // namespace
 
 SegmentData segmentData(const SegmentNode& segment) {
@@ -47,23 +89,23 @@ std::vector<const SegmentNode*> joinOrder(const SegmentNode* first) {
     if (entries.empty()) {
         return order;
     }
+    const std::uint32_t firstArrived = entries.front().sequence;
     std::sort(entries.begin(), entries.end(), before);
 
     // Sorted by (sequence, arrival), the earliest arrived segment of a sequence number is
     // the first of its run. A walk that comes back to a segment already taken (only
     // possible after 4 GiB of data or with empty segments) ends there rather than loop.
     std::vector<bool> taken(entries.size(), false);
-    std::size_t position = 0;
+    std::size_t position = walkStart(entries, firstArrived);
     for (;;) {
         taken[position] = true;
         order.push_back(entries[position].segment);
         const std::uint32_t expected = entries[position].sequence + entries[position].dataLength;
-        const auto next = std::lower_bound(entries.begin(), entries.end(),
-                                           WalkEntry{expected, 0, 0, nullptr}, before);
-        if (next == entries.end() || next->sequence != expected) {
+        const WalkEntry* next = segmentAt(entries, expected);
+        if (next == nullptr) {
             break;
         }
-        position = static_cast<std::size_t>(next - entries.begin());
+        position = static_cast<std::size_t>(next - entries.data());
         if (taken[position]) {
             break;
         }

@@ -30,7 +30,8 @@ struct JoinedStream {
 };
 
 // The segments of a chain (given in arrival order) in the order they are joined: first
-// the one with the lowest sequence number, the earliest arrived among equals; then each
+// the one that no other segment leads to (the earliest arrived among equal numbers), so a
+// stream whose numbers wrap past 4294967295 starts at its first byte; then each
 // time the earliest arrived segment whose sequence number is the previous one's plus its
 // data length, in 32-bit arithmetic. The walk stops at the first gap, so a retransmitted
 // copy is used once and nothing after a missing segment is used. O(n log n).

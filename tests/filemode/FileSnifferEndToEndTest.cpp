@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -20,6 +22,7 @@
 #include "filemode/FileCapture.h"
 #include "platform/LinuxCaptureSource.h"
 #include "support/LocalWebServer.h"
+#include "support/RepairedTcpPair.h"
 #include "support/TempDir.h"
 
 namespace qhs {
@@ -136,6 +139,37 @@ TEST_F(FileSnifferEndToEnd, DownloadsAreRebuiltByteForByte) {
     EXPECT_EQ(partCopy, archive.substr(1000, 8000));
     EXPECT_EQ(fileContents(partFile), partCopy);
     EXPECT_EQ(capture.filesWritten(), 4);
+}
+
+TEST_F(FileSnifferEndToEnd, StreamWhoseNumbersWrapIsRebuiltWhole) {
+    // The server's numbers start 3000 below the top, so they wrap within the first segments.
+    RepairedTcpPair connection(4294964296u, 1000);
+    ASSERT_TRUE(connection.connected()) << std::strerror(errno);
+    const std::string body = randomBytes(1024 * 1024, 3);
+    const std::string response =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: " +
+        std::to_string(body.size()) + "\r\n\r\n" + body;
+    const std::string request = "GET /wrapped.zip HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    ASSERT_EQ(::send(connection.second(), request.data(), request.size(), 0),
+              static_cast<ssize_t>(request.size()));
+    std::thread server(
+        [&] { ::send(connection.first(), response.data(), response.size(), MSG_NOSIGNAL); });
+    std::string received;
+    char buffer[65536];
+    while (received.size() < response.size()) {
+        const ssize_t count = ::recv(connection.second(), buffer, sizeof buffer, 0);
+        ASSERT_GT(count, 0);
+        received.append(buffer, static_cast<std::size_t>(count));
+    }
+    server.join();
+    ASSERT_TRUE(eventually([&] { return capture.filesWritten() == 1; }));
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(output())) {
+        files.push_back(entry.path());
+    }
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].extension(), ".zip");
+    EXPECT_TRUE(fileContents(files[0]) == body) << fs::file_size(files[0]) << " bytes";
 }
 
 }  // namespace

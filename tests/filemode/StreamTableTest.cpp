@@ -43,8 +43,15 @@ TEST(StreamJoin, SegmentsAreJoinedInSequenceOrderUpToTheFirstGap) {
               whole);
 }
 
-TEST(StreamJoin, WalkStartsAtTheLowestNumberEvenAcrossTheWrap) {
-    EXPECT_EQ(joined({segment(4294967000u, 400, 'h'), segment(104, 500, 'l')}), text(500, 'l'));
+TEST(StreamJoin, WalkStartsAtTheFirstByteAndGoesOnAcrossTheWrap) {
+    EXPECT_EQ(joined({segment(4294967000u, 400, 'h'), segment(104, 500, 'l')}),
+              text(400, 'h') + text(500, 'l'));
+    EXPECT_EQ(joined({segment(104, 500, 'l'), segment(4294967000u, 400, 'h')}),
+              text(400, 'h') + text(500, 'l'))
+        << "whichever arrived first";
+    // After a gap the start is still the earliest byte, not the first segment past the gap.
+    EXPECT_EQ(joined({segment(4294967000u, 296, 'h'), segment(500, 10, 'z'), segment(0, 100, 'w')}),
+              text(296, 'h') + text(100, 'w'));
     // Near the top of the number space the expected number wraps to 0, where no segment is.
     EXPECT_EQ(joined({segment(4294967000u, 296, 'h'), segment(4294966990u, 10, 'g'),
                       segment(0xFFFFFFFFu, 1, 'x')}),
