@@ -1,5 +1,8 @@
 #include "filemode/StreamFile.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -51,6 +54,9 @@ StreamFileResult failed(StreamFileResult result) {
     return result;
 }
 
+// How many streams may share one name before the next one is dropped after all.
+constexpr int MaximumNameNumber = 10000;
+
 }  // namespace
 
 StreamFileSettings streamFileSettings(const SettingsRecord& record) {
@@ -78,7 +84,8 @@ bool shouldStore(const ResponseInfo& response, std::size_t dataLength,
 }
 
 std::string streamFileName(const StreamFileSettings& settings, std::uint32_t sourceAddress,
-                           std::uint32_t destinationAddress, std::string_view extension) {
+                           std::uint32_t destinationAddress, std::string_view extension,
+                           int number) {
     std::string name = expandFileName(settings.fileNameTemplate, settings.dateTimeTemplate,
                                       sourceAddress, destinationAddress);
     // A '/' (a backslash of the date template becomes one) would lead into another folder.
@@ -87,6 +94,9 @@ std::string streamFileName(const StreamFileSettings& settings, std::uint32_t sou
         if (c == '/' || byte < 0x20 || byte == 0x7F) {
             c = '_';
         }
+    }
+    if (number > 1) {
+        name += " (" + std::to_string(number) + ")";
     }
     name += '.';
     name += extension;
@@ -118,28 +128,47 @@ StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
         return result;
     }
     const DatagramView first(firstSegment.data.get(), firstSegment.length);
-    result.path = streamFilePath(settings.directory,
-                                 streamFileName(settings, first.sourceAddress(),
-                                                first.destinationAddress(), response.extension));
-    // A NUL would cut the path short where the system reads it.
-    if (result.path.size() > MaximumStreamFilePath || result.path.find('\0') != std::string::npos) {
-        result.outcome = StreamFileOutcome::InvalidName;
-        return result;
-    }
-    if (!settings.overwrite) {
-        if (FileHandle existing(std::fopen(result.path.c_str(), "rb")); existing) {
-            result.outcome = StreamFileOutcome::FileExists;
-            return result;
-        }
-    }
-    errno = 0;
-    std::FILE* opened = std::fopen(result.path.c_str(), "wb");
-    if (opened == nullptr) {
-        if (isInvalidNameError(errno)) {
+    std::FILE* opened = nullptr;
+    // Without over-writing, a name that is taken (streams that end within one millisecond
+    // share their name) leaves that file alone and numbers the new one instead. Each try
+    // creates the file only if it does not exist, so nothing is replaced between a look
+    // and the write.
+    for (int number = 1; opened == nullptr; ++number) {
+        result.path =
+            streamFilePath(settings.directory,
+                           streamFileName(settings, first.sourceAddress(),
+                                          first.destinationAddress(), response.extension, number));
+        // A NUL would cut the path short where the system reads it.
+        if (result.path.size() > MaximumStreamFilePath ||
+            result.path.find('\0') != std::string::npos) {
             result.outcome = StreamFileOutcome::InvalidName;
             return result;
         }
-        return failed(std::move(result));
+        errno = 0;
+        if (settings.overwrite) {
+            opened = std::fopen(result.path.c_str(), "wb");
+        } else {
+            const int descriptor =
+                ::open(result.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (descriptor >= 0) {
+                opened = ::fdopen(descriptor, "wb");
+                if (opened == nullptr) {
+                    ::close(descriptor);
+                }
+            } else if (errno == EEXIST && number < MaximumNameNumber) {
+                continue;
+            } else if (errno == EEXIST) {
+                result.outcome = StreamFileOutcome::FileExists;
+                return result;
+            }
+        }
+        if (opened == nullptr) {
+            if (isInvalidNameError(errno)) {
+                result.outcome = StreamFileOutcome::InvalidName;
+                return result;
+            }
+            return failed(std::move(result));
+        }
     }
     const bool written = writeContent(opened, joined, response);
     // A file that could not be written whole (a full disk) is not counted as written, and

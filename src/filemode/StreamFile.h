@@ -34,7 +34,7 @@ inline constexpr std::size_t MaximumStreamFilePath = 9999;
 enum class StreamFileOutcome {
     Written,
     NotStored,    // not HTTP with the HTTP-only switch on, or outside the size bounds
-    FileExists,   // over-writing is off and the file is there: the stream is dropped
+    FileExists,   // over-writing is off and 10000 files of its name are there: dropped
     InvalidName,  // the system refused the name: dropped without a message
     WriteFailed,  // the file could not be created or written: see `message`
 };
@@ -54,15 +54,19 @@ bool shouldStore(const ResponseInfo& response, std::size_t dataLength,
 // The name of a stream's file inside the output directory: the expanded file name
 // template, then "." and the extension. The file always lies directly in the directory:
 // every '/' and control character of the expanded name becomes '_', and the extension is
-// already safe (safeExtension).
+// already safe (safeExtension). A `number` above 1 goes before the extension as " (2)",
+// for a stream whose name is taken.
 std::string streamFileName(const StreamFileSettings& settings, std::uint32_t sourceAddress,
-                           std::uint32_t destinationAddress, std::string_view extension);
+                           std::uint32_t destinationAddress, std::string_view extension,
+                           int number = 1);
 
 // The directory, a '/' unless it already ends in one, and the name.
 std::string streamFilePath(std::string_view directory, std::string_view name);
 
 // Decides whether the joined data of a stream is stored and writes it: an HTTP response
-// as its body (chunked coding decoded, compression kept), anything else whole. The
+// as its body (chunked coding decoded, compression kept), anything else whole. Without
+// over-writing an existing file is never touched: the stream gets the first free numbered
+// name. The
 // addresses of the name come from the stream's first segment in arrival order.
 StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
                                  const SegmentNode& firstSegment,

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -139,6 +140,28 @@ TEST_F(FileSnifferEndToEnd, DownloadsAreRebuiltByteForByte) {
     EXPECT_EQ(partCopy, archive.substr(1000, 8000));
     EXPECT_EQ(fileContents(partFile), partCopy);
     EXPECT_EQ(capture.filesWritten(), 4);
+}
+
+TEST_F(FileSnifferEndToEnd, ParallelDownloadsEndingTogetherAllBecomeFiles) {
+    // Streams that complete in one pass share the millisecond of their names.
+    std::vector<std::string> curl{"curl", "-s", "--parallel", "--parallel-max", "8"};
+    std::vector<std::string> bodies;
+    for (int i = 0; i < 8; ++i) {
+        bodies.push_back(randomBytes(20000 + static_cast<std::size_t>(i), 10 + i));
+        const std::string name = "part" + std::to_string(i) + ".bin";
+        writeFileContents(www() / name, bodies.back());
+        curl.insert(curl.end(),
+                    {"-o", (work.path() / name).string(), LocalWebServer::address("/" + name)});
+    }
+    ASSERT_EQ(runProgram(curl), 0);
+    ASSERT_TRUE(eventually([&] { return capture.filesWritten() == 8; })) << capture.filesWritten();
+    std::vector<std::string> written;
+    for (const auto& entry : fs::directory_iterator(output())) {
+        written.push_back(fileContents(entry.path()));
+    }
+    std::sort(written.begin(), written.end());
+    std::sort(bodies.begin(), bodies.end());
+    EXPECT_TRUE(written == bodies) << written.size() << " files";
 }
 
 TEST_F(FileSnifferEndToEnd, StreamWhoseNumbersWrapIsRebuiltWhole) {

@@ -111,15 +111,22 @@ TEST_F(StreamFileOutput, SizeBoundsApplyToTheBodyAsTransferred) {
     EXPECT_TRUE(outcome(10, 0, "1234567890"));
 }
 
-TEST_F(StreamFileOutput, ExistingFileIsKeptUnlessOverWritingIsOn) {
-    write(Ok + "\r\nfirst");
-    const StreamFileResult kept = write(Ok + "\r\nsecond");
-    EXPECT_EQ(kept.outcome, StreamFileOutcome::FileExists);
-    EXPECT_FALSE(kept.message);
+TEST_F(StreamFileOutput, ExistingFileIsKeptAndTheNewStreamNumberedUnlessOverWritingIsOn) {
+    const StreamFileResult first = write(Ok + "\r\nfirst");
+    const StreamFileResult second = write(Ok + "\r\nsecond");
+    const StreamFileResult third = write(Ok + "\r\nthird");
+    EXPECT_EQ(second.outcome, StreamFileOutcome::Written);
+    EXPECT_FALSE(second.message);
     EXPECT_EQ(content("txt"), "first");
+    ASSERT_TRUE(first.path.ends_with(".txt"));
+    const std::string stem = first.path.substr(0, first.path.size() - 4);
+    EXPECT_EQ(second.path, stem + " (2).txt");
+    EXPECT_EQ(third.path, stem + " (3).txt");
+    EXPECT_EQ(content("txt"), "first");
+    EXPECT_EQ(fileCount(), 3u);
     settings.overwrite = true;
-    EXPECT_EQ(write(Ok + "\r\nthird").outcome, StreamFileOutcome::Written);
-    EXPECT_EQ(content("txt"), "third");
+    EXPECT_EQ(write(Ok + "\r\nfourth").outcome, StreamFileOutcome::Written);
+    EXPECT_EQ(content("txt"), "fourth");
 }
 
 TEST_F(StreamFileOutput, NeitherNetworkNorTemplatesLeadOutOfTheDirectory) {
