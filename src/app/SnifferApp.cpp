@@ -135,9 +135,15 @@ void SnifferApp::applyDialogColours() const {
     const QColor grey(200, 200, 200);
     palette.setColor(QPalette::Window, grey);
     palette.setColor(QPalette::Button, grey);
-    palette.setColor(QPalette::WindowText, Qt::black);
-    palette.setColor(QPalette::ButtonText, Qt::black);
-    palette.setColor(QPalette::Text, Qt::black);
+    // Black text for controls that can be used; a disabled one keeps a dimmed text, so a
+    // Start or Stop that cannot be pressed does not look as if it could.
+    const QColor dimmed(128, 128, 128);
+    for (const QPalette::ColorRole role :
+         {QPalette::WindowText, QPalette::ButtonText, QPalette::Text}) {
+        palette.setColor(QPalette::Active, role, Qt::black);
+        palette.setColor(QPalette::Inactive, role, Qt::black);
+        palette.setColor(QPalette::Disabled, role, dimmed);
+    }
     QApplication::setPalette(palette);
 }
 

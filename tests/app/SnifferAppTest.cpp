@@ -167,6 +167,21 @@ TEST_F(SnifferAppRun, RememberedChoiceOpensThatModeWithoutAsking) {
     EXPECT_EQ(stored.snifferMode, 1u);
 }
 
+TEST_F(SnifferAppRun, DialogColoursLetDisabledButtonsLookDisabled) {
+    const QPalette systemPalette = QApplication::palette();
+    chooseMode(1050, true);
+    run({});
+    QPushButton button;
+    const QPalette palette = button.palette();
+    QApplication::setPalette(systemPalette);
+    EXPECT_EQ(palette.color(QPalette::Active, QPalette::Button), QColor(200, 200, 200));
+    EXPECT_EQ(palette.color(QPalette::Active, QPalette::ButtonText), QColor(Qt::black));
+    for (const QPalette::ColorRole role : {QPalette::ButtonText, QPalette::WindowText}) {
+        EXPECT_NE(palette.color(QPalette::Disabled, role), palette.color(QPalette::Active, role));
+        EXPECT_NE(palette.color(QPalette::Disabled, role), QColor(200, 200, 200));
+    }
+}
+
 TEST_F(SnifferAppRun, ChoiceWithoutRememberingAsksAgainNextTime) {
     chooseMode(1050, false);
     run({});
