@@ -51,6 +51,7 @@ class FileCapture {
     bool captureRunning() const { return state_.captureRunning.load(); }
     std::int32_t filesProcessing() const { return table_->filesProcessing(); }
     std::int32_t filesWritten() const { return table_->filesWritten(); }
+    std::int32_t incompleteFiles() const { return table_->incompleteFiles(); }
 
     void setAckTimeoutMs(std::int32_t ackTimeoutMs) {
         state_.currentAckTimeoutMs.store(ackTimeoutMs);

@@ -227,8 +227,12 @@ void FileSnifferDialog::timerTick() {
     if (capture_->captureRunning()) {
         ui_->filesProcessing->setText(
             QStringLiteral("Files processing: %1").arg(capture_->filesProcessing()));
-        ui_->filesWritten->setText(
-            QStringLiteral("Files written: %1").arg(capture_->filesWritten()));
+        QString written = QStringLiteral("Files written: %1").arg(capture_->filesWritten());
+        // Only a capture that wrote incomplete files says so; otherwise the text is as always.
+        if (const std::int32_t incomplete = capture_->incompleteFiles(); incomplete > 0) {
+            written += QStringLiteral("\nIncomplete files: %1").arg(incomplete);
+        }
+        ui_->filesWritten->setText(written);
     } else if (controlsRunning_) {
         // The capture ended by itself (its receive failed): make Start usable again.
         capture_->stop();

@@ -91,6 +91,21 @@ ChunkSize readChunkSize(std::span<const std::uint8_t> text) {
     return size;
 }
 
+// A Content-Length value: decimal digits only, at most 18 of them; anything else is none.
+std::optional<std::uint64_t> decimalLength(std::string_view text) {
+    if (text.empty() || text.size() > 18) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return value;
+}
+
 }  // namespace
 
 HttpStatusLine httpStatusLine(std::span<const std::uint8_t> data) {
@@ -178,6 +193,10 @@ ResponseInfo examineResponse(std::span<const std::uint8_t> data) {
             at != std::string::npos) {
             info.chunked = headerValue(upperBlock, at) == "CHUNKED";
         }
+        if (const std::size_t at = findHeader(upperBlock, "CONTENT-LENGTH:");
+            at != std::string::npos) {
+            info.contentLength = decimalLength(headerValue(upperBlock, at));
+        }
         if (const std::size_t at = findHeader(upperBlock, "CONTENT-TYPE:");
             at != std::string::npos) {
             const std::string type = headerValue(converted(text.substr(0, end), lower), at);
@@ -198,7 +217,7 @@ ResponseInfo examineResponse(std::span<const std::uint8_t> data) {
     return info;
 }
 
-void decodeChunkedBody(std::span<const std::uint8_t> data, std::size_t bodyStart,
+bool decodeChunkedBody(std::span<const std::uint8_t> data, std::size_t bodyStart,
                        const std::function<void(std::span<const std::uint8_t>)>& chunk) {
     const std::size_t end = data.size();
     std::size_t position = bodyStart;
@@ -217,7 +236,7 @@ void decodeChunkedBody(std::span<const std::uint8_t> data, std::size_t bodyStart
         }
         // A size line without a number ends the body: there is no size to go on with.
         if (!size.found || size.value == 0) {
-            return;
+            return size.found;
         }
         // The chunk starts after the CR of the size line and the byte after it; chunk
         // extensions after a semicolon are passed over with the rest of the line.
@@ -225,15 +244,16 @@ void decodeChunkedBody(std::span<const std::uint8_t> data, std::size_t bodyStart
             ++position;
         }
         if (position >= end) {
-            return;
+            return false;
         }
         position += 2;
         if (position >= end || size.value >= end - position) {
-            return;
+            return false;
         }
         chunk(data.subspan(position, static_cast<std::size_t>(size.value)));
         position += static_cast<std::size_t>(size.value) + 2;
     }
+    return false;
 }
 
 }  // namespace qhs

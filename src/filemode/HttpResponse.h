@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -16,6 +17,8 @@ struct ResponseInfo {
     std::size_t bodyStart = 0;
     bool compressed = false;  // Content-Encoding names a compression
     bool chunked = false;     // Transfer-Encoding is chunked
+    // The body's length as Content-Length gives it (HTTP/1.1), when it does.
+    std::optional<std::uint64_t> contentLength;
     std::string extension = "txt";
 };
 
@@ -50,8 +53,9 @@ std::string safeExtension(std::string_view text);
 // `chunk` in order. A size is read as "%x" reads it (white space skipped, an optional 0x,
 // digits of either case, saturating at 0xFFFFFFFF). Decoding ends at a size of 0, at a
 // size line that holds no number, at a size line without a CR, and before a chunk that
-// does not end before the data does.
-void decodeChunkedBody(std::span<const std::uint8_t> data, std::size_t bodyStart,
+// does not end before the data does. True when it ended at the last chunk, a size of 0: the
+// body is whole.
+bool decodeChunkedBody(std::span<const std::uint8_t> data, std::size_t bodyStart,
                        const std::function<void(std::span<const std::uint8_t>)>& chunk);
 
 }  // namespace qhs

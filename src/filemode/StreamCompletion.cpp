@@ -22,6 +22,8 @@ void completeStream(StreamTable& table, FileSnifferState& state) {
                 writeStreamFile(joined.data(), *first, state.outputSettings());
             if (result.outcome == StreamFileOutcome::Written) {
                 table.countFileWritten();
+            } else if (result.outcome == StreamFileOutcome::WrittenIncomplete) {
+                table.countIncompleteFile();
             }
             message = std::move(result.message);
         }

@@ -84,8 +84,8 @@ bool shouldStore(const ResponseInfo& response, std::size_t dataLength,
 }
 
 std::string streamFileName(const StreamFileSettings& settings, std::uint32_t sourceAddress,
-                           std::uint32_t destinationAddress, std::string_view extension,
-                           int number) {
+                           std::uint32_t destinationAddress, std::string_view extension, int number,
+                           bool incomplete) {
     std::string name = expandFileName(settings.fileNameTemplate, settings.dateTimeTemplate,
                                       sourceAddress, destinationAddress);
     // A '/' (a backslash of the date template becomes one) would lead into another folder.
@@ -95,12 +95,25 @@ std::string streamFileName(const StreamFileSettings& settings, std::uint32_t sou
             c = '_';
         }
     }
+    if (incomplete) {
+        name += " (incomplete)";
+    }
     if (number > 1) {
         name += " (" + std::to_string(number) + ")";
     }
     name += '.';
     name += extension;
     return name;
+}
+
+bool isIncompleteBody(std::span<const std::uint8_t> joined, const ResponseInfo& response) {
+    if (!response.isHttp) {
+        return false;
+    }
+    if (response.chunked) {
+        return !decodeChunkedBody(joined, response.bodyStart, [](std::span<const std::uint8_t>) {});
+    }
+    return response.contentLength && joined.size() - response.bodyStart < *response.contentLength;
 }
 
 std::string streamFilePath(std::string_view directory, std::string_view name) {
@@ -128,16 +141,18 @@ StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
         return result;
     }
     const DatagramView first(firstSegment.data.get(), firstSegment.length);
+    // A file known to be cut short must not pass for the download.
+    const bool incomplete = isIncompleteBody(joined, response);
     std::FILE* opened = nullptr;
     // Without over-writing, a name that is taken (streams that end within one millisecond
     // share their name) leaves that file alone and numbers the new one instead. Each try
     // creates the file only if it does not exist, so nothing is replaced between a look
     // and the write.
     for (int number = 1; opened == nullptr; ++number) {
-        result.path =
-            streamFilePath(settings.directory,
-                           streamFileName(settings, first.sourceAddress(),
-                                          first.destinationAddress(), response.extension, number));
+        result.path = streamFilePath(
+            settings.directory,
+            streamFileName(settings, first.sourceAddress(), first.destinationAddress(),
+                           response.extension, number, incomplete));
         // A NUL would cut the path short where the system reads it.
         if (result.path.size() > MaximumStreamFilePath ||
             result.path.find('\0') != std::string::npos) {
@@ -177,7 +192,7 @@ StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
         std::remove(result.path.c_str());
         return failed(std::move(result));
     }
-    result.outcome = StreamFileOutcome::Written;
+    result.outcome = incomplete ? StreamFileOutcome::WrittenIncomplete : StreamFileOutcome::Written;
     return result;
 }
 

@@ -33,6 +33,9 @@ inline constexpr std::size_t MaximumStreamFilePath = 9999;
 
 enum class StreamFileOutcome {
     Written,
+    // Written, but the data ended before the body did (short of its Content-Length, or
+    // chunked without the last chunk): its name says "(incomplete)".
+    WrittenIncomplete,
     NotStored,    // not HTTP with the HTTP-only switch on, or outside the size bounds
     FileExists,   // over-writing is off and 10000 files of its name are there: dropped
     InvalidName,  // the system refused the name: dropped without a message
@@ -55,10 +58,13 @@ bool shouldStore(const ResponseInfo& response, std::size_t dataLength,
 // template, then "." and the extension. The file always lies directly in the directory:
 // every '/' and control character of the expanded name becomes '_', and the extension is
 // already safe (safeExtension). A `number` above 1 goes before the extension as " (2)",
-// for a stream whose name is taken.
+// for a stream whose name is taken; an incomplete body has " (incomplete)" before both.
 std::string streamFileName(const StreamFileSettings& settings, std::uint32_t sourceAddress,
                            std::uint32_t destinationAddress, std::string_view extension,
-                           int number = 1);
+                           int number = 1, bool incomplete = false);
+
+// Whether the data ends before the body of the response does.
+bool isIncompleteBody(std::span<const std::uint8_t> joined, const ResponseInfo& response);
 
 // The directory, a '/' unless it already ends in one, and the name.
 std::string streamFilePath(std::string_view directory, std::string_view name);

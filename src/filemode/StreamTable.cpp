@@ -30,6 +30,7 @@ void StreamTable::clear() {
 void StreamTable::resetCounters() {
     filesProcessing_.store(0);
     filesWritten_.store(0);
+    incompleteFiles_.store(0);
 }
 
 SegmentFilingResult StreamTable::fileSegment(std::uint32_t streamKey, const std::uint8_t* datagram,

@@ -78,6 +78,9 @@ class StreamTable {
     std::int32_t filesWritten() const { return filesWritten_.load(); }
     void setFilesProcessing(std::int32_t count) { filesProcessing_.store(count); }
     void countFileWritten() { filesWritten_.fetch_add(1); }
+    // Files written although their body was cut short; not among the files written.
+    std::int32_t incompleteFiles() const { return incompleteFiles_.load(); }
+    void countIncompleteFile() { incompleteFiles_.fetch_add(1); }
 
     // Snapshots for tests and diagnostics.
     std::uint32_t streamKey(int slot) const;
@@ -105,6 +108,7 @@ class StreamTable {
 
     std::atomic<std::int32_t> filesProcessing_{0};
     std::atomic<std::int32_t> filesWritten_{0};
+    std::atomic<std::int32_t> incompleteFiles_{0};
 };
 
 }  // namespace qhs

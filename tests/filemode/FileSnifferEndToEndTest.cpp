@@ -23,6 +23,7 @@
 #include "filemode/FileCapture.h"
 #include "platform/LinuxCaptureSource.h"
 #include "support/LocalWebServer.h"
+#include "support/LoopbackHttpServer.h"
 #include "support/RepairedTcpPair.h"
 #include "support/TempDir.h"
 
@@ -162,6 +163,24 @@ TEST_F(FileSnifferEndToEnd, ParallelDownloadsEndingTogetherAllBecomeFiles) {
     std::sort(written.begin(), written.end());
     std::sort(bodies.begin(), bodies.end());
     EXPECT_TRUE(written == bodies) << written.size() << " files";
+}
+
+TEST_F(FileSnifferEndToEnd, ResponseCutShortIsWrittenMarkedAndNotCountedAsWhole) {
+    // The server promises more than it sends, then closes.
+    LoopbackHttpServer server(
+        "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: 5000\r\n\r\n" +
+        std::string(3000, 'p'));
+    runProgram({"curl", "-s", "-o", "/dev/null",
+                "http://127.0.0.1:" + std::to_string(server.port()) + "/cut.png"});
+    ASSERT_TRUE(eventually([&] { return capture.incompleteFiles() == 1; }));
+    EXPECT_EQ(capture.filesWritten(), 0);
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(output())) {
+        files.push_back(entry.path());
+    }
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(files[0].filename().string().ends_with("] (incomplete).png")) << files[0];
+    EXPECT_EQ(fileContents(files[0]), std::string(3000, 'p'));
 }
 
 TEST_F(FileSnifferEndToEnd, StreamWhoseNumbersWrapIsRebuiltWhole) {

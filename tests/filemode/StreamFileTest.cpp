@@ -129,6 +129,22 @@ TEST_F(StreamFileOutput, ExistingFileIsKeptAndTheNewStreamNumberedUnlessOverWrit
     EXPECT_EQ(content("txt"), "fourth");
 }
 
+TEST_F(StreamFileOutput, BodyCutShortIsMarkedIncompleteAndAWholeOneNever) {
+    const std::string sized = Ok + "Content-Length: 10\r\n\r\n";
+    EXPECT_EQ(write(sized + "0123456789").outcome, StreamFileOutcome::Written);
+    EXPECT_EQ(content("txt"), "0123456789");
+    const StreamFileResult cut = write(sized + "01234");
+    EXPECT_EQ(cut.outcome, StreamFileOutcome::WrittenIncomplete);
+    EXPECT_TRUE(cut.path.ends_with(Name + " (incomplete).txt")) << cut.path;
+    EXPECT_EQ(content("txt"), "0123456789") << "the whole one stays";
+
+    const std::string chunked = Ok + "Transfer-Encoding: chunked\r\n\r\n4\r\nabcd\r\n";
+    EXPECT_EQ(write(chunked).outcome, StreamFileOutcome::WrittenIncomplete) << "no last chunk";
+    EXPECT_EQ(write(chunked + "0\r\n\r\n").outcome, StreamFileOutcome::Written);
+    // Without a length nothing says the body is short.
+    EXPECT_EQ(write(Ok + "\r\nanything").outcome, StreamFileOutcome::Written);
+}
+
 TEST_F(StreamFileOutput, NeitherNetworkNorTemplatesLeadOutOfTheDirectory) {
     settings.overwrite = true;
     for (const std::string& type :
