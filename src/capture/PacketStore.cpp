@@ -1,7 +1,6 @@
 #include "capture/PacketStore.h"
 
 #include <algorithm>
-
 #include <cstring>
 #include <new>
 

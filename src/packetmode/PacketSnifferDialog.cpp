@@ -410,10 +410,6 @@ void PacketSnifferDialog::startBlink() {
 void PacketSnifferDialog::blinkStep() {
     // Seven captions of 200 ms each: number signs, then the count, in turn, ending on the
     // number signs; after the last one the count is shown again and the blink is over.
-    if (blinkStep_ == 0) {
-        blinkTimer_.stop();
-        return;
-    }
     if (blinkStep_ == BlinkCaptionCount) {
         blinkTimer_.stop();
         blinkStep_ = 0;
