@@ -20,7 +20,13 @@ enum class Arrival { InOrder, Reversed, Shuffled };
 
 // One stream of `count` 1460-byte segments chained in the given order of arrival, with
 // every 50th segment sent twice.
-std::unique_ptr<SegmentNode> makeStream(std::uint32_t count, Arrival arrival) {
+struct Stream {
+    qhs::SegmentMemory memory;
+    qhs::StreamSegments segments{memory};
+    const SegmentNode* get() const { return segments.first(); }
+};
+
+std::unique_ptr<Stream> makeStream(std::uint32_t count, Arrival arrival) {
     std::vector<std::uint32_t> order(count);
     std::iota(order.begin(), order.end(), 0u);
     if (arrival == Arrival::Reversed) {
@@ -31,31 +37,25 @@ std::unique_ptr<SegmentNode> makeStream(std::uint32_t count, Arrival arrival) {
     for (std::uint32_t i = 0; i < count; i += 50) {
         order.push_back(order[i]);
     }
-    std::unique_ptr<SegmentNode> first;
-    SegmentNode* last = nullptr;
+    auto stream = std::make_unique<Stream>();
+    std::vector<std::uint8_t> datagram(40 + SegmentData, 'd');
+    datagram[9] = 6;
+    datagram[32] = 0x50;
     for (const std::uint32_t index : order) {
-        auto node = std::make_unique<SegmentNode>();
-        node->length = static_cast<std::uint16_t>(40 + SegmentData);
-        node->data = std::make_unique<std::uint8_t[]>(node->length);
-        std::memset(node->data.get(), 'd', node->length);
-        node->data[9] = 6;
-        node->data[32] = 0x50;
         const std::uint32_t sequence = 1000 + index * SegmentData;
         for (int b = 0; b < 4; ++b) {
-            node->data[24 + b] = static_cast<std::uint8_t>(sequence >> (24 - 8 * b));
+            datagram[24 + b] = static_cast<std::uint8_t>(sequence >> (24 - 8 * b));
         }
-        SegmentNode* added = node.get();
-        (last ? last->next : first) = std::move(node);
-        last = added;
+        stream->segments.append(datagram.data(), static_cast<std::uint16_t>(datagram.size()));
     }
-    return first;
+    return stream;
 }
 
 void joinStream(benchmark::State& state, Arrival arrival) {
     const auto count = static_cast<std::uint32_t>(state.range(0));
     const auto stream = makeStream(count, arrival);
     for (auto _ : state) {
-        qhs::JoinedStream joined = qhs::joinStream(stream.get());
+        qhs::JoinedStream joined = qhs::joinStream(stream->get());
         benchmark::DoNotOptimize(joined.bytes.get());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * count * SegmentData);
@@ -66,7 +66,7 @@ void orderOnly(benchmark::State& state, Arrival arrival) {
     const auto count = static_cast<std::uint32_t>(state.range(0));
     const auto stream = makeStream(count, arrival);
     for (auto _ : state) {
-        auto order = qhs::joinOrder(stream.get());
+        auto order = qhs::joinOrder(stream->get());
         benchmark::DoNotOptimize(order.data());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * count);
@@ -79,7 +79,7 @@ void searchingWalk(benchmark::State& state) {
     for (auto _ : state) {
         const SegmentNode* current = nullptr;
         std::uint32_t lowest = 0xFFFFFFFFu;
-        for (const SegmentNode* node = stream.get(); node; node = node->next.get()) {
+        for (const SegmentNode* node = stream->get(); node; node = node->next) {
             const auto data = qhs::segmentData(*node);
             if (!current || data.sequence < lowest) {
                 current = node;
@@ -93,7 +93,7 @@ void searchingWalk(benchmark::State& state) {
                 data.sequence + static_cast<std::uint32_t>(data.bytes.size());
             ++walked;
             current = nullptr;
-            for (const SegmentNode* node = stream.get(); node; node = node->next.get()) {
+            for (const SegmentNode* node = stream->get(); node; node = node->next) {
                 if (qhs::segmentData(*node).sequence == expected) {
                     current = node;
                     break;

@@ -6,11 +6,11 @@
 namespace qhs {
 
 FileCapture::FileCapture(SourceFactory makeSource, StatusSink setStatus,
-                         std::function<void()> onWorkerThread)
+                         std::function<void()> onWorkerThread, SlabMemory& memory)
     : makeSource_(std::move(makeSource)),
       setStatus_(std::move(setStatus)),
       onWorkerThread_(std::move(onWorkerThread)),
-      table_(std::make_unique<StreamTable>()) {}
+      table_(std::make_unique<StreamTable>(memory)) {}
 
 FileCapture::~FileCapture() {
     stop();
@@ -43,6 +43,7 @@ FileCaptureStart FileCapture::start(const SettingsRecord& settings) {
         return started;
     }
     settings_ = settings;
+    droppedAtStop_ = 0;
     state_.stopRequested.store(false);
     state_.setOutputSettings(streamFileSettings(settings));
     state_.messages.reopen();
@@ -74,6 +75,9 @@ void FileCapture::stop() {
     // A worker waiting on a message box would otherwise hold up the join.
     state_.messages.release();
     joinThreads();
+    if (source_) {
+        droppedAtStop_ = source_->droppedCount();
+    }
     source_.reset();
     // The streams that were pending are discarded now rather than at the next Start.
     table_->clear();

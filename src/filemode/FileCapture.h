@@ -33,8 +33,10 @@ class FileCapture {
     // `makeSource` opens a new source for each Start. `setStatus` gets the status line
     // texts of the threads ("Status: Running", "Status: Stopped") and must not block.
     // `onWorkerThread` runs first on each worker thread (to raise its priority).
+    // Long streams are kept in large chunks of `memory`.
     explicit FileCapture(SourceFactory makeSource, StatusSink setStatus = {},
-                         std::function<void()> onWorkerThread = {});
+                         std::function<void()> onWorkerThread = {},
+                         SlabMemory& memory = heapSlabMemory());
     ~FileCapture();
     FileCapture(const FileCapture&) = delete;
     FileCapture& operator=(const FileCapture&) = delete;
@@ -52,6 +54,11 @@ class FileCapture {
     std::int32_t filesProcessing() const { return table_->filesProcessing(); }
     std::int32_t filesWritten() const { return table_->filesWritten(); }
     std::int32_t incompleteFiles() const { return table_->incompleteFiles(); }
+    // Datagrams the system dropped because the capture fell behind, since the last Start;
+    // after Stop, the count the capture ended with. Window thread only.
+    std::uint64_t droppedCount() const {
+        return source_ ? source_->droppedCount() : droppedAtStop_;
+    }
 
     void setAckTimeoutMs(std::int32_t ackTimeoutMs) {
         state_.currentAckTimeoutMs.store(ackTimeoutMs);
@@ -75,6 +82,7 @@ class FileCapture {
     std::unique_ptr<StreamTable> table_;
     std::unique_ptr<CaptureSource> source_;
     SettingsRecord settings_{};
+    std::uint64_t droppedAtStop_ = 0;
     std::thread captureThread_;
     // Started by the capture thread; joined only after the capture thread.
     std::thread completionThread_;

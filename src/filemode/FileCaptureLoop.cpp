@@ -1,7 +1,6 @@
 #include "filemode/FileCaptureLoop.h"
 
 #include <chrono>
-#include <memory>
 #include <thread>
 
 #include "app/ProcessClock.h"
@@ -23,8 +22,8 @@ void setStatus(const FileCaptureHooks& hooks, const char* status) {
 }  // namespace
 
 UserMessage segmentAllocationMessage(const SegmentFilingResult& filing) {
-    const int number = (filing.newStream ? 2 : 0) +
-                       (filing.outcome == SegmentFiling::DataAllocationFailed ? 1 : 0);
+    // The node of a segment is carved with its data, so only the data's numbers arise.
+    const int number = (filing.newStream ? 2 : 0) + 1;
     UserMessage message;
     message.text =
         "Fatal memory allocation error #" + std::to_string(number) + "\r\nGet ready to crash...";
@@ -41,9 +40,10 @@ void runFileCapture(CaptureSource& source, const SettingsRecord& settings, Strea
     }
     setStatus(hooks, FileStatusRunning);
 
-    auto buffer = std::make_unique<std::uint8_t[]>(FileCaptureBufferSize);
     while (!state.stopRequested.load()) {
-        const ReceiveResult received = source.receive(buffer.get(), FileCaptureBufferSize);
+        // The datagram is read where the source holds it and copied once, into its stream.
+        const std::uint8_t* datagram = nullptr;
+        const ReceiveResult received = source.receiveView(datagram);
         if (!received.ok && received.errorCode == 0) {
             break;  // the source was closed
         }
@@ -51,15 +51,14 @@ void runFileCapture(CaptureSource& source, const SettingsRecord& settings, Strea
             // A failed receive counts as a datagram too short to keep.
             std::this_thread::sleep_for(FailedReceivePause);
         } else {
-            const std::size_t length = datagramLength(buffer.get(), received.length);
-            if (filter.accepts(buffer.get(), length)) {
+            const std::size_t length = datagramLength(datagram, received.length);
+            // No IPv4 datagram is longer than its 16-bit total length can say.
+            if (length <= 0xFFFF && filter.accepts(datagram, length)) {
                 const std::int64_t now =
                     hooks.clock ? hooks.clock() : static_cast<std::int64_t>(processClockMs());
-                const SegmentFilingResult filing =
-                    table.fileSegment(streamKeyOf(buffer.get()), buffer.get(),
-                                      static_cast<std::uint16_t>(length), now);
-                if (filing.outcome == SegmentFiling::NodeAllocationFailed ||
-                    filing.outcome == SegmentFiling::DataAllocationFailed) {
+                const SegmentFilingResult filing = table.fileSegment(
+                    streamKeyOf(datagram), datagram, static_cast<std::uint16_t>(length), now);
+                if (filing.outcome == SegmentFiling::DataAllocationFailed) {
                     state.messages.show(segmentAllocationMessage(filing));
                 }
             }

@@ -12,7 +12,6 @@
 
 namespace qhs {
 
-inline constexpr std::size_t FileCaptureBufferSize = 65540;
 inline constexpr const char* FileStatusRunning = "Status: Running";
 inline constexpr const char* FileStatusStopped = "Status: Stopped";
 

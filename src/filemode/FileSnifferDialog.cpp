@@ -13,6 +13,7 @@
 #include "capture/InterfaceDialog.h"
 #include "info/AboutDialog.h"
 #include "info/HelpDialog.h"
+#include "platform/HugePageSlabMemory.h"
 #include "platform/LinuxCaptureSource.h"
 #include "platform/NameResolver.h"
 #include "platform/ProcessFacts.h"
@@ -54,7 +55,7 @@ FileSnifferDialog::FileSnifferDialog(SettingsRecord& settings, std::string setti
       ui_(std::make_unique<Ui::FileSnifferDialog>()),
       settings_(settings),
       settingsPath_(std::move(settingsPath)),
-      makeSource_(makeSource != nullptr ? makeSource : &LinuxCaptureSource::create) {
+      makeSource_(makeSource != nullptr ? makeSource : &LinuxCaptureSource::createForFiles) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -97,7 +98,7 @@ FileSnifferDialog::FileSnifferDialog(SettingsRecord& settings, std::string setti
                 this, [this, status] { ui_->statusLine->setText(fromWindows1252(status)); },
                 Qt::QueuedConnection);
         },
-        &raiseThreadPriority);
+        &raiseThreadPriority, hugePageSlabMemory());
 
     connect(ui_->startButton, &QPushButton::clicked, this, &FileSnifferDialog::startCapture);
     connect(ui_->stopButton, &QPushButton::clicked, this, &FileSnifferDialog::stopCapture);
@@ -228,9 +229,13 @@ void FileSnifferDialog::timerTick() {
         ui_->filesProcessing->setText(
             QStringLiteral("Files processing: %1").arg(capture_->filesProcessing()));
         QString written = QStringLiteral("Files written: %1").arg(capture_->filesWritten());
-        // Only a capture that wrote incomplete files says so; otherwise the text is as always.
+        // Incomplete files and the system's drops are shown only once there are any;
+        // otherwise the text is as always.
         if (const std::int32_t incomplete = capture_->incompleteFiles(); incomplete > 0) {
             written += QStringLiteral("\nIncomplete files: %1").arg(incomplete);
+        }
+        if (const std::uint64_t dropped = capture_->droppedCount(); dropped > 0) {
+            written += QStringLiteral("\nDropped by the system: %1").arg(dropped);
         }
         ui_->filesWritten->setText(written);
     } else if (controlsRunning_) {

@@ -1,23 +1,87 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "capture/SlabMemory.h"
 
 namespace qhs {
 
-// One captured TCP data segment: a copy of the whole datagram, IP header first, linked to
-// the next segment of the same stream in order of arrival.
+// One captured TCP data segment: the whole datagram, IP header first, linked to the next
+// segment of the same stream in order of arrival. The memory belongs to its stream.
 struct SegmentNode {
     std::uint16_t length = 0;
-    std::unique_ptr<std::uint8_t[]> data;
-    std::unique_ptr<SegmentNode> next;
+    const std::uint8_t* data = nullptr;
+    SegmentNode* next = nullptr;
+};
 
-    SegmentNode() = default;
-    // Unlinks the rest of the chain one node at a time: a stream may hold hundreds of
-    // thousands of segments, too many for a recursive release on the stack.
-    ~SegmentNode();
-    SegmentNode(const SegmentNode&) = delete;
-    SegmentNode& operator=(const SegmentNode&) = delete;
+// Chunks for the segments of streams. A stream's first chunks are small, taken from the
+// heap, so a thousand small streams stay small; a long stream goes on in large chunks from
+// the slab memory (huge pages in the program). Backing fresh memory is what a capture thread
+// spends most of its time on, so large chunks that streams give back are kept for the next
+// ones, up to KeptLargeChunks, until releaseKept().
+//
+// Any thread; the capture thread obtains, the completion thread releases.
+class SegmentMemory {
+  public:
+    static constexpr std::size_t SmallestChunkBytes = std::size_t{64} << 10;
+    static constexpr std::size_t LargeChunkBytes = std::size_t{4} << 20;
+    static constexpr std::size_t KeptLargeChunks = 16;
+
+    explicit SegmentMemory(SlabMemory& largeChunks = heapSlabMemory());
+    ~SegmentMemory();
+    SegmentMemory(const SegmentMemory&) = delete;
+    SegmentMemory& operator=(const SegmentMemory&) = delete;
+
+    // At least `bytes` (aligned to 16), or null when memory runs out.
+    std::uint8_t* obtain(std::size_t bytes);
+    // Gives back a chunk obtain(bytes) returned.
+    void release(std::uint8_t* chunk, std::size_t bytes);
+    // Gives the kept large chunks back to the system.
+    void releaseKept();
+    std::size_t keptChunkCount() const;
+
+  private:
+    SlabMemory& largeChunks_;
+    mutable std::mutex keptGuard_;
+    std::vector<std::uint8_t*> kept_;
+};
+
+// The segments of one stream, copied in order of arrival into chunks of its own that grow
+// from SmallestChunkBytes to LargeChunkBytes: no allocation per segment, and all of a
+// stream's memory goes back at once.
+class StreamSegments {
+  public:
+    explicit StreamSegments(SegmentMemory& memory) : memory_(&memory) {}
+    ~StreamSegments() { release(); }
+    StreamSegments(StreamSegments&& other) noexcept;
+    StreamSegments& operator=(StreamSegments&& other) noexcept;
+    StreamSegments(const StreamSegments&) = delete;
+    StreamSegments& operator=(const StreamSegments&) = delete;
+
+    // Appends a copy of a datagram of `length` bytes; false (nothing appended) when there is
+    // no memory for it.
+    bool append(const std::uint8_t* datagram, std::uint16_t length);
+    const SegmentNode* first() const { return first_; }
+    bool empty() const { return first_ == nullptr; }
+    // Gives every chunk back; the stream is empty afterwards.
+    void release();
+
+  private:
+    // At the start of each chunk, linking it to the one before.
+    struct ChunkHeader {
+        ChunkHeader* previous;
+        std::size_t bytes;
+    };
+
+    SegmentMemory* memory_;
+    ChunkHeader* newestChunk_ = nullptr;
+    std::uint8_t* cursor_ = nullptr;
+    std::size_t bytesLeft_ = 0;
+    SegmentNode* first_ = nullptr;
+    SegmentNode* last_ = nullptr;
 };
 
 }  // namespace qhs

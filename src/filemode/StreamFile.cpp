@@ -140,7 +140,7 @@ StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
     if (!shouldStore(response, joined.size(), settings)) {
         return result;
     }
-    const DatagramView first(firstSegment.data.get(), firstSegment.length);
+    const DatagramView first(firstSegment.data, firstSegment.length);
     // A file known to be cut short must not pass for the download.
     const bool incomplete = isIncompleteBody(joined, response);
     std::FILE* opened = nullptr;

@@ -67,12 +67,12 @@ std::size_t walkStart(const std::vector<WalkEntry>& sorted, std::uint32_t firstA
 }  // namespace
 
 SegmentData segmentData(const SegmentNode& segment) {
-    const DatagramView view(segment.data.get(), segment.length);
+    const DatagramView view(segment.data, segment.length);
     SegmentData result;
     result.sequence = view.tcpSequence();
     const std::uint32_t start = DatagramView::IpHeaderLength + view.tcpHeaderLength();
     if (segment.data && start < segment.length) {
-        result.bytes = {segment.data.get() + start, segment.length - start};
+        result.bytes = {segment.data + start, segment.length - start};
     }
     return result;
 }
@@ -80,7 +80,7 @@ SegmentData segmentData(const SegmentNode& segment) {
 std::vector<const SegmentNode*> joinOrder(const SegmentNode* first) {
     std::vector<WalkEntry> entries;
     std::uint32_t arrival = 0;
-    for (const SegmentNode* node = first; node; node = node->next.get()) {
+    for (const SegmentNode* node = first; node; node = node->next) {
         const SegmentData data = segmentData(*node);
         entries.push_back(
             {data.sequence, arrival++, static_cast<std::uint32_t>(data.bytes.size()), node});

@@ -2,21 +2,26 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
-#include <optional>
+#include <utility>
 
 namespace qhs {
 
-StreamTable::StreamTable() = default;
+std::array<StreamSegments, StreamSlotCount> StreamTable::emptyStreams(SegmentMemory& memory) {
+    return [&memory]<std::size_t... Slot>(std::index_sequence<Slot...>) {
+        return std::array<StreamSegments, StreamSlotCount>{((void)Slot, StreamSegments(memory))...};
+    }
+    (std::make_index_sequence<StreamSlotCount>{});
+}
+
+StreamTable::StreamTable(SlabMemory& memory) : memory_(memory), segments_(emptyStreams(memory_)) {}
+
 StreamTable::~StreamTable() = default;
 
 void StreamTable::clear() {
-    std::array<std::unique_ptr<SegmentNode>, StreamSlotCount> released;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (int slot = 0; slot < StreamSlotCount; ++slot) {
-            released[slot] = std::move(firstSegment_[slot]);
-            lastSegment_[slot] = nullptr;
+            segments_[slot].release();
             streamKey_[slot] = 0;
             lastSegmentTime_[slot] = 0;
         }
@@ -25,6 +30,7 @@ void StreamTable::clear() {
         completingSlot_ = NoStreamSlot;
         creatingStream_ = false;
     }
+    memory_.releaseKept();
 }
 
 void StreamTable::resetCounters() {
@@ -60,37 +66,18 @@ SegmentFilingResult StreamTable::fileSegment(std::uint32_t streamKey, const std:
     }
 
     // The copy is made outside the mutex; the completion thread passes over this slot.
-    std::unique_ptr<SegmentNode> node(new (std::nothrow) SegmentNode);
-    std::optional<SegmentFiling> failure;
-    if (!node) {
-        failure = SegmentFiling::NodeAllocationFailed;
-    } else {
-        node->data.reset(new (std::nothrow) std::uint8_t[length == 0 ? 1 : length]);
-        if (!node->data) {
-            failure = SegmentFiling::DataAllocationFailed;
-        } else {
-            if (length > 0) {
-                std::memcpy(node->data.get(), datagram, length);
-            }
-            node->length = length;
-        }
-    }
+    const bool stored = segments_[slot].append(datagram, length);
 
     std::lock_guard<std::mutex> lock(mutex_);
     appendingSlot_ = NoStreamSlot;
-    if (failure) {
+    if (!stored) {
         creatingStream_ = false;  // a claimed slot stays free
-        return {*failure, creating};
+        return {SegmentFiling::DataAllocationFailed, creating};
     }
-    SegmentNode* added = node.get();
     lastSegmentTime_[slot] = now;
     if (!creating) {
-        lastSegment_[slot]->next = std::move(node);
-        lastSegment_[slot] = added;
         return {SegmentFiling::Appended, false};
     }
-    firstSegment_[slot] = std::move(node);
-    lastSegment_[slot] = added;
     streamKey_[slot] = streamKey;
     freeSlot_ = lowestEmptySlot();
     creatingStream_ = false;
@@ -119,19 +106,18 @@ SlotState StreamTable::examineSlot(int slot, std::int64_t now, std::int32_t ackT
 
 const SegmentNode* StreamTable::completingStream() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return completingSlot_ == NoStreamSlot ? nullptr : firstSegment_[completingSlot_].get();
+    return completingSlot_ == NoStreamSlot ? nullptr : segments_[completingSlot_].first();
 }
 
 void StreamTable::finishCompleting() {
-    std::unique_ptr<SegmentNode> released;
+    StreamSegments released(memory_);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         const int slot = completingSlot_;
         if (slot == NoStreamSlot) {
             return;
         }
-        released = std::move(firstSegment_[slot]);
-        lastSegment_[slot] = nullptr;
+        released = std::move(segments_[slot]);
         lastSegmentTime_[slot] = 0;
         streamKey_[slot] = 0;
         completingSlot_ = NoStreamSlot;
@@ -158,7 +144,7 @@ std::size_t StreamTable::segmentCount(int slot) const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::size_t count = 0;
     if (slot >= 0 && slot < StreamSlotCount) {
-        for (const SegmentNode* node = firstSegment_[slot].get(); node; node = node->next.get()) {
+        for (const SegmentNode* node = segments_[slot].first(); node; node = node->next) {
             ++count;
         }
     }
@@ -178,7 +164,7 @@ int StreamTable::liveStreamCount() const {
 
 int StreamTable::lowestEmptySlot() const {
     for (int slot = 0; slot < StreamSlotCount; ++slot) {
-        if (!firstSegment_[slot] && slot != completingSlot_) {
+        if (segments_[slot].empty() && slot != completingSlot_) {
             return slot;
         }
     }

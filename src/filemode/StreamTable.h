@@ -19,7 +19,6 @@ enum class SegmentFiling {
     Appended,              // added to the stream of its acknowledgement number
     Created,               // started a new stream
     TableFull,             // no stream of that number and no free slot: dropped
-    NodeAllocationFailed,  // dropped: no memory for the segment's node
     DataAllocationFailed,  // dropped: no memory for the copy of the datagram
 };
 
@@ -48,12 +47,14 @@ enum class SlotState {
 // before its segments are released.
 class StreamTable {
   public:
-    StreamTable();
+    // Large chunks of segments come from `memory`.
+    explicit StreamTable(SlabMemory& memory = heapSlabMemory());
     ~StreamTable();
     StreamTable(const StreamTable&) = delete;
     StreamTable& operator=(const StreamTable&) = delete;
 
-    // Releases every stream and makes every slot free. Only while neither thread runs.
+    // Releases every stream and makes every slot free, and gives back the memory kept for
+    // streams to come. Only while neither thread runs.
     void clear();
     // Sets both counters to 0.
     void resetCounters();
@@ -90,6 +91,7 @@ class StreamTable {
     int liveStreamCount() const;
 
   private:
+    static std::array<StreamSegments, StreamSlotCount> emptyStreams(SegmentMemory& memory);
     // The lowest slot without segments other than the completing one, or NoStreamSlot.
     int lowestEmptySlot() const;
 
@@ -98,9 +100,9 @@ class StreamTable {
     // Milliseconds of the process clock; 0 marks a free slot. Kept as 64 bits so the
     // clock cannot wrap into 0 or into the past while the program runs.
     std::array<std::int64_t, StreamSlotCount> lastSegmentTime_{};
-    std::array<std::unique_ptr<SegmentNode>, StreamSlotCount> firstSegment_;
-    // The newest segment of each stream, so adding one never walks the chain.
-    std::array<SegmentNode*, StreamSlotCount> lastSegment_{};
+    SegmentMemory memory_;
+    // Declared after memory_, which must outlive them.
+    std::array<StreamSegments, StreamSlotCount> segments_;
     int freeSlot_ = 0;
     int appendingSlot_ = NoStreamSlot;
     int completingSlot_ = NoStreamSlot;

@@ -53,10 +53,7 @@ class CaptureSource {
     // The same, with the datagram copied once into memory that `allocate` gives for its exact
     // length. Sources that can read a datagram in place copy it straight there.
     virtual ReceiveResult receiveInto(const DatagramAllocator& allocate) {
-        if (!scratch_) {
-            scratch_ = std::make_unique<std::uint8_t[]>(ReceiveCapacity);
-        }
-        const ReceiveResult result = receive(scratch_.get(), ReceiveCapacity);
+        const ReceiveResult result = receive(scratch(), ReceiveCapacity);
         if (result.ok) {
             std::uint8_t* const destination = allocate(result.length);
             if (destination != nullptr && result.length > 0) {
@@ -65,12 +62,25 @@ class CaptureSource {
         }
         return result;
     }
+    // The same, with no copy at all where the source can help it: `datagram` is pointed at
+    // the datagram in the source's own memory, valid until the next receive or close().
+    virtual ReceiveResult receiveView(const std::uint8_t*& datagram) {
+        const ReceiveResult result = receive(scratch(), ReceiveCapacity);
+        datagram = scratch();
+        return result;
+    }
     virtual void close() = 0;
     // Datagrams the system dropped because the reader fell behind, since the source opened.
     // May be called from any thread.
     virtual std::uint64_t droppedCount() const { return 0; }
 
   private:
+    std::uint8_t* scratch() {
+        if (!scratch_) {
+            scratch_ = std::make_unique<std::uint8_t[]>(ReceiveCapacity);
+        }
+        return scratch_.get();
+    }
     std::unique_ptr<std::uint8_t[]> scratch_;
 };
 

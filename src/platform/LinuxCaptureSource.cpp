@@ -64,7 +64,8 @@ std::size_t ipDatagramLength(const std::uint8_t* frame, std::size_t received) {
     return totalLength >= 20 && totalLength < received ? totalLength : received;
 }
 
-LinuxCaptureSource::LinuxCaptureSource() {
+LinuxCaptureSource::LinuxCaptureSource(std::uint32_t ringBlocks)
+    : ringBlocks_(std::max(ringBlocks, CaptureRingBlockCount)) {
     wakeEvent_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
@@ -80,6 +81,10 @@ LinuxCaptureSource::~LinuxCaptureSource() {
 
 std::unique_ptr<CaptureSource> LinuxCaptureSource::create() {
     return std::make_unique<LinuxCaptureSource>();
+}
+
+std::unique_ptr<CaptureSource> LinuxCaptureSource::createForFiles() {
+    return std::make_unique<LinuxCaptureSource>(FileCaptureRingBlockCount);
 }
 
 long LinuxCaptureSource::createSocket() {
@@ -134,23 +139,34 @@ void LinuxCaptureSource::setLargeReceiveBuffer() {
 }
 
 bool LinuxCaptureSource::setUpReceiveRing() {
+    // A large ring is many blocks of contiguous kernel memory; where the kernel cannot give
+    // that many, half as many still beat the standard ring.
+    for (std::uint32_t blocks = ringBlocks_; blocks > CaptureRingBlockCount; blocks /= 2) {
+        if (setUpReceiveRing(blocks)) {
+            return true;
+        }
+    }
+    return setUpReceiveRing(CaptureRingBlockCount);
+}
+
+bool LinuxCaptureSource::setUpReceiveRing(std::uint32_t blocks) {
     const int version = TPACKET_V3;
     if (::setsockopt(socket_, SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0) {
         return false;
     }
     tpacket_req3 request{};
     request.tp_block_size = CaptureRingBlockBytes;
-    request.tp_block_nr = CaptureRingBlockCount;
+    request.tp_block_nr = blocks;
     // Frames are packed by length within a block; the frame size only has to divide it.
     request.tp_frame_size = TPACKET_ALIGNMENT << 7;
-    request.tp_frame_nr = CaptureRingBlockBytes / request.tp_frame_size * CaptureRingBlockCount;
+    request.tp_frame_nr = CaptureRingBlockBytes / request.tp_frame_size * blocks;
     request.tp_retire_blk_tov = CaptureRingBlockTimeoutMs;
     if (::setsockopt(socket_, SOL_PACKET, PACKET_RX_RING, &request, sizeof request) != 0) {
         const int original = TPACKET_V1;
         ::setsockopt(socket_, SOL_PACKET, PACKET_VERSION, &original, sizeof original);
         return false;
     }
-    const std::size_t bytes = std::size_t{CaptureRingBlockBytes} * CaptureRingBlockCount;
+    const std::size_t bytes = std::size_t{CaptureRingBlockBytes} * blocks;
     void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, socket_, 0);
     if (mapped == MAP_FAILED) {
         // Asking for a ring of no blocks takes the ring down again.
@@ -162,6 +178,7 @@ bool LinuxCaptureSource::setUpReceiveRing() {
     }
     ring_ = static_cast<std::uint8_t*>(mapped);
     ringBytes_ = bytes;
+    ringBlocks_ = blocks;
     currentBlock_ = 0;
     walkingBlock_ = false;
     socketQueueDrained_ = false;
@@ -249,8 +266,26 @@ ReceiveResult LinuxCaptureSource::receiveInto(const DatagramAllocator& allocate)
     return receiveFromRing({nullptr, 0, &allocate});
 }
 
+ReceiveResult LinuxCaptureSource::receiveView(const std::uint8_t*& datagram) {
+    if (socket_ < 0) {
+        return {false, 0, EBADF};
+    }
+    if (!queueBuffer_) {
+        queueBuffer_ = std::make_unique<std::uint8_t[]>(ReceiveCapacity);
+    }
+    datagram = queueBuffer_.get();
+    if (ring_ == nullptr) {
+        return receiveFromSocket(queueBuffer_.get(), ReceiveCapacity);
+    }
+    return receiveFromRing({nullptr, 0, nullptr, &datagram});
+}
+
 ReceiveResult LinuxCaptureSource::deliver(const std::uint8_t* datagram, std::size_t length,
                                           const ReceiveTarget& target) {
+    if (target.view != nullptr) {
+        *target.view = datagram;
+        return {true, length, 0};
+    }
     if (target.allocate != nullptr) {
         std::uint8_t* const destination = (*target.allocate)(length);
         if (destination != nullptr && length > 0) {
@@ -349,7 +384,7 @@ ReceiveResult LinuxCaptureSource::receiveFromRing(const ReceiveTarget& target) {
         // Every packet is copied out: the block goes back to the kernel.
         walkingBlock_ = false;
         __atomic_store_n(&descriptor->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
-        currentBlock_ = (currentBlock_ + 1) % CaptureRingBlockCount;
+        currentBlock_ = (currentBlock_ + 1) % ringBlocks_;
     }
 }
 

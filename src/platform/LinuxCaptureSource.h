@@ -8,6 +8,22 @@
 
 namespace qhs {
 
+// The receive buffer asked for, in bytes.
+inline constexpr int CaptureReceiveBufferBytes = 10000000;
+
+// The receive ring: blocks of 1 MiB (a datagram on the loopback device is up to 64 KiB) in
+// a count that gives about the receive buffer above. A block the kernel has begun is
+// handed over after the timeout even when not full, so a quiet link delays little.
+inline constexpr std::uint32_t CaptureRingBlockBytes = 1u << 20;
+inline constexpr std::uint32_t CaptureRingBlockCount =
+    (CaptureReceiveBufferBytes + CaptureRingBlockBytes - 1) / CaptureRingBlockBytes;
+inline constexpr std::uint32_t CaptureRingBlockTimeoutMs = 10;
+
+// File Sniffer Mode keeps every segment of a download, and on loopback a download outruns
+// the copying of its segments into fresh memory (1 to 3.5 s/GB to back on a virtual
+// machine) by far. Its ring of 256 MiB, backed once at Start, holds all of a 200 MB burst.
+inline constexpr std::uint32_t FileCaptureRingBlockCount = 256;
+
 // A packet socket (AF_PACKET, SOCK_DGRAM) on the interface that owns an IPv4 address.
 // Only IPv4 frames are passed on, so each datagram starts with its IP header; on the
 // loopback device the outgoing copy of each frame is dropped, since it also arrives as
@@ -17,7 +33,9 @@ namespace qhs {
 // socket is read one datagram per call instead.
 class LinuxCaptureSource final : public CaptureSource {
   public:
-    LinuxCaptureSource();
+    // `ringBlocks` blocks of receive ring are asked for; when the kernel refuses, fewer, down
+    // to the standard count.
+    explicit LinuxCaptureSource(std::uint32_t ringBlocks = CaptureRingBlockCount);
     ~LinuxCaptureSource() override;
     LinuxCaptureSource(const LinuxCaptureSource&) = delete;
     LinuxCaptureSource& operator=(const LinuxCaptureSource&) = delete;
@@ -27,22 +45,30 @@ class LinuxCaptureSource final : public CaptureSource {
     void setLargeReceiveBuffer() override;
     ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity) override;
     ReceiveResult receiveInto(const DatagramAllocator& allocate) override;
+    ReceiveResult receiveView(const std::uint8_t*& datagram) override;
     void close() override;
     std::uint64_t droppedCount() const override;
 
     // Whether datagrams come through the receive ring (false: one system call each).
     bool readsThroughRing() const { return ring_ != nullptr; }
 
+    // Blocks of receive ring held (0 without a ring).
+    std::uint32_t ringBlockCount() const { return ring_ != nullptr ? ringBlocks_ : 0; }
+
     static std::unique_ptr<CaptureSource> create();
+    // A source for File Sniffer Mode, whose ring holds a whole burst of a fast download.
+    static std::unique_ptr<CaptureSource> createForFiles();
 
   private:
     bool setUpReceiveRing();
+    bool setUpReceiveRing(std::uint32_t blocks);
     void releaseReceiveRing();
     // Where a datagram goes: a fixed buffer, or memory of its own length.
     struct ReceiveTarget {
         std::uint8_t* buffer = nullptr;
         std::size_t capacity = 0;
         const DatagramAllocator* allocate = nullptr;
+        const std::uint8_t** view = nullptr;
     };
     ReceiveResult receiveFromRing(const ReceiveTarget& target);
     static ReceiveResult deliver(const std::uint8_t* datagram, std::size_t length,
@@ -56,6 +82,7 @@ class LinuxCaptureSource final : public CaptureSource {
     bool waitForData(ReceiveResult& result);
     bool wantedFrame(std::uint16_t protocol, std::uint8_t packetType) const;
 
+    std::uint32_t ringBlocks_;
     std::uint8_t* ring_ = nullptr;
     std::size_t ringBytes_ = 0;
     std::size_t currentBlock_ = 0;
@@ -72,17 +99,6 @@ class LinuxCaptureSource final : public CaptureSource {
     bool boundToLoopback_ = false;
     std::atomic<bool> closed_{false};
 };
-
-// The receive buffer asked for, in bytes.
-inline constexpr int CaptureReceiveBufferBytes = 10000000;
-
-// The receive ring: blocks of 1 MiB (a datagram on the loopback device is up to 64 KiB) in
-// a count that gives about the receive buffer above. A block the kernel has begun is
-// handed over after the timeout even when not full, so a quiet link delays little.
-inline constexpr std::uint32_t CaptureRingBlockBytes = 1u << 20;
-inline constexpr std::uint32_t CaptureRingBlockCount =
-    (CaptureReceiveBufferBytes + CaptureRingBlockBytes - 1) / CaptureRingBlockBytes;
-inline constexpr std::uint32_t CaptureRingBlockTimeoutMs = 10;
 
 // The index of the interface that is up and owns the dotted IPv4 address, or 0.
 int interfaceIndexForAddress(const std::string& interfaceAddress, bool* isLoopback = nullptr);

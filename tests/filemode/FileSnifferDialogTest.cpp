@@ -21,9 +21,11 @@ namespace qhs {
 namespace {
 
 BindStatus nextBindStatus = BindStatus::Bound;
+QueuedCaptureSource* lastSource = nullptr;
 std::unique_ptr<CaptureSource> makeQueuedSource() {
     auto source = std::make_unique<QueuedCaptureSource>();
     source->bindStatus = nextBindStatus;
+    lastSource = source.get();
     return source;
 }
 
@@ -80,6 +82,22 @@ TEST_F(FileSnifferWindow, StartAndStopFollowTheStateTable) {
     EXPECT_TRUE(control(*window, 1056)->isEnabled());
     EXPECT_FALSE(control(*window, 1057)->isEnabled());
     EXPECT_TRUE(control(*window, 1063)->isEnabled());
+    window->closeWindow();
+}
+
+TEST_F(FileSnifferWindow, SystemDropsAreShownOnceThereAreAny) {
+    auto window = open();
+    window->startCapture();
+    auto* written = control<QLabel>(*window, 1062);
+    // Several status updates pass: without drops the text stays the usual one.
+    EXPECT_FALSE(waitUntil([&] { return written->text() != "Files written: 0"; }, 300))
+        << written->text().toStdString();
+    lastSource->dropped = 7;
+    EXPECT_TRUE(waitUntil([&] {
+        return written->text() == "Files written: 0\nDropped by the system: 7";
+    })) << written->text().toStdString();
+    window->stopCapture();
+    EXPECT_EQ(window->capture().droppedCount(), 7u) << "kept after Stop";
     window->closeWindow();
 }
 

@@ -21,7 +21,9 @@
 #include <vector>
 
 #include "filemode/FileCapture.h"
+#include "platform/HugePageSlabMemory.h"
 #include "platform/LinuxCaptureSource.h"
+#include "platform/ProcessFacts.h"
 #include "support/LocalWebServer.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/RepairedTcpPair.h"
@@ -102,7 +104,9 @@ class FileSnifferEndToEnd : public testing::Test {
 
     TempDir work;
     std::unique_ptr<LocalWebServer> server;
-    FileCapture capture{LinuxCaptureSource::create};
+    // Set up as the window sets it up.
+    FileCapture capture{
+        LinuxCaptureSource::createForFiles, {}, &raiseThreadPriority, hugePageSlabMemory()};
 };
 
 TEST_F(FileSnifferEndToEnd, DownloadsAreRebuiltByteForByte) {
@@ -141,6 +145,27 @@ TEST_F(FileSnifferEndToEnd, DownloadsAreRebuiltByteForByte) {
     EXPECT_EQ(partCopy, archive.substr(1000, 8000));
     EXPECT_EQ(fileContents(partFile), partCopy);
     EXPECT_EQ(capture.filesWritten(), 4);
+}
+
+TEST_F(FileSnifferEndToEnd, FullSpeedDownloadOf200MegabytesIsRebuiltWhole) {
+    // On loopback curl takes this in a fraction of a second, far faster than fresh memory
+    // can be backed for the segments as they come.
+    std::string body(200'000'000, '\0');
+    std::mt19937_64 random(4);
+    for (std::size_t at = 0; at + 8 <= body.size(); at += 8) {
+        const std::uint64_t value = random();
+        std::memcpy(body.data() + at, &value, 8);
+    }
+    writeFileContents(www() / "large.bin", body);
+    ASSERT_EQ(runProgram({"curl", "-s", "-o", "/dev/null", LocalWebServer::address("/large.bin")}),
+              0);
+    ASSERT_TRUE(
+        eventually([&] { return capture.filesWritten() + capture.incompleteFiles() == 1; }));
+    EXPECT_EQ(capture.incompleteFiles(), 0);
+    EXPECT_EQ(capture.droppedCount(), 0u);
+    for (const auto& entry : fs::directory_iterator(output())) {
+        EXPECT_TRUE(fileContents(entry.path()) == body) << fs::file_size(entry.path()) << " bytes";
+    }
 }
 
 TEST_F(FileSnifferEndToEnd, ParallelDownloadsEndingTogetherAllBecomeFiles) {

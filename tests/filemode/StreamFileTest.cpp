@@ -47,7 +47,7 @@ class StreamFileOutput : public testing::Test {
     ScopedLocalTimeSource fixedTime{[] { return LocalTime{2003, 7, 14, 16, 5, 9, 250}; }};
     TempDir root;
     StreamFileSettings settings;
-    std::unique_ptr<SegmentNode> firstSegment = test::chainOf({test::TcpSegment{}});
+    test::SegmentChain firstSegment{{test::TcpSegment{}}};
 };
 
 TEST_F(StreamFileOutput, BodyIsWrittenUnderTheTemplateNameWithTheTypeExtension) {

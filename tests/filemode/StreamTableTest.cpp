@@ -212,7 +212,7 @@ TEST_F(StreamTableTest, EverySegmentIsCompletedOnceOrDroppedWhileBothThreadsWork
             for (int slot = 0; slot < StreamSlotCount; ++slot) {
                 if (table.examineSlot(slot, INT64_MAX / 2, 0) == SlotState::Completing) {
                     for (const SegmentNode* node = table.completingStream(); node;
-                         node = node->next.get()) {
+                         node = node->next) {
                         ++completed;
                     }
                     table.finishCompleting();

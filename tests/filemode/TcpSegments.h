@@ -57,21 +57,25 @@ struct TcpSegment {
     }
 };
 
-// A chain of segments in the given order of arrival.
-inline std::unique_ptr<SegmentNode> chainOf(const std::vector<TcpSegment>& segments) {
-    std::unique_ptr<SegmentNode> first;
-    SegmentNode* last = nullptr;
-    for (const TcpSegment& segment : segments) {
-        const std::vector<std::uint8_t> bytes = segment.bytes();
-        auto node = std::make_unique<SegmentNode>();
-        node->length = static_cast<std::uint16_t>(bytes.size());
-        node->data = std::make_unique<std::uint8_t[]>(bytes.size());
-        std::memcpy(node->data.get(), bytes.data(), bytes.size());
-        SegmentNode* added = node.get();
-        (last ? last->next : first) = std::move(node);
-        last = added;
+// A chain of segments in the given order of arrival, holding their memory.
+class SegmentChain {
+  public:
+    explicit SegmentChain(const std::vector<TcpSegment>& segments) {
+        for (const TcpSegment& segment : segments) {
+            const std::vector<std::uint8_t> bytes = segment.bytes();
+            stream_.append(bytes.data(), static_cast<std::uint16_t>(bytes.size()));
+        }
     }
-    return first;
+    const SegmentNode* get() const { return stream_.first(); }
+    const SegmentNode& operator*() const { return *stream_.first(); }
+
+  private:
+    SegmentMemory memory_;
+    StreamSegments stream_{memory_};
+};
+
+inline SegmentChain chainOf(const std::vector<TcpSegment>& segments) {
+    return SegmentChain(segments);
 }
 
 inline std::vector<std::uint8_t> bytesOf(std::string_view text) {
