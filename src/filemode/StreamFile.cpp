@@ -1,6 +1,7 @@
 #include "filemode/StreamFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,11 +14,6 @@
 namespace qhs {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 // The errors by which the system says a name cannot be a file name: far too long, or
 // holding characters the file system does not take.
@@ -52,6 +48,55 @@ StreamFileResult failed(StreamFileResult result) {
     message.text = writeErrorText(result.path);
     result.message = std::move(message);
     return result;
+}
+
+// A file descriptor closed when it goes.
+class Descriptor {
+  public:
+    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
+    ~Descriptor() {
+        if (descriptor_ >= 0) {
+            ::close(descriptor_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    bool valid() const { return descriptor_ >= 0; }
+    int get() const { return descriptor_; }
+
+  private:
+    int descriptor_;
+};
+
+// Opens `name` in `folder` for writing, or -1 with errno set. Without over-writing the file
+// is created only if no entry of that name exists (a link or a FIFO included: EEXIST). With
+// it, only a regular file is replaced: a link, FIFO, device or folder of that name fails the
+// write and is left as it is.
+int openInFolder(int folder, const std::string& name, bool overwrite) {
+    constexpr int Creating = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+    if (!overwrite) {
+        return ::openat(folder, name.c_str(), Creating | O_EXCL, 0644);
+    }
+    struct stat entry {};
+    if (::fstatat(folder, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISREG(entry.st_mode)) {
+        errno = EEXIST;
+        return -1;
+    }
+    // Without O_TRUNC: what was opened is checked before anything in it is lost. O_NONBLOCK
+    // keeps a FIFO that took the name between the look and the open from blocking.
+    const int descriptor = ::openat(folder, name.c_str(), Creating | O_NONBLOCK, 0644);
+    if (descriptor < 0) {
+        return -1;
+    }
+    struct stat opened {};
+    if (::fstat(descriptor, &opened) != 0 || !S_ISREG(opened.st_mode) ||
+        ::ftruncate(descriptor, 0) != 0) {
+        ::close(descriptor);
+        errno = EEXIST;
+        return -1;
+    }
+    return descriptor;
 }
 
 // How many streams may share one name before the next one is dropped after all.
@@ -143,39 +188,43 @@ StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
     const DatagramView first(firstSegment.data, firstSegment.length);
     // A file known to be cut short must not pass for the download.
     const bool incomplete = isIncompleteBody(joined, response);
+    // The name is looked up in the folder itself, never through a link: in a shared folder
+    // a link named like the next file must not lead the write anywhere else.
+    const Descriptor folder(::open(settings.directory.empty() ? "/" : settings.directory.c_str(),
+                                   O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const int folderError = errno;
     std::FILE* opened = nullptr;
+    std::string name;
     // Without over-writing, a name that is taken (streams that end within one millisecond
     // share their name) leaves that file alone and numbers the new one instead. Each try
     // creates the file only if it does not exist, so nothing is replaced between a look
     // and the write.
     for (int number = 1; opened == nullptr; ++number) {
-        result.path = streamFilePath(
-            settings.directory,
-            streamFileName(settings, first.sourceAddress(), first.destinationAddress(),
-                           response.extension, number, incomplete));
+        name = streamFileName(settings, first.sourceAddress(), first.destinationAddress(),
+                              response.extension, number, incomplete);
+        result.path = streamFilePath(settings.directory, name);
         // A NUL would cut the path short where the system reads it.
         if (result.path.size() > MaximumStreamFilePath ||
             result.path.find('\0') != std::string::npos) {
             result.outcome = StreamFileOutcome::InvalidName;
             return result;
         }
-        errno = 0;
-        if (settings.overwrite) {
-            opened = std::fopen(result.path.c_str(), "wb");
-        } else {
-            const int descriptor =
-                ::open(result.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-            if (descriptor >= 0) {
-                opened = ::fdopen(descriptor, "wb");
-                if (opened == nullptr) {
-                    ::close(descriptor);
-                }
-            } else if (errno == EEXIST && number < MaximumNameNumber) {
-                continue;
-            } else if (errno == EEXIST) {
-                result.outcome = StreamFileOutcome::FileExists;
-                return result;
+        int descriptor = -1;
+        errno = folderError;
+        if (folder.valid()) {
+            errno = 0;
+            descriptor = openInFolder(folder.get(), name, settings.overwrite);
+        }
+        if (descriptor >= 0) {
+            opened = ::fdopen(descriptor, "wb");
+            if (opened == nullptr) {
+                ::close(descriptor);
             }
+        } else if (errno == EEXIST && !settings.overwrite && number < MaximumNameNumber) {
+            continue;
+        } else if (errno == EEXIST && !settings.overwrite) {
+            result.outcome = StreamFileOutcome::FileExists;
+            return result;
         }
         if (opened == nullptr) {
             if (isInvalidNameError(errno)) {
@@ -189,7 +238,7 @@ StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
     // A file that could not be written whole (a full disk) is not counted as written, and
     // the truncated copy is removed rather than left to pass for the download.
     if (std::fclose(opened) != 0 || !written) {
-        std::remove(result.path.c_str());
+        ::unlinkat(folder.get(), name.c_str(), 0);
         return failed(std::move(result));
     }
     result.outcome = incomplete ? StreamFileOutcome::WrittenIncomplete : StreamFileOutcome::Written;

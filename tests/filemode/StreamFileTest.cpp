@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -8,6 +10,7 @@
 #include "app/Templates.h"
 #include "filemode/StreamFile.h"
 #include "filemode/TcpSegments.h"
+#include "support/FileContents.h"
 #include "support/TempDir.h"
 
 namespace qhs {
@@ -164,6 +167,43 @@ TEST_F(StreamFileOutput, NeitherNetworkNorTemplatesLeadOutOfTheDirectory) {
         if (entry.path() != directory()) {
             EXPECT_EQ(entry.path().parent_path(), directory()) << entry.path();
         }
+    }
+}
+
+TEST_F(StreamFileOutput, NameTakenByALinkFifoOrFolderNeverLeadsTheWriteElsewhere) {
+    const fs::path outside = root.path() / "outside";
+    fs::create_directory(outside);
+    writeFileContents(outside / "victim", "untouched");
+    const fs::path next = directory() / (Name + ".txt");
+    const auto takeNextName = [&](int kind) {
+        fs::remove_all(next);
+        if (kind == 0) {
+            fs::create_symlink(outside / "victim", next);
+        } else if (kind == 1) {
+            fs::create_symlink(outside / "created", next);  // dangling
+        } else if (kind == 2) {
+            fs::create_directory_symlink(outside, next);
+        } else {
+            ASSERT_EQ(::mkfifo(next.c_str(), 0644), 0);
+        }
+    };
+    for (int kind = 0; kind < 4; ++kind) {
+        SCOPED_TRACE(kind);
+        settings.overwrite = true;
+        takeNextName(kind);
+        const StreamFileResult replacing = write(Ok + "\r\nfrom the network");
+        EXPECT_EQ(replacing.outcome, StreamFileOutcome::WriteFailed);
+        ASSERT_TRUE(replacing.message);
+        EXPECT_TRUE(replacing.message->text.starts_with("Error writing the file:\r\n\r\n"));
+        // Without over-writing the name counts as taken: the stream gets the next number.
+        settings.overwrite = false;
+        const StreamFileResult numbered = write(Ok + "\r\nfrom the network");
+        EXPECT_EQ(numbered.outcome, StreamFileOutcome::Written);
+        EXPECT_TRUE(numbered.path.ends_with(Name + " (2).txt")) << numbered.path;
+        fs::remove(numbered.path);
+        EXPECT_EQ(fileContents(outside / "victim"), "untouched");
+        EXPECT_FALSE(fs::exists(outside / "created"));
+        EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
     }
 }
 
