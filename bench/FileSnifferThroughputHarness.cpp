@@ -25,7 +25,7 @@
 #include <thread>
 
 #include "filemode/FileCapture.h"
-#include "platform/HugePageSlabMemory.h"
+#include "platform/SystemMemoryProbe.h"
 #include "platform/LinuxCaptureSource.h"
 #include "platform/ProcessFacts.h"
 #include "support/LocalWebServer.h"
@@ -93,7 +93,7 @@ bool readLine(int descriptor, std::string& text, const char* wanted, seconds lim
     qhs::setTextField(settings.fileOutputDirectory, out.string());
     qhs::FileCapture capture(
         standardRing ? qhs::LinuxCaptureSource::create : qhs::LinuxCaptureSource::createForFiles,
-        {}, &qhs::raiseThreadPriority, qhs::hugePageSlabMemory());
+        {}, &qhs::raiseThreadPriority, qhs::flooredHugePageSlabMemory());
     capture.setAckTimeoutMs(AckTimeoutMs);
     const bool started = capture.start(settings).startThread;
     [[maybe_unused]] ssize_t written = ::write(ready, started ? "1" : "0", 1);

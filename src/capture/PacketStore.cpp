@@ -56,8 +56,8 @@ PacketStore::SlotArray<T>::~SlotArray() {
     memory_.release(reinterpret_cast<std::uint8_t*>(values_), Bytes);
 }
 
-PacketStore::PacketStore(SlabMemory& memory)
-    : packetData_(memory), packetLength_(memory), timeText_(memory), arena_(memory) {}
+PacketStore::PacketStore(SlabMemory& memory, SlabMemory& packetMemory)
+    : packetData_(memory), packetLength_(memory), timeText_(memory), arena_(packetMemory) {}
 
 PacketStore::~PacketStore() {
     const std::int32_t used = storedCount_.load();

@@ -36,7 +36,10 @@ struct CapturedPacket {
 // window's list guard; the counters may be read by any thread at any time.
 class PacketStore {
   public:
-    explicit PacketStore(SlabMemory& memory = heapSlabMemory());
+    explicit PacketStore(SlabMemory& memory = heapSlabMemory()) : PacketStore(memory, memory) {}
+    // The packets themselves in `packetMemory` (which may refuse slabs below a memory floor),
+    // the slot arrays in `memory`.
+    PacketStore(SlabMemory& memory, SlabMemory& packetMemory);
     ~PacketStore();
     PacketStore(const PacketStore&) = delete;
     PacketStore& operator=(const PacketStore&) = delete;

@@ -25,6 +25,9 @@ class SlabMemory {
     virtual void discard(std::uint8_t* /*slab*/, std::size_t /*bytes*/) {}
     // Called once on the thread that prepares slabs ahead, before it obtains any.
     virtual void enterPreparingThread() {}
+    // Whether memory of `bytes` may be taken now, from here or elsewhere (a buffer of the
+    // heap); false means treat it as a failed allocation. Counts it as taken.
+    virtual bool allows(std::size_t /*bytes*/) { return true; }
 };
 
 // Slabs from the C heap (calloc), backed by writing each page once.

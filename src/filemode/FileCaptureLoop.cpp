@@ -10,6 +10,10 @@ namespace qhs {
 
 namespace {
 
+// What a stream may hold beyond "Maximum file size" for its HTTP headers before it stops
+// collecting (retransmitted data counts again, so this leaves room for that too).
+constexpr std::uint64_t MaximumHeaderAllowance = std::uint64_t{1} << 20;
+
 // Pause after a failed receive, so a source that keeps failing does not spin a core.
 constexpr std::chrono::milliseconds FailedReceivePause{10};
 
@@ -34,6 +38,10 @@ void runFileCapture(CaptureSource& source, const SettingsRecord& settings, Strea
                     FileSnifferState& state, const FileCaptureHooks& hooks) {
     table.clear();
     table.resetCounters();
+    // A file holds at most "Maximum file size" bytes of body; its headers come on top.
+    table.setStreamDataLimit(settings.fileMaxSize == 0
+                                 ? 0
+                                 : std::uint64_t{settings.fileMaxSize} + MaximumHeaderAllowance);
     const FileSegmentFilter filter(settings);
     if (hooks.startCompletion) {
         hooks.startCompletion();
@@ -59,7 +67,8 @@ void runFileCapture(CaptureSource& source, const SettingsRecord& settings, Strea
                 const SegmentFilingResult filing = table.fileSegment(
                     streamKeyOf(datagram), datagram, static_cast<std::uint16_t>(length), now);
                 if (filing.outcome == SegmentFiling::DataAllocationFailed) {
-                    state.messages.show(segmentAllocationMessage(filing));
+                    // The segment is dropped; capture goes on while the box is up.
+                    state.messages.post(segmentAllocationMessage(filing));
                 }
             }
         }

@@ -13,10 +13,10 @@
 #include "capture/InterfaceDialog.h"
 #include "info/AboutDialog.h"
 #include "info/HelpDialog.h"
-#include "platform/HugePageSlabMemory.h"
 #include "platform/LinuxCaptureSource.h"
 #include "platform/NameResolver.h"
 #include "platform/ProcessFacts.h"
+#include "platform/SystemMemoryProbe.h"
 #include "ui_FileSnifferDialog.h"
 
 namespace qhs {
@@ -98,7 +98,7 @@ FileSnifferDialog::FileSnifferDialog(SettingsRecord& settings, std::string setti
                 this, [this, status] { ui_->statusLine->setText(fromWindows1252(status)); },
                 Qt::QueuedConnection);
         },
-        &raiseThreadPriority, hugePageSlabMemory());
+        &raiseThreadPriority, flooredHugePageSlabMemory());
 
     connect(ui_->startButton, &QPushButton::clicked, this, &FileSnifferDialog::startCapture);
     connect(ui_->stopButton, &QPushButton::clicked, this, &FileSnifferDialog::stopCapture);

@@ -17,7 +17,7 @@ constexpr std::size_t aligned(std::size_t bytes) {
 
 }  // namespace
 
-SegmentMemory::SegmentMemory(SlabMemory& largeChunks) : largeChunks_(largeChunks) {
+SegmentMemory::SegmentMemory(SlabMemory& slabs) : slabs_(slabs) {
     // Room for every kept chunk now, so keeping one never allocates.
     kept_.reserve(KeptLargeChunks);
 }
@@ -27,10 +27,6 @@ SegmentMemory::~SegmentMemory() {
 }
 
 std::uint8_t* SegmentMemory::obtain(std::size_t bytes) {
-    if (bytes < LargeChunkBytes) {
-        return static_cast<std::uint8_t*>(
-            ::operator new (bytes, std::align_val_t{Alignment}, std::nothrow));
-    }
     if (bytes == LargeChunkBytes) {
         std::lock_guard<std::mutex> guard(keptGuard_);
         if (!kept_.empty()) {
@@ -39,15 +35,11 @@ std::uint8_t* SegmentMemory::obtain(std::size_t bytes) {
             return chunk;
         }
     }
-    return largeChunks_.obtain(bytes);
+    return slabs_.obtain(bytes);
 }
 
 void SegmentMemory::release(std::uint8_t* chunk, std::size_t bytes) {
     if (chunk == nullptr) {
-        return;
-    }
-    if (bytes < LargeChunkBytes) {
-        ::operator delete (chunk, std::align_val_t{Alignment});
         return;
     }
     if (bytes == LargeChunkBytes) {
@@ -57,7 +49,7 @@ void SegmentMemory::release(std::uint8_t* chunk, std::size_t bytes) {
             return;
         }
     }
-    largeChunks_.release(chunk, bytes);
+    slabs_.release(chunk, bytes);
 }
 
 void SegmentMemory::releaseKept() {
@@ -68,7 +60,7 @@ void SegmentMemory::releaseKept() {
         kept_.clear();
     }
     for (std::uint8_t* chunk : released) {
-        largeChunks_.release(chunk, LargeChunkBytes);
+        slabs_.release(chunk, LargeChunkBytes);
     }
 }
 

@@ -17,11 +17,11 @@ struct SegmentNode {
     SegmentNode* next = nullptr;
 };
 
-// Chunks for the segments of streams. A stream's first chunks are small, taken from the
-// heap, so a thousand small streams stay small; a long stream goes on in large chunks from
-// the slab memory (huge pages in the program). Backing fresh memory is what a capture thread
-// spends most of its time on, so large chunks that streams give back are kept for the next
-// ones, up to KeptLargeChunks, until releaseKept().
+// Chunks for the segments of streams, from slab memory (huge pages for the large ones in the
+// program, refused below the memory floor). A stream's first chunks are small, so a
+// thousand small streams stay small; a long stream goes on in large chunks. Backing fresh
+// memory is what a capture thread spends most of its time on, so large chunks that streams
+// give back are kept for the next ones, up to KeptLargeChunks, until releaseKept().
 //
 // Any thread; the capture thread obtains, the completion thread releases.
 class SegmentMemory {
@@ -30,13 +30,15 @@ class SegmentMemory {
     static constexpr std::size_t LargeChunkBytes = std::size_t{4} << 20;
     static constexpr std::size_t KeptLargeChunks = 16;
 
-    explicit SegmentMemory(SlabMemory& largeChunks = heapSlabMemory());
+    explicit SegmentMemory(SlabMemory& slabs = heapSlabMemory());
     ~SegmentMemory();
     SegmentMemory(const SegmentMemory&) = delete;
     SegmentMemory& operator=(const SegmentMemory&) = delete;
 
     // At least `bytes` (aligned to 16), or null when memory runs out.
     std::uint8_t* obtain(std::size_t bytes);
+    // Whether a buffer of `bytes` from elsewhere may be taken (the joined copy of a stream).
+    bool allows(std::size_t bytes) { return slabs_.allows(bytes); }
     // Gives back a chunk obtain(bytes) returned.
     void release(std::uint8_t* chunk, std::size_t bytes);
     // Gives the kept large chunks back to the system.
@@ -44,7 +46,7 @@ class SegmentMemory {
     std::size_t keptChunkCount() const;
 
   private:
-    SlabMemory& largeChunks_;
+    SlabMemory& slabs_;
     mutable std::mutex keptGuard_;
     std::vector<std::uint8_t*> kept_;
 };

@@ -14,7 +14,8 @@ namespace {
 void completeStream(StreamTable& table, FileSnifferState& state) {
     std::optional<UserMessage> message;
     if (const SegmentNode* first = table.completingStream()) {
-        const JoinedStream joined = joinStream(first);
+        const JoinedStream joined =
+            joinStream(first, [&table](std::size_t bytes) { return table.memoryAllows(bytes); });
         if (!joined.allocated()) {
             message = joinAllocationMessage(joined.length);
         } else {

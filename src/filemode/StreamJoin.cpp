@@ -113,14 +113,16 @@ std::vector<const SegmentNode*> joinOrder(const SegmentNode* first) {
     return order;
 }
 
-JoinedStream joinStream(const SegmentNode* first) {
+JoinedStream joinStream(const SegmentNode* first, const std::function<bool(std::size_t)>& mayTake) {
     const std::vector<const SegmentNode*> order = joinOrder(first);
     std::uint64_t total = 0;
     for (const SegmentNode* segment : order) {
         total += segmentData(*segment).bytes.size();
     }
     JoinedStream joined;
-    joined.bytes.reset(new (std::nothrow) std::uint8_t[total + 1]);
+    if (!mayTake || mayTake(total + 1)) {
+        joined.bytes.reset(new (std::nothrow) std::uint8_t[total + 1]);
+    }
     if (!joined.bytes) {
         joined.length = total;
         return joined;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -38,7 +39,9 @@ struct JoinedStream {
 std::vector<const SegmentNode*> joinOrder(const SegmentNode* first);
 
 // The data of the segments in join order, copied into one buffer.
-JoinedStream joinStream(const SegmentNode* first);
+// `mayTake`, when given, is asked first whether the buffer may be taken (the memory floor).
+JoinedStream joinStream(const SegmentNode* first,
+                        const std::function<bool(std::size_t)>& mayTake = {});
 
 // The message for a join buffer of `total` bytes that could not be allocated.
 UserMessage joinAllocationMessage(std::uint64_t total);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "analysis/DatagramView.h"
+
 namespace qhs {
 
 std::array<StreamSegments, StreamSlotCount> StreamTable::emptyStreams(SegmentMemory& memory) {
@@ -22,6 +24,8 @@ void StreamTable::clear() {
         std::lock_guard<std::mutex> lock(mutex_);
         for (int slot = 0; slot < StreamSlotCount; ++slot) {
             segments_[slot].release();
+            streamData_[slot] = 0;
+            beyondLimit_[slot] = false;
             streamKey_[slot] = 0;
             lastSegmentTime_[slot] = 0;
         }
@@ -65,18 +69,31 @@ SegmentFilingResult StreamTable::fileSegment(std::uint32_t streamKey, const std:
         appendingSlot_ = slot;
     }
 
-    // The copy is made outside the mutex; the completion thread passes over this slot.
-    const bool stored = segments_[slot].append(datagram, length);
+    // Outside the mutex; the completion thread passes over this slot.
+    const DatagramView view(datagram, length);
+    const std::uint32_t headers = DatagramView::IpHeaderLength + view.tcpHeaderLength();
+    streamData_[slot] += length > headers ? length - headers : 0;
+    if (streamDataLimit_ != 0 && streamData_[slot] > streamDataLimit_) {
+        // Its file would not be written: what it holds goes back at once.
+        beyondLimit_[slot] = true;
+        segments_[slot].release();
+    }
+    const bool stored = beyondLimit_[slot] || segments_[slot].append(datagram, length);
 
     std::lock_guard<std::mutex> lock(mutex_);
     appendingSlot_ = NoStreamSlot;
     if (!stored) {
-        creatingStream_ = false;  // a claimed slot stays free
+        if (creating) {
+            creatingStream_ = false;  // a claimed slot stays free
+            streamData_[slot] = 0;
+        }
         return {SegmentFiling::DataAllocationFailed, creating};
     }
+    // A stream beyond the limit stays, so its later segments do not start another one.
     lastSegmentTime_[slot] = now;
     if (!creating) {
-        return {SegmentFiling::Appended, false};
+        return {beyondLimit_[slot] ? SegmentFiling::BeyondMaximumSize : SegmentFiling::Appended,
+                false};
     }
     streamKey_[slot] = streamKey;
     freeSlot_ = lowestEmptySlot();
@@ -118,6 +135,8 @@ void StreamTable::finishCompleting() {
             return;
         }
         released = std::move(segments_[slot]);
+        streamData_[slot] = 0;
+        beyondLimit_[slot] = false;
         lastSegmentTime_[slot] = 0;
         streamKey_[slot] = 0;
         completingSlot_ = NoStreamSlot;
@@ -164,7 +183,7 @@ int StreamTable::liveStreamCount() const {
 
 int StreamTable::lowestEmptySlot() const {
     for (int slot = 0; slot < StreamSlotCount; ++slot) {
-        if (segments_[slot].empty() && slot != completingSlot_) {
+        if (lastSegmentTime_[slot] == 0 && slot != completingSlot_) {
             return slot;
         }
     }

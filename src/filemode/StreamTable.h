@@ -19,6 +19,7 @@ enum class SegmentFiling {
     Appended,              // added to the stream of its acknowledgement number
     Created,               // started a new stream
     TableFull,             // no stream of that number and no free slot: dropped
+    BeyondMaximumSize,     // its stream holds more data than a file may have: dropped
     DataAllocationFailed,  // dropped: no memory for the copy of the datagram
 };
 
@@ -56,8 +57,11 @@ class StreamTable {
     // Releases every stream and makes every slot free, and gives back the memory kept for
     // streams to come. Only while neither thread runs.
     void clear();
-    // Sets both counters to 0.
+    // Sets the counters to 0.
     void resetCounters();
+    // A stream whose TCP data passes `bytes` (0: no bound) stops collecting: its segments
+    // are released, later ones dropped, and it completes without a file. Before capture.
+    void setStreamDataLimit(std::uint64_t bytes) { streamDataLimit_ = bytes; }
 
     // Capture thread: files a copy of a data segment (`length` bytes, IP header first)
     // into the stream of `streamKey` (the acknowledgement number as its raw 4 bytes,
@@ -73,6 +77,9 @@ class StreamTable {
     const SegmentNode* completingStream() const;
     // Releases the completing slot's segments and frees the slot.
     void finishCompleting();
+
+    // Whether a buffer of `bytes` may be taken besides the segments (below the floor, not).
+    bool memoryAllows(std::size_t bytes) { return memory_.allows(bytes); }
 
     // Counters shown by the window every 100 ms.
     std::int32_t filesProcessing() const { return filesProcessing_.load(); }
@@ -92,7 +99,7 @@ class StreamTable {
 
   private:
     static std::array<StreamSegments, StreamSlotCount> emptyStreams(SegmentMemory& memory);
-    // The lowest slot without segments other than the completing one, or NoStreamSlot.
+    // The lowest free slot other than the completing one, or NoStreamSlot.
     int lowestEmptySlot() const;
 
     mutable std::mutex mutex_;
@@ -103,6 +110,10 @@ class StreamTable {
     SegmentMemory memory_;
     // Declared after memory_, which must outlive them.
     std::array<StreamSegments, StreamSlotCount> segments_;
+    // TCP data filed into each stream, and whether it passed the limit.
+    std::array<std::uint64_t, StreamSlotCount> streamData_{};
+    std::array<bool, StreamSlotCount> beyondLimit_{};
+    std::uint64_t streamDataLimit_ = 0;
     int freeSlot_ = 0;
     int appendingSlot_ = NoStreamSlot;
     int completingSlot_ = NoStreamSlot;

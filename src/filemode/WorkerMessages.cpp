@@ -14,6 +14,15 @@ void WorkerMessages::show(UserMessage message) {
     });
 }
 
+bool WorkerMessages::post(UserMessage message) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!queue_.empty() || shown_) {
+        return false;
+    }
+    queue_.push_back({nextId_++, std::move(message)});
+    return true;
+}
+
 std::optional<UserMessage> WorkerMessages::takeNext() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (shown_ || queue_.empty()) {

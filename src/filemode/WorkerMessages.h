@@ -19,6 +19,11 @@ class WorkerMessages {
     // Worker side: queues the message and returns when it is dismissed or released.
     void show(UserMessage message);
 
+    // Worker side, for a worker that must not stop (the capture thread, whose every wait
+    // loses packets): queues the message unless another is waiting or shown, and returns at
+    // once. Whether it was queued.
+    bool post(UserMessage message);
+
     // Window side: the oldest waiting message, unless one taken earlier is still shown.
     std::optional<UserMessage> takeNext();
     // The message taken last has been dismissed; its worker goes on.

@@ -35,6 +35,7 @@
 #include "packetmode/SequenceNavigation.h"
 #include "platform/AlsaSoundPlayer.h"
 #include "platform/HugePageSlabMemory.h"
+#include "platform/SystemMemoryProbe.h"
 #include "platform/LinuxCaptureSource.h"
 #include "platform/NameResolver.h"
 #include "platform/ProcessFacts.h"
@@ -76,7 +77,7 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
       settings_(settings),
       settingsPath_(std::move(settingsPath)),
       makeSource_(makeSource != nullptr ? makeSource : &LinuxCaptureSource::create),
-      store_(std::make_unique<PacketStore>(hugePageSlabMemory())),
+      store_(std::make_unique<PacketStore>(hugePageSlabMemory(), flooredHugePageSlabMemory())),
       list_(hugePageSlabMemory()) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |

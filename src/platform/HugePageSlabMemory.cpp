@@ -27,9 +27,12 @@ std::size_t roundedUp(std::size_t bytes, std::size_t unit) {
 }
 
 // Slabs are mapped in whole huge pages: a slab of 8,000,000 bytes would otherwise end in 1.7
-// MB that no huge page fits, faulted in 4 KiB at a time.
+// MB that no huge page fits, faulted in 4 KiB at a time. A slab smaller than a huge page is
+// mapped in ordinary pages, so a small one does not take 2 MiB.
 std::size_t wholeHugePages(std::size_t bytes) {
-    return roundedUp(bytes, HugePageSlabMemory::HugePageBytes);
+    return bytes < HugePageSlabMemory::HugePageBytes
+               ? roundedUp(bytes, pageBytes())
+               : roundedUp(bytes, HugePageSlabMemory::HugePageBytes);
 }
 
 }  // namespace
@@ -39,6 +42,11 @@ std::uint8_t* HugePageSlabMemory::obtain(std::size_t bytes) {
         return nullptr;
     }
     const std::size_t length = wholeHugePages(bytes);
+    if (bytes < HugePageBytes) {
+        void* mapped =
+            ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        return mapped == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(mapped);
+    }
     // Map a huge page more than needed and cut the ends off, so the slab starts on a huge
     // page boundary and every whole 2 MiB of it can be one huge page.
     const std::size_t mappedLength = length + HugePageBytes;

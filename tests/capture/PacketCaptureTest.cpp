@@ -7,6 +7,7 @@
 #include "app/Templates.h"
 #include "capture/PacketCapture.h"
 #include "support/QueuedCaptureSource.h"
+#include "support/ScriptedMemoryProbe.h"
 
 namespace qhs {
 namespace {
@@ -47,6 +48,8 @@ class PacketCaptureLoop : public testing::Test {
     ScopedLocalTimeSource fixedTime{[] { return LocalTime{2003, 4, 3, 9, 5, 7, 42}; }};
     SettingsRecord settings = defaultSettings();
     PacketSnifferState state;
+    test::ScriptedMemoryProbe probe;
+    FlooredSlabMemory flooredMemory{heapSlabMemory(), probe};
     std::unique_ptr<PacketStore> store = std::make_unique<PacketStore>();
     PacketList list;
     PacketFilter filter;
@@ -128,6 +131,24 @@ TEST_F(PacketCaptureLoop, StoreFillingUpDuringCaptureStopsWithoutStoringTheExtra
     EXPECT_EQ(store->length(PacketStoreCapacity - 1), 60u);
     EXPECT_EQ(statuses.back(), "Stopped/Item Limit Reached");
     EXPECT_EQ(store->allocatedBytes(), 104u);
+}
+
+TEST_F(PacketCaptureLoop, MemoryFloorStopsTheCaptureWithMemoryErrorAndIsReadOnlyNowAndThen) {
+    store = std::make_unique<PacketStore>(heapSlabMemory(), flooredMemory);
+    std::vector<std::vector<std::uint8_t>> datagrams(2000, makeDatagram(17, 200, 53, 1053));
+    captureAll(datagrams);
+    EXPECT_EQ(store->storedCount(), 2000);
+    EXPECT_LE(probe.reads.load(), 5) << "not read per packet";
+
+    probe.setBelowFloor();
+    // The slab being carved and the one ready ahead are used up first: enough datagrams to
+    // need a third.
+    datagrams.assign(1200, makeDatagram(17, 60000, 53, 1053));
+    std::this_thread::sleep_for(FlooredSlabMemory::ReadInterval);
+    captureAll(datagrams);
+    EXPECT_LT(store->storedCount(), 3200);
+    EXPECT_EQ(statuses.back(), StatusMemoryError);
+    EXPECT_FALSE(state.capturing.load());
 }
 
 TEST_F(PacketCaptureLoop, QuittingEndsTheLoopWithStopped) {

@@ -14,6 +14,7 @@
 #include "filemode/FileSegmentFilter.h"
 #include "filemode/TcpSegments.h"
 #include "support/QueuedCaptureSource.h"
+#include "support/ScriptedMemoryProbe.h"
 #include "support/TempDir.h"
 
 namespace qhs {
@@ -183,6 +184,8 @@ class FileCaptureTest : public testing::Test {
     QueuedCaptureSource* source = nullptr;
     std::mutex statusMutex;
     std::vector<std::string> statusTexts;
+    test::ScriptedMemoryProbe probe;
+    FlooredSlabMemory memory{heapSlabMemory(), probe};
     FileCapture capture{[this] {
                             auto made = std::make_unique<QueuedCaptureSource>();
                             source = made.get();
@@ -191,7 +194,9 @@ class FileCaptureTest : public testing::Test {
                         [this](const std::string& status) {
                             std::lock_guard<std::mutex> lock(statusMutex);
                             statusTexts.push_back(status);
-                        }};
+                        },
+                        {},
+                        memory};
 };
 
 TEST_F(FileCaptureTest, DownloadIsWrittenOnceItsStreamTimesOut) {
@@ -213,6 +218,39 @@ TEST_F(FileCaptureTest, DownloadIsWrittenOnceItsStreamTimesOut) {
     EXPECT_FALSE(capture.captureRunning());
     EXPECT_EQ(statuses(), (std::vector<std::string>{"Status: Running", "Status: Stopped"}));
     EXPECT_EQ(capture.filesWritten(), 1) << "the counters keep their values after Stop";
+}
+
+TEST_F(FileCaptureTest, BelowTheMemoryFloorStreamsAreDroppedUnderOneBoxWhileCaptureGoesOn) {
+    probe.setBelowFloor();
+    ASSERT_TRUE(capture.start(settings).startThread);
+    pushResponse(1, "first");
+    pushResponse(2, "second");
+    std::optional<UserMessage> message;
+    ASSERT_TRUE(eventually([&] { return (message = capture.messages().takeNext()).has_value(); }));
+    EXPECT_EQ(message->text, "Fatal memory allocation error #3\r\nGet ready to crash...");
+    source->waitUntilDrained();
+    EXPECT_FALSE(capture.messages().takeNext()) << "one box at a time";
+    EXPECT_EQ(capture.messages().waitingCount(), 1u);
+
+    // The box is still up: the capture thread did not wait for it.
+    probe.setPlenty();
+    std::this_thread::sleep_for(FlooredSlabMemory::ReadInterval);
+    pushResponse(3, "third");
+    ASSERT_TRUE(eventually([&] { return capture.filesWritten() == 1; }));
+    EXPECT_EQ(fileContents(directory.path()), std::vector<std::string>{"third"});
+    capture.messages().dismiss();
+
+    // A stream that outgrows the memory floor is dropped when it is joined.
+    capture.stop();
+    ASSERT_TRUE(capture.start(settings).startThread);
+    pushResponse(4, std::string(100000, 'x'));
+    source->waitUntilDrained();
+    std::this_thread::sleep_for(20ms);
+    probe.setBelowFloor();
+    ASSERT_TRUE(eventually([&] { return (message = capture.messages().takeNext()).has_value(); }));
+    EXPECT_EQ(message->text.substr(0, 45), "Memory allocation error #0\r\nError allocating ");
+    capture.messages().dismiss();
+    EXPECT_EQ(capture.filesWritten(), 0);
 }
 
 TEST_F(FileCaptureTest, StopDiscardsPendingStreamsAndTheNextStartCountsAfresh) {

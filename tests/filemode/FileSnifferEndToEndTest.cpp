@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "filemode/FileCapture.h"
-#include "platform/HugePageSlabMemory.h"
+#include "platform/SystemMemoryProbe.h"
 #include "platform/LinuxCaptureSource.h"
 #include "platform/ProcessFacts.h"
 #include "support/LocalWebServer.h"
@@ -106,7 +106,7 @@ class FileSnifferEndToEnd : public testing::Test {
     std::unique_ptr<LocalWebServer> server;
     // Set up as the window sets it up.
     FileCapture capture{
-        LinuxCaptureSource::createForFiles, {}, &raiseThreadPriority, hugePageSlabMemory()};
+        LinuxCaptureSource::createForFiles, {}, &raiseThreadPriority, flooredHugePageSlabMemory()};
 };
 
 TEST_F(FileSnifferEndToEnd, DownloadsAreRebuiltByteForByte) {

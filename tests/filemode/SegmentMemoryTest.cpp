@@ -16,10 +16,12 @@ namespace {
 class CountingSlabMemory final : public SlabMemory {
   public:
     std::uint8_t* obtain(std::size_t bytes) override {
-        if (exhausted) {
+        const bool large = bytes >= SegmentMemory::LargeChunkBytes;
+        if (large && largeRefused) {
             return nullptr;
         }
         ++obtained;
+        largeObtained += large ? 1 : 0;
         return static_cast<std::uint8_t*>(std::calloc(bytes, 1));
     }
     bool back(std::uint8_t*, std::size_t) override { return true; }
@@ -27,8 +29,9 @@ class CountingSlabMemory final : public SlabMemory {
         ++released;
         std::free(slab);
     }
-    bool exhausted = false;
+    bool largeRefused = false;
     int obtained = 0;
+    int largeObtained = 0;
     int released = 0;
 };
 
@@ -63,27 +66,27 @@ TEST(StreamSegments, LongStreamKeepsEveryByteInOrderAndItsLargeChunksServeTheNex
                 << "segment " << index;
         }
         EXPECT_EQ(index, lengths.size());
-        const int largeChunks = slabs.obtained;
+        const int largeChunks = slabs.largeObtained;
         ASSERT_GT(largeChunks, static_cast<int>(SegmentMemory::KeptLargeChunks));
 
         stream.release();
         EXPECT_TRUE(stream.empty());
         EXPECT_EQ(memory.keptChunkCount(), SegmentMemory::KeptLargeChunks);
-        EXPECT_EQ(slabs.released, largeChunks - static_cast<int>(SegmentMemory::KeptLargeChunks));
+        EXPECT_EQ(slabs.released, slabs.obtained - static_cast<int>(SegmentMemory::KeptLargeChunks));
         // The next long stream takes the kept chunks before any fresh one.
         StreamSegments next(memory);
         const auto datagram = datagramOf(65535, 0);
         for (int i = 0; i < 200; ++i) {
             ASSERT_TRUE(next.append(datagram.data(), 65535));
         }
-        EXPECT_EQ(slabs.obtained, largeChunks);
+        EXPECT_EQ(slabs.largeObtained, largeChunks);
     }
     EXPECT_EQ(slabs.released, slabs.obtained) << "every chunk goes back";
 }
 
 TEST(StreamSegments, SegmentWithoutMemoryIsDroppedAndTheStreamKeepsWhatItHad) {
     CountingSlabMemory slabs;
-    slabs.exhausted = true;
+    slabs.largeRefused = true;
     StreamTable table(slabs);
     test::TcpSegment segment =
         test::TcpSegment{}.acknowledging(99).carrying(std::string(60000, 'd'));
@@ -95,7 +98,7 @@ TEST(StreamSegments, SegmentWithoutMemoryIsDroppedAndTheStreamKeepsWhatItHad) {
     ASSERT_EQ(fileOne().outcome, SegmentFiling::Created);
     SegmentFilingResult filing;
     std::size_t stored = 1;
-    // The small chunks come from the heap; the first large one is refused.
+    // The small chunks are given; the first large one is refused.
     while ((filing = fileOne()).outcome == SegmentFiling::Appended) {
         ++stored;
     }
@@ -103,7 +106,7 @@ TEST(StreamSegments, SegmentWithoutMemoryIsDroppedAndTheStreamKeepsWhatItHad) {
     EXPECT_EQ(segmentAllocationMessage(filing).text,
               "Fatal memory allocation error #1\r\nGet ready to crash...");
     EXPECT_EQ(table.segmentCount(0), stored);
-    slabs.exhausted = false;
+    slabs.largeRefused = false;
     EXPECT_EQ(fileOne().outcome, SegmentFiling::Appended) << "capture goes on";
     EXPECT_EQ(table.segmentCount(0), stored + 1);
 }

@@ -128,6 +128,27 @@ TEST_F(StreamTableTest, SegmentsOfOneAcknowledgementNumberShareAStream) {
     EXPECT_EQ(table.lastSegmentTime(slotOf(555)), 20);
 }
 
+TEST_F(StreamTableTest, StreamPastItsDataLimitReleasesItsSegmentsAndGivesNoFile) {
+    table.setStreamDataLimit(100000);
+    const TcpSegment big = TcpSegment{}.acknowledging(7).carrying(std::string(60000, 'z'));
+    EXPECT_EQ(file(big, 10).outcome, SegmentFiling::Created);
+    EXPECT_EQ(file(big, 11).outcome, SegmentFiling::BeyondMaximumSize);
+    EXPECT_EQ(file(big, 12).outcome, SegmentFiling::BeyondMaximumSize) << "no new stream";
+    const int slot = slotOf(7);
+    ASSERT_NE(slot, NoStreamSlot);
+    EXPECT_EQ(table.segmentCount(slot), 0u) << "its memory went back at once";
+    EXPECT_EQ(file(8, 13).outcome, SegmentFiling::Created);
+    EXPECT_NE(slotOf(8), slot);
+
+    state.currentAckTimeoutMs = 0;
+    EXPECT_EQ(runCompletionPass(table, state, 1000), 2);
+    EXPECT_EQ(table.liveStreamCount(), 0);
+    EXPECT_EQ(table.filesWritten(), 1) << "only the small stream";
+    // The slot serves a new stream as usual.
+    EXPECT_EQ(file(big, 2000).outcome, SegmentFiling::Created);
+    EXPECT_EQ(table.segmentCount(slotOf(7)), 1u);
+}
+
 TEST_F(StreamTableTest, FullTableDropsNewStreamsUntilASlotIsFreed) {
     state.currentAckTimeoutMs = 0;
     for (std::uint32_t ack = 1; ack <= StreamSlotCount; ++ack) {
