@@ -12,7 +12,7 @@ namespace {
 // One million synthetic datagrams of 60 to 1500 bytes through receive, copy, filter, row and
 // slot, with the filters off; the store is cleared between iterations (not timed).
 void BM_CaptureLoopMillion(benchmark::State& state) {
-    qhs::SettingsRecord settings = qhs::defaultSettings();
+    const qhs::PublishedSettings settings(qhs::defaultSettings());
     auto store = std::make_unique<qhs::PacketStore>();
     qhs::PacketList list;
     qhs::PacketFilter filter;

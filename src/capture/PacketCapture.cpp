@@ -33,9 +33,9 @@ PacketCaptureStart PacketCapture::start() {
     // A capture that ended by itself (store full, receive error) has left its thread to join.
     joinFinishedThread();
     source_ = makeSource_();
-    PacketCaptureStart started =
-        openPacketCapture(*source_, std::string(textField(context_.settings.interfaceAddress)),
-                          context_.state.capturing);
+    PacketCaptureStart started = openPacketCapture(
+        *source_, std::string(textField(context_.settings.latest()->interfaceAddress)),
+        context_.state.capturing);
     if (!started.startThread) {
         source_.reset();
         return started;

@@ -24,7 +24,9 @@ void runPacketCapture(CaptureSource& source, PacketCaptureContext& context) {
         context.setStatus(endCapture(source, state, StatusItemLimit));
         return;
     }
-    context.setStatus("Listening on: " + std::string(textField(context.settings.interfaceAddress)));
+    // Read whole, as published: the general settings may change while capture runs.
+    SettingsView settings(context.settings);
+    context.setStatus("Listening on: " + std::string(textField(settings.get().interfaceAddress)));
 
     TimeTextCache timeTexts;
     std::string status;
@@ -72,8 +74,8 @@ void runPacketCapture(CaptureSource& source, PacketCaptureContext& context) {
         }
         context.store.countAllocation(length);
         state.newPacketSignal.store(true);
-        const std::string_view timeText = timeTexts.text(
-            textField(context.settings.dateTimeTemplate), received.arrivalNanoseconds);
+        const std::string_view timeText =
+            timeTexts.text(textField(settings.get().dateTimeTemplate), received.arrivalNanoseconds);
 
         // The row and its slot appear together, so no reader sees a row without its packet.
         std::lock_guard<std::mutex> guard(state.listBusy);

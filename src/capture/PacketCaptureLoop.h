@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "app/PublishedSettings.h"
 #include "app/SettingsRecord.h"
 #include "capture/PacketList.h"
 #include "capture/PacketSnifferState.h"
@@ -24,7 +25,7 @@ struct PacketCaptureContext {
     PacketStore& store;
     PacketList& list;
     PacketFilter& filter;
-    const SettingsRecord& settings;
+    const PublishedSettings& settings;
     std::function<void(const std::string& status)> setStatus;
 };
 

@@ -13,7 +13,7 @@ constexpr auto CyclePeriod = std::chrono::milliseconds(25);
 
 }  // namespace
 
-NewPacketNotifier::NewPacketNotifier(PacketSnifferState& state, const SettingsRecord& settings,
+NewPacketNotifier::NewPacketNotifier(PacketSnifferState& state, const PublishedSettings& settings,
                                      const std::atomic<bool>& soundBoxTicked, SoundPlayer& player)
     : state_(state), settings_(settings), soundBoxTicked_(soundBoxTicked), player_(player) {}
 
@@ -42,7 +42,7 @@ bool NewPacketNotifier::notifyOnce() {
     }
     state_.newPacketSignal = false;
     // A copy: the settings dialog may change the path while the sound plays.
-    const std::string path(textField(settings_.soundFilePath));
+    const std::string path(textField(settings_.latest()->soundFilePath));
     playWaveOrTune(player_, path);
     return true;
 }

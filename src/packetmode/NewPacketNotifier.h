@@ -3,6 +3,7 @@
 #include <atomic>
 #include <thread>
 
+#include "app/PublishedSettings.h"
 #include "app/SettingsRecord.h"
 #include "capture/PacketSnifferState.h"
 #include "platform/SoundPlayer.h"
@@ -16,7 +17,7 @@ namespace qhs {
 class NewPacketNotifier {
   public:
     // `soundBoxTicked` mirrors the window's check box and is read at every cycle.
-    NewPacketNotifier(PacketSnifferState& state, const SettingsRecord& settings,
+    NewPacketNotifier(PacketSnifferState& state, const PublishedSettings& settings,
                       const std::atomic<bool>& soundBoxTicked, SoundPlayer& player);
     ~NewPacketNotifier();
     NewPacketNotifier(const NewPacketNotifier&) = delete;
@@ -34,7 +35,7 @@ class NewPacketNotifier {
     void run();
 
     PacketSnifferState& state_;
-    const SettingsRecord& settings_;
+    const PublishedSettings& settings_;
     const std::atomic<bool>& soundBoxTicked_;
     SoundPlayer& player_;
     std::atomic<bool> stopping_{false};

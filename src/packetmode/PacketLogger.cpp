@@ -18,7 +18,7 @@ constexpr auto PassDelay = 10ms;
 }  // namespace
 
 PacketLogger::PacketLogger(PacketSnifferState& state, const PacketStore& store,
-                           const SettingsRecord& settings, ErrorBox showError)
+                           const PublishedSettings& settings, ErrorBox showError)
     : state_(state), store_(store), settings_(settings), showError_(std::move(showError)) {}
 
 PacketLogger::~PacketLogger() {
@@ -63,7 +63,7 @@ void PacketLogger::run() {
 void PacketLogger::waitInterval() {
     // Widened before multiplying: any 32-bit interval, however large, stays a count of
     // steps; 0 or less waits none.
-    const std::int64_t steps = std::int64_t{settings_.logIntervalSeconds} * 10;
+    const std::int64_t steps = std::int64_t{settings_.latest()->logIntervalSeconds} * 10;
     for (std::int64_t step = 0; step < steps && !shouldEnd() && autoLogOn(); ++step) {
         std::this_thread::sleep_for(IntervalStep);
     }
@@ -86,12 +86,13 @@ void PacketLogger::logNewPackets() {
         return;
     }
 
-    const std::string path(textField(settings_.logFilePath));
+    const std::shared_ptr<const SettingsRecord> settings = settings_.latest();
+    const std::string path(textField(settings->logFilePath));
     RecordFile file;
     if (file.openForAppend(path) != 0) {
         return;
     }
-    const RecordFlags flags = loggingFlags(settings_);
+    const RecordFlags flags = loggingFlags(*settings);
     int error = 0;
     for (std::int32_t slot = loggedCount_; slot < storedCount && error == 0; ++slot) {
         error = writePacketRecord(file, store_, slot, flags);
@@ -119,7 +120,7 @@ void PacketLogger::showLogError(int errorCode, std::string path) {
         errorBoxThread_.join();
     }
     const UserMessage message =
-        reportWriteError(errorCode, path, textField(settings_.dateTimeTemplate));
+        reportWriteError(errorCode, path, textField(settings_.latest()->dateTimeTemplate));
     errorBoxThread_ = std::thread([this, message] {
         if (showError_) {
             showError_(message);

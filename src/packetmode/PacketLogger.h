@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "app/PublishedSettings.h"
 #include "app/SettingsRecord.h"
 #include "app/UserMessage.h"
 #include "capture/PacketSnifferState.h"
@@ -24,7 +25,7 @@ class PacketLogger {
     using ErrorBox = std::function<void(const UserMessage&)>;
 
     PacketLogger(PacketSnifferState& state, const PacketStore& store,
-                 const SettingsRecord& settings, ErrorBox showError);
+                 const PublishedSettings& settings, ErrorBox showError);
     // Stops the thread and waits for an open error box to be closed: show the box modal
     // to the window, so the window cannot close (and destroy the logger) while it is open.
     ~PacketLogger();
@@ -47,13 +48,13 @@ class PacketLogger {
   private:
     void run();
     bool shouldEnd() const { return state_.quitting || stopping_; }
-    bool autoLogOn() const { return settings_.autoLog != 0; }
+    bool autoLogOn() const { return settings_.latest()->autoLog != 0; }
     void waitInterval();
     void showLogError(int errorCode, std::string path);
 
     PacketSnifferState& state_;
     const PacketStore& store_;
-    const SettingsRecord& settings_;
+    const PublishedSettings& settings_;
     ErrorBox showError_;
 
     // Owned by whichever thread runs the passes (the logging thread once started).

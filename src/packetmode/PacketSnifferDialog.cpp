@@ -35,10 +35,10 @@
 #include "packetmode/SequenceNavigation.h"
 #include "platform/AlsaSoundPlayer.h"
 #include "platform/HugePageSlabMemory.h"
-#include "platform/SystemMemoryProbe.h"
 #include "platform/LinuxCaptureSource.h"
 #include "platform/NameResolver.h"
 #include "platform/ProcessFacts.h"
+#include "platform/SystemMemoryProbe.h"
 #include "ui_PacketSnifferDialog.h"
 
 namespace qhs {
@@ -86,7 +86,7 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
     buildMenu();
 
     PacketCaptureContext context{
-        state_, *store_, list_, filter_, settings_, [this](const std::string& status) {
+        state_, *store_, list_, filter_, publishedSettings_, [this](const std::string& status) {
             QMetaObject::invokeMethod(
                 this, [this, status] { setStatusText(status); }, Qt::QueuedConnection);
         }};
@@ -121,13 +121,13 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
 
     sorter_ = std::make_unique<PacketSorter>(*store_, list_, state_.listBusy);
     soundPlayer_ = std::make_unique<AlsaSoundPlayer>();
-    notifier_ =
-        std::make_unique<NewPacketNotifier>(state_, settings_, soundBoxTicked_, *soundPlayer_);
+    notifier_ = std::make_unique<NewPacketNotifier>(state_, publishedSettings_, soundBoxTicked_,
+                                                    *soundPlayer_);
     connect(ui_->soundOnNewPacket, &QCheckBox::toggled, this,
             [this](bool ticked) { soundBoxTicked_ = ticked; });
     // A failed log write shows one box at a time; the logger waits until it is closed.
     logger_ = std::make_unique<PacketLogger>(
-        state_, *store_, settings_, [this](const UserMessage& message) {
+        state_, *store_, publishedSettings_, [this](const UserMessage& message) {
             runOnWindowThread([this, &message] { dialogService().showMessage(this, message); });
         });
     connect(ui_->saveCancelButton, &QPushButton::clicked, this, [this] { saveCancel_ = true; });
@@ -216,6 +216,7 @@ void PacketSnifferDialog::buildMenu() {
         connect(&dialog, &GeneralSettingsDialog::colourSchemeChanged, this,
                 &PacketSnifferDialog::applyColourScheme);
         dialogService().runModal(dialog);
+        publishedSettings_.publish(settings_);
     });
 }
 
@@ -296,6 +297,7 @@ void PacketSnifferDialog::stopCapture() {
 
 void PacketSnifferDialog::chooseInterface() {
     InterfaceDialog::choose(settings_, this);
+    publishedSettings_.publish(settings_);
     if (state_.capturing.load()) {
         stopCapture();
         startCapture();
@@ -590,6 +592,7 @@ void PacketSnifferDialog::chooseSavingOptions() {
     // Either answer lets the save go on; Continue only changes how it writes.
     SavingOptionsDialog options(settings_, this);
     dialogService().runModal(options);
+    publishedSettings_.publish(settings_);
 }
 
 void PacketSnifferDialog::saveList() {
@@ -620,7 +623,7 @@ void PacketSnifferDialog::saveList() {
             };
             const SaveOutcome outcome =
                 writePacketListFile(QFile::encodeName(chosen).toStdString(), *store_, state_,
-                                    settings_, saveCancel_, hooks);
+                                    *publishedSettings_.latest(), saveCancel_, hooks);
             if (outcome.message) {
                 runOnWindowThread(
                     [this, &outcome] { dialogService().showMessage(this, *outcome.message); });

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "analysis/PacketFilter.h"
+#include "app/PublishedSettings.h"
 #include "app/SettingsRecord.h"
 #include "app/UserMessage.h"
 #include "capture/PacketCapture.h"
@@ -138,6 +139,8 @@ class PacketSnifferDialog : public QDialog {
     std::unique_ptr<Ui::PacketSnifferDialog> ui_;
     QMenuBar* menuBar_ = nullptr;
     SettingsRecord& settings_;
+    // What the worker threads read: published after every dialog that changes settings_.
+    PublishedSettings publishedSettings_{settings_};
     std::string settingsPath_;
     CaptureSourceFactory makeSource_;
 

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/PublishedSettings.h"
 #include "app/SettingsRecord.h"
 #include "support/TempDir.h"
 
@@ -174,6 +177,37 @@ TEST_F(SettingsFile, SavingOverALongerFileTruncatesIt) {
     writeFile(path, std::vector<unsigned char>(30000, 1));
     ASSERT_TRUE(saveSettings(defaultSettings(), path));
     EXPECT_EQ(readFile(path), bytesOf(defaultSettings()));
+}
+
+TEST(PublishedSettings, WorkerSeesEveryPublishedRecordWhole) {
+    SettingsRecord first = defaultSettings();
+    SettingsRecord second = defaultSettings();
+    setTextField(first.dateTimeTemplate, std::string(200, 'a'));
+    setTextField(second.dateTimeTemplate, std::string(300, 'b'));
+    second.logIntervalSeconds = 7;
+    PublishedSettings published(first);
+    std::atomic<bool> done{false};
+    std::thread window([&] {
+        SettingsRecord edited = first;
+        for (int change = 0; change < 2000; ++change) {
+            // The window thread edits its own record in place, then publishes it.
+            edited = change % 2 == 0 ? first : second;
+            published.publish(edited);
+        }
+        done = true;
+    });
+    SettingsView view(published);
+    int mixed = 0;
+    while (!done.load()) {
+        const SettingsRecord& seen = view.get();
+        const std::string_view text = textField(seen.dateTimeTemplate);
+        const bool isFirst = text == std::string(200, 'a') && seen.logIntervalSeconds != 7;
+        const bool isSecond = text == std::string(300, 'b') && seen.logIntervalSeconds == 7;
+        mixed += isFirst || isSecond ? 0 : 1;
+    }
+    window.join();
+    EXPECT_EQ(mixed, 0);
+    EXPECT_EQ(textField(view.get().dateTimeTemplate), std::string(300, 'b')) << "the latest";
 }
 
 }  // namespace

@@ -22,8 +22,9 @@ class PacketCaptureLoop : public testing::Test {
     }
 
     PacketCaptureContext context() {
+        published.publish(settings);
         return PacketCaptureContext{
-            state, *store, list, filter, settings, [this](const std::string& status) {
+            state, *store, list, filter, published, [this](const std::string& status) {
                 std::lock_guard<std::mutex> lock(statusMutex);
                 statuses.push_back(status);
             }};
@@ -47,6 +48,7 @@ class PacketCaptureLoop : public testing::Test {
 
     ScopedLocalTimeSource fixedTime{[] { return LocalTime{2003, 4, 3, 9, 5, 7, 42}; }};
     SettingsRecord settings = defaultSettings();
+    PublishedSettings published{settings};
     PacketSnifferState state;
     test::ScriptedMemoryProbe probe;
     FlooredSlabMemory flooredMemory{heapSlabMemory(), probe};
@@ -189,8 +191,10 @@ TEST(PacketCaptureSession, StopJoinsACaptureThatEndedOnQuitting) {
     auto store = std::make_unique<PacketStore>();
     PacketList list;
     PacketFilter filter;
+    const PublishedSettings published(settings);
     PacketCapture capture(
-        PacketCaptureContext{state, *store, list, filter, settings, [](const std::string&) {}}, [] {
+        PacketCaptureContext{state, *store, list, filter, published, [](const std::string&) {}},
+        [] {
             auto source = std::make_unique<SourceThatQuitsAfterOneDatagram>(state);
             quittingSource = source.get();
             return std::unique_ptr<CaptureSource>(std::move(source));
@@ -217,9 +221,11 @@ TEST(PacketCaptureSession, StopReturnsWithCapturingClearAndStartAppendsAgain) {
     auto store = std::make_unique<PacketStore>();
     PacketList list;
     PacketFilter filter;
+    const PublishedSettings published(settings);
     static QueuedCaptureSource* lastSource = nullptr;
     PacketCapture capture(
-        PacketCaptureContext{state, *store, list, filter, settings, [](const std::string&) {}}, [] {
+        PacketCaptureContext{state, *store, list, filter, published, [](const std::string&) {}},
+        [] {
             auto source = std::make_unique<QueuedCaptureSource>();
             lastSource = source.get();
             return std::unique_ptr<CaptureSource>(std::move(source));
@@ -248,8 +254,10 @@ TEST(PacketCaptureSession, AddressThatIsNoInterfaceStartsNothing) {
     auto store = std::make_unique<PacketStore>();
     PacketList list;
     PacketFilter filter;
+    const PublishedSettings published(settings);
     PacketCapture capture(
-        PacketCaptureContext{state, *store, list, filter, settings, [](const std::string&) {}}, [] {
+        PacketCaptureContext{state, *store, list, filter, published, [](const std::string&) {}},
+        [] {
             auto source = std::make_unique<QueuedCaptureSource>();
             source->bindStatus = BindStatus::NotAnInterface;
             return std::unique_ptr<CaptureSource>(std::move(source));

@@ -37,13 +37,17 @@ class RecordingPlayer : public SoundPlayer {
 
 class NewPacketNotifierTest : public testing::Test {
   protected:
-    NewPacketNotifierTest() { setTextField(settings.soundFilePath, "/sounds/new.wav"); }
+    NewPacketNotifierTest() {
+        setTextField(settings.soundFilePath, "/sounds/new.wav");
+        published.publish(settings);
+    }
 
     SettingsRecord settings = defaultSettings();
+    PublishedSettings published{settings};
     PacketSnifferState state;
     std::atomic<bool> soundBoxTicked{false};
     RecordingPlayer player;
-    NewPacketNotifier notifier{state, settings, soundBoxTicked, player};
+    NewPacketNotifier notifier{state, published, soundBoxTicked, player};
 };
 
 TEST_F(NewPacketNotifierTest, OneSoundPerBurstOnlyWhenCapturingTickedAndSignalled) {
@@ -70,9 +74,11 @@ TEST_F(NewPacketNotifierTest, TuneStandsInForAnEmptyPathOrAWaveThatFails) {
     state.capturing = true;
     soundBoxTicked = true;
     setTextField(settings.soundFilePath, "");
+    published.publish(settings);
     state.newPacketSignal = true;
     notifier.notifyOnce();
     setTextField(settings.soundFilePath, "/missing.wav");
+    published.publish(settings);
     player.waveFilePlays = false;
     state.newPacketSignal = true;
     notifier.notifyOnce();

@@ -27,6 +27,7 @@ class PacketLoggerTest : public testing::Test {
         settings.logIntervalSeconds = 60;
         setTextField(settings.logFilePath, logPath());
         setTextField(settings.dateTimeTemplate, "%H24:%MN");
+        published.publish(settings);
     }
     ~PacketLoggerTest() override {
         closeBox.set_value();
@@ -57,6 +58,8 @@ class PacketLoggerTest : public testing::Test {
 
     TempDir dir;
     SettingsRecord settings = defaultSettings();
+    // What the logger reads; published again after each change, as the window does.
+    PublishedSettings published{settings};
     PacketSnifferState state;
     std::unique_ptr<PacketStore> store = std::make_unique<PacketStore>();
     PacketList list;
@@ -64,7 +67,7 @@ class PacketLoggerTest : public testing::Test {
     std::vector<UserMessage> boxes;
     std::promise<void> closeBox;
     std::shared_future<void> boxClosed = closeBox.get_future().share();
-    PacketLogger logger{state, *store, settings, [this](const UserMessage& message) {
+    PacketLogger logger{state, *store, published, [this](const UserMessage& message) {
                             boxes.push_back(message);
                             boxClosed.wait();
                         }};
@@ -98,8 +101,10 @@ TEST_F(PacketLoggerTest, AfterAClearLoggingStartsAgainAtSlotZeroEvenPastAFailedO
     clearList();
     storePackets(2, "[again]");
     setTextField(settings.logFilePath, (dir.path() / "missing" / "x.log").string());
+    published.publish(settings);
     logger.logNewPackets();
     setTextField(settings.logFilePath, logPath());
+    published.publish(settings);
     logger.logNewPackets();
     EXPECT_EQ(logged("[again]"), 2u);
     EXPECT_EQ(logged("[before]"), 3u);
@@ -124,10 +129,12 @@ TEST_F(PacketLoggerTest, UnopenableLogPathIsSkippedSilentlyAndTriedAgain) {
     for (const std::string& path :
          {(dir.path() / "missing" / "x.log").string(), dir.path().string(), std::string()}) {
         setTextField(settings.logFilePath, path);
+        published.publish(settings);
         logger.logNewPackets();
         EXPECT_EQ(logger.loggedCount(), 0) << path;
     }
     setTextField(settings.logFilePath, logPath());
+    published.publish(settings);
     logger.logNewPackets();
     EXPECT_EQ(logged("[t]"), 2u);
     EXPECT_TRUE(boxes.empty());
@@ -135,6 +142,7 @@ TEST_F(PacketLoggerTest, UnopenableLogPathIsSkippedSilentlyAndTriedAgain) {
 
 TEST_F(PacketLoggerTest, FailedWritesShowOneBoxWhileItIsOpen) {
     setTextField(settings.logFilePath, "/dev/full");
+    published.publish(settings);
     for (int pass = 0; pass < 3; ++pass) {
         storePackets(1, "[t]");
         logger.logNewPackets();
@@ -165,6 +173,7 @@ TEST_F(PacketLoggerTest, PassWaitsForTheListGuard) {
 TEST_F(PacketLoggerTest, ThreadLogsAtOnceForIntervalsOfZeroOrLessAndStopsDuringLongOnes) {
     for (const std::int32_t interval : {0, -5, INT32_MIN}) {
         settings.logIntervalSeconds = interval;
+        published.publish(settings);
         storePackets(1, "[t]");
         logger.start();
         bool done = false;
@@ -177,6 +186,7 @@ TEST_F(PacketLoggerTest, ThreadLogsAtOnceForIntervalsOfZeroOrLessAndStopsDuringL
         EXPECT_TRUE(done) << interval;
     }
     settings.logIntervalSeconds = INT32_MAX;
+    published.publish(settings);
     storePackets(1, "[t]");
     logger.start();
     std::this_thread::sleep_for(50ms);
