@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "filemode/FileCapture.h"
-#include "platform/SystemMemoryProbe.h"
 #include "platform/LinuxCaptureSource.h"
 #include "platform/ProcessFacts.h"
+#include "platform/SystemMemoryProbe.h"
 #include "support/LocalWebServer.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/RepairedTcpPair.h"
@@ -44,8 +44,9 @@ std::string randomBytes(std::size_t size, unsigned seed) {
     return bytes;
 }
 
-bool eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::seconds limit = std::chrono::seconds(5)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
@@ -159,8 +160,9 @@ TEST_F(FileSnifferEndToEnd, FullSpeedDownloadOf200MegabytesIsRebuiltWhole) {
     writeFileContents(www() / "large.bin", body);
     ASSERT_EQ(runProgram({"curl", "-s", "-o", "/dev/null", LocalWebServer::address("/large.bin")}),
               0);
+    // Joining and writing 200 MB takes a while under the sanitizers.
     ASSERT_TRUE(
-        eventually([&] { return capture.filesWritten() + capture.incompleteFiles() == 1; }));
+        eventually([&] { return capture.filesWritten() + capture.incompleteFiles() == 1; }, 60s));
     EXPECT_EQ(capture.incompleteFiles(), 0);
     EXPECT_EQ(capture.droppedCount(), 0u);
     for (const auto& entry : fs::directory_iterator(output())) {
