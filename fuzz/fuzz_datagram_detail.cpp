@@ -86,6 +86,8 @@ void checkDetail(const PacketDetail& detail, EntirePacketRendering rendering) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static ScratchFolder scratch("record");
     static PacketStore store;
+    // Kept for the process: its buffer is large, and create() starts every file afresh.
+    static RecordFile file;
     // No capture buffer holds a datagram longer than this.
     constexpr std::size_t LargestDatagram = 65540;
     if (size < 1 || size > LargestDatagram + 1) {
@@ -128,12 +130,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const RecordFlags flags{(options & 8) != 0, (options & 16) != 0, (options & 32) != 0};
     const std::string path = (scratch.path() / "record.txt").string();
-    {
-        RecordFile file;
-        QHS_FUZZ_REQUIRE(file.create(path) == 0);
-        QHS_FUZZ_REQUIRE(writePacketRecord(file, store, slot, flags) == 0);
-        QHS_FUZZ_REQUIRE(file.close() == 0);
-    }
+    QHS_FUZZ_REQUIRE(file.create(path) == 0);
+    QHS_FUZZ_REQUIRE(writePacketRecord(file, store, slot, flags) == 0);
+    QHS_FUZZ_REQUIRE(file.close() == 0);
     const std::string written = fuzz::fileContents(path);
     if (length == 0) {
         QHS_FUZZ_REQUIRE(written.empty());
