@@ -10,6 +10,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev libsndfile1-dev libasound2-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # fuzz targets (libFuzzer and the sanitizer runtimes come with clang's runtime package)
+  clang-14 libclang-rt-14-dev
   # real peers and a display for widget tests
   nginx curl iproute2 util-linux tcpdump fonts-dejavu-core xvfb xauth
 )
