@@ -42,6 +42,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include "TcpdumpSummary.h"
 #include "packetmode/PacketListModel.h"
 #include "packetmode/PacketSnifferDialog.h"
 #include "platform/HugePageSlabMemory.h"
@@ -355,14 +356,6 @@ Measurement measureOurs(std::size_t ipBytes, std::uint64_t count) {
     return measurement;
 }
 
-std::optional<std::uint64_t> countBefore(const std::string& text, const char* words) {
-    std::smatch match;
-    if (std::regex_search(text, match, std::regex(std::string("(\\d+) ") + words))) {
-        return std::stoull(match[1].str());
-    }
-    return std::nullopt;
-}
-
 Measurement measureTcpdump(std::size_t ipBytes, std::uint64_t count) {
     int errors[2];
     if (::pipe(errors) != 0) {
@@ -394,8 +387,8 @@ Measurement measureTcpdump(std::size_t ipBytes, std::uint64_t count) {
         readUntil(errors[0], text, 5s, [](const std::string& read) {
             return read.find("dropped by kernel") != std::string::npos;
         });
-        const auto captured = countBefore(text, "packets? captured");
-        const auto dropped = countBefore(text, "packets? dropped by kernel");
+        const auto captured = qhs::bench::countBefore(text, "packets? captured");
+        const auto dropped = qhs::bench::countBefore(text, "packets? dropped by kernel");
         measurement.ok = measurement.ok && captured && dropped;
         measurement.received = captured.value_or(0);
         measurement.dropped = dropped.value_or(0);

@@ -24,10 +24,11 @@
 #include <regex>
 #include <thread>
 
+#include "TcpdumpSummary.h"
 #include "filemode/FileCapture.h"
-#include "platform/SystemMemoryProbe.h"
 #include "platform/LinuxCaptureSource.h"
 #include "platform/ProcessFacts.h"
+#include "platform/SystemMemoryProbe.h"
 #include "support/LocalWebServer.h"
 #include "support/PrivateNetwork.h"
 #include "support/TempDir.h"
@@ -149,14 +150,6 @@ std::optional<Run> measureOurs(const fs::path& out, const std::string& body) {
     return run;
 }
 
-std::optional<std::uint64_t> countBefore(const std::string& text, const char* words) {
-    std::smatch match;
-    if (std::regex_search(text, match, std::regex(std::string("(\\d+) ") + words))) {
-        return std::stoull(match[1].str());
-    }
-    return std::nullopt;
-}
-
 std::optional<Run> measureTcpdump() {
     int errors[2];
     if (::pipe(errors) != 0) {
@@ -180,7 +173,7 @@ std::optional<Run> measureTcpdump() {
         std::this_thread::sleep_for(milliseconds(300));
         ::kill(child, SIGINT);
         readLine(errors[0], text, "dropped by kernel", seconds(5));
-        const auto dropped = countBefore(text, "packets? dropped by kernel");
+        const auto dropped = qhs::bench::countBefore(text, "packets? dropped by kernel");
         if (dropped) {
             measured.dropped = *dropped;
             measured.whole = *dropped == 0;
