@@ -69,6 +69,9 @@ void clearPackets(PacketSnifferState& state, PacketStore& store, PacketList& lis
     }
     {
         std::lock_guard<std::mutex> guard(state.listBusy);
+        if (hooks.whileGuarded) {
+            hooks.whileGuarded();
+        }
         list.clear();
         store.freeAllSlots(hooks.progress);
         store.markCleared();

@@ -44,13 +44,16 @@ class PacketCapture {
     std::uint64_t droppedByEndedSources_ = 0;
 };
 
-// The window's side of a Clear; each hook may wait for the window but is never called
-// while the list guard is held.
+// The window's side of a Clear; each hook but whileGuarded may wait for the window and is
+// never called while the list guard is held.
 struct ClearHooks {
     std::function<void()> stopSearch;
     // Empties the shown list and puts the progress bar (range 0 to `storedCount`) in its
     // place; from here on the window must not read any store slot until afterFree.
     std::function<void(std::int32_t storedCount)> beforeFree;
+    // Runs under the list guard just before the slots are freed (the automatic log writes
+    // what it has not yet written); must not wait for the window.
+    std::function<void()> whileGuarded;
     // Progress over the slots freed; must not wait for the window.
     std::function<void(std::int32_t slot)> progress;
     // Shows the list again and empties the detail view.

@@ -71,6 +71,22 @@ void PacketLogger::waitInterval() {
 
 void PacketLogger::logNewPackets() {
     std::unique_lock<std::mutex> lock(state_.listBusy);
+    PendingFile pending;
+    appendNewRecords(pending);
+    lock.unlock();
+    // Records still buffered reach the file here, outside the guard.
+    finish(pending, true);
+}
+
+void PacketLogger::logBeforeClear(bool reportErrors) {
+    if (autoLogOn()) {
+        PendingFile pending;
+        appendNewRecords(pending);
+        finish(pending, reportErrors);
+    }
+}
+
+void PacketLogger::appendNewRecords(PendingFile& pending) {
     const std::int32_t storedCount = store_.storedCount();
     if (storedCount == 0) {
         return;
@@ -87,26 +103,26 @@ void PacketLogger::logNewPackets() {
     }
 
     const std::shared_ptr<const SettingsRecord> settings = settings_.latest();
-    const std::string path(textField(settings->logFilePath));
-    RecordFile file;
-    if (file.openForAppend(path) != 0) {
+    pending.path = std::string(textField(settings->logFilePath));
+    if (pending.file.openForAppend(pending.path) != 0) {
         return;
     }
     const RecordFlags flags = loggingFlags(*settings);
-    int error = 0;
-    for (std::int32_t slot = loggedCount_; slot < storedCount && error == 0; ++slot) {
-        error = writePacketRecord(file, store_, slot, flags);
+    const std::int32_t first = loggedCount_;
+    for (std::int32_t slot = first; slot < storedCount && pending.error == 0; ++slot) {
+        pending.error = writePacketRecord(pending.file, store_, slot, flags);
     }
     loggedCount_ = storedCount;
-    lock.unlock();
+}
 
-    // Records still buffered reach the file here, outside the guard.
-    const int closeError = file.close();
-    if (error == 0) {
-        error = closeError;
+void PacketLogger::finish(PendingFile& pending, bool reportErrors) {
+    if (!pending.file.isOpen()) {
+        return;
     }
-    if (error != 0) {
-        showLogError(error, path);
+    const int closeError = pending.file.close();
+    const int error = pending.error != 0 ? pending.error : closeError;
+    if (error != 0 && reportErrors) {
+        showLogError(error, pending.path);
     }
 }
 

@@ -11,6 +11,7 @@
 #include "app/UserMessage.h"
 #include "capture/PacketSnifferState.h"
 #include "capture/PacketStore.h"
+#include "packetmode/RecordFile.h"
 
 namespace qhs {
 
@@ -42,10 +43,23 @@ class PacketLogger {
     // The thread calls this after each interval; tests call it directly.
     void logNewPackets();
 
+    // Called by Clear while it holds the list guard, before the slots are freed: when
+    // logging is on, the slots stored since the last pass are logged now rather than lost.
+    // At the window's close the errors are not reported, as no box can be shown any more.
+    void logBeforeClear(bool reportErrors);
+
     std::int32_t loggedCount() const { return loggedCount_; }
     bool errorBoxOpen() const { return errorBoxOpen_; }
 
   private:
+    struct PendingFile {
+        RecordFile file;
+        std::string path;
+        int error = 0;
+    };
+    // Steps of a pass under the list guard; the file is left open for finish().
+    void appendNewRecords(PendingFile& pending);
+    void finish(PendingFile& pending, bool reportErrors);
     void run();
     bool shouldEnd() const { return state_.quitting || stopping_; }
     bool autoLogOn() const { return settings_.latest()->autoLog != 0; }
@@ -57,8 +71,8 @@ class PacketLogger {
     const PublishedSettings& settings_;
     ErrorBox showError_;
 
-    // Owned by whichever thread runs the passes (the logging thread once started).
-    std::int32_t loggedCount_ = 0;
+    // Written under the list guard by whichever thread runs a pass; read by tests.
+    std::atomic<std::int32_t> loggedCount_{0};
     std::uint64_t seenClearTime_ = 0;
 
     std::atomic<bool> stopping_{false};

@@ -329,6 +329,7 @@ void PacketSnifferDialog::clearPackets() {
     clearThread_ = std::thread([this] {
         ClearHooks hooks;
         hooks.stopSearch = [this] { finder_->stopIfRunning(); };
+        hooks.whileGuarded = [this] { logger_->logBeforeClear(true); };
         hooks.beforeFree = [this](std::int32_t storedCount) {
             runOnWindowThread([this, storedCount] {
                 model_->detach();
@@ -504,6 +505,7 @@ void PacketSnifferDialog::closeWindow() {
 
     model_->detach();
     ClearHooks hooks;
+    hooks.whileGuarded = [this] { logger_->logBeforeClear(false); };
     qhs::clearPackets(state_, *store_, list_, hooks);
     done(0);
 }

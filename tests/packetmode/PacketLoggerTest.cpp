@@ -110,10 +110,12 @@ TEST_F(PacketLoggerTest, AfterAClearLoggingStartsAgainAtSlotZeroEvenPastAFailedO
     EXPECT_EQ(logged("[before]"), 3u);
 }
 
-TEST_F(PacketLoggerTest, PassRightAfterAClearLogsEachNewPacketOnce) {
+TEST_F(PacketLoggerTest, ClearLogsWhatNoPassHasYetAndThePassAfterItLogsEachNewPacketOnce) {
     storePackets(3, "[before]");
     logger.logNewPackets();
+    storePackets(4, "[unlogged]");  // stored since the last pass
     ClearHooks hooks;
+    hooks.whileGuarded = [this] { logger.logBeforeClear(true); };
     // Capture and a log pass go on as soon as the Clear lets the guard go.
     hooks.afterFree = [this] {
         storePackets(5, "[after]");
@@ -121,7 +123,16 @@ TEST_F(PacketLoggerTest, PassRightAfterAClearLogsEachNewPacketOnce) {
     };
     clearPackets(state, *store, list, hooks);
     logger.logNewPackets();
+    EXPECT_EQ(logged("[before]"), 3u);
+    EXPECT_EQ(logged("[unlogged]"), 4u);
     EXPECT_EQ(logged("[after]"), 5u);
+
+    // With logging off, a Clear writes nothing.
+    settings.autoLog = 0;
+    published.publish(settings);
+    storePackets(2, "[off]");
+    clearPackets(state, *store, list, hooks);
+    EXPECT_EQ(logged("[off]"), 0u);
 }
 
 TEST_F(PacketLoggerTest, UnopenableLogPathIsSkippedSilentlyAndTriedAgain) {

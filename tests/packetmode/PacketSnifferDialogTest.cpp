@@ -7,7 +7,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QThread>
@@ -15,9 +17,12 @@
 #include <functional>
 #include <thread>
 
+#include "packetmode/PacketFinder.h"
 #include "packetmode/PacketListModel.h"
 #include "packetmode/PacketListView.h"
+#include "packetmode/PacketLogger.h"
 #include "packetmode/PacketSnifferDialog.h"
+#include "support/FileContents.h"
 #include "support/LoopbackTraffic.h"
 #include "support/QtWait.h"
 #include "support/QueuedCaptureSource.h"
@@ -301,6 +306,123 @@ TEST_F(PacketSnifferWindow, TruncatedDatagramsShowWithoutFault) {
     EXPECT_EQ(rows[3][5], "0") << "a port beyond the captured bytes reads as 0";
     EXPECT_EQ(rows[4][1], "65535");
     EXPECT_EQ(rows[4][0], QString::fromUtf8("\u00BF?")) << "protocol 200 has no name";
+    window->closeWindow();
+}
+
+// Malformed datagrams from an address no route leads back to, so nothing answers them.
+std::vector<std::vector<std::uint8_t>> hostileDatagrams(const std::string& needle) {
+    auto datagram = [](std::size_t length, std::uint8_t protocol) {
+        std::vector<std::uint8_t> bytes = makeDatagram(protocol, length, 4000, 4001);
+        bytes[12] = 10, bytes[13] = 9, bytes[14] = 9, bytes[15] = 9;
+        bytes[16] = 127, bytes[17] = 0, bytes[18] = 0, bytes[19] = 1;
+        return bytes;
+    };
+    auto withTotalLength = [](std::vector<std::uint8_t> bytes, std::uint16_t length) {
+        bytes[2] = static_cast<std::uint8_t>(length >> 8);
+        bytes[3] = static_cast<std::uint8_t>(length);
+        return bytes;
+    };
+    std::vector<std::vector<std::uint8_t>> sent;
+    sent.push_back(datagram(40, 17));
+    sent.back()[0] = 0x44;  // a header of 16 bytes
+    sent.push_back(datagram(28, 6));
+    sent.back()[0] = 0x4F;  // a 60-byte header in 28 bytes
+    sent.push_back(withTotalLength(datagram(60, 17), 1500));
+    sent.push_back(withTotalLength(datagram(100, 6), 28));
+    sent.push_back(datagram(48, 6));
+    sent.back()[6] = 0x20;  // more fragments follow
+    sent.push_back(datagram(30, 6));
+    sent.back()[6] = 0x00, sent.back()[7] = 0xB9;  // a later fragment: no TCP header
+    sent.push_back(datagram(44, 6));
+    sent.back()[32] = 0xF0;            // a 60-byte TCP header in 24 bytes
+    sent.push_back(datagram(20, 17));  // UDP without its header
+    sent.push_back(datagram(28, 17));  // UDP with nothing after its header
+    sent.back()[25] = 8;
+    std::vector<std::uint8_t> largest = datagram(65535, 17);
+    std::fill(largest.begin() + 28, largest.end(), 'x');
+    std::copy(needle.begin(), needle.end(), largest.end() - static_cast<long>(needle.size()));
+    sent.push_back(largest);
+    return sent;
+}
+
+TEST_F(PacketSnifferWindow, HostileDatagramsAreListedRenderedFoundSortedSavedAndLogged) {
+    REQUIRE_ROOT();
+    const auto log = dir.path() / "hostile.log";
+    settings.autoLog = 1;
+    settings.logIntervalSeconds = 1;
+    settings.logDataText = 1;
+    setTextField(settings.logFilePath, log.string());
+    auto window = open();
+    window->startCapture();
+    auto* status = controlById<QLabel>(*window, 1004);
+    ASSERT_TRUE(waitUntil([&] { return status->text() == "Listening on: 127.0.0.1"; }));
+    const std::string needle = "end-of-the-largest";
+    const auto sent = hostileDatagrams(needle);
+    for (const auto& datagram : sent) {
+        ASSERT_TRUE(injectLoopbackDatagram(datagram)) << datagram.size() << " bytes";
+    }
+    const int count = static_cast<int>(sent.size());
+    ASSERT_TRUE(waitUntil([&] { return static_cast<int>(shownRows(*window).size()) == count; }));
+    window->stopCapture();
+    const std::vector<QStringList> rows = shownRows(*window);
+    for (int row = 0; row < count; ++row) {
+        EXPECT_EQ(rows[row][2], "10.9.9.9") << row;
+    }
+    EXPECT_EQ(rows.back()[1], "65535");
+
+    // Each is rendered in the three forms; a packet found invalid is kept.
+    auto* pane = controlById<QPlainTextEdit>(*window, 1020);
+    auto* size = controlById<QLineEdit>(*window, 1008);
+    for (int row = 0; row < count; ++row) {
+        user.answers.push_back(MessageAnswer::No);
+        window->selectRow(row);
+        ASSERT_TRUE(waitUntil([&] {
+            return size->text() == rows[row][1] || pane->toPlainText() == "Invalid packet data!";
+        })) << row;
+        for (int form : {1025, 1026, 1027}) {
+            controlById<QRadioButton>(*window, form)->click();
+            EXPECT_FALSE(pane->toPlainText().isEmpty()) << row << " in form " << form;
+        }
+    }
+    EXPECT_EQ(window->model().rowCount(), count);
+
+    controlById<QLineEdit>(*window, 1048)->setText(QString::fromStdString(needle));
+    user.answers.push_back(MessageAnswer::No);
+    window->selectRow(0);
+    window->findOrNext();
+    EXPECT_TRUE(waitUntil([&] { return window->selectionMark() == count - 1; }));
+    window->finder().stopIfRunning();
+    ASSERT_TRUE(waitUntil([&] { return !window->finder().searchRunning; }));
+    for (int column = 0; column < PacketListModel::ColumnCount; ++column) {
+        window->sortByColumn(column);
+        window->sortByColumn(column);
+    }
+    EXPECT_EQ(window->model().rowCount(), count);
+
+    const auto saved = dir.path() / "hostile.txt";
+    user.pickedPaths = {QString::fromStdString(saved.string())};
+    user.dialogHandlers.push_back([](QDialog& options) {
+        controlById<QCheckBox>(options, 1029)->click();     // "Save packet data for each packet"
+        controlById<QRadioButton>(options, 1026)->click();  // Hex
+        controlById<QPushButton>(options, 1028)->click();
+        return options.result();
+    });
+    window->saveList();
+    ASSERT_TRUE(waitUntil([&] { return window->runningSaveThreads() == 0; }));
+    ASSERT_TRUE(waitUntil([&] { return window->logger().loggedCount() == count; }, 4000));
+    auto records = [](const std::string& text) {
+        std::size_t found = 0;
+        for (auto at = text.find("10.9.9.9"); at != std::string::npos;
+             at = text.find("10.9.9.9", at + 1)) {
+            ++found;
+        }
+        return static_cast<int>(found);
+    };
+    EXPECT_EQ(records(fileContents(saved)), count);
+    EXPECT_EQ(records(fileContents(log)), count);
+    for (const auto& box : user.shown) {
+        EXPECT_EQ(box.message.caption, "Delete invalid packet?") << box.message.text;
+    }
     window->closeWindow();
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/ip_icmp.h>
 #include <sys/socket.h>
@@ -8,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qhs {
 
@@ -85,6 +89,26 @@ inline bool pingLoopback(std::uint16_t sequence) {
         ::sendto(pinger, packet, sizeof packet, 0, reinterpret_cast<const sockaddr*>(&target),
                  sizeof target) == static_cast<ssize_t>(sizeof packet);
     ::close(pinger);
+    return sent;
+}
+
+// Puts bytes into the loopback device as one IPv4 datagram through a packet socket, so a
+// capture sees them exactly as given, however malformed (the IP layer then drops what it
+// cannot take). Needs root.
+inline bool injectLoopbackDatagram(const std::vector<std::uint8_t>& datagram) {
+    const int sender = ::socket(AF_PACKET, SOCK_DGRAM, 0);
+    if (sender < 0) {
+        return false;
+    }
+    sockaddr_ll target{};
+    target.sll_family = AF_PACKET;
+    target.sll_protocol = htons(ETH_P_IP);
+    target.sll_ifindex = static_cast<int>(::if_nametoindex("lo"));
+    target.sll_halen = ETH_ALEN;  // all zero: loopback's own address
+    const bool sent = ::sendto(sender, datagram.data(), datagram.size(), 0,
+                               reinterpret_cast<const sockaddr*>(&target),
+                               sizeof target) == static_cast<ssize_t>(datagram.size());
+    ::close(sender);
     return sent;
 }
 
