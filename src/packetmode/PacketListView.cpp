@@ -33,6 +33,12 @@ PacketListView::PacketListView(QWidget* parent)
     connect(header_, &QHeaderView::geometriesChanged, this, &PacketListView::updateGeometries);
 }
 
+PacketListView::~PacketListView() {
+    // The header outlives this part of the object: hidden as the base class closes the
+    // widget, it still reports new geometries, which must not reach a view half destroyed.
+    disconnect(header_, nullptr, this, nullptr);
+}
+
 void PacketListView::setModel(QAbstractItemModel* newModel) {
     if (newModel == model()) {
         return;

@@ -15,6 +15,7 @@ class PacketListView : public QAbstractItemView {
 
   public:
     explicit PacketListView(QWidget* parent = nullptr);
+    ~PacketListView() override;
 
     void setModel(QAbstractItemModel* model) override;
     void setSelectionModel(QItemSelectionModel* selectionModel) override;

@@ -23,6 +23,7 @@
 #include "packetmode/PacketLogger.h"
 #include "packetmode/PacketSnifferDialog.h"
 #include "support/FileContents.h"
+#include "support/HostileDatagrams.h"
 #include "support/LoopbackTraffic.h"
 #include "support/QtWait.h"
 #include "support/QueuedCaptureSource.h"
@@ -307,42 +308,6 @@ TEST_F(PacketSnifferWindow, TruncatedDatagramsShowWithoutFault) {
     EXPECT_EQ(rows[4][1], "65535");
     EXPECT_EQ(rows[4][0], QString::fromUtf8("\u00BF?")) << "protocol 200 has no name";
     window->closeWindow();
-}
-
-// Malformed datagrams from an address no route leads back to, so nothing answers them.
-std::vector<std::vector<std::uint8_t>> hostileDatagrams(const std::string& needle) {
-    auto datagram = [](std::size_t length, std::uint8_t protocol) {
-        std::vector<std::uint8_t> bytes = makeDatagram(protocol, length, 4000, 4001);
-        bytes[12] = 10, bytes[13] = 9, bytes[14] = 9, bytes[15] = 9;
-        bytes[16] = 127, bytes[17] = 0, bytes[18] = 0, bytes[19] = 1;
-        return bytes;
-    };
-    auto withTotalLength = [](std::vector<std::uint8_t> bytes, std::uint16_t length) {
-        bytes[2] = static_cast<std::uint8_t>(length >> 8);
-        bytes[3] = static_cast<std::uint8_t>(length);
-        return bytes;
-    };
-    std::vector<std::vector<std::uint8_t>> sent;
-    sent.push_back(datagram(40, 17));
-    sent.back()[0] = 0x44;  // a header of 16 bytes
-    sent.push_back(datagram(28, 6));
-    sent.back()[0] = 0x4F;  // a 60-byte header in 28 bytes
-    sent.push_back(withTotalLength(datagram(60, 17), 1500));
-    sent.push_back(withTotalLength(datagram(100, 6), 28));
-    sent.push_back(datagram(48, 6));
-    sent.back()[6] = 0x20;  // more fragments follow
-    sent.push_back(datagram(30, 6));
-    sent.back()[6] = 0x00, sent.back()[7] = 0xB9;  // a later fragment: no TCP header
-    sent.push_back(datagram(44, 6));
-    sent.back()[32] = 0xF0;            // a 60-byte TCP header in 24 bytes
-    sent.push_back(datagram(20, 17));  // UDP without its header
-    sent.push_back(datagram(28, 17));  // UDP with nothing after its header
-    sent.back()[25] = 8;
-    std::vector<std::uint8_t> largest = datagram(65535, 17);
-    std::fill(largest.begin() + 28, largest.end(), 'x');
-    std::copy(needle.begin(), needle.end(), largest.end() - static_cast<long>(needle.size()));
-    sent.push_back(largest);
-    return sent;
 }
 
 TEST_F(PacketSnifferWindow, HostileDatagramsAreListedRenderedFoundSortedSavedAndLogged) {
