@@ -12,24 +12,10 @@
 #include <fstream>
 #include <string>
 
+#include "WindowHarness.h"
 #include "capture/SyntheticCaptureSource.h"
 #include "packetmode/PacketListModel.h"
 #include "packetmode/PacketSnifferDialog.h"
-
-namespace {
-
-long residentKilobytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
-        }
-    }
-    return 0;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -58,7 +44,7 @@ int main(int argc, char** argv) {
     sinceTick.start();
     watchdog.start();
 
-    const long residentBefore = residentKilobytes();
+    const long residentBefore = qhs::bench::residentKilobytes();
     QElapsedTimer clock;
     clock.start();
     window.startCapture();
@@ -73,7 +59,7 @@ int main(int argc, char** argv) {
     if (storedAt < 0) {
         storedAt = shownAt;
     }
-    const long residentAfter = residentKilobytes();
+    const long residentAfter = qhs::bench::residentKilobytes();
     const double blockBytes = static_cast<double>(window.store().allocatedBytes());
     const double overheadPerPacket =
         ((residentAfter - residentBefore) * 1024.0 - blockBytes) / qhs::PacketStoreCapacity;

@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "WindowHarness.h"
 #include "packetmode/PacketLogger.h"
 #include "packetmode/PacketSnifferDialog.h"
 #include "support/HostileDatagrams.h"
@@ -44,17 +45,6 @@ using namespace std::chrono_literals;
 
 constexpr std::uint16_t FirstTaggedPort = 1024;
 constexpr std::uint32_t TagsPerSourcePort = 60000;
-
-long residentKilobytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
-        }
-    }
-    return 0;
-}
 
 // Tag n travels as source port 1024 + n / 60000 and destination port 1 + n % 60000.
 std::vector<std::uint8_t> taggedDatagram(std::uint32_t tag) {
@@ -173,13 +163,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_soak needs root (a network namespace of its own)\n");
         return 2;
     }
-    char work[] = "/tmp/qhs-soak-XXXXXX";
-    if (::mkdtemp(work) == nullptr) {
+    const qhs::bench::OffscreenRun scratch("soak");
+    if (!scratch.ok()) {
         return 2;
     }
-    const std::filesystem::path folder(work);
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("XDG_RUNTIME_DIR", work);
+    const std::filesystem::path& folder = scratch.folder();
     QApplication application(argc, argv);
     qhs::ScriptedDialogService user;
 
@@ -219,7 +207,7 @@ int main(int argc, char** argv) {
         waitForClear->setInterval(10);
         QObject::connect(waitForClear, &QTimer::timeout, [&, waitForClear] {
             if (!window.clearRunning()) {
-                residentAfterClear.push_back(residentKilobytes());
+                residentAfterClear.push_back(qhs::bench::residentKilobytes());
                 std::printf("clear %zu at %3llds: resident %ld MB\n", residentAfterClear.size(),
                             static_cast<long long>(run.elapsed() / 1000),
                             residentAfterClear.back() / 1024);
@@ -294,9 +282,6 @@ int main(int argc, char** argv) {
         "missing %u; stored since the last Clear %d\n",
         static_cast<unsigned long long>(log.records), counts.tagged, log.taggedOnce,
         log.taggedRepeated, log.taggedMissing, storedAtTheEnd);
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
-
     const bool memoryCameBack = furthest < 8 * 1024;
     const bool logWhole =
         log.taggedRepeated == 0 && (dropped > 0 || log.taggedMissing == 0) && counts.tagged > 0;

@@ -12,6 +12,7 @@
 #include "analysis/DatagramView.h"
 #include "analysis/SearchText.h"
 #include "capture/PacketStore.h"
+#include "capture/ReceiveBuffer.h"
 #include "packetmode/ByteRenderings.h"
 #include "packetmode/PacketDetail.h"
 #include "packetmode/PacketRecord.h"
@@ -88,9 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static PacketStore store;
     // Kept for the process: its buffer is large, and create() starts every file afresh.
     static RecordFile file;
-    // No capture buffer holds a datagram longer than this.
-    constexpr std::size_t LargestDatagram = 65540;
-    if (size < 1 || size > LargestDatagram + 1) {
+    if (size < 1 || size > ReceiveBufferBytes + 1) {
         return 0;
     }
     const std::uint8_t options = data[0];

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t recordBytes = size < SettingsRecordSize ? size : SettingsRecordSize;
     std::memcpy(&record, data, recordBytes);
     const std::size_t length = size - recordBytes;
-    if (length > PacketFilter::LargestDatagram) {
+    if (length > ReceiveBufferBytes) {
         return 0;
     }
     // An exact copy, so that any read past the datagram is caught.

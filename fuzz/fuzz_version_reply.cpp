@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "FuzzSupport.h"
+#include "info/TcpClient.h"
 #include "info/VersionCheck.h"
-#include "platform/TcpClient.h"
 
 namespace {
 

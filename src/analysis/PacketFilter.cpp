@@ -167,7 +167,8 @@ PacketFilter::PacketFilter() : inputs_(std::make_unique<FilterInputs>()) {
     publishedVersion_.store(1);
     held_ = published_;
     heldVersion_ = 1;
-    searchText_.reserve(LargestDatagram);
+    // The search text of a datagram is never longer than the datagram.
+    searchText_.reserve(ReceiveBufferBytes);
 }
 
 PacketFilter::~PacketFilter() = default;

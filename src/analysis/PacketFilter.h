@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/SettingsRecord.h"
+#include "capture/ReceiveBuffer.h"
 
 namespace qhs {
 
@@ -33,9 +34,6 @@ struct FilterVerdict {
 // recordGuard() while it writes the record's filter fields, so refresh copies whole values.
 class PacketFilter {
   public:
-    // The largest datagram the capture buffer holds; the search text buffer is this big.
-    static constexpr std::size_t LargestDatagram = 65540;
-
     PacketFilter();
     ~PacketFilter();
     PacketFilter(const PacketFilter&) = delete;

@@ -54,9 +54,7 @@ GeneralSettingsDialog::GeneralSettingsDialog(SettingsRecord& settings, QWidget* 
 
 GeneralSettingsDialog::~GeneralSettingsDialog() {
     player_->stop();
-    if (testThread_.joinable()) {
-        testThread_.join();
-    }
+    testThread_.join();
 }
 
 void GeneralSettingsDialog::fillControls() {
@@ -156,12 +154,10 @@ void GeneralSettingsDialog::testSound() {
     // As with an asynchronous play, a new sound replaces the one still playing: it is cut
     // short (without the tune standing in for it) before the new one starts.
     player_->stop();
-    if (testThread_.joinable()) {
-        testThread_.join();
-    }
+    testThread_.join();
     player_->resume();
     testSoundPlaying_.store(true);
-    testThread_ = std::thread([this, path = fieldText(ui_->soundFilePath)] {
+    testThread_.start([this, path = fieldText(ui_->soundFilePath)] {
         playWaveOrTune(*player_, path);
         testSoundPlaying_.store(false);
     });

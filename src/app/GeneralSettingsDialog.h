@@ -3,10 +3,10 @@
 #include <QDialog>
 #include <atomic>
 #include <memory>
-#include <thread>
 
 #include "app/SettingsRecord.h"
-#include "platform/SoundPlayer.h"
+#include "app/WorkerThread.h"
+#include "packetmode/SoundPlayer.h"
 
 namespace Ui {
 class GeneralSettingsDialog;
@@ -52,7 +52,7 @@ class GeneralSettingsDialog : public QDialog {
     std::unique_ptr<Ui::GeneralSettingsDialog> ui_;
     SettingsRecord& settings_;
     std::unique_ptr<SoundPlayer> player_;
-    std::thread testThread_;
+    WorkerThread testThread_;
     std::atomic<bool> testSoundPlaying_{false};
 };
 

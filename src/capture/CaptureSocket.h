@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/UserMessage.h"
-#include "platform/CaptureSource.h"
+#include "capture/CaptureSource.h"
 
 namespace qhs {
 

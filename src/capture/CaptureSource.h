@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "capture/ReceiveBuffer.h"
+
 namespace qhs {
 
 // How binding the capture to an interface address ended.
@@ -39,9 +41,6 @@ using DatagramAllocator = std::function<std::uint8_t*(std::size_t length)>;
 
 class CaptureSource {
   public:
-    // The largest datagram a receive hands out, with room to spare.
-    static constexpr std::size_t ReceiveCapacity = 65540;
-
     virtual ~CaptureSource() = default;
 
     // Creates the underlying socket; returns 0 or the error code.
@@ -53,7 +52,7 @@ class CaptureSource {
     // The same, with the datagram copied once into memory that `allocate` gives for its exact
     // length. Sources that can read a datagram in place copy it straight there.
     virtual ReceiveResult receiveInto(const DatagramAllocator& allocate) {
-        const ReceiveResult result = receive(scratch(), ReceiveCapacity);
+        const ReceiveResult result = receive(scratch(), ReceiveBufferBytes);
         if (result.ok) {
             std::uint8_t* const destination = allocate(result.length);
             if (destination != nullptr && result.length > 0) {
@@ -65,7 +64,7 @@ class CaptureSource {
     // The same, with no copy at all where the source can help it: `datagram` is pointed at
     // the datagram in the source's own memory, valid until the next receive or close().
     virtual ReceiveResult receiveView(const std::uint8_t*& datagram) {
-        const ReceiveResult result = receive(scratch(), ReceiveCapacity);
+        const ReceiveResult result = receive(scratch(), ReceiveBufferBytes);
         datagram = scratch();
         return result;
     }
@@ -77,7 +76,7 @@ class CaptureSource {
   private:
     std::uint8_t* scratch() {
         if (!scratch_) {
-            scratch_ = std::make_unique<std::uint8_t[]>(ReceiveCapacity);
+            scratch_ = std::make_unique<std::uint8_t[]>(ReceiveBufferBytes);
         }
         return scratch_.get();
     }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/SettingsRecord.h"
-#include "platform/CaptureSource.h"
+#include "capture/CaptureSource.h"
 
 namespace Ui {
 class InterfaceDialog;

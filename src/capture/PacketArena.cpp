@@ -20,9 +20,7 @@ PacketArena::~PacketArena() {
         stopping_ = true;
     }
     readyWanted_.notify_all();
-    if (preparer_.joinable()) {
-        preparer_.join();
-    }
+    preparer_.join();
     for (const Slab& slab : ready_) {
         memory_.release(slab.begin, slab.bytes);
     }
@@ -37,8 +35,8 @@ void PacketArena::prepareAhead() {
 }
 
 void PacketArena::startPreparing() {
-    if (!preparer_.joinable()) {
-        preparer_ = std::thread([this] { prepareSlabs(); });
+    if (!preparer_.started()) {
+        preparer_.start([this] { prepareSlabs(); });
     }
 }
 

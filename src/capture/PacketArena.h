@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <mutex>
 #include <string_view>
-#include <thread>
 #include <vector>
 
+#include "app/WorkerThread.h"
 #include "capture/SlabMemory.h"
 
 namespace qhs {
@@ -77,7 +77,7 @@ class PacketArena {
     std::vector<Slab> ready_;
     bool stopping_ = false;
     bool memoryRanOut_ = false;  // the preparer waits for the next taking before trying again
-    std::thread preparer_;
+    WorkerThread preparer_;
 };
 
 }  // namespace qhs

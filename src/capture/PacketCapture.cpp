@@ -13,13 +13,17 @@ PacketCapture::~PacketCapture() {
 }
 
 void PacketCapture::joinFinishedThread() {
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+    thread_.join();
     if (source_) {
         droppedByEndedSources_ += source_->droppedCount();
     }
     source_.reset();
+}
+
+void PacketCapture::joinIfEnded() {
+    if (thread_.started() && !context_.state.capturing.load()) {
+        joinFinishedThread();
+    }
 }
 
 std::uint64_t PacketCapture::droppedCount() const {
@@ -40,7 +44,7 @@ PacketCaptureStart PacketCapture::start() {
         source_.reset();
         return started;
     }
-    thread_ = std::thread([this, source = source_.get()] {
+    thread_.start([this, source = source_.get()] {
         if (onCaptureThread_) {
             onCaptureThread_();
         }

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <thread>
 
+#include "app/WorkerThread.h"
 #include "capture/CaptureSocket.h"
 #include "capture/PacketCaptureLoop.h"
 
@@ -32,6 +32,9 @@ class PacketCapture {
     // Datagrams the system dropped before this window could take them, over every capture
     // since the window opened. Call from the thread that starts and stops.
     std::uint64_t droppedCount() const;
+    // Joins the thread of a capture that ended by itself (store full, receive error), so it
+    // does not wait for the next Start. Call from the thread that starts and stops.
+    void joinIfEnded();
 
   private:
     void joinFinishedThread();
@@ -40,7 +43,7 @@ class PacketCapture {
     CaptureSourceFactory makeSource_;
     std::function<void()> onCaptureThread_;
     std::unique_ptr<CaptureSource> source_;
-    std::thread thread_;
+    WorkerThread thread_;
     std::uint64_t droppedByEndedSources_ = 0;
 };
 

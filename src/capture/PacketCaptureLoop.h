@@ -5,10 +5,10 @@
 
 #include "app/PublishedSettings.h"
 #include "app/SettingsRecord.h"
+#include "capture/CaptureSource.h"
 #include "capture/PacketList.h"
 #include "capture/PacketSnifferState.h"
 #include "capture/PacketStore.h"
-#include "platform/CaptureSource.h"
 
 namespace qhs {
 

@@ -28,72 +28,38 @@ CapturedPacket CapturedPacket::copyOf(const std::uint8_t* datagram, std::uint32_
     return packet;
 }
 
-namespace {
-
-constexpr std::uintptr_t HeapOwned = 1;
-
-std::uintptr_t heapTagged(const void* memory) {
-    return reinterpret_cast<std::uintptr_t>(memory) | HeapOwned;
-}
-
-template <typename T>
-T* untagged(std::uintptr_t tagged) {
-    return reinterpret_cast<T*>(tagged & ~HeapOwned);
-}
-
-}  // namespace
-
-template <typename T>
-PacketStore::SlotArray<T>::SlotArray(SlabMemory& memory)
-    : memory_(memory), values_(reinterpret_cast<T*>(memory.obtain(Bytes))) {
-    if (values_ == nullptr) {
-        throw std::bad_alloc();
-    }
-}
-
-template <typename T>
-PacketStore::SlotArray<T>::~SlotArray() {
-    memory_.release(reinterpret_cast<std::uint8_t*>(values_), Bytes);
-}
-
 PacketStore::PacketStore(SlabMemory& memory, SlabMemory& packetMemory)
-    : packetData_(memory), packetLength_(memory), timeText_(memory), arena_(packetMemory) {}
+    : packetData_(memory, PacketStoreCapacity, decltype(packetData_)::AllZero),
+      packetLength_(memory, PacketStoreCapacity, decltype(packetLength_)::AllZero),
+      timeText_(memory, PacketStoreCapacity, decltype(timeText_)::AllZero),
+      slotCount_(static_cast<std::int32_t>(
+          std::min({packetData_.size(), packetLength_.size(), timeText_.size()}))),
+      arena_(packetMemory) {}
 
-PacketStore::~PacketStore() {
-    const std::int32_t used = storedCount_.load();
-    for (std::int32_t slot = 0; slot < used; ++slot) {
-        release(slot);
-    }
-}
-
-bool PacketStore::append(CapturedPacket& packet, std::string_view timeText) {
-    const std::int32_t slot = storedCount_.load(std::memory_order_relaxed);
-    if (slot >= PacketStoreCapacity) {
+bool PacketStore::append(const CapturedPacket& packet, std::string_view timeText) {
+    if (storedCount_.load(std::memory_order_relaxed) >= slotCount_ || !packet) {
         return false;
     }
-    // A time text that cannot be allocated leaves the packet stored without one.
-    char* text = new (std::nothrow) char[timeText.size() + 1];
-    if (text != nullptr) {
-        timeText.copy(text, timeText.size());
-        text[timeText.size()] = '\0';
+    const std::size_t blockSize = std::size_t{packet.length} + PacketBlockSpareBytes;
+    std::uint8_t* block = arena_.allocate(blockSize);
+    if (block == nullptr) {
+        return false;
     }
-    packetData_[slot] = packet.block ? heapTagged(packet.block.release()) : 0;
-    packetLength_[slot] = packet.length;
-    timeText_[slot] = text != nullptr ? heapTagged(text) : 0;
-    packet.length = 0;
-    storedCount_.store(slot + 1, std::memory_order_release);
-    return true;
+    std::memcpy(block, packet.block.get(), blockSize);
+    // A time text that cannot be had leaves the packet stored without one.
+    return appendFromArena(block, packet.length, arena_.copyText(timeText));
 }
 
 bool PacketStore::appendFromArena(const std::uint8_t* block, std::uint32_t length,
                                   const char* timeText) {
     const std::int32_t slot = storedCount_.load(std::memory_order_relaxed);
-    if (slot >= PacketStoreCapacity) {
+    if (slot >= slotCount_) {
         return false;
     }
-    packetData_[slot] = reinterpret_cast<std::uintptr_t>(block);
-    packetLength_[slot] = length;
-    timeText_[slot] = reinterpret_cast<std::uintptr_t>(timeText);
+    const auto index = static_cast<std::size_t>(slot);
+    packetData_[index] = block;
+    packetLength_[index] = length;
+    timeText_[index] = timeText;
     storedCount_.store(slot + 1, std::memory_order_release);
     return true;
 }
@@ -103,33 +69,26 @@ void PacketStore::countAllocation(std::uint32_t length) {
 }
 
 const std::uint8_t* PacketStore::packet(std::int32_t slot) const {
-    return isSlot(slot) ? untagged<const std::uint8_t>(packetData_[slot]) : nullptr;
+    return isSlot(slot) ? packetData_[static_cast<std::size_t>(slot)] : nullptr;
 }
 
 std::uint32_t PacketStore::length(std::int32_t slot) const {
-    return isSlot(slot) ? packetLength_[slot] : 0;
+    return isSlot(slot) ? packetLength_[static_cast<std::size_t>(slot)] : 0;
 }
 
 std::string_view PacketStore::time(std::int32_t slot) const {
-    if (!isSlot(slot) || timeText_[slot] == 0) {
-        return {};
-    }
-    return untagged<const char>(timeText_[slot]);
+    const char* text = isSlot(slot) ? timeText_[static_cast<std::size_t>(slot)] : nullptr;
+    return text != nullptr ? std::string_view(text) : std::string_view();
 }
 
 void PacketStore::release(std::int32_t slot) {
     if (!isSlot(slot)) {
         return;
     }
-    if ((packetData_[slot] & HeapOwned) != 0) {
-        delete[] untagged<std::uint8_t>(packetData_[slot]);
-    }
-    if ((timeText_[slot] & HeapOwned) != 0) {
-        delete[] untagged<char>(timeText_[slot]);
-    }
-    packetData_[slot] = 0;
-    timeText_[slot] = 0;
-    packetLength_[slot] = 0;
+    const auto index = static_cast<std::size_t>(slot);
+    packetData_[index] = nullptr;
+    timeText_[index] = nullptr;
+    packetLength_[index] = 0;
 }
 
 void PacketStore::freeAllSlots(const std::function<void(std::int32_t slot)>& progress) {
@@ -137,7 +96,8 @@ void PacketStore::freeAllSlots(const std::function<void(std::int32_t slot)>& pro
     // touching (and paging in) the untouched rest of the arrays.
     const std::int32_t used = storedCount_.load(std::memory_order_acquire);
     for (std::int32_t slot = 0; slot < used; ++slot) {
-        if (packetData_[slot] == 0 && timeText_[slot] == 0) {
+        const auto index = static_cast<std::size_t>(slot);
+        if (packetData_[index] == nullptr && timeText_[index] == nullptr) {
             continue;
         }
         release(slot);

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "capture/PacketArena.h"
+#include "capture/SlabArray.h"
 
 namespace qhs {
 
@@ -29,9 +30,9 @@ struct CapturedPacket {
 };
 
 // Every stored datagram of Packet Sniffer Mode in a fixed number of slots: three parallel
-// arrays (block, length, time text) and nothing else per slot. The capture thread's blocks
-// and time texts come from an arena that a clear gives back whole; a released slot only
-// forgets its arena memory. Slots fill in arrival order
+// arrays (block, length, time text) and nothing else per slot. Every block and time text
+// lives in the store's arena, which owns them all and which a clear gives back whole; a slot
+// only points into it, and a released slot forgets its memory. Slots fill in arrival order
 // and are reused only after a clear. The arrays and storedCount are written under the
 // window's list guard; the counters may be read by any thread at any time.
 class PacketStore {
@@ -40,13 +41,14 @@ class PacketStore {
     // The packets themselves in `packetMemory` (which may refuse slabs below a memory floor),
     // the slot arrays in `memory`.
     PacketStore(SlabMemory& memory, SlabMemory& packetMemory);
-    ~PacketStore();
+    ~PacketStore() = default;
     PacketStore(const PacketStore&) = delete;
     PacketStore& operator=(const PacketStore&) = delete;
 
-    // Puts the packet and a copy of its time text into slot storedCount. Fails, leaving the
-    // packet with the caller, when the store is full.
-    bool append(CapturedPacket& packet, std::string_view timeText);
+    // Copies the packet and its time text into the arena and slot storedCount; the caller's
+    // packet stays its own. False when the store is full or the arena has no memory left.
+    // The caller holds the list guard, as for appendFromArena.
+    bool append(const CapturedPacket& packet, std::string_view timeText);
     // The capture thread's way: a block of length + spare bytes and a time text, both carved
     // from arena(), into slot storedCount. The caller holds the list guard.
     bool appendFromArena(const std::uint8_t* block, std::uint32_t length, const char* timeText);
@@ -61,7 +63,7 @@ class PacketStore {
     std::uint32_t length(std::int32_t slot) const;        // 0 for an empty slot
     std::string_view time(std::int32_t slot) const;       // empty when none was kept
 
-    // Frees one slot's block and time text and marks it empty; its index stays used.
+    // Marks one slot empty; its index stays used and its memory goes back at the next clear.
     void release(std::int32_t slot);
 
     // Empties every slot, calling progress(slot) for each freed slot whose index is a
@@ -78,31 +80,15 @@ class PacketStore {
     std::uint64_t lastClearTime() const { return lastClearTime_.load(); }
 
   private:
-    bool isSlot(std::int32_t slot) const { return slot >= 0 && slot < PacketStoreCapacity; }
+    bool isSlot(std::int32_t slot) const { return slot >= 0 && slot < slotCount_; }
 
-    // Block and text pointers; the lowest bit marks memory of the heap, owned by the slot,
-    // as against memory of the arena.
-    // One value per slot, zeroed, from the slab memory: untouched slots cost nothing, and
-    // touched ones come in huge pages where the memory offers them.
-    template <typename T>
-    class SlotArray {
-      public:
-        explicit SlotArray(SlabMemory& memory);
-        ~SlotArray();
-        SlotArray(const SlotArray&) = delete;
-        SlotArray& operator=(const SlotArray&) = delete;
-        T& operator[](std::int32_t slot) { return values_[slot]; }
-        const T& operator[](std::int32_t slot) const { return values_[slot]; }
-
-      private:
-        static constexpr std::size_t Bytes = sizeof(T) * PacketStoreCapacity;
-        SlabMemory& memory_;
-        T* values_;
-    };
-
-    SlotArray<std::uintptr_t> packetData_;
-    SlotArray<std::uint32_t> packetLength_;
-    SlotArray<std::uintptr_t> timeText_;
+    // One value per slot, from the slab memory: untouched slots cost nothing, and touched
+    // ones come in huge pages where the memory offers them.
+    SlabArray<const std::uint8_t*> packetData_;
+    SlabArray<std::uint32_t> packetLength_;
+    SlabArray<const char*> timeText_;
+    // PacketStoreCapacity, or 0 when the slot arrays could not be had (nothing is stored).
+    std::int32_t slotCount_;
     PacketArena arena_;
     std::atomic<std::uint64_t> clearCount_{0};
     std::atomic<std::int32_t> storedCount_{0};

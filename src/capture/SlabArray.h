@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <new>
 #include <span>
 #include <type_traits>
 
@@ -14,6 +13,8 @@ namespace qhs {
 // An array of plain values with a fixed capacity, taken from slab memory once: it never moves
 // or copies its values to grow, untouched room costs no memory, and touched room comes in huge
 // pages where the memory offers them (a million rows fault in four pages instead of 2,000).
+// When the memory cannot be had the array has no room at all: capacity() is 0 and every
+// insertion fails, as on a full array.
 template <typename T>
 class SlabArray {
     static_assert(std::is_trivially_copyable_v<T>);
@@ -21,13 +22,20 @@ class SlabArray {
   public:
     SlabArray(SlabMemory& memory, std::size_t capacity)
         : memory_(memory),
-          capacity_(capacity),
-          values_(reinterpret_cast<T*>(memory.obtain(capacity * sizeof(T)))) {
-        if (values_ == nullptr) {
-            throw std::bad_alloc();
+          values_(reinterpret_cast<T*>(memory.obtain(capacity * sizeof(T)))),
+          capacity_(values_ != nullptr ? capacity : 0) {}
+    // Holds `capacity` values from the start, all zero (slab memory comes zeroed, so no page
+    // is touched until a value is written): an array indexed by slot.
+    struct AllZeroTag {};
+    static constexpr AllZeroTag AllZero{};
+    SlabArray(SlabMemory& memory, std::size_t capacity, AllZeroTag) : SlabArray(memory, capacity) {
+        size_ = capacity_;
+    }
+    ~SlabArray() {
+        if (values_ != nullptr) {
+            memory_.release(reinterpret_cast<std::uint8_t*>(values_), bytes());
         }
     }
-    ~SlabArray() { memory_.release(reinterpret_cast<std::uint8_t*>(values_), bytes()); }
     SlabArray(const SlabArray&) = delete;
     SlabArray& operator=(const SlabArray&) = delete;
 
@@ -35,6 +43,7 @@ class SlabArray {
     std::size_t capacity() const { return capacity_; }
     bool empty() const { return size_ == 0; }
     const T& operator[](std::size_t index) const { return values_[index]; }
+    T& operator[](std::size_t index) { return values_[index]; }
     std::span<const T> values() const { return {values_, size_}; }
 
     // False when full.
@@ -76,7 +85,9 @@ class SlabArray {
     void grow(std::size_t count) { size_ += std::min(count, capacity_ - size_); }
     // Empties the array and hands its touched pages back to the system.
     void clear() {
-        memory_.discard(reinterpret_cast<std::uint8_t*>(values_), bytes());
+        if (values_ != nullptr) {
+            memory_.discard(reinterpret_cast<std::uint8_t*>(values_), bytes());
+        }
         size_ = 0;
     }
 
@@ -84,8 +95,8 @@ class SlabArray {
     std::size_t bytes() const { return capacity_ * sizeof(T); }
 
     SlabMemory& memory_;
-    std::size_t capacity_;
     T* values_;
+    std::size_t capacity_;
     std::size_t size_ = 0;
 };
 

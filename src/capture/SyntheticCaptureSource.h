@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/CaptureSource.h"
+#include "capture/CaptureSource.h"
 
 namespace qhs {
 

@@ -17,13 +17,9 @@ FileCapture::~FileCapture() {
 }
 
 void FileCapture::joinThreads() {
-    if (captureThread_.joinable()) {
-        captureThread_.join();
-    }
+    captureThread_.join();
     // The capture thread has ended, so it no longer touches completionThread_.
-    if (completionThread_.joinable()) {
-        completionThread_.join();
-    }
+    completionThread_.join();
 }
 
 FileCaptureStart FileCapture::start(const SettingsRecord& settings) {
@@ -51,14 +47,14 @@ FileCaptureStart FileCapture::start(const SettingsRecord& settings) {
     FileCaptureHooks hooks;
     hooks.setStatus = setStatus_;
     hooks.startCompletion = [this] {
-        completionThread_ = std::thread([this] {
+        completionThread_.start([this] {
             if (onWorkerThread_) {
                 onWorkerThread_();
             }
             runStreamCompletion(*table_, state_);
         });
     };
-    captureThread_ = std::thread([this, hooks = std::move(hooks), source = source_.get()] {
+    captureThread_.start([this, hooks = std::move(hooks), source = source_.get()] {
         if (onWorkerThread_) {
             onWorkerThread_();
         }

@@ -5,13 +5,13 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "app/SettingsRecord.h"
+#include "app/WorkerThread.h"
 #include "capture/CaptureSocket.h"
+#include "capture/CaptureSource.h"
 #include "filemode/FileSnifferState.h"
 #include "filemode/StreamTable.h"
-#include "platform/CaptureSource.h"
 
 namespace qhs {
 
@@ -83,9 +83,9 @@ class FileCapture {
     std::unique_ptr<CaptureSource> source_;
     SettingsRecord settings_{};
     std::uint64_t droppedAtStop_ = 0;
-    std::thread captureThread_;
+    WorkerThread captureThread_;
     // Started by the capture thread; joined only after the capture thread.
-    std::thread completionThread_;
+    WorkerThread completionThread_;
 };
 
 }  // namespace qhs

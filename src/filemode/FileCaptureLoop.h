@@ -6,9 +6,9 @@
 
 #include "app/SettingsRecord.h"
 #include "app/UserMessage.h"
+#include "capture/CaptureSource.h"
 #include "filemode/FileSnifferState.h"
 #include "filemode/StreamTable.h"
-#include "platform/CaptureSource.h"
 
 namespace qhs {
 

@@ -9,6 +9,7 @@
 #include "app/GeneralSettingsDialog.h"
 #include "app/ProductArt.h"
 #include "app/TextCodec.h"
+#include "app/WindowThread.h"
 #include "capture/CaptureSocket.h"
 #include "capture/InterfaceDialog.h"
 #include "info/AboutDialog.h"
@@ -94,9 +95,8 @@ FileSnifferDialog::FileSnifferDialog(SettingsRecord& settings, std::string setti
     capture_ = std::make_unique<FileCapture>(
         [this] { return makeSource_(); },
         [this](const std::string& status) {
-            QMetaObject::invokeMethod(
-                this, [this, status] { ui_->statusLine->setText(fromWindows1252(status)); },
-                Qt::QueuedConnection);
+            postToWindowThread(
+                this, [this, status] { ui_->statusLine->setText(fromWindows1252(status)); });
         },
         &raiseThreadPriority, flooredHugePageSlabMemory());
 

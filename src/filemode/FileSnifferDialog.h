@@ -8,8 +8,8 @@
 #include "app/MainMenu.h"
 #include "app/SettingsRecord.h"
 #include "app/UserMessage.h"
+#include "capture/CaptureSource.h"
 #include "filemode/FileCapture.h"
-#include "platform/CaptureSource.h"
 
 namespace Ui {
 class FileSnifferDialog;

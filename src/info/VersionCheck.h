@@ -9,7 +9,7 @@
 
 #include "app/Product.h"
 #include "app/UserMessage.h"
-#include "platform/TcpClient.h"
+#include "info/TcpClient.h"
 
 namespace qhs {
 

@@ -9,6 +9,7 @@
 #include "app/IpAddressEdit.h"
 #include "app/ProductArt.h"
 #include "app/TextCodec.h"
+#include "app/WindowThread.h"
 #include "filemode/FileSegmentFilter.h"
 #include "ui_FilterSetupDialog.h"
 
@@ -72,9 +73,7 @@ FilterSetupDialog::FilterSetupDialog(SettingsRecord& settings, PacketFilter* fil
 }
 
 FilterSetupDialog::~FilterSetupDialog() {
-    if (lookupThread_.joinable()) {
-        lookupThread_.join();
-    }
+    lookupThread_.join();
 }
 
 FilterSetupDialog* FilterSetupDialog::openModeless(SettingsRecord& settings, PacketFilter* filter,
@@ -190,20 +189,16 @@ void FilterSetupDialog::startLookup(AfterResolve after) {
     if (resolving_) {
         return;
     }
-    if (lookupThread_.joinable()) {
-        lookupThread_.join();
-    }
     setResolving(true);
     const std::string host = fieldText(ui_->resolverHost);
-    lookupThread_ = std::thread([this, host, after, lookups = lookups_] {
+    lookupThread_.start([this, host, after, lookups = lookups_] {
         LookupResult result;
         result.address = lookups.hostAddress(host);
         if (result.address && after == AfterResolve::ReverseResolve) {
             result.name = lookups.addressName(filterAddress(*result.address));
         }
         // The destructor joins this thread, so the dialog is still alive here.
-        QMetaObject::invokeMethod(
-            this, [this, after, result] { finishLookup(after, result); }, Qt::QueuedConnection);
+        postToWindowThread(this, [this, after, result] { finishLookup(after, result); });
     });
 }
 

@@ -7,10 +7,10 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/SettingsRecord.h"
+#include "app/WorkerThread.h"
 #include "packetmode/FilterSetupValues.h"
 #include "platform/NameResolver.h"
 
@@ -92,7 +92,7 @@ class FilterSetupDialog : public QDialog {
     std::array<IpAddressEdit*, FilterListCount> entries_{};
     std::array<QListWidget*, FilterListCount> lists_{};
     std::array<QLineEdit*, FilterListCount> ports_{};
-    std::thread lookupThread_;
+    WorkerThread lookupThread_;
     // The size bounds the record held when the dialog opened.
     std::uint32_t minimumSizeAsRead_ = 0;
     std::uint32_t maximumSizeAsRead_ = 0;

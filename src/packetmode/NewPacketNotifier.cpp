@@ -22,18 +22,13 @@ NewPacketNotifier::~NewPacketNotifier() {
 }
 
 void NewPacketNotifier::start() {
-    if (thread_.joinable()) {
-        return;
+    if (!thread_.started()) {
+        thread_.start([this](std::stop_token stop) { run(stop); });
     }
-    stopping_ = false;
-    thread_ = std::thread([this] { run(); });
 }
 
 void NewPacketNotifier::stop() {
-    stopping_ = true;
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+    thread_.stop();
 }
 
 bool NewPacketNotifier::notifyOnce() {
@@ -47,10 +42,10 @@ bool NewPacketNotifier::notifyOnce() {
     return true;
 }
 
-void NewPacketNotifier::run() {
-    while (!state_.quitting && !stopping_) {
+void NewPacketNotifier::run(std::stop_token stop) {
+    while (!state_.quitting && !stop.stop_requested()) {
         notifyOnce();
-        std::this_thread::sleep_for(CyclePeriod);
+        WorkerThread::pause(stop, CyclePeriod);
     }
 }
 

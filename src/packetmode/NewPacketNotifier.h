@@ -1,12 +1,12 @@
 #pragma once
 
 #include <atomic>
-#include <thread>
 
 #include "app/PublishedSettings.h"
 #include "app/SettingsRecord.h"
+#include "app/WorkerThread.h"
 #include "capture/PacketSnifferState.h"
-#include "platform/SoundPlayer.h"
+#include "packetmode/SoundPlayer.h"
 
 namespace qhs {
 
@@ -32,14 +32,13 @@ class NewPacketNotifier {
     bool notifyOnce();
 
   private:
-    void run();
+    void run(std::stop_token stop);
 
     PacketSnifferState& state_;
     const PublishedSettings& settings_;
     const std::atomic<bool>& soundBoxTicked_;
     SoundPlayer& player_;
-    std::atomic<bool> stopping_{false};
-    std::thread thread_;
+    WorkerThread thread_;
 };
 
 }  // namespace qhs

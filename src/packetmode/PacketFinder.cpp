@@ -46,9 +46,7 @@ PacketFinder::PacketFinder(PacketStore& store, PacketList& list, std::mutex& lis
 
 PacketFinder::~PacketFinder() {
     stopSearch.store(true);
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+    thread_.join();
 }
 
 void PacketFinder::findOrNext() {
@@ -56,18 +54,21 @@ void PacketFinder::findOrNext() {
         findNext.store(true);
         return;
     }
-    // A finished thread has cleared searchRunning as its last step; joining it is quick.
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+    // A finished thread has cleared searchRunning as its last step: start() joins it quickly.
     stopSearch.store(false);
     searchRunning.store(true);
-    thread_ = std::thread([this] {
+    thread_.start([this] {
         if (onFindThread_) {
             onFindThread_();
         }
         runPasses();
     });
+}
+
+void PacketFinder::joinIfEnded() {
+    if (!searchRunning.load()) {
+        thread_.join();
+    }
 }
 
 void PacketFinder::stopIfRunning() {

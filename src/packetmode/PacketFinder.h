@@ -6,9 +6,9 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "app/UserMessage.h"
+#include "app/WorkerThread.h"
 #include "capture/PacketList.h"
 #include "capture/PacketStore.h"
 
@@ -71,6 +71,8 @@ class PacketFinder {
     void findOrNext();
     // The find text changed, or Clear begins: a running search ends without a message.
     void stopIfRunning();
+    // Joins the thread of a search that has ended; call from the thread that starts them.
+    void joinIfEnded();
 
     // The whole of one find thread's work on the calling thread: the refusals, the passes
     // over the store and the search-again prompt. findOrNext runs it on a new thread.
@@ -95,7 +97,7 @@ class PacketFinder {
     std::mutex& listBusy_;
     FindHooks hooks_;
     std::function<void()> onFindThread_;
-    std::thread thread_;
+    WorkerThread thread_;
 };
 
 }  // namespace qhs

@@ -11,7 +11,7 @@ namespace qhs {
 
 namespace {
 
-const std::array<const char*, PacketListModel::ColumnCount> Headers = {
+const std::array<const char*, PacketListColumnCount> Headers = {
     "Type",    "Size",        "From IP",         "To IP",       "From Port",
     "To Port", "Date / Time", "Contains string", "Lacks string"};
 
@@ -26,8 +26,9 @@ PacketListModel::PacketListModel(PacketSnifferState& state, const PacketStore& s
       list_(list),
       rows_(memory, PacketStoreCapacity) {}
 
-const std::array<int, PacketListModel::ColumnCount>& PacketListModel::columnWidths() {
-    static const std::array<int, ColumnCount> widths = {40, 40, 100, 100, 60, 60, 170, 100, 100};
+const std::array<int, PacketListColumnCount>& PacketListModel::columnWidths() {
+    static const std::array<int, PacketListColumnCount> widths = {40, 40,  100, 100, 60,
+                                                                  60, 170, 100, 100};
     return widths;
 }
 
@@ -36,7 +37,7 @@ int PacketListModel::rowCount(const QModelIndex& parent) const {
 }
 
 int PacketListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : ColumnCount;
+    return parent.isValid() ? 0 : PacketListColumnCount;
 }
 
 std::int32_t PacketListModel::slotOfRow(int row) const {
@@ -50,10 +51,15 @@ QString PacketListModel::cellText(int row, int column) const {
     if (row < 0 || row >= rowCount()) {
         return {};
     }
+    if (!isPacketListColumn(column)) {
+        return {};
+    }
+    const auto shown = static_cast<PacketListColumn>(column);
     const PacketRow& packetRow = rows_[static_cast<std::size_t>(row)];
-    if (column == 7 || column == 8) {
+    if (shown == PacketListColumn::ContainsString || shown == PacketListColumn::LacksString) {
         const FilterTexts& texts = texts_[packetRow.filterTexts];
-        return fromWindows1252(column == 7 ? texts.contains : texts.lacks);
+        return fromWindows1252(shown == PacketListColumn::ContainsString ? texts.contains
+                                                                         : texts.lacks);
     }
     const std::int32_t slot = packetRow.slot;
     const std::uint8_t* block = store_.packet(slot);
@@ -66,21 +72,21 @@ QString PacketListModel::cellText(int row, int column) const {
     const std::uint8_t protocol = header.protocol();
     const bool hasPorts =
         protocol == DatagramView::ProtocolTcp || protocol == DatagramView::ProtocolUdp;
-    switch (column) {
-        case 0:
+    switch (shown) {
+        case PacketListColumn::Type:
             return fromWindows1252(protocolName(protocol));
-        case 1:
+        case PacketListColumn::Size:
             return QString::number(length);
-        case 2:
+        case PacketListColumn::FromIp:
             return QString::fromStdString(DatagramView::addressText(header.sourceAddressBytes()));
-        case 3:
+        case PacketListColumn::ToIp:
             return QString::fromStdString(
                 DatagramView::addressText(header.destinationAddressBytes()));
-        case 4:
+        case PacketListColumn::FromPort:
             return hasPorts ? QString::number(header.sourcePort()) : QString();
-        case 5:
+        case PacketListColumn::ToPort:
             return hasPorts ? QString::number(header.destinationPort()) : QString();
-        case 6:
+        case PacketListColumn::DateTime:
             return fromWindows1252(store_.time(slot));
         default:
             return {};
@@ -95,7 +101,7 @@ QVariant PacketListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant PacketListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount) {
+    if (orientation != Qt::Horizontal || section < 0 || section >= PacketListColumnCount) {
         return {};
     }
     if (role == Qt::DisplayRole) {

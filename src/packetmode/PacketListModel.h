@@ -6,6 +6,7 @@
 #include "capture/PacketList.h"
 #include "capture/PacketSnifferState.h"
 #include "capture/PacketStore.h"
+#include "packetmode/PacketListColumn.h"
 
 namespace qhs {
 
@@ -18,8 +19,6 @@ class PacketListModel : public QAbstractTableModel {
     Q_OBJECT
 
   public:
-    static constexpr int ColumnCount = 9;
-
     // The shown rows live in `memory`.
     PacketListModel(PacketSnifferState& state, const PacketStore& store, const PacketList& list,
                     SlabMemory& memory = heapSlabMemory(), QObject* parent = nullptr);
@@ -49,7 +48,7 @@ class PacketListModel : public QAbstractTableModel {
     // The text of one cell, as the list shows it.
     QString cellText(int row, int column) const;
 
-    static const std::array<int, ColumnCount>& columnWidths();
+    static const std::array<int, PacketListColumnCount>& columnWidths();
 
   private:
     PacketSnifferState& state_;

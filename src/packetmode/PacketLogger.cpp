@@ -26,32 +26,26 @@ PacketLogger::~PacketLogger() {
 }
 
 void PacketLogger::start() {
-    if (thread_.joinable()) {
-        return;
+    if (!thread_.started()) {
+        thread_.start([this](std::stop_token stop) { run(stop); });
     }
-    stopping_ = false;
-    thread_ = std::thread([this] { run(); });
 }
 
 void PacketLogger::stop() {
-    stopping_ = true;
-    if (thread_.joinable()) {
-        thread_.join();
-    }
-    if (errorBoxThread_.joinable()) {
-        errorBoxThread_.join();
-    }
+    thread_.stop();
+    // An open box ends when the user closes it; its thread is joined then.
+    errorBoxThread_.join();
 }
 
-void PacketLogger::run() {
-    while (!shouldEnd()) {
+void PacketLogger::run(std::stop_token stop) {
+    while (!shouldEnd(stop)) {
         if (!autoLogOn()) {
-            std::this_thread::sleep_for(IntervalStep);
+            WorkerThread::pause(stop, IntervalStep);
             continue;
         }
-        waitInterval();
-        std::this_thread::sleep_for(PassDelay);
-        if (shouldEnd()) {
+        waitInterval(stop);
+        WorkerThread::pause(stop, PassDelay);
+        if (shouldEnd(stop)) {
             break;
         }
         if (autoLogOn()) {
@@ -60,12 +54,12 @@ void PacketLogger::run() {
     }
 }
 
-void PacketLogger::waitInterval() {
+void PacketLogger::waitInterval(const std::stop_token& stop) {
     // Widened before multiplying: any 32-bit interval, however large, stays a count of
-    // steps; 0 or less waits none.
+    // steps; 0 or less waits none. Each step looks at the switch again.
     const std::int64_t steps = std::int64_t{settings_.latest()->logIntervalSeconds} * 10;
-    for (std::int64_t step = 0; step < steps && !shouldEnd() && autoLogOn(); ++step) {
-        std::this_thread::sleep_for(IntervalStep);
+    for (std::int64_t step = 0; step < steps && !shouldEnd(stop) && autoLogOn(); ++step) {
+        WorkerThread::pause(stop, IntervalStep);
     }
 }
 
@@ -131,13 +125,10 @@ void PacketLogger::showLogError(int errorCode, std::string path) {
     if (errorBoxOpen_.exchange(true)) {
         return;
     }
-    // The previous box's thread has cleared the flag and is ending.
-    if (errorBoxThread_.joinable()) {
-        errorBoxThread_.join();
-    }
+    // The previous box's thread has cleared the flag and is ending; start() joins it.
     const UserMessage message =
         reportWriteError(errorCode, path, textField(settings_.latest()->dateTimeTemplate));
-    errorBoxThread_ = std::thread([this, message] {
+    errorBoxThread_.start([this, message] {
         if (showError_) {
             showError_(message);
         }

@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "app/PublishedSettings.h"
 #include "app/SettingsRecord.h"
 #include "app/UserMessage.h"
+#include "app/WorkerThread.h"
 #include "capture/PacketSnifferState.h"
 #include "capture/PacketStore.h"
 #include "packetmode/RecordFile.h"
@@ -60,10 +60,12 @@ class PacketLogger {
     // Steps of a pass under the list guard; the file is left open for finish().
     void appendNewRecords(PendingFile& pending);
     void finish(PendingFile& pending, bool reportErrors);
-    void run();
-    bool shouldEnd() const { return state_.quitting || stopping_; }
+    void run(std::stop_token stop);
+    bool shouldEnd(const std::stop_token& stop) const {
+        return state_.quitting || stop.stop_requested();
+    }
     bool autoLogOn() const { return settings_.latest()->autoLog != 0; }
-    void waitInterval();
+    void waitInterval(const std::stop_token& stop);
     void showLogError(int errorCode, std::string path);
 
     PacketSnifferState& state_;
@@ -75,10 +77,9 @@ class PacketLogger {
     std::atomic<std::int32_t> loggedCount_{0};
     std::uint64_t seenClearTime_ = 0;
 
-    std::atomic<bool> stopping_{false};
     std::atomic<bool> errorBoxOpen_{false};
-    std::thread thread_;
-    std::thread errorBoxThread_;
+    WorkerThread thread_;
+    WorkerThread errorBoxThread_;
 };
 
 }  // namespace qhs

@@ -19,6 +19,7 @@
 #include "app/MainMenu.h"
 #include "app/ProductArt.h"
 #include "app/TextCodec.h"
+#include "app/WindowThread.h"
 #include "capture/CaptureSocket.h"
 #include "capture/InterfaceDialog.h"
 #include "info/AboutDialog.h"
@@ -56,13 +57,8 @@ QString itemsCaption(int rows) {
 
 }  // namespace
 
-template <typename Work>
-void PacketSnifferDialog::runOnWindowThread(Work&& work) {
-    if (QThread::currentThread() == thread()) {
-        work();
-    } else {
-        QMetaObject::invokeMethod(this, std::forward<Work>(work), Qt::BlockingQueuedConnection);
-    }
+void PacketSnifferDialog::showOperationProgress(int value) {
+    ui_->operationProgress->setValue(value);
 }
 
 bool PacketSnifferDialog::askYesNo(const UserMessage& question, QWidget* owner) {
@@ -87,8 +83,7 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
 
     PacketCaptureContext context{
         state_, *store_, list_, filter_, publishedSettings_, [this](const std::string& status) {
-            QMetaObject::invokeMethod(
-                this, [this, status] { setStatusText(status); }, Qt::QueuedConnection);
+            postToWindowThread(this, [this, status] { setStatusText(status); });
         }};
     capture_ = std::make_unique<PacketCapture>(context, makeSource_, &raiseThreadPriority);
 
@@ -128,7 +123,8 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
     // A failed log write shows one box at a time; the logger waits until it is closed.
     logger_ = std::make_unique<PacketLogger>(
         state_, *store_, publishedSettings_, [this](const UserMessage& message) {
-            runOnWindowThread([this, &message] { dialogService().showMessage(this, message); });
+            callOnWindowThread(this,
+                               [this, &message] { dialogService().showMessage(this, message); });
         });
     connect(ui_->saveCancelButton, &QPushButton::clicked, this, [this] { saveCancel_ = true; });
     setUpFind();
@@ -173,26 +169,17 @@ PacketSnifferDialog::~PacketSnifferDialog() {
 void PacketSnifferDialog::waitForWorkers() {
     finishClearThread();
     saveCancel_ = true;
-    while (logger_->errorBoxOpen() || runningSaveThreads_.load() > 0) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    for (std::thread& save : saveThreads_) {
-        save.join();
-    }
-    saveThreads_.clear();
+    finder_->stopIfRunning();
+    // Workers may be waiting for this thread: it serves them until each has ended.
+    operations_.waitUntil([this] {
+        return operations_.running() == 0 && !logger_->errorBoxOpen() &&
+               !finder_->searchRunning.load();
+    });
+    finder_->joinIfEnded();
     logger_->stop();
     // Closing cuts a sound short instead of waiting for it to end.
     soundPlayer_->stop();
     notifier_->stop();
-    // Workers may be waiting for this thread: keep serving them until they are done.
-    finder_->stopIfRunning();
-    while (finder_->searchRunning.load() || runningResolvers_.load() > 0) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    for (std::thread& resolver : resolverThreads_) {
-        resolver.join();
-    }
-    resolverThreads_.clear();
 }
 
 void PacketSnifferDialog::buildMenu() {
@@ -228,7 +215,7 @@ void PacketSnifferDialog::setUpList() {
     view->horizontalHeader()->setHighlightSections(false);
     view->horizontalHeader()->setStretchLastSection(false);
     const auto& widths = PacketListModel::columnWidths();
-    for (int column = 0; column < PacketListModel::ColumnCount; ++column) {
+    for (int column = 0; column < PacketListColumnCount; ++column) {
         view->setColumnWidth(column, widths[static_cast<std::size_t>(column)]);
     }
 }
@@ -326,12 +313,12 @@ void PacketSnifferDialog::clearPackets() {
     finishClearThread();
     ui_->storeGauge->setRange(0, PacketStoreCapacity);
     clearRunning_ = true;
-    clearThread_ = std::thread([this] {
+    operations_.start([this] {
         ClearHooks hooks;
         hooks.stopSearch = [this] { finder_->stopIfRunning(); };
         hooks.whileGuarded = [this] { logger_->logBeforeClear(true); };
         hooks.beforeFree = [this](std::int32_t storedCount) {
-            runOnWindowThread([this, storedCount] {
+            callOnWindowThread(this, [this, storedCount] {
                 model_->detach();
                 ui_->entirePacket->clear();
                 ui_->storeGauge->setValue(0);
@@ -342,12 +329,10 @@ void PacketSnifferDialog::clearPackets() {
             });
         };
         hooks.progress = [this](std::int32_t slot) {
-            QMetaObject::invokeMethod(
-                this, [this, slot] { ui_->operationProgress->setValue(slot); },
-                Qt::QueuedConnection);
+            operationProgress_.report(slot);
         };
         hooks.afterFree = [this] {
-            runOnWindowThread([this] {
+            callOnWindowThread(this, [this] {
                 ui_->listArea->setCurrentIndex(0);
                 model_->attach();
                 emptyDetailView();
@@ -359,13 +344,8 @@ void PacketSnifferDialog::clearPackets() {
 }
 
 void PacketSnifferDialog::finishClearThread() {
-    // The clear thread may be waiting for this thread, so keep serving it until it ends.
-    while (clearRunning_.load()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    if (clearThread_.joinable()) {
-        clearThread_.join();
-    }
+    // The clear thread may be waiting for this thread, so it is served until it ends.
+    operations_.waitUntil([this] { return !clearRunning_.load(); });
 }
 
 void PacketSnifferDialog::emptyDetailView() {
@@ -380,6 +360,9 @@ void PacketSnifferDialog::statusCycle() {
     }
     showMemoryStatus();
     filter_.refresh(ui_->applyFilters->isChecked(), settings_);
+    // A capture or a search that ended by itself leaves its thread to be joined.
+    capture_->joinIfEnded();
+    finder_->joinIfEnded();
 }
 
 void PacketSnifferDialog::updateCaption() {
@@ -522,50 +505,34 @@ void PacketSnifferDialog::reject() {
     }
 }
 
-template <typename Result, typename Work>
-Result valueFromWindowThread(QObject* window, Work work) {
-    Result result{};
-    if (QThread::currentThread() == window->thread()) {
-        result = work();
-    } else {
-        QMetaObject::invokeMethod(
-            window, [&result, &work] { result = work(); }, Qt::BlockingQueuedConnection);
-    }
-    return result;
-}
-
 void PacketSnifferDialog::setUpFind() {
     FindHooks hooks;
     hooks.findText = [this] {
-        return valueFromWindowThread<std::string>(
-            this, [this] { return toWindows1252(ui_->findText->text()); });
+        return callOnWindowThread(this, [this] { return toWindows1252(ui_->findText->text()); });
     };
     hooks.matchCase = [this] {
-        return valueFromWindowThread<bool>(this, [this] { return ui_->matchCase->isChecked(); });
+        return callOnWindowThread(this, [this] { return ui_->matchCase->isChecked(); });
     };
     hooks.setProgressRange = [this](std::int32_t count) {
-        QMetaObject::invokeMethod(
-            this, [this, count] { ui_->operationProgress->setRange(0, count); },
-            Qt::QueuedConnection);
+        postToWindowThread(this, [this, count] { ui_->operationProgress->setRange(0, count); });
     };
     hooks.setProgress = [this](std::int32_t slot) {
-        QMetaObject::invokeMethod(
-            this, [this, slot] { ui_->operationProgress->setValue(slot); }, Qt::QueuedConnection);
+        operationProgress_.report(slot);
     };
     hooks.showProgressBar = [this](bool shown) {
-        runOnWindowThread([this, shown] {
+        callOnWindowThread(this, [this, shown] {
             ui_->saveCancelButton->hide();
             ui_->listArea->setCurrentIndex(shown ? 1 : 0);
         });
     };
     hooks.selectMatch = [this](std::int32_t row, std::int32_t) {
-        runOnWindowThread([this, row] {
+        callOnWindowThread(this, [this, row] {
             model_->synchronize(true);
             selectRow(row);
         });
     };
     hooks.clearSelection = [this] {
-        runOnWindowThread([this] {
+        callOnWindowThread(this, [this] {
             ui_->packetList->clearSelection();
             ui_->packetList->setCurrentIndex(QModelIndex());
             ui_->packetList->scrollToBottom();
@@ -573,11 +540,10 @@ void PacketSnifferDialog::setUpFind() {
         });
     };
     hooks.showMessage = [this](const UserMessage& message) {
-        runOnWindowThread([this, &message] { dialogService().showMessage(this, message); });
+        callOnWindowThread(this, [this, &message] { dialogService().showMessage(this, message); });
     };
     hooks.ask = [this](const UserMessage& question) {
-        return valueFromWindowThread<bool>(this,
-                                           [this, &question] { return askYesNo(question, this); });
+        return callOnWindowThread(this, [this, &question] { return askYesNo(question, this); });
     };
     finder_ = std::make_unique<PacketFinder>(*store_, list_, state_.listBusy, std::move(hooks),
                                              &lowerThreadPriority);
@@ -599,19 +565,19 @@ void PacketSnifferDialog::chooseSavingOptions() {
 
 void PacketSnifferDialog::saveList() {
     ++runningSaveThreads_;
-    saveThreads_.emplace_back([this] {
+    operations_.start([this] {
         lowerThreadPriority();
-        const QString path = valueFromWindowThread<QString>(this, [this] {
+        const QString path = callOnWindowThread(this, [this] {
             return dialogService().saveFileName(
                 this, QString(), QString(), QStringLiteral("Text Files (*.txt);;All Files (*)"));
         });
         if (!path.isEmpty()) {
             const QString& chosen = path;
-            runOnWindowThread([this] { chooseSavingOptions(); });
+            callOnWindowThread(this, [this] { chooseSavingOptions(); });
             SaveHooks hooks;
             hooks.started = [this](std::int32_t storedCount) {
                 ++activeSaves_;
-                runOnWindowThread([this, storedCount] {
+                callOnWindowThread(this, [this, storedCount] {
                     ui_->operationProgress->setRange(0, storedCount);
                     ui_->operationProgress->setValue(0);
                     ui_->saveCancelButton->show();
@@ -619,21 +585,20 @@ void PacketSnifferDialog::saveList() {
                 });
             };
             hooks.progress = [this](std::int32_t slot) {
-                QMetaObject::invokeMethod(
-                    this, [this, slot] { ui_->operationProgress->setValue(slot); },
-                    Qt::QueuedConnection);
+                operationProgress_.report(slot);
             };
             const SaveOutcome outcome =
                 writePacketListFile(QFile::encodeName(chosen).toStdString(), *store_, state_,
                                     *publishedSettings_.latest(), saveCancel_, hooks);
             if (outcome.message) {
-                runOnWindowThread(
-                    [this, &outcome] { dialogService().showMessage(this, *outcome.message); });
+                callOnWindowThread(this, [this, &outcome] {
+                    dialogService().showMessage(this, *outcome.message);
+                });
             }
             if (outcome.status != SaveStatus::NotCreated) {
                 // The list comes back when the last running save ends.
                 if (activeSaves_.load() == 1) {
-                    runOnWindowThread([this] {
+                    callOnWindowThread(this, [this] {
                         ui_->listArea->setCurrentIndex(0);
                         ui_->saveCancelButton->hide();
                     });
@@ -756,16 +721,7 @@ void PacketSnifferDialog::sortByColumn(int column) {
         if (guard.try_lock()) {
             return true;
         }
-        QEventLoop wait;
-        QTimer poll;
-        poll.setInterval(5);
-        connect(&poll, &QTimer::timeout, &wait, [this, &guard, &wait] {
-            if (state_.quitting.load() || guard.try_lock()) {
-                wait.quit();
-            }
-        });
-        poll.start();
-        wait.exec();
+        serveEventsUntil([this, &guard] { return state_.quitting.load() || guard.try_lock(); });
         return guard.owns_lock();
     };
     hooks.sorting = [](bool sorting) {
@@ -832,7 +788,7 @@ void PacketSnifferDialog::reverseResolve(AddressField field) {
         slot = model_->slotOfRow(row);
     }
     ++runningResolvers_;
-    resolverThreads_.emplace_back([this, slot, field] {
+    operations_.start([this, slot, field] {
         const std::optional<UserMessage> message = qhs::reverseResolve(
             *store_, state_.listBusy, slot, field, [](const std::array<std::uint8_t, 4>& bytes) {
                 std::uint32_t address = 0;
@@ -840,7 +796,8 @@ void PacketSnifferDialog::reverseResolve(AddressField field) {
                 return resolveAddressName(address);
             });
         if (message) {
-            runOnWindowThread([this, &message] { dialogService().showMessage(this, *message); });
+            callOnWindowThread(this,
+                               [this, &message] { dialogService().showMessage(this, *message); });
         }
         --runningResolvers_;
     });

@@ -5,19 +5,20 @@
 #include <atomic>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "analysis/PacketFilter.h"
+#include "app/OperationThreads.h"
 #include "app/PublishedSettings.h"
 #include "app/SettingsRecord.h"
+#include "app/WindowThread.h"
 #include "app/UserMessage.h"
+#include "capture/CaptureSource.h"
 #include "capture/PacketCapture.h"
 #include "capture/PacketList.h"
 #include "capture/PacketSnifferState.h"
 #include "capture/PacketStore.h"
 #include "packetmode/PacketContextMenu.h"
 #include "packetmode/PacketDetail.h"
-#include "platform/CaptureSource.h"
 
 namespace Ui {
 class PacketSnifferDialog;
@@ -132,9 +133,8 @@ class PacketSnifferDialog : public QDialog {
     // The Saving options dialog, modal, before each save.
     void chooseSavingOptions();
     void finishClearThread();
-    template <typename Work>
-    void runOnWindowThread(Work&& work);
     bool askYesNo(const UserMessage& question, QWidget* owner);
+    void showOperationProgress(int value);
 
     std::unique_ptr<Ui::PacketSnifferDialog> ui_;
     QMenuBar* menuBar_ = nullptr;
@@ -145,6 +145,10 @@ class PacketSnifferDialog : public QDialog {
     CaptureSourceFactory makeSource_;
 
     PacketSnifferState state_;
+    // Clear, save and the name look-ups, each on a thread of its own.
+    OperationThreads operations_;
+    // Their progress, shown by the bar that stands in for the list.
+    ProgressRelay operationProgress_{this, [this](int value) { showOperationProgress(value); }};
     std::unique_ptr<PacketStore> store_;
     PacketList list_;
     PacketFilter filter_;
@@ -155,14 +159,12 @@ class PacketSnifferDialog : public QDialog {
     PacketDetail shownDetail_;
     int renderedRow_ = -1;
     PacketMenuContext menuContext_;
-    std::vector<std::thread> resolverThreads_;
     std::atomic<int> runningResolvers_{0};
     QTimer selectionTimer_;
     std::unique_ptr<SoundPlayer> soundPlayer_;
     std::atomic<bool> soundBoxTicked_{false};
     std::unique_ptr<NewPacketNotifier> notifier_;
     std::unique_ptr<PacketLogger> logger_;
-    std::vector<std::thread> saveThreads_;
     std::atomic<int> activeSaves_{0};
     std::atomic<int> runningSaveThreads_{0};
     std::atomic<bool> saveCancel_{false};
@@ -178,7 +180,6 @@ class PacketSnifferDialog : public QDialog {
     std::uint64_t shownAllocatedKb_ = ~std::uint64_t{0};
     std::uint64_t shownDropped_ = 0;
 
-    std::thread clearThread_;
     std::atomic<bool> clearRunning_{false};
     bool closing_ = false;
     bool sortRunning_ = false;

@@ -17,10 +17,6 @@ constexpr std::string_view FilterTextSortQuestion =
     "(extremely) long time.\r\n\r\nContinue with operation?";
 constexpr std::string_view FilterTextSortCaption = "Are you sure?";
 
-constexpr std::int32_t TimeColumn = 6;
-constexpr std::int32_t ContainsColumn = 7;
-constexpr std::int32_t LacksColumn = 8;
-
 // A numeric sort key is 33 bits: bit 32 says the row has a key, the low 32 bits hold it.
 // Packed above a 31-bit row position it makes one 64-bit number per row, so one plain sort
 // of numbers is a stable sort of the rows.
@@ -34,7 +30,7 @@ std::uint32_t bigEndianAddress(const std::array<std::uint8_t, 4>& bytes) {
            (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
 }
 
-std::uint64_t datagramKey(const PacketStore& store, std::int32_t slot, std::int32_t column) {
+std::uint64_t datagramKey(const PacketStore& store, std::int32_t slot, PacketListColumn column) {
     const std::uint8_t* data = store.packet(slot);
     if (data == nullptr) {
         return 0;
@@ -42,22 +38,22 @@ std::uint64_t datagramKey(const PacketStore& store, std::int32_t slot, std::int3
     const DatagramView datagram(data, store.length(slot));
     std::uint32_t value = 0;
     switch (column) {
-        case 0:
+        case PacketListColumn::Type:
             value = datagram.protocol();
             break;
-        case 1:
+        case PacketListColumn::Size:
             value = datagram.totalLength();
             break;
-        case 2:
+        case PacketListColumn::FromIp:
             value = bigEndianAddress(datagram.sourceAddressBytes());
             break;
-        case 3:
+        case PacketListColumn::ToIp:
             value = bigEndianAddress(datagram.destinationAddressBytes());
             break;
-        case 4:
+        case PacketListColumn::FromPort:
             value = datagram.sourcePort();
             break;
-        case 5:
+        case PacketListColumn::ToPort:
             value = datagram.destinationPort();
             break;
         default:
@@ -167,19 +163,21 @@ std::vector<PacketRow> sortByTime(const PacketStore& store, std::span<const Pack
 }  // namespace
 
 std::vector<PacketRow> sortedRows(const PacketStore& store, const PacketList& list,
-                                  std::int32_t column, bool ascending) {
+                                  std::int32_t columnIndex, bool ascending) {
     const std::span<const PacketRow> rows = list.rows();
-    if (column == TimeColumn) {
+    if (!isPacketListColumn(columnIndex)) {
+        return {rows.begin(), rows.end()};
+    }
+    const auto column = static_cast<PacketListColumn>(columnIndex);
+    if (column == PacketListColumn::DateTime) {
         return sortByTime(store, rows, ascending);
     }
-    if (column == ContainsColumn || column == LacksColumn) {
-        const std::vector<std::uint32_t> ranks = filterTextRanks(list, column == ContainsColumn);
+    if (column == PacketListColumn::ContainsString || column == PacketListColumn::LacksString) {
+        const std::vector<std::uint32_t> ranks =
+            filterTextRanks(list, column == PacketListColumn::ContainsString);
         return sortByNumericKey(rows, ascending, [&](const PacketRow& row) {
             return row.filterTexts < ranks.size() ? KeyPresent | ranks[row.filterTexts] : 0;
         });
-    }
-    if (column < 0 || column >= PacketListColumnCount) {
-        return {rows.begin(), rows.end()};
     }
     return sortByNumericKey(rows, ascending, [&](const PacketRow& row) {
         return datagramKey(store, row.slot, column);
@@ -197,7 +195,7 @@ SortResult PacketSorter::sortByColumn(std::int32_t column,
 }
 
 SortResult PacketSorter::sortByColumn(std::int32_t column, const SortHooks& hooks) {
-    if (column < 0 || column >= PacketListColumnCount) {
+    if (!isPacketListColumn(column)) {
         return SortResult::NoSuchColumn;
     }
     std::unique_lock<std::mutex> lock(listBusy_, std::try_to_lock);
@@ -209,8 +207,10 @@ SortResult PacketSorter::sortByColumn(std::int32_t column, const SortHooks& hook
             hooks.sorting(on);
         }
     };
-    if ((column == ContainsColumn || column == LacksColumn) &&
-        list_.rowCount() > FilterTextSortWarningRows) {
+    const bool filterTextColumn =
+        column == static_cast<std::int32_t>(PacketListColumn::ContainsString) ||
+        column == static_cast<std::int32_t>(PacketListColumn::LacksString);
+    if (filterTextColumn && list_.rowCount() > FilterTextSortWarningRows) {
         // The question waits for the user, so the guard is let go meanwhile.
         lock.unlock();
         const UserMessage question{std::string(FilterTextSortQuestion),

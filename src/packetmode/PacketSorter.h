@@ -8,10 +8,10 @@
 #include "app/UserMessage.h"
 #include "capture/PacketList.h"
 #include "capture/PacketStore.h"
+#include "packetmode/PacketListColumn.h"
 
 namespace qhs {
 
-inline constexpr std::int32_t PacketListColumnCount = 9;
 // Above this many rows a sort by a filter text column asks first.
 inline constexpr std::int32_t FilterTextSortWarningRows = 1000;
 

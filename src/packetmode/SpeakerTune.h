@@ -3,7 +3,7 @@
 #include <array>
 #include <string_view>
 
-#include "platform/SoundPlayer.h"
+#include "packetmode/SoundPlayer.h"
 
 namespace qhs {
 

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "platform/PlatformLayer.h"
+
 #include <atomic>
 #include <string>
 
-#include "platform/SoundPlayer.h"
+#include "packetmode/SoundPlayer.h"
 
 namespace qhs {
 

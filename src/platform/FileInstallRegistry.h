@@ -1,10 +1,12 @@
 #pragma once
 
+#include "platform/PlatformLayer.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
 
-#include "platform/InstallRegistry.h"
+#include "setup/InstallRegistry.h"
 #include "setup/RegistryDocument.h"
 
 namespace qhs {

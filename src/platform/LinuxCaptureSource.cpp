@@ -271,11 +271,11 @@ ReceiveResult LinuxCaptureSource::receiveView(const std::uint8_t*& datagram) {
         return {false, 0, EBADF};
     }
     if (!queueBuffer_) {
-        queueBuffer_ = std::make_unique<std::uint8_t[]>(ReceiveCapacity);
+        queueBuffer_ = std::make_unique<std::uint8_t[]>(ReceiveBufferBytes);
     }
     datagram = queueBuffer_.get();
     if (ring_ == nullptr) {
-        return receiveFromSocket(queueBuffer_.get(), ReceiveCapacity);
+        return receiveFromSocket(queueBuffer_.get(), ReceiveBufferBytes);
     }
     return receiveFromRing({nullptr, 0, nullptr, &datagram});
 }
@@ -321,9 +321,9 @@ ReceiveResult LinuxCaptureSource::receiveFromRing(const ReceiveTarget& target) {
         // Frames queued before the ring existed come first, in the order they arrived.
         if (!socketQueueDrained_) {
             if (!queueBuffer_) {
-                queueBuffer_ = std::make_unique<std::uint8_t[]>(ReceiveCapacity);
+                queueBuffer_ = std::make_unique<std::uint8_t[]>(ReceiveBufferBytes);
             }
-            const int read = readQueuedDatagram(queueBuffer_.get(), ReceiveCapacity, result);
+            const int read = readQueuedDatagram(queueBuffer_.get(), ReceiveBufferBytes, result);
             if (read < 0) {
                 return result;
             }

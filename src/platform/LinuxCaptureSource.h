@@ -1,10 +1,12 @@
 #pragma once
 
+#include "platform/PlatformLayer.h"
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
 
-#include "platform/CaptureSource.h"
+#include "capture/CaptureSource.h"
 
 namespace qhs {
 

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "platform/ProcessLauncher.h"
+#include "platform/PlatformLayer.h"
+
+#include "setup/ProcessLauncher.h"
 
 namespace qhs {
 

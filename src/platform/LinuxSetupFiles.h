@@ -1,6 +1,8 @@
 #pragma once
 
-#include "platform/SetupFiles.h"
+#include "platform/PlatformLayer.h"
+
+#include "setup/SetupFiles.h"
 
 namespace qhs {
 

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "platform/PlatformLayer.h"
+
 #include <chrono>
 
-#include "platform/TcpClient.h"
+#include "info/TcpClient.h"
 
 namespace qhs {
 

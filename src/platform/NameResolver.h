@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/PlatformLayer.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>

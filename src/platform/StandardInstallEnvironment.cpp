@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/ProcessFacts.h"
+#include "platform/StandardShortcutFolders.h"
 
 namespace qhs {
 

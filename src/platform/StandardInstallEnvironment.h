@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/PlatformLayer.h"
+
 #include "platform/FileInstallRegistry.h"
 #include "platform/LinuxProcessLauncher.h"
 #include "platform/LinuxSetupFiles.h"

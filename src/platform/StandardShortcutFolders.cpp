@@ -1,4 +1,4 @@
-#include "platform/ShortcutFolders.h"
+#include "platform/StandardShortcutFolders.h"
 
 #include <pwd.h>
 #include <unistd.h>

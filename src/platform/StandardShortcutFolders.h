@@ -1,18 +1,10 @@
 #pragma once
 
-#include <string>
+#include "platform/PlatformLayer.h"
+
+#include "setup/ShortcutFolders.h"
 
 namespace qhs {
-
-// The folders that hold the program's shortcuts. An empty folder means there is no such
-// place on this system (Linux has no desktop shared by all users), and its shortcut is
-// skipped.
-struct ShortcutFolders {
-    std::string userDesktop;
-    std::string allUsersDesktop;
-    std::string userStartMenu;
-    std::string allUsersStartMenu;
-};
 
 // The current user's XDG desktop directory (else ~/Desktop), the user's applications
 // menu folder ($XDG_DATA_HOME/applications, else ~/.local/share/applications) and the

@@ -3,10 +3,10 @@
 #include <functional>
 #include <string>
 
-#include "platform/InstallRegistry.h"
-#include "platform/ProcessLauncher.h"
-#include "platform/SetupFiles.h"
-#include "platform/ShortcutFolders.h"
+#include "setup/InstallRegistry.h"
+#include "setup/ProcessLauncher.h"
+#include "setup/SetupFiles.h"
+#include "setup/ShortcutFolders.h"
 
 namespace qhs {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/InstallRegistry.h"
+#include "setup/InstallRegistry.h"
 
 namespace qhs {
 

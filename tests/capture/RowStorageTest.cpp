@@ -44,6 +44,31 @@ TEST(SlabArray, InsertsEraseAndAppendsKeepOrderAndStopAtTheCapacity) {
     EXPECT_EQ(contents(array), more);
 }
 
+// Memory that is never there.
+class RefusingMemory : public SlabMemory {
+  public:
+    std::uint8_t* obtain(std::size_t) override { return nullptr; }
+    bool back(std::uint8_t*, std::size_t) override { return false; }
+    void release(std::uint8_t*, std::size_t) override { ADD_FAILURE() << "nothing to release"; }
+};
+
+TEST(SlabArray, WithoutMemoryArraysAndTheStoreHoldNothingAndNeverFault) {
+    RefusingMemory none;
+    SlabArray<Pair> array(none, 4);
+    EXPECT_EQ(array.capacity(), 0u);
+    EXPECT_FALSE(array.pushBack({1, 1}));
+    EXPECT_EQ(array.append(std::vector<Pair>{{2, 2}}), 0u);
+    array.clear();
+
+    PacketStore store(none, none);
+    const std::uint8_t datagram[20] = {0x45};
+    EXPECT_FALSE(store.append(CapturedPacket::copyOf(datagram, 20), "t"));
+    EXPECT_EQ(store.storedCount(), 0);
+    EXPECT_EQ(store.packet(0), nullptr);
+    store.release(0);
+    store.freeAllSlots();
+}
+
 TEST(SlabArray, SpareRoomIsFilledFirstAndTakenInByGrowing) {
     SlabArray<Pair> array(heapSlabMemory(), 3);
     array.pushBack({1, 1});

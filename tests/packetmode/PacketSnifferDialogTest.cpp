@@ -27,6 +27,7 @@
 #include "support/LoopbackTraffic.h"
 #include "support/QtWait.h"
 #include "support/QueuedCaptureSource.h"
+#include "support/SavingOptionsAnswers.h"
 #include "support/ScriptedDialogService.h"
 #include "support/TempDir.h"
 
@@ -63,7 +64,7 @@ class PacketSnifferWindow : public testing::Test {
         std::vector<QStringList> rows;
         for (int row = 0; row < window.model().rowCount(); ++row) {
             QStringList cells;
-            for (int column = 0; column < PacketListModel::ColumnCount; ++column) {
+            for (int column = 0; column < PacketListColumnCount; ++column) {
                 cells << window.model().cellText(row, column);
             }
             rows.push_back(cells);
@@ -358,7 +359,7 @@ TEST_F(PacketSnifferWindow, HostileDatagramsAreListedRenderedFoundSortedSavedAnd
     EXPECT_TRUE(waitUntil([&] { return window->selectionMark() == count - 1; }));
     window->finder().stopIfRunning();
     ASSERT_TRUE(waitUntil([&] { return !window->finder().searchRunning; }));
-    for (int column = 0; column < PacketListModel::ColumnCount; ++column) {
+    for (int column = 0; column < PacketListColumnCount; ++column) {
         window->sortByColumn(column);
         window->sortByColumn(column);
     }
@@ -366,12 +367,7 @@ TEST_F(PacketSnifferWindow, HostileDatagramsAreListedRenderedFoundSortedSavedAnd
 
     const auto saved = dir.path() / "hostile.txt";
     user.pickedPaths = {QString::fromStdString(saved.string())};
-    user.dialogHandlers.push_back([](QDialog& options) {
-        controlById<QCheckBox>(options, 1029)->click();     // "Save packet data for each packet"
-        controlById<QRadioButton>(options, 1026)->click();  // Hex
-        controlById<QPushButton>(options, 1028)->click();
-        return options.result();
-    });
+    user.dialogHandlers.push_back(&saveDataInHex);
     window->saveList();
     ASSERT_TRUE(waitUntil([&] { return window->runningSaveThreads() == 0; }));
     ASSERT_TRUE(waitUntil([&] { return window->logger().loggedCount() == count; }, 4000));

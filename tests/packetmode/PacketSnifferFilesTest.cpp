@@ -20,6 +20,7 @@
 #include "support/FileContents.h"
 #include "support/QtWait.h"
 #include "support/QueuedCaptureSource.h"
+#include "support/SavingOptionsAnswers.h"
 #include "support/ScriptedDialogService.h"
 #include "support/TempDir.h"
 
@@ -78,12 +79,7 @@ TEST_F(PacketSnifferFiles, SavingOptionsChosenBeforeTheSaveDecideItsData) {
     open(1);
     const auto path = dir.path() / "hex.txt";
     user.pickedPaths = {QString::fromStdString(path.string())};
-    user.dialogHandlers.push_back([](QDialog& options) {
-        controlById<QCheckBox>(options, 1029)->click();     // "Save packet data for each packet"
-        controlById<QRadioButton>(options, 1026)->click();  // Hex
-        controlById<QPushButton>(options, 1028)->click();
-        return options.result();
-    });
+    user.dialogHandlers.push_back(&saveDataInHex);
     window->saveList();
     ASSERT_TRUE(waitUntil([&] { return window->runningSaveThreads() == 0; }));
     EXPECT_NE(fileContents(path).find("\r\n\r\n45 00 00 28"), std::string::npos);

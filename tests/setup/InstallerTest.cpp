@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "DesktopEntryReader.h"
-#include "SetupFiles.h"
+#include "SetupFileChecks.h"
 #include "setup/Installer.h"
 #include "setup/SetupNames.h"
 #include "setup/Uninstaller.h"

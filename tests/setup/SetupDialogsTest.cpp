@@ -11,7 +11,7 @@
 #include <QThread>
 #include <functional>
 
-#include "SetupFiles.h"
+#include "SetupFileChecks.h"
 #include "setup/AgreementDialog.h"
 #include "setup/InstallerDialog.h"
 #include "setup/SetupBackdrop.h"

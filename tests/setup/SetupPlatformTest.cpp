@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "SetupFiles.h"
+#include "SetupFileChecks.h"
 #include "platform/FileInstallRegistry.h"
 #include "platform/LinuxProcessLauncher.h"
 #include "platform/LinuxSetupFiles.h"

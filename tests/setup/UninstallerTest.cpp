@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "SetupFiles.h"
+#include "SetupFileChecks.h"
 #include "setup/Installer.h"
 #include "setup/SetupNames.h"
 #include "setup/Uninstaller.h"

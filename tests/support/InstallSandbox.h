@@ -7,8 +7,8 @@
 
 #include "platform/FileInstallRegistry.h"
 #include "platform/LinuxSetupFiles.h"
-#include "platform/ProcessLauncher.h"
 #include "setup/InstallEnvironment.h"
+#include "setup/ProcessLauncher.h"
 #include "support/TempDir.h"
 
 namespace qhs {

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/CaptureSource.h"
+#include "capture/CaptureSource.h"
 
 namespace qhs {
 

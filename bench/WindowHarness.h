@@ -1,0 +1,52 @@
+#pragma once
+
+#include <stdlib.h>
+
+#include <QByteArray>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+
+// What the harnesses that open a window share.
+namespace qhs::bench {
+
+// The process's resident memory now, in kB.
+inline long residentKilobytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return 0;
+}
+
+// A scratch folder for one run, removed at its end. Made before the QApplication: it is also
+// the offscreen platform's runtime folder, which Qt wants when there is no session.
+class OffscreenRun {
+  public:
+    explicit OffscreenRun(const std::string& name) {
+        std::string pattern = "/tmp/qhs-" + name + "-XXXXXX";
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            folder_ = pattern;
+        }
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder_.string()));
+    }
+    ~OffscreenRun() {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    OffscreenRun(const OffscreenRun&) = delete;
+    OffscreenRun& operator=(const OffscreenRun&) = delete;
+
+    bool ok() const { return !folder_.empty(); }
+    const std::filesystem::path& folder() const { return folder_; }
+
+  private:
+    std::filesystem::path folder_;
+};
+
+}  // namespace qhs::bench
