@@ -13,6 +13,7 @@
 #include <string>
 
 #include "WindowHarness.h"
+#include "app/WindowThread.h"
 #include "capture/SyntheticCaptureSource.h"
 #include "packetmode/PacketListModel.h"
 #include "packetmode/PacketSnifferDialog.h"
@@ -49,12 +50,15 @@ int main(int argc, char** argv) {
     clock.start();
     window.startCapture();
     qint64 storedAt = -1;
-    while (window.model().rowCount() < qhs::PacketStoreCapacity && clock.elapsed() < 120000) {
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (storedAt < 0 && window.store().storedCount() >= qhs::PacketStoreCapacity) {
-            storedAt = clock.elapsed();
-        }
-    }
+    qhs::serveEventsUntil(
+        [&] {
+            if (storedAt < 0 && window.store().storedCount() >= qhs::PacketStoreCapacity) {
+                storedAt = clock.elapsed();
+            }
+            return window.model().rowCount() >= qhs::PacketStoreCapacity ||
+                   clock.elapsed() >= 120000;
+        },
+        std::chrono::milliseconds(1));
     const qint64 shownAt = clock.elapsed();
     if (storedAt < 0) {
         storedAt = shownAt;
@@ -67,9 +71,7 @@ int main(int argc, char** argv) {
     QElapsedTimer clearClock;
     clearClock.start();
     window.clearPackets();
-    while (window.clearRunning()) {
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
+    qhs::serveEventsUntil([&] { return !window.clearRunning(); }, std::chrono::milliseconds(1));
     const qint64 clearMs = clearClock.elapsed();
 
     std::printf("datagrams through the loop: %.0f per second (%lld ms for 1,000,000)\n",
