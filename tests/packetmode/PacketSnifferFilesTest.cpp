@@ -22,6 +22,7 @@
 #include "support/QueuedCaptureSource.h"
 #include "support/ScriptedDialogService.h"
 #include "support/TempDir.h"
+#include "support/TestDatagram.h"
 
 namespace qhs {
 namespace {
