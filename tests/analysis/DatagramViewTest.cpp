@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "TestDatagram.h"
 #include "analysis/DatagramView.h"
 #include "analysis/SearchText.h"
+#include "support/TestDatagram.h"
 
 namespace qhs {
 namespace {

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <new>
 
-#include "TestDatagram.h"
 #include "analysis/PacketFilter.h"
+#include "support/TestDatagram.h"
 
 namespace {
 std::atomic<long> allocationCount{0};

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "TestDatagram.h"
 #include "analysis/PacketFilter.h"
+#include "support/TestDatagram.h"
 
 namespace qhs {
 namespace {

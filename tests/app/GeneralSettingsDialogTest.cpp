@@ -1,16 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QThread>
 #include <condition_variable>
 #include <mutex>
 
 #include "app/GeneralSettingsDialog.h"
 #include "packetmode/SpeakerTune.h"
+#include "support/QtWait.h"
 #include "support/ScriptedDialogService.h"
 
 namespace qhs {
@@ -205,11 +204,7 @@ TEST_F(GeneralSettings, TestPlaysTheTypedPathWithoutWaitingAndFallsBackToTheTune
         click(*dialog, 1124);  // empty path: the tune
         EXPECT_TRUE(waitForTunes(1));
         EXPECT_TRUE(playLog->waves.empty());
-        QElapsedTimer timer;
-        timer.start();
-        while (dialog->testSoundPlaying() && timer.elapsed() < 5000) {
-            QThread::msleep(2);
-        }
+        EXPECT_TRUE(waitUntil([&] { return !dialog->testSoundPlaying(); }));
         control(*dialog, 1122)->setText("/no/such/sound.mp3");
         click(*dialog, 1124);  // a file that does not play: the tune
         EXPECT_TRUE(waitForTunes(2));

@@ -13,6 +13,7 @@
 #include "filemode/FileCaptureLoop.h"
 #include "filemode/FileSegmentFilter.h"
 #include "filemode/TcpSegments.h"
+#include "support/Eventually.h"
 #include "support/QueuedCaptureSource.h"
 #include "support/ScriptedMemoryProbe.h"
 #include "support/TempDir.h"
@@ -24,17 +25,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::TcpSegment;
 using Datagrams = std::vector<std::vector<std::uint8_t>>;
-
-bool eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 std::vector<std::string> fileContents(const fs::path& directory) {
     std::vector<std::string> contents;
@@ -74,8 +64,7 @@ class FileCaptureLoopTest : public testing::Test {
         hooks.clock = [] { return std::int64_t{4242}; };
         state.captureRunning = true;
         std::thread loop([&] { runFileCapture(source, settings, table, state, hooks); });
-        source.waitUntilDrained();
-        std::this_thread::sleep_for(20ms);  // the last datagram may still be on its way
+        EXPECT_TRUE(source.waitUntilHandled());
         source.close();
         loop.join();
     }
@@ -234,7 +223,7 @@ TEST_F(FileCaptureTest, BelowTheMemoryFloorStreamsAreDroppedUnderOneBoxWhileCapt
 
     // The box is still up: the capture thread did not wait for it.
     probe.setPlenty();
-    std::this_thread::sleep_for(FlooredSlabMemory::ReadInterval);
+    probe.waitUntilReadingIsStale();
     pushResponse(3, "third");
     ASSERT_TRUE(eventually([&] { return capture.filesWritten() == 1; }));
     EXPECT_EQ(fileContents(directory.path()), std::vector<std::string>{"third"});
@@ -244,8 +233,7 @@ TEST_F(FileCaptureTest, BelowTheMemoryFloorStreamsAreDroppedUnderOneBoxWhileCapt
     capture.stop();
     ASSERT_TRUE(capture.start(settings).startThread);
     pushResponse(4, std::string(100000, 'x'));
-    source->waitUntilDrained();
-    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(source->waitUntilHandled());
     probe.setBelowFloor();
     ASSERT_TRUE(eventually([&] { return (message = capture.messages().takeNext()).has_value(); }));
     EXPECT_EQ(message->text.substr(0, 45), "Memory allocation error #0\r\nError allocating ");
@@ -281,6 +269,8 @@ TEST_F(FileCaptureTest, WriteErrorHoldsCompletionUntilDismissedAndNewDirectoryIs
     // While the box is up the completion thread waits, and no other stream completes.
     capture.setOutputDirectory(directory.path().string());
     pushResponse(2, "second");
+    // Nothing marks the moment a free completion thread would have written the stream: let
+    // its time-out and a pass go by, with room to spare.
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(capture.filesWritten(), 0);
     capture.messages().dismiss();

@@ -13,7 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <random>
 #include <string>
@@ -24,6 +23,7 @@
 #include "platform/LinuxCaptureSource.h"
 #include "platform/ProcessFacts.h"
 #include "platform/SystemMemoryProbe.h"
+#include "support/Eventually.h"
 #include "support/LocalWebServer.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/RepairedTcpPair.h"
@@ -42,18 +42,6 @@ std::string randomBytes(std::size_t size, unsigned seed) {
         c = static_cast<char>(random());
     }
     return bytes;
-}
-
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::seconds limit = std::chrono::seconds(5)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
 }
 
 // Real downloads on loopback: nginx serves files, curl fetches them, and the mode captures
@@ -121,7 +109,11 @@ TEST_F(FileSnifferEndToEnd, DownloadsAreRebuiltByteForByte) {
     // An error response is not a file to store.
     EXPECT_EQ(runProgram({"curl", "-s", "-o", "/dev/null", LocalWebServer::address("/missing")}),
               0);
-    std::this_thread::sleep_for(800ms);
+    // The completion pass counts the exchange's streams while they wait out the time-out and
+    // leaves them out once it has decided them. Should the polling miss the count, its own
+    // limit has given the pass all the time it needs.
+    eventually([&] { return capture.filesProcessing() > 0; });
+    EXPECT_TRUE(eventually([&] { return capture.filesProcessing() == 0; }));
     EXPECT_EQ(capture.filesWritten(), 0);
 
     const auto [imageCopy, imageFile] = download("/image.png");

@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -14,6 +13,7 @@
 #include "info/VersionCheck.h"
 #include "platform/LinuxTcpClient.h"
 #include "support/LoopbackHttpServer.h"
+#include "support/ThreadWaits.h"
 
 namespace qhs {
 namespace {
@@ -93,13 +93,6 @@ void countSignal(int) {
     signalsHandled.fetch_add(1);
 }
 
-// Whether the thread is blocked in poll() now, as the kernel tells it.
-bool waitsInPoll(pid_t thread) {
-    std::ifstream in("/proc/self/task/" + std::to_string(thread) + "/syscall");
-    long number = -1;
-    return (in >> number) && (number == SYS_poll || number == SYS_ppoll);
-}
-
 bool waitUntil(const std::function<bool()>& done) {
     for (int i = 0; i < 5000 && !done(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -135,7 +128,9 @@ TEST(VersionCheck, ASignalDuringTheConnectWaitDoesNotEndTheCheck) {
         outcome = checkForNewerVersion(client, "127.0.0.1", ntohs(address.sin_port));
         checkEnded = true;
     });
-    ASSERT_TRUE(waitUntil([&] { return checkingThread != 0 && waitsInPoll(checkingThread); }));
+    ASSERT_TRUE(waitUntil([&] {
+        return checkingThread != 0 && blockedInSystemCall(checkingThread, {SYS_poll, SYS_ppoll});
+    }));
     ::pthread_kill(check.native_handle(), SIGUSR1);
     EXPECT_TRUE(waitUntil([] { return signalsHandled.load() > 0; }));
 

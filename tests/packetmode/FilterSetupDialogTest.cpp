@@ -18,6 +18,7 @@
 #include "packetmode/FilterSetupDialog.h"
 #include "support/QueuedCaptureSource.h"
 #include "support/ScriptedDialogService.h"
+#include "support/TestDatagram.h"
 
 namespace qhs {
 namespace {

@@ -1,14 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <deque>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "PacketListFixture.h"
 #include "packetmode/PacketFinder.h"
+#include "support/Eventually.h"
 
 namespace qhs {
 namespace {
@@ -186,9 +185,7 @@ TEST_F(PacketFind, OnItsOwnThreadFindNextAndTypingReachTheWaitingSearch) {
     std::atomic<int> seen{0};
     atMatch = [&seen](PacketFinder&) { ++seen; };
     const auto waitForMatches = [&seen](int count) {
-        for (int i = 0; i < 500 && seen.load() < count; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        eventually([&] { return seen.load() >= count; });
         return seen.load();
     };
 
@@ -198,9 +195,7 @@ TEST_F(PacketFind, OnItsOwnThreadFindNextAndTypingReachTheWaitingSearch) {
     finder.findOrNext();  // "Find / Next" while waiting: on to the next match
     ASSERT_EQ(waitForMatches(2), 2);
     finder.stopIfRunning();  // typing in the find box
-    for (int i = 0; i < 500 && finder.searchRunning; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    eventually([&] { return !finder.searchRunning; });
     EXPECT_FALSE(finder.searchRunning);
     EXPECT_EQ(seen.load(), 2);
     EXPECT_TRUE(messages.empty());

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "analysis/TestDatagram.h"
 #include "capture/PacketList.h"
 #include "capture/PacketStore.h"
+#include "support/TestDatagram.h"
 
 namespace qhs::test {
 

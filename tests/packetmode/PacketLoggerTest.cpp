@@ -1,24 +1,26 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <atomic>
 #include <climits>
 #include <filesystem>
 #include <future>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/ProcessClock.h"
 #include "app/Templates.h"
 #include "capture/PacketCapture.h"
 #include "packetmode/PacketLogger.h"
 #include "packetmode/TestStore.h"
+#include "support/Eventually.h"
 #include "support/TempDir.h"
+#include "support/ThreadWaits.h"
 
 namespace qhs {
 namespace {
-
-using namespace std::chrono_literals;
 
 class PacketLoggerTest : public testing::Test {
   protected:
@@ -50,7 +52,10 @@ class PacketLoggerTest : public testing::Test {
         }
     }
     void clearList() {
-        std::this_thread::sleep_for(2ms);  // a clear time of its own, as any real Clear has
+        // A clear time of its own, as any real Clear has: the clock has moved on since the last.
+        while (processClockMs() <= store->lastClearTime()) {
+            std::this_thread::yield();
+        }
         std::lock_guard<std::mutex> lock(state.listBusy);
         store->freeAllSlots();
         store->markCleared();
@@ -157,9 +162,7 @@ TEST_F(PacketLoggerTest, FailedWritesShowOneBoxWhileItIsOpen) {
     for (int pass = 0; pass < 3; ++pass) {
         storePackets(1, "[t]");
         logger.logNewPackets();
-        for (int i = 0; i < 500 && !logger.errorBoxOpen(); ++i) {
-            std::this_thread::sleep_for(1ms);
-        }
+        EXPECT_TRUE(eventually([&] { return logger.errorBoxOpen(); })) << pass;
     }
     EXPECT_EQ(logger.loggedCount(), 3);
     closeBox.set_value();
@@ -173,8 +176,13 @@ TEST_F(PacketLoggerTest, FailedWritesShowOneBoxWhileItIsOpen) {
 TEST_F(PacketLoggerTest, PassWaitsForTheListGuard) {
     storePackets(2, "[t]");
     std::unique_lock<std::mutex> guard(state.listBusy);
-    std::thread pass([&] { logger.logNewPackets(); });
-    std::this_thread::sleep_for(50ms);
+    std::atomic<pid_t> passThread{0};
+    std::thread pass([&] {
+        passThread = currentThreadId();
+        logger.logNewPackets();
+    });
+    EXPECT_TRUE(
+        eventually([&] { return passThread != 0 && waitsForMutex(passThread, state.listBusy); }));
     EXPECT_FALSE(std::filesystem::exists(logPath()));
     guard.unlock();
     pass.join();
@@ -187,20 +195,28 @@ TEST_F(PacketLoggerTest, ThreadLogsAtOnceForIntervalsOfZeroOrLessAndStopsDuringL
         published.publish(settings);
         storePackets(1, "[t]");
         logger.start();
-        bool done = false;
-        for (int i = 0; i < 500 && !done; ++i) {
-            std::this_thread::sleep_for(10ms);
+        const bool done = eventually([&] {
             std::lock_guard<std::mutex> lock(state.listBusy);
-            done = logger.loggedCount() == store->storedCount();
-        }
+            return logger.loggedCount() == store->storedCount();
+        });
         logger.stop();
         EXPECT_TRUE(done) << interval;
     }
     settings.logIntervalSeconds = INT32_MAX;
     published.publish(settings);
     storePackets(1, "[t]");
+    const std::set<pid_t> threadsBefore = threadsOfThisProcess();
     logger.start();
-    std::this_thread::sleep_for(50ms);
+    // Stopped once its thread sleeps in the long interval.
+    EXPECT_TRUE(eventually([&] {
+        for (const pid_t thread : threadsOfThisProcess()) {
+            if (threadsBefore.count(thread) == 0 &&
+                blockedInSystemCall(thread, {SYS_nanosleep, SYS_clock_nanosleep})) {
+                return true;
+            }
+        }
+        return false;
+    }));
     logger.stop();  // a wait that ignored stop() would hang here until the test times out
     EXPECT_EQ(logged("[t]"), 3u);
 }

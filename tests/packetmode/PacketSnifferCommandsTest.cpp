@@ -22,6 +22,7 @@
 #include "support/QueuedCaptureSource.h"
 #include "support/ScriptedDialogService.h"
 #include "support/TempDir.h"
+#include "support/TestDatagram.h"
 
 namespace qhs {
 namespace {
@@ -157,22 +158,29 @@ TEST_F(PacketSnifferCommands, LongListSortAfterYesWaitsForTheGuardUnderTheWaitCu
         datagrams.push_back(makeDatagram(17, 40 + static_cast<std::size_t>(i % 50)));
     }
     open(datagrams);
-    // While the question is open, a logging pass takes the guard and keeps it a while.
+    // While the question is open, a logging pass takes the guard and keeps it until the
+    // window has been seen waiting for it (or, should it never wait, for a while at most).
     std::thread logPass;
     std::optional<Qt::CursorShape> cursorWhileWaiting;
+    std::promise<void> seenWaiting;
+    std::future<void> windowSeenWaiting = seenWaiting.get_future();
+    QTimer cursorWatch;
+    QObject::connect(&cursorWatch, &QTimer::timeout, [&] {
+        if (const QCursor* cursor = QApplication::overrideCursor()) {
+            cursorWhileWaiting = cursor->shape();
+            cursorWatch.stop();
+            seenWaiting.set_value();
+        }
+    });
     user.whileShown = [&](const UserMessage&) {
         std::promise<void> taken;
         logPass = std::thread([&] {
             std::lock_guard<std::mutex> guard(window->state().listBusy);
             taken.set_value();
-            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            windowSeenWaiting.wait_for(std::chrono::seconds(5));
         });
         taken.get_future().wait();
-        QTimer::singleShot(150, window.get(), [&] {
-            if (const QCursor* cursor = QApplication::overrideCursor()) {
-                cursorWhileWaiting = cursor->shape();
-            }
-        });
+        cursorWatch.start(1);
     };
     window->sortByColumn(7);
     logPass.join();

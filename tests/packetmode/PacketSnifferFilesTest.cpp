@@ -23,6 +23,7 @@
 #include "support/SavingOptionsAnswers.h"
 #include "support/ScriptedDialogService.h"
 #include "support/TempDir.h"
+#include "support/TestDatagram.h"
 
 namespace qhs {
 namespace {

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "analysis/TestDatagram.h"
 #include "capture/PacketStore.h"
+#include "support/TestDatagram.h"
 
 namespace qhs::test {
 

@@ -7,23 +7,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "capture/CaptureSocket.h"
 #include "platform/LinuxCaptureSource.h"
+#include "support/Eventually.h"
+#include "support/RequireRoot.h"
+#include "support/ThreadWaits.h"
 
 namespace qhs {
 namespace {
-
-using namespace std::chrono_literals;
-
-#define REQUIRE_ROOT()                                                  \
-    if (::geteuid() != 0) {                                             \
-        GTEST_SKIP() << "capturing needs root (run the suite as root)"; \
-    }
 
 void sendUdp(const std::string& to, std::uint16_t port, const std::string& payload) {
     const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -38,6 +36,11 @@ void sendUdp(const std::string& to, std::uint16_t port, const std::string& paylo
     ::close(sender);
 }
 
+// Whether the receiving thread sits in the source's wait for the socket or close().
+bool waitsForDatagrams(pid_t thread) {
+    return thread != 0 && blockedInSystemCall(thread, {SYS_poll, SYS_ppoll});
+}
+
 struct Datagram {
     std::vector<std::uint8_t> bytes;
     std::int64_t arrivalNanoseconds = 0;
@@ -49,8 +52,18 @@ std::int64_t systemNanoseconds() {
         .count();
 }
 
-// Receives on `source` until it is closed, keeping every datagram.
-std::vector<Datagram> receiveAll(CaptureSource& source) {
+// Sent after the datagrams a test looks for: loopback keeps the order, so once it has been
+// received, so has everything sent before it.
+const std::string FenceMarker = "quillharbour-fence";
+
+bool isFence(const std::vector<std::uint8_t>& bytes) {
+    return bytes.size() == 28 + FenceMarker.size() && bytes[9] == 17 &&
+           std::memcmp(bytes.data() + 28, FenceMarker.data(), FenceMarker.size()) == 0;
+}
+
+// Receives on `source` until it is closed, keeping every datagram; sets `fenceSeen` once the
+// fence has arrived.
+std::vector<Datagram> receiveAll(CaptureSource& source, std::atomic<bool>& fenceSeen) {
     std::vector<Datagram> received;
     std::vector<std::uint8_t> buffer(65540);
     for (;;) {
@@ -60,6 +73,9 @@ std::vector<Datagram> receiveAll(CaptureSource& source) {
         }
         received.push_back({{buffer.begin(), buffer.begin() + static_cast<long>(result.length)},
                             result.arrivalNanoseconds});
+        if (isFence(received.back().bytes)) {
+            fenceSeen = true;
+        }
     }
 }
 
@@ -72,12 +88,14 @@ TEST(LinuxCaptureSource, LoopbackUdpDatagramArrivesOnceWithTheIpHeaderFirst) {
     ASSERT_TRUE(start.messages.empty());
 
     std::vector<Datagram> received;
-    std::thread receiver([&] { received = receiveAll(source); });
+    std::atomic<bool> fenceSeen{false};
+    std::thread receiver([&] { received = receiveAll(source, fenceSeen); });
     const std::string marker = "quillharbour-udp-marker";
     const std::int64_t sentAfter = systemNanoseconds();
     sendUdp("127.0.0.1", 40123, marker);
     const std::int64_t sentBefore = systemNanoseconds();
-    std::this_thread::sleep_for(300ms);
+    sendUdp("127.0.0.1", 40123, FenceMarker);
+    EXPECT_TRUE(eventually([&] { return fenceSeen.load(); }));
     source.close();
     receiver.join();
 
@@ -108,18 +126,19 @@ TEST(LinuxCaptureSource, CloseFromAnotherThreadEndsABlockedReceiveAtOnce) {
     ASSERT_EQ(source.bindToInterface("127.0.0.1").status, BindStatus::Bound);
 
     std::atomic<bool> returned{false};
+    std::atomic<pid_t> receiverThread{0};
     ReceiveResult result;
     std::thread receiver([&] {
+        receiverThread = currentThreadId();
         std::vector<std::uint8_t> buffer(65540);
         result = source.receive(buffer.data(), buffer.size());
         returned = true;
     });
-    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(eventually([&] { return waitsForDatagrams(receiverThread); }));
     EXPECT_FALSE(returned) << "nothing was sent, so the receive must still block";
-    const auto closedAt = std::chrono::steady_clock::now();
     source.close();
+    EXPECT_TRUE(eventually([&] { return returned.load(); })) << "close ends the receive";
     receiver.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - closedAt, 200ms);
     EXPECT_FALSE(result.ok);
     // Later receives fail at once as well.
     std::uint8_t buffer[64];
@@ -134,9 +153,12 @@ TEST(LinuxCaptureSource, BurstThroughTheRingArrivesCompleteInOrderWithNoDrops) {
     ASSERT_TRUE(source.readsThroughRing());
 
     std::vector<Datagram> received;
+    std::atomic<bool> fenceSeen{false};
     std::atomic<bool> receiverDone{false};
+    std::atomic<pid_t> receiverThread{0};
     std::thread receiver([&] {
-        received = receiveAll(source);
+        receiverThread = currentThreadId();
+        received = receiveAll(source, fenceSeen);
         receiverDone = true;
     });
 
@@ -159,14 +181,16 @@ TEST(LinuxCaptureSource, BurstThroughTheRingArrivesCompleteInOrderWithNoDrops) {
                   static_cast<ssize_t>(sizeof payload));
     }
     ::close(sender);
+    sendUdp("127.0.0.1", 40124, FenceMarker);
     ::close(sink);
-    // Longer than the ring's block timeout, so the last, partly filled block is handed over.
-    std::this_thread::sleep_for(300ms);
+    // The fence comes in the last block, which the ring hands over partly filled once its
+    // block timeout has passed; then the receive waits for more.
+    EXPECT_TRUE(eventually([&] { return fenceSeen.load(); }));
+    EXPECT_TRUE(eventually([&] { return waitsForDatagrams(receiverThread); }));
     EXPECT_FALSE(receiverDone) << "the receive must still be waiting for more";
-    const auto closedAt = std::chrono::steady_clock::now();
     source.close();
+    EXPECT_TRUE(eventually([&] { return receiverDone.load(); })) << "close ends the receive";
     receiver.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - closedAt, 200ms);
 
     std::uint32_t expected = 0;
     for (const Datagram& datagram : received) {

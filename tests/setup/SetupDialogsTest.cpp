@@ -2,13 +2,11 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QThread>
 #include <functional>
 
 #include "SetupFileChecks.h"
@@ -18,23 +16,13 @@
 #include "setup/SetupNames.h"
 #include "setup/UninstallerDialog.h"
 #include "support/InstallSandbox.h"
+#include "support/QtWait.h"
 #include "support/ScriptedDialogService.h"
 
 namespace qhs {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Lets the event loop run until the condition holds or a generous limit passes.
-bool waitUntil(const std::function<bool()>& done, int limitMs = 3000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < limitMs) {
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return done();
-}
 
 void letTimersRun(int ms) {
     waitUntil([] { return false; }, ms);
@@ -54,15 +42,22 @@ TEST(AgreementDialog, AcceptIsPossibleOnlyOnceTheLastRowWasInViewAndStaysSo) {
     auto* accept = controlById<QPushButton>(dialog, 1068);
     ASSERT_EQ(list->count(), 82);
 
-    letTimersRun(100);
+    // The dialog checks the list on a timer: wait for its checks, not for a guessed time.
+    MemberTimerTicks watch(dialog);
+    const auto watchLooksAgain = [&watch](int times) {
+        const int seen = watch.ticks();
+        return waitUntil([&] { return watch.ticks() >= seen + times; });
+    };
+    EXPECT_TRUE(watchLooksAgain(3));
     EXPECT_FALSE(accept->isEnabled());
     list->scrollToItem(list->item(60));
-    letTimersRun(50);
+    EXPECT_TRUE(watchLooksAgain(2));
     EXPECT_FALSE(accept->isEnabled());
 
     list->scrollToBottom();
     EXPECT_TRUE(waitUntil([&] { return accept->isEnabled(); }));
     list->scrollToTop();
+    // The watch has stopped, so nothing marks "still enabled": a short while of events must do.
     letTimersRun(50);
     EXPECT_TRUE(accept->isEnabled());
     accept->click();
@@ -164,7 +159,7 @@ TEST(SetupBackdrop, CoversTheScreenRunsTheInstallerAndEndsAfterIt) {
     SetupBackdrop backdrop(
         [&] {
             ++installerRuns;
-            letTimersRun(100);  // the backdrop animates meanwhile
+            waitUntil([&] { return self->level() > 0; });  // the backdrop animates meanwhile
             self->close();
             stayedOpenDuringInstall = self->isVisible() && self->level() > 0;
         },

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "support/QueuedCaptureSource.h"
+#include "support/TestDatagram.h"
 
 namespace qhs {
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -30,6 +31,13 @@ class QueuedCaptureSource : public CaptureSource {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait(lock, [&] { return queue_.empty() || closed_; });
     }
+    // Waits until the reader has taken every queued datagram and asks for the next, so it is
+    // done with all it took; or until closed. False when that does not happen in time.
+    bool waitUntilHandled(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(
+            lock, limit, [&] { return (queue_.empty() && readersWaiting_ > 0) || closed_; });
+    }
     bool closed() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return closed_;
@@ -40,7 +48,10 @@ class QueuedCaptureSource : public CaptureSource {
     void setLargeReceiveBuffer() override {}
     ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity) override {
         std::unique_lock<std::mutex> lock(mutex_);
+        ++readersWaiting_;
+        changed_.notify_all();
         changed_.wait(lock, [&] { return !queue_.empty() || closed_; });
+        --readersWaiting_;
         if (closed_) {
             return {false, 0, 0};
         }
@@ -67,34 +78,7 @@ class QueuedCaptureSource : public CaptureSource {
     std::condition_variable changed_;
     std::deque<std::vector<std::uint8_t>> queue_;
     bool closed_ = false;
+    int readersWaiting_ = 0;
 };
-
-// An IPv4 datagram with a 20-byte header, for tests.
-inline std::vector<std::uint8_t> makeDatagram(std::uint8_t protocol, std::size_t length,
-                                              std::uint16_t sourcePort = 0,
-                                              std::uint16_t destinationPort = 0) {
-    std::vector<std::uint8_t> bytes(length, 0);
-    if (length >= 20) {
-        bytes[0] = 0x45;
-        bytes[2] = static_cast<std::uint8_t>(length >> 8);
-        bytes[3] = static_cast<std::uint8_t>(length);
-        bytes[8] = 64;
-        bytes[9] = protocol;
-        const std::uint8_t source[4] = {10, 0, 0, 1};
-        const std::uint8_t destination[4] = {10, 0, 0, 2};
-        std::memcpy(&bytes[12], source, 4);
-        std::memcpy(&bytes[16], destination, 4);
-    }
-    if (length >= 24) {
-        bytes[20] = static_cast<std::uint8_t>(sourcePort >> 8);
-        bytes[21] = static_cast<std::uint8_t>(sourcePort);
-        bytes[22] = static_cast<std::uint8_t>(destinationPort >> 8);
-        bytes[23] = static_cast<std::uint8_t>(destinationPort);
-    }
-    if (protocol == 6 && length >= 33) {
-        bytes[32] = 0x50;  // a 20-byte TCP header
-    }
-    return bytes;
-}
 
 }  // namespace qhs

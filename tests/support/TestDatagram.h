@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -19,7 +21,9 @@ inline std::uint32_t address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std
 }
 
 // Builds IPv4 datagrams byte by byte: a 20-byte IP header, then for TCP a header of
-// `tcpHeaderLength` bytes, for UDP and ICMP 8 bytes, then the payload.
+// `tcpHeaderLength` bytes, for UDP and ICMP 8 bytes, then the payload. Given a `size`, the
+// datagram is cut or padded with zeros to it, and a field that does not fit whole (the IP
+// header, the two ports, the TCP data offset) is left out, so short datagrams stay zeros.
 struct TestDatagram {
     std::uint8_t protocol = 6;
     std::uint32_t source = address(10, 0, 0, 1);
@@ -28,7 +32,8 @@ struct TestDatagram {
     std::uint16_t destinationPort = 80;
     std::uint32_t tcpHeaderLength = 20;
     std::vector<std::uint8_t> payload;
-    int totalLength = -1;  // the IP total length field; -1 = the built length
+    int totalLength = -1;  // the IP total length field; -1 = the datagram's size
+    int size = -1;         // bytes in all; -1 = as built
 
     TestDatagram& withPayload(std::string_view text) {
         payload.assign(text.begin(), text.end());
@@ -36,11 +41,19 @@ struct TestDatagram {
     }
 
     std::vector<std::uint8_t> bytes() const {
-        const std::uint32_t transport = protocol == 6                       ? tcpHeaderLength
-                                        : (protocol == 17 || protocol == 1) ? 8
-                                                                            : 0;
-        std::vector<std::uint8_t> out(20 + transport, 0);
-        out.insert(out.end(), payload.begin(), payload.end());
+        const std::size_t transport = protocol == 6                       ? tcpHeaderLength
+                                      : (protocol == 17 || protocol == 1) ? 8
+                                                                          : 0;
+        const std::size_t payloadAt = 20 + transport;
+        std::vector<std::uint8_t> out(
+            size < 0 ? payloadAt + payload.size() : static_cast<std::size_t>(size), 0);
+        if (out.size() > payloadAt && !payload.empty()) {
+            const std::size_t copied = std::min(payload.size(), out.size() - payloadAt);
+            std::memcpy(&out[payloadAt], payload.data(), copied);
+        }
+        if (out.size() < 20) {
+            return out;
+        }
         const auto length = static_cast<std::uint16_t>(totalLength < 0 ? out.size() : totalLength);
         out[0] = 0x45;
         out[2] = static_cast<std::uint8_t>(length >> 8);
@@ -49,13 +62,13 @@ struct TestDatagram {
         out[9] = protocol;
         std::memcpy(&out[12], &source, 4);
         std::memcpy(&out[16], &destination, 4);
-        if (protocol == 6 || protocol == 17) {
+        if ((protocol == 6 || protocol == 17) && out.size() >= 24) {
             out[20] = static_cast<std::uint8_t>(sourcePort >> 8);
             out[21] = static_cast<std::uint8_t>(sourcePort);
             out[22] = static_cast<std::uint8_t>(destinationPort >> 8);
             out[23] = static_cast<std::uint8_t>(destinationPort);
         }
-        if (protocol == 6 && tcpHeaderLength >= 20) {
+        if (protocol == 6 && tcpHeaderLength >= 20 && out.size() >= 33) {
             out[32] = static_cast<std::uint8_t>((tcpHeaderLength / 4) << 4);
         }
         return out;
@@ -83,3 +96,19 @@ class Block {
 };
 
 }  // namespace qhs::test
+
+namespace qhs {
+
+// A datagram of exactly `length` bytes from 10.0.0.1 to 10.0.0.2, zeros after its headers.
+inline std::vector<std::uint8_t> makeDatagram(std::uint8_t protocol, std::size_t length,
+                                              std::uint16_t sourcePort = 0,
+                                              std::uint16_t destinationPort = 0) {
+    test::TestDatagram datagram;
+    datagram.protocol = protocol;
+    datagram.sourcePort = sourcePort;
+    datagram.destinationPort = destinationPort;
+    datagram.size = static_cast<int>(length);
+    return datagram.bytes();
+}
+
+}  // namespace qhs
