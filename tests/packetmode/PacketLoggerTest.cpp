@@ -207,11 +207,11 @@ TEST_F(PacketLoggerTest, ThreadLogsAtOnceForIntervalsOfZeroOrLessAndStopsDuringL
     storePackets(1, "[t]");
     const std::set<pid_t> threadsBefore = threadsOfThisProcess();
     logger.start();
-    // Stopped once its thread sleeps in the long interval.
+    // Stopped once its thread pauses in the long interval (a pause waits on a futex).
     EXPECT_TRUE(eventually([&] {
         for (const pid_t thread : threadsOfThisProcess()) {
             if (threadsBefore.count(thread) == 0 &&
-                blockedInSystemCall(thread, {SYS_nanosleep, SYS_clock_nanosleep})) {
+                blockedInSystemCall(thread, {SYS_futex})) {
                 return true;
             }
         }
