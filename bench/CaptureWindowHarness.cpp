@@ -35,15 +35,7 @@ int main(int argc, char** argv) {
     window.show();
     QApplication::processEvents();
 
-    // The longest gap between ticks of a 5 ms timer is the longest the window was unresponsive.
-    QElapsedTimer sinceTick;
-    qint64 longestStall = 0;
-    QTimer watchdog;
-    watchdog.setInterval(5);
-    QObject::connect(&watchdog, &QTimer::timeout,
-                     [&] { longestStall = std::max(longestStall, sinceTick.restart()); });
-    sinceTick.start();
-    watchdog.start();
+    qhs::bench::StallWatch stalls;
 
     const long residentBefore = qhs::bench::residentKilobytes();
     QElapsedTimer clock;
@@ -78,7 +70,7 @@ int main(int argc, char** argv) {
                 qhs::PacketStoreCapacity * 1000.0 / static_cast<double>(storedAt),
                 static_cast<long long>(storedAt));
     std::printf("list shows all rows after:  %lld ms\n", static_cast<long long>(shownAt));
-    std::printf("longest event-loop stall:   %lld ms\n", static_cast<long long>(longestStall));
+    std::printf("longest event-loop stall:   %lld ms\n", stalls.longestMilliseconds());
     std::printf("memory per packet beyond its length + 44: %.1f bytes\n", overheadPerPacket);
     std::printf("clear of 1,000,000 packets: %lld ms\n", static_cast<long long>(clearMs));
     window.closeWindow();

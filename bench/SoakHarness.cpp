@@ -182,14 +182,7 @@ int main(int argc, char** argv) {
     window.show();
     window.startCapture();
 
-    QElapsedTimer sinceTick;
-    qint64 longestStall = 0;
-    QTimer watchdog;
-    watchdog.setInterval(5);
-    QObject::connect(&watchdog, &QTimer::timeout,
-                     [&] { longestStall = std::max(longestStall, sinceTick.restart()); });
-    sinceTick.start();
-    watchdog.start();
+    qhs::bench::StallWatch stalls;
 
     TrafficCounts counts;
     std::jthread traffic(sendTraffic, rate, std::ref(counts));
@@ -249,7 +242,7 @@ int main(int argc, char** argv) {
         QTimer::singleShot(3000, &application, &QApplication::quit);
     });
     application.exec();
-    watchdog.stop();
+    stalls.stop();
     window.stopCapture();
     const std::uint64_t dropped = window.droppedCount();
     window.closeWindow();
@@ -269,8 +262,7 @@ int main(int argc, char** argv) {
     for (qint64 save : saveMilliseconds) {
         std::printf("save took %lld ms\n", static_cast<long long>(save));
     }
-    std::printf("longest stall of the window thread %lld ms\n",
-                static_cast<long long>(longestStall));
+    std::printf("longest stall of the window thread %lld ms\n", stalls.longestMilliseconds());
     std::printf(
         "dropped by the system %llu; failed sends %llu, TCP exchanges %llu; boxes "
         "shown %zu\n",

@@ -3,6 +3,9 @@
 #include <stdlib.h>
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -22,6 +25,26 @@ inline long residentKilobytes() {
     }
     return 0;
 }
+
+// The longest gap between ticks of a 5 ms timer on the window thread: the longest the window
+// was unresponsive while it ran.
+class StallWatch {
+  public:
+    StallWatch() {
+        ticks_.setInterval(5);
+        QObject::connect(&ticks_, &QTimer::timeout,
+                         [this] { longest_ = std::max(longest_, sinceTick_.restart()); });
+        sinceTick_.start();
+        ticks_.start();
+    }
+    void stop() { ticks_.stop(); }
+    long long longestMilliseconds() const { return longest_; }
+
+  private:
+    QElapsedTimer sinceTick_;
+    QTimer ticks_;
+    qint64 longest_ = 0;
+};
 
 // A scratch folder for one run, removed at its end. Made before the QApplication: it is also
 // the offscreen platform's runtime folder, which Qt wants when there is no session.

@@ -210,8 +210,7 @@ TEST_F(PacketLoggerTest, ThreadLogsAtOnceForIntervalsOfZeroOrLessAndStopsDuringL
     // Stopped once its thread pauses in the long interval (a pause waits on a futex).
     EXPECT_TRUE(eventually([&] {
         for (const pid_t thread : threadsOfThisProcess()) {
-            if (threadsBefore.count(thread) == 0 &&
-                blockedInSystemCall(thread, {SYS_futex})) {
+            if (threadsBefore.count(thread) == 0 && blockedInSystemCall(thread, {SYS_futex})) {
                 return true;
             }
         }

@@ -27,12 +27,7 @@
 namespace qhs {
 namespace {
 
-QueuedCaptureSource* source = nullptr;
-std::unique_ptr<CaptureSource> makeSource() {
-    auto made = std::make_unique<QueuedCaptureSource>();
-    source = made.get();
-    return made;
-}
+QueuedCaptureSource*& source = lastQueuedSource;
 
 std::vector<std::uint8_t> tcpSegment(std::uint32_t sequence, std::uint32_t acknowledgement,
                                      const std::string& payload = "") {
@@ -51,7 +46,7 @@ class PacketSnifferCommands : public testing::Test {
   protected:
     void open(const std::vector<std::vector<std::uint8_t>>& datagrams) {
         setTextField(settings.interfaceAddress, "127.0.0.1");
-        window = std::make_unique<PacketSnifferDialog>(settings, settingsPath, &makeSource);
+        window = std::make_unique<PacketSnifferDialog>(settings, settingsPath, &openQueuedSource);
         ASSERT_TRUE(window->initialize());
         window->show();
         window->startCapture();

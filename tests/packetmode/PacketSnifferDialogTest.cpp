@@ -33,12 +33,7 @@
 namespace qhs {
 namespace {
 
-QueuedCaptureSource* queuedSource = nullptr;
-std::unique_ptr<CaptureSource> makeQueuedSource() {
-    auto source = std::make_unique<QueuedCaptureSource>();
-    queuedSource = source.get();
-    return source;
-}
+QueuedCaptureSource*& queuedSource = lastQueuedSource;
 
 class PacketSnifferWindow : public testing::Test {
   protected:
@@ -185,7 +180,7 @@ class CaptionRecorder : public QObject {
 
 TEST_F(PacketSnifferWindow, CaptionBlinksWhileRowsArriveAndTheStatusGoesOn) {
     settings.filterAllowUdp = 0;  // takes effect once the filters are applied
-    auto window = open(&makeQueuedSource);
+    auto window = open(&openQueuedSource);
     ASSERT_EQ(settings.noTaskbarBlink, 0);
     CaptionRecorder recorder(*window);
     window->startCapture();
@@ -260,7 +255,7 @@ TEST_F(PacketSnifferWindow, GarbageInterfaceAddressOpensTheInterfaceChoice) {
 }
 
 TEST_F(PacketSnifferWindow, ViewFollowsArrivingRowsOnlyWhileAtTheEnd) {
-    auto window = open(&makeQueuedSource);
+    auto window = open(&openQueuedSource);
     window->startCapture();
     for (int i = 0; i < 300; ++i) {
         queuedSource->push(makeDatagram(17, 60 + static_cast<std::size_t>(i % 10), 1, 2));
@@ -288,7 +283,7 @@ TEST_F(PacketSnifferWindow, ViewFollowsArrivingRowsOnlyWhileAtTheEnd) {
 }
 
 TEST_F(PacketSnifferWindow, TruncatedDatagramsShowWithoutFault) {
-    auto window = open(&makeQueuedSource);
+    auto window = open(&openQueuedSource);
     window->startCapture();
     queuedSource->push({});
     queuedSource->push({0x45});
@@ -387,7 +382,7 @@ TEST_F(PacketSnifferWindow, HostileDatagramsAreListedRenderedFoundSortedSavedAnd
 }
 
 TEST_F(PacketSnifferWindow, FullStoreAtStartStopsWithTheItemLimit) {
-    auto window = open(&makeQueuedSource);
+    auto window = open(&openQueuedSource);
     for (std::int32_t i = 0; i < PacketStoreCapacity; ++i) {
         CapturedPacket packet = CapturedPacket::copyOf(nullptr, 0);
         window->store().append(packet, "");
@@ -400,7 +395,7 @@ TEST_F(PacketSnifferWindow, FullStoreAtStartStopsWithTheItemLimit) {
 }
 
 TEST_F(PacketSnifferWindow, MemoryStatusNamesDropsOnlyOnceThereAreSomeAndKeepsThemAfterStop) {
-    auto window = open(&makeQueuedSource);
+    auto window = open(&openQueuedSource);
     window->startCapture();
     auto* memory = controlById<QLabel>(*window, 1018);
     ASSERT_TRUE(waitUntil([&] { return memory->text().startsWith("Free physical RAM:"); }));
@@ -422,7 +417,7 @@ TEST_F(PacketSnifferWindow, MemoryStatusNamesDropsOnlyOnceThereAreSomeAndKeepsTh
 }
 
 TEST_F(PacketSnifferWindow, EscapeNeverClosesAndClosingSavesTheControls) {
-    auto window = open(&makeQueuedSource);
+    auto window = open(&openQueuedSource);
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(window.get(), &escape);
     QApplication::processEvents();
@@ -442,7 +437,7 @@ TEST_F(PacketSnifferWindow, EscapeNeverClosesAndClosingSavesTheControls) {
 }
 
 TEST_F(PacketSnifferWindow, ColourSchemeFollowsTheSetting) {
-    auto window = open(&makeQueuedSource);
+    auto window = open(&openQueuedSource);
     auto* view = controlById<PacketListView>(*window, 1000);
     EXPECT_EQ(view->palette().color(QPalette::Base), QColor(70, 50, 50));
     EXPECT_EQ(view->palette().color(QPalette::Text), QColor(175, 255, 255));
@@ -454,7 +449,7 @@ TEST_F(PacketSnifferWindow, ColourSchemeFollowsTheSetting) {
 }
 
 TEST_F(PacketSnifferWindow, ListGrowsWithTheWindowWhichNeverGetsSmallerThanAtOpening) {
-    auto window = open(&makeQueuedSource);
+    auto window = open(&openQueuedSource);
     ASSERT_TRUE(waitUntil([&] { return window->minimumSize() == window->size(); }, 2000));
     const QSize opened = window->size();
     auto* view = controlById<PacketListView>(*window, 1000);
@@ -474,7 +469,7 @@ TEST_F(PacketSnifferWindow, ListGrowsWithTheWindowWhichNeverGetsSmallerThanAtOpe
 }
 
 TEST_F(PacketSnifferWindow, GeneralSettingsApplyRepaintsInTheChosenColours) {
-    auto window = open(&makeQueuedSource);
+    auto window = open(&openQueuedSource);
     for (QAction* action : window->menuBar().findChildren<QAction*>()) {
         if (action->property("controlId").isValid()) {
             EXPECT_TRUE(action->isEnabled()) << action->text().toStdString();

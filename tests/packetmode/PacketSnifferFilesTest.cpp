@@ -28,18 +28,13 @@
 namespace qhs {
 namespace {
 
-QueuedCaptureSource* source = nullptr;
-std::unique_ptr<CaptureSource> makeSource() {
-    auto made = std::make_unique<QueuedCaptureSource>();
-    source = made.get();
-    return made;
-}
+QueuedCaptureSource*& source = lastQueuedSource;
 
 class PacketSnifferFiles : public testing::Test {
   protected:
     void open(int packets) {
         setTextField(settings.interfaceAddress, "127.0.0.1");
-        window = std::make_unique<PacketSnifferDialog>(settings, settingsPath, &makeSource);
+        window = std::make_unique<PacketSnifferDialog>(settings, settingsPath, &openQueuedSource);
         ASSERT_TRUE(window->initialize());
         window->show();
         window->startCapture();

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -80,5 +81,14 @@ class QueuedCaptureSource : public CaptureSource {
     bool closed_ = false;
     int readersWaiting_ = 0;
 };
+
+// The source a window under test opened last, through openQueuedSource as its source factory,
+// so the test can push datagrams to it.
+inline QueuedCaptureSource* lastQueuedSource = nullptr;
+inline std::unique_ptr<CaptureSource> openQueuedSource() {
+    auto made = std::make_unique<QueuedCaptureSource>();
+    lastQueuedSource = made.get();
+    return made;
+}
 
 }  // namespace qhs
