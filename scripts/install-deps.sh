@@ -8,8 +8,8 @@ packages=(
   cmake ninja-build g++ pkg-config
   # user interface, sound
   qt6-base-dev qt6-base-dev-tools libgl-dev libsndfile1-dev libasound2-dev
-  # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev
+  # tests and benchmarks (the private Qt headers let a widget test switch accessibility on)
+  libgtest-dev libgmock-dev libbenchmark-dev qt6-base-private-dev
   # fuzz targets (libFuzzer and the sanitizer runtimes come with clang's runtime package)
   clang-14 libclang-rt-14-dev
   # real peers and a display for widget tests

@@ -1,11 +1,14 @@
 #include "packetmode/PacketListView.h"
 
+#include <QAccessible>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
+
+#include "packetmode/PacketListAccessible.h"
 
 namespace qhs {
 
@@ -16,10 +19,23 @@ int clampToInt(qint64 value) {
                                                std::numeric_limits<int>::max()));
 }
 
+// Names the first cell of `cells` only, so a selection of a million rows costs what one does.
+void announceSelection(QAbstractItemView* view, const QItemSelection& cells,
+                       QAccessible::Event type) {
+    const int child = cells.isEmpty() ? -1 : packetListAccessibleChild(cells.first().topLeft());
+    if (child < 0) {
+        return;
+    }
+    QAccessibleEvent event(view, type);
+    event.setChild(child);
+    QAccessible::updateAccessibility(&event);
+}
+
 }  // namespace
 
 PacketListView::PacketListView(QWidget* parent)
     : QAbstractItemView(parent), header_(new QHeaderView(Qt::Horizontal, this)) {
+    installPacketListAccessibility();
     header_->setSectionsClickable(true);
     setVerticalScrollMode(ScrollPerItem);
     setHorizontalScrollMode(ScrollPerPixel);
@@ -356,6 +372,27 @@ void PacketListView::rowsInserted(const QModelIndex& parent, int start, int end)
     // Rows below the last one shown change nothing on the screen but the scroll bar.
     if (start <= topRow() + wholeRowsShown()) {
         viewport()->update();
+    }
+}
+
+// Events are sent only while a tool listens: Qt would drop them, but only after making the
+// list's accessible table to hand them to.
+void PacketListView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QAbstractItemView::currentChanged(current, previous);
+    // A list without the keyboard focus does not pull the tool's focus to itself.
+    if (QAccessible::isActive() && current.isValid() && hasFocus()) {
+        QAccessibleEvent event(this, QAccessible::Focus);
+        event.setChild(packetListAccessibleChild(current));
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void PacketListView::selectionChanged(const QItemSelection& selected,
+                                      const QItemSelection& deselected) {
+    QAbstractItemView::selectionChanged(selected, deselected);
+    if (QAccessible::isActive()) {
+        announceSelection(this, selected, QAccessible::SelectionAdd);
+        announceSelection(this, deselected, QAccessible::SelectionRemove);
     }
 }
 

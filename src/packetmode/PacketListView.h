@@ -9,7 +9,8 @@ namespace qhs {
 // batch of new rows costs it nothing beyond a scroll bar range, whether the list holds ten
 // rows or a million; a table view keeps a record per row and walks them all after each batch.
 // The columns are the sections of an ordinary horizontal header, which can be resized and
-// clicked; the vertical scroll bar counts rows.
+// clicked; the vertical scroll bar counts rows. Assistive tools read it as a table (see
+// PacketListAccessible.h); Qt's item view already tells them of new, removed and reset rows.
 class PacketListView : public QAbstractItemView {
     Q_OBJECT
 
@@ -48,6 +49,9 @@ class PacketListView : public QAbstractItemView {
     void scrollContentsBy(int dx, int dy) override;
     void updateGeometries() override;
     void rowsInserted(const QModelIndex& parent, int start, int end) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void selectionChanged(const QItemSelection& selected,
+                          const QItemSelection& deselected) override;
 
   private:
     int rowCount() const;

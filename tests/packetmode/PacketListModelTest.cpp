@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModelTester>
 #include <mutex>
 #include <vector>
 
@@ -8,8 +9,8 @@
 namespace qhs {
 namespace {
 
-// A model over a list of plain UDP-sized datagrams, and a record of whether the list guard
-// was free each time the model told its views of a change.
+// A model over a list of plain UDP-sized datagrams, under Qt's model tester, and a record of
+// whether the list guard was free each time the model told its views of a change.
 class PacketListModelTest : public ::testing::Test {
   protected:
     PacketListModelTest() {
@@ -41,6 +42,10 @@ class PacketListModelTest : public ::testing::Test {
     PacketStore store;
     PacketList list;
     PacketListModel model{state, store, list};
+    // Checks every change the model announces against what it then reports; a breach is a
+    // Qt warning, which fails the test.
+    QAbstractItemModelTester tester{&model,
+                                    QAbstractItemModelTester::FailureReportingMode::Warning};
     std::vector<bool> guardFreeWhenTold;
 };
 

@@ -1,13 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractTableModel>
+#include <QAccessible>
 #include <QApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
+
+// The platform's accessibility switch, which a screen reader flips; Qt's own tests use it too.
+#include <QtGui/private/qguiapplication_p.h>
+#include <QtGui/qpa/qplatformaccessibility.h>
+#include <QtGui/qpa/qplatformintegration.h>
 
 #include "packetmode/PacketListView.h"
 
@@ -29,6 +36,12 @@ class CountedRows : public QAbstractTableModel {
         }
         return QStringLiteral("%1/%2").arg(index.row()).arg(index.column());
     }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
+            return {};
+        }
+        return QStringLiteral("Column %1").arg(section);
+    }
     void append(int count) {
         beginInsertRows({}, rows_, rows_ + count - 1);
         rows_ += count;
@@ -42,6 +55,43 @@ class CountedRows : public QAbstractTableModel {
 
   private:
     int rows_ = 0;
+};
+
+// Switches accessibility on, as a screen reader does, and records what the views tell it.
+class ListeningTool {
+  public:
+    struct Heard {
+        QObject* object;
+        QAccessible::Event type;
+        int child;
+    };
+
+    ListeningTool() : previousHandler_(QAccessible::installUpdateHandler(&ListeningTool::hear)) {
+        heard().clear();
+        QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(true);
+    }
+    ~ListeningTool() {
+        QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(false);
+        QAccessible::installUpdateHandler(previousHandler_);
+        heard().clear();
+    }
+
+    static std::vector<Heard>& heard() {
+        static std::vector<Heard> events;
+        return events;
+    }
+    static bool heardFrom(const QObject* object, QAccessible::Event type, int child) {
+        return std::any_of(heard().begin(), heard().end(), [&](const Heard& event) {
+            return event.object == object && event.type == type && event.child == child;
+        });
+    }
+
+  private:
+    static void hear(QAccessibleEvent* event) {
+        heard().push_back({event->object(), event->type(), event->child()});
+    }
+
+    QAccessible::UpdateHandler previousHandler_;
 };
 
 class PacketListViewTest : public ::testing::Test {
@@ -209,6 +259,81 @@ TEST_F(PacketListViewTest, TheSelectedRowIsPaintedInTheHighlightColour) {
     EXPECT_TRUE(near(2, highlight));
     EXPECT_TRUE(near(1, base));
     EXPECT_TRUE(near(3, base));
+}
+
+TEST_F(PacketListViewTest, AssistiveToolsReadTheListAsATableOfHeadersAndCells) {
+    rows.append(1000000);
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(&view);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->role(), QAccessible::Table);
+    QAccessibleTableInterface* table = list->tableInterface();
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->rowCount(), 1000000);
+    EXPECT_EQ(table->columnCount(), 3);
+    EXPECT_EQ(list->childCount(), (1000000 + 1) * 3) << "a row of headers, then the cells";
+    for (int column = 0; column < 3; ++column) {
+        const QString header = rows.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+        EXPECT_EQ(table->columnDescription(column), header);
+        ASSERT_NE(list->child(column), nullptr);
+        EXPECT_EQ(list->child(column)->role(), QAccessible::ColumnHeader);
+        EXPECT_EQ(list->child(column)->text(QAccessible::Name), header);
+    }
+
+    QAccessibleInterface* last = table->cellAt(999999, 2);
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->role(), QAccessible::Cell);
+    EXPECT_EQ(last->text(QAccessible::Name), rows.index(999999, 2).data().toString());
+    EXPECT_EQ(last->parent(), list);
+    EXPECT_EQ(list->indexOfChild(last), 1000000 * 3 + 2);
+    EXPECT_EQ(list->child(1000000 * 3 + 2), last) << "a cell is made once and kept";
+    EXPECT_EQ(last->tableCellInterface()->columnHeaderCells(), QList{list->child(2)});
+    EXPECT_EQ(table->cellAt(1000000, 0), nullptr);
+    EXPECT_EQ(list->child(list->childCount()), nullptr);
+
+    view.selectRow(42);
+    EXPECT_EQ(table->selectedRows(), QList<int>{42});
+    EXPECT_TRUE(table->isRowSelected(42));
+    EXPECT_FALSE(table->isRowSelected(43));
+    EXPECT_TRUE(table->cellAt(42, 1)->tableCellInterface()->isSelected());
+    EXPECT_EQ(list->focusChild(), table->cellAt(42, 0)) << "the current cell";
+    EXPECT_TRUE(table->selectRow(7)) << "a tool chooses a row as a click does";
+    EXPECT_EQ(selectedRow(), 7);
+    EXPECT_EQ(view.currentIndex(), at(7));
+}
+
+TEST_F(PacketListViewTest, AssistiveToolsHearOfTheCursorTheSelectionAndChangedRows) {
+    rows.append(100);
+    view.activateWindow();
+    view.setFocus();
+    QApplication::processEvents();
+    ASSERT_TRUE(view.hasFocus());
+    ListeningTool tool;
+    QAccessibleTableInterface* table =
+        QAccessible::queryAccessibleInterface(&view)->tableInterface();
+
+    view.selectRow(7);
+    const int firstCellOfRow7 = (7 + 1) * 3;  // after the row of headers
+    EXPECT_TRUE(ListeningTool::heardFrom(&view, QAccessible::Focus, firstCellOfRow7));
+    EXPECT_TRUE(ListeningTool::heardFrom(&view, QAccessible::SelectionAdd, firstCellOfRow7));
+    view.selectRow(8);
+    EXPECT_TRUE(ListeningTool::heardFrom(&view, QAccessible::SelectionRemove, firstCellOfRow7));
+
+    // Cells of removed rows go; the others follow their rows.
+    const QAccessible::Id removedCell = QAccessible::uniqueId(table->cellAt(5, 1));
+    QAccessibleInterface* movedCell = table->cellAt(50, 1);
+    rows.removeFirst(10);
+    EXPECT_TRUE(ListeningTool::heardFrom(&view, QAccessible::TableModelChanged, -1));
+    EXPECT_EQ(QAccessible::accessibleInterface(removedCell), nullptr);
+    EXPECT_EQ(table->cellAt(40, 1), movedCell);
+    EXPECT_EQ(movedCell->text(QAccessible::Name), "40/1");
+
+    ListeningTool::heard().clear();
+    rows.append(1);
+    EXPECT_TRUE(ListeningTool::heardFrom(&view, QAccessible::TableModelChanged, -1));
+    const QAccessible::Id keptCell = QAccessible::uniqueId(movedCell);
+    view.reset();  // as when the model is reset
+    EXPECT_EQ(QAccessible::accessibleInterface(keptCell), nullptr);
+    EXPECT_EQ(table->cellAt(40, 1)->text(QAccessible::Name), "40/1");
 }
 
 }  // namespace
