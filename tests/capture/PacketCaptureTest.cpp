@@ -184,6 +184,7 @@ TEST(PacketCaptureSession, StopJoinsACaptureThatEndedOnQuitting) {
     setTextField(settings.interfaceAddress, "10.0.0.1");
     static PacketSnifferState state;
     static QueuedCaptureSource* quittingSource = nullptr;
+    state.quitting = false;  // static for the source factory: a repeated run starts afresh
     auto store = std::make_unique<PacketStore>();
     PacketList list;
     PacketFilter filter;
