@@ -10,6 +10,7 @@
 #include "app/SettingsRecord.h"
 #include "capture/PacketSnifferState.h"
 #include "capture/PacketStore.h"
+#include "packetmode/CaptureFileExport.h"
 #include "packetmode/PacketListSave.h"
 
 namespace {
@@ -39,7 +40,11 @@ const qhs::PacketStore& fullStore() {
     return *store;
 }
 
-void saveStore(benchmark::State& state, bool hex) {
+using StoreWriter = qhs::SaveOutcome (*)(const std::string&, const qhs::PacketStore&,
+                                         qhs::PacketSnifferState&, const qhs::SettingsRecord&,
+                                         std::atomic<bool>&, const qhs::SaveHooks&);
+
+void saveStore(benchmark::State& state, bool hex, StoreWriter writer = &qhs::writePacketListFile) {
     const qhs::PacketStore& store = fullStore();
     qhs::SettingsRecord settings = qhs::defaultSettings();
     settings.saveIncludeData = hex ? 1 : 0;
@@ -52,8 +57,7 @@ void saveStore(benchmark::State& state, bool hex) {
         (std::filesystem::temp_directory_path() / "qhs-bench-saved-list.txt").string();
     std::uint64_t bytes = 0;
     for (auto _ : state) {
-        const qhs::SaveOutcome outcome =
-            qhs::writePacketListFile(path, store, sniffer, settings, cancel);
+        const qhs::SaveOutcome outcome = writer(path, store, sniffer, settings, cancel, {});
         if (outcome.status != qhs::SaveStatus::Saved) {
             state.SkipWithError("the save failed");
             break;
@@ -75,7 +79,13 @@ void BM_SaveMillionWithHexData(benchmark::State& state) {
     saveStore(state, true);
 }
 
+// The same store as a pcap file.
+void BM_ExportMillionAsCaptureFile(benchmark::State& state) {
+    saveStore(state, false, &qhs::writeCaptureFile);
+}
+
 BENCHMARK(BM_SaveMillionHeadingsOnly)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_SaveMillionWithHexData)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ExportMillionAsCaptureFile)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace

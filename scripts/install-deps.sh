@@ -13,7 +13,7 @@ packages=(
   # fuzz targets (libFuzzer and the sanitizer runtimes come with clang's runtime package)
   clang-14 libclang-rt-14-dev
   # real peers and a display for widget tests
-  nginx curl iproute2 util-linux tcpdump fonts-dejavu-core xvfb xauth
+  nginx curl iproute2 util-linux tcpdump tshark fonts-dejavu-core xvfb xauth
 )
 
 sudo_cmd=()

@@ -17,9 +17,9 @@ MainMenu buildMainMenu(QDialog& window) {
         action->setObjectName(QStringLiteral("command%1").arg(id));
         return action;
     };
-    QMenu* file = menu.bar->addMenu(QStringLiteral("&File"));
-    menu.save = addItem(file, "&Save", 57603);
-    menu.exit = addItem(file, "&Exit", 32774);
+    menu.file = menu.bar->addMenu(QStringLiteral("&File"));
+    menu.save = addItem(menu.file, "&Save", 57603);
+    menu.exit = addItem(menu.file, "&Exit", 32774);
     QMenu* settings = menu.bar->addMenu(QStringLiteral("Settings"));
     menu.networkInterface = addItem(settings, "&Network interface", 32780);
     menu.general = addItem(settings, "&General", 32789);

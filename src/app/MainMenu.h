@@ -2,6 +2,7 @@
 
 class QAction;
 class QDialog;
+class QMenu;
 class QMenuBar;
 
 namespace qhs {
@@ -9,6 +10,7 @@ namespace qhs {
 // The main menu both main windows share; each item carries its command id as controlId.
 struct MainMenu {
     QMenuBar* bar = nullptr;
+    QMenu* file = nullptr;
     QAction* save = nullptr;              // 57603
     QAction* exit = nullptr;              // 32774
     QAction* networkInterface = nullptr;  // 32780

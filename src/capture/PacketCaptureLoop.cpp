@@ -1,5 +1,6 @@
 #include "capture/PacketCaptureLoop.h"
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 
@@ -14,6 +15,13 @@ std::string endCapture(CaptureSource& source, PacketSnifferState& state, const c
     source.close();
     state.capturing.store(false);
     return status;
+}
+
+// For a source without the kernel's receive stamp: the arrival is the delivery.
+std::int64_t systemClockNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 }  // namespace
@@ -74,8 +82,10 @@ void runPacketCapture(CaptureSource& source, PacketCaptureContext& context) {
         }
         context.store.countAllocation(length);
         state.newPacketSignal.store(true);
+        const std::int64_t arrival = received.arrivalNanoseconds != 0 ? received.arrivalNanoseconds
+                                                                      : systemClockNanoseconds();
         const std::string_view timeText =
-            timeTexts.text(textField(settings.get().dateTimeTemplate), received.arrivalNanoseconds);
+            timeTexts.text(textField(settings.get().dateTimeTemplate), arrival);
 
         // The row and its slot appear together, so no reader sees a row without its packet.
         std::lock_guard<std::mutex> guard(state.listBusy);
@@ -89,7 +99,7 @@ void runPacketCapture(CaptureSource& source, PacketCaptureContext& context) {
         const std::int32_t slot = context.store.storedCount();
         // Rows never outnumber stored slots, so below the store's limit there is room.
         context.list.insertRow(slot, slot, verdict.containsColumn, verdict.lacksColumn);
-        context.store.appendFromArena(block, length, storedTime);
+        context.store.appendFromArena(block, length, storedTime, arrival);
     }
     context.setStatus(status);
 }

@@ -32,11 +32,13 @@ PacketStore::PacketStore(SlabMemory& memory, SlabMemory& packetMemory)
     : packetData_(memory, PacketStoreCapacity, decltype(packetData_)::AllZero),
       packetLength_(memory, PacketStoreCapacity, decltype(packetLength_)::AllZero),
       timeText_(memory, PacketStoreCapacity, decltype(timeText_)::AllZero),
+      arrival_(memory, PacketStoreCapacity, decltype(arrival_)::AllZero),
       slotCount_(static_cast<std::int32_t>(
-          std::min({packetData_.size(), packetLength_.size(), timeText_.size()}))),
+          std::min({packetData_.size(), packetLength_.size(), timeText_.size(), arrival_.size()}))),
       arena_(packetMemory) {}
 
-bool PacketStore::append(const CapturedPacket& packet, std::string_view timeText) {
+bool PacketStore::append(const CapturedPacket& packet, std::string_view timeText,
+                         std::int64_t arrivalNanoseconds) {
     if (storedCount_.load(std::memory_order_relaxed) >= slotCount_ || !packet) {
         return false;
     }
@@ -47,11 +49,11 @@ bool PacketStore::append(const CapturedPacket& packet, std::string_view timeText
     }
     std::memcpy(block, packet.block.get(), blockSize);
     // A time text that cannot be had leaves the packet stored without one.
-    return appendFromArena(block, packet.length, arena_.copyText(timeText));
+    return appendFromArena(block, packet.length, arena_.copyText(timeText), arrivalNanoseconds);
 }
 
 bool PacketStore::appendFromArena(const std::uint8_t* block, std::uint32_t length,
-                                  const char* timeText) {
+                                  const char* timeText, std::int64_t arrivalNanoseconds) {
     const std::int32_t slot = storedCount_.load(std::memory_order_relaxed);
     if (slot >= slotCount_) {
         return false;
@@ -60,6 +62,7 @@ bool PacketStore::appendFromArena(const std::uint8_t* block, std::uint32_t lengt
     packetData_[index] = block;
     packetLength_[index] = length;
     timeText_[index] = timeText;
+    arrival_[index] = arrivalNanoseconds;
     storedCount_.store(slot + 1, std::memory_order_release);
     return true;
 }
@@ -81,6 +84,10 @@ std::string_view PacketStore::time(std::int32_t slot) const {
     return text != nullptr ? std::string_view(text) : std::string_view();
 }
 
+std::int64_t PacketStore::arrivalNanoseconds(std::int32_t slot) const {
+    return isSlot(slot) ? arrival_[static_cast<std::size_t>(slot)] : 0;
+}
+
 void PacketStore::release(std::int32_t slot) {
     if (!isSlot(slot)) {
         return;
@@ -89,6 +96,7 @@ void PacketStore::release(std::int32_t slot) {
     packetData_[index] = nullptr;
     timeText_[index] = nullptr;
     packetLength_[index] = 0;
+    arrival_[index] = 0;
 }
 
 void PacketStore::freeAllSlots(const std::function<void(std::int32_t slot)>& progress) {

@@ -48,10 +48,12 @@ class PacketStore {
     // Copies the packet and its time text into the arena and slot storedCount; the caller's
     // packet stays its own. False when the store is full or the arena has no memory left.
     // The caller holds the list guard, as for appendFromArena.
-    bool append(const CapturedPacket& packet, std::string_view timeText);
+    bool append(const CapturedPacket& packet, std::string_view timeText,
+                std::int64_t arrivalNanoseconds = 0);
     // The capture thread's way: a block of length + spare bytes and a time text, both carved
     // from arena(), into slot storedCount. The caller holds the list guard.
-    bool appendFromArena(const std::uint8_t* block, std::uint32_t length, const char* timeText);
+    bool appendFromArena(const std::uint8_t* block, std::uint32_t length, const char* timeText,
+                         std::int64_t arrivalNanoseconds = 0);
     PacketArena& arena() { return arena_; }
     // Counts the clears, so a holder of arena memory knows when it was given back.
     std::uint64_t clearCount() const { return clearCount_.load(); }
@@ -62,6 +64,8 @@ class PacketStore {
     const std::uint8_t* packet(std::int32_t slot) const;  // null for an empty slot
     std::uint32_t length(std::int32_t slot) const;        // 0 for an empty slot
     std::string_view time(std::int32_t slot) const;       // empty when none was kept
+    // When the packet arrived, in nanoseconds since 1970 by the system clock; 0 when unknown.
+    std::int64_t arrivalNanoseconds(std::int32_t slot) const;
 
     // Marks one slot empty; its index stays used and its memory goes back at the next clear.
     void release(std::int32_t slot);
@@ -87,6 +91,7 @@ class PacketStore {
     SlabArray<const std::uint8_t*> packetData_;
     SlabArray<std::uint32_t> packetLength_;
     SlabArray<const char*> timeText_;
+    SlabArray<std::int64_t> arrival_;
     // PacketStoreCapacity, or 0 when the slot arrays could not be had (nothing is stored).
     std::int32_t slotCount_;
     PacketArena arena_;

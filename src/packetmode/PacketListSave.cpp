@@ -18,9 +18,10 @@ UserMessage writeFailure(int errorCode, const std::string& path, const SettingsR
 
 }  // namespace
 
-SaveOutcome writePacketListFile(const std::string& path, const PacketStore& store,
-                                PacketSnifferState& state, const SettingsRecord& settings,
-                                std::atomic<bool>& cancel, const SaveHooks& hooks) {
+SaveOutcome writeStoreFile(const std::string& path, const PacketStore& store,
+                           PacketSnifferState& state, const SettingsRecord& settings,
+                           std::atomic<bool>& cancel, const SaveHooks& hooks,
+                           const StoreFileFormat& format) {
     SaveOutcome outcome;
     RecordFile file;
     if (file.create(path) != 0) {
@@ -28,15 +29,13 @@ SaveOutcome writePacketListFile(const std::string& path, const PacketStore& stor
         outcome.message = UserMessage{std::string(UnableToSaveText), "Error", MessageIcon::Stop};
         return outcome;
     }
-    file.write(SavedListHeader);
+    file.write(format.header);
 
     const std::uint64_t startMs = processClockMs();
     cancel = false;
     if (hooks.started) {
         hooks.started(store.storedCount());
     }
-    const RecordFlags flags = savingFlags(settings);
-
     std::int32_t slot = 0;
     int error = 0;
     bool cancelled = false;
@@ -50,7 +49,7 @@ SaveOutcome writePacketListFile(const std::string& path, const PacketStore& stor
             // keeps the slot's block alive while it is written, and lets capture go on
             // between records.
             std::lock_guard<std::mutex> lock(state.listBusy);
-            error = writePacketRecord(file, store, slot, flags);
+            error = format.record(file, slot);
         }
         if (error != 0) {
             break;
@@ -60,16 +59,8 @@ SaveOutcome writePacketListFile(const std::string& path, const PacketStore& stor
         }
     }
     outcome.slotsProcessed = slot;
-
-    if (error == 0) {
-        const std::uint64_t elapsedMs = processClockMs() - startMs;
-        std::string trailer(SavedListTrailerTop);
-        trailer.append("\r\n")
-            .append(std::to_string(slot))
-            .append(" Packets listed in ")
-            .append(std::to_string(elapsedMs))
-            .append(" milliseconds.");
-        file.write(trailer);
+    if (error == 0 && format.trailer) {
+        file.write(format.trailer(slot, processClockMs() - startMs));
     }
     // Buffered records reach the disk here at the latest, so a full disk can show up only
     // now; it is reported the same way.
@@ -81,6 +72,27 @@ SaveOutcome writePacketListFile(const std::string& path, const PacketStore& stor
         outcome.status = SaveStatus::Cancelled;
     }
     return outcome;
+}
+
+SaveOutcome writePacketListFile(const std::string& path, const PacketStore& store,
+                                PacketSnifferState& state, const SettingsRecord& settings,
+                                std::atomic<bool>& cancel, const SaveHooks& hooks) {
+    const RecordFlags flags = savingFlags(settings);
+    StoreFileFormat format;
+    format.header = std::string(SavedListHeader);
+    format.record = [&store, flags](RecordFile& file, std::int32_t slot) {
+        return writePacketRecord(file, store, slot, flags);
+    };
+    format.trailer = [](std::int32_t slotsReached, std::uint64_t elapsedMs) {
+        std::string trailer(SavedListTrailerTop);
+        trailer.append("\r\n")
+            .append(std::to_string(slotsReached))
+            .append(" Packets listed in ")
+            .append(std::to_string(elapsedMs))
+            .append(" milliseconds.");
+        return trailer;
+    };
+    return writeStoreFile(path, store, state, settings, cancel, hooks, format);
 }
 
 }  // namespace qhs

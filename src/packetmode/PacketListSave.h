@@ -11,6 +11,7 @@
 #include "app/UserMessage.h"
 #include "capture/PacketSnifferState.h"
 #include "capture/PacketStore.h"
+#include "packetmode/RecordFile.h"
 
 namespace qhs {
 
@@ -55,5 +56,22 @@ struct SaveHooks {
 SaveOutcome writePacketListFile(const std::string& path, const PacketStore& store,
                                 PacketSnifferState& state, const SettingsRecord& settings,
                                 std::atomic<bool>& cancel, const SaveHooks& hooks = {});
+
+// What a file of the whole store holds: the saved list and the capture file differ only here.
+struct StoreFileFormat {
+    std::string header;
+    // Writes one slot's record (or nothing for a slot without data); 0 or the error code.
+    std::function<int(RecordFile& file, std::int32_t slot)> record;
+    // Written after the last record unless a write failed; may be unset.
+    std::function<std::string(std::int32_t slotsReached, std::uint64_t elapsedMs)> trailer;
+};
+
+// The walk a save makes over the store, for any format: creates the file, writes the header,
+// then each slot's record under the list guard, in slot order, until the stored count (read
+// again before every slot) or `cancel`; then the trailer. The outcomes as for a save.
+SaveOutcome writeStoreFile(const std::string& path, const PacketStore& store,
+                           PacketSnifferState& state, const SettingsRecord& settings,
+                           std::atomic<bool>& cancel, const SaveHooks& hooks,
+                           const StoreFileFormat& format);
 
 }  // namespace qhs

@@ -24,6 +24,7 @@
 #include "capture/InterfaceDialog.h"
 #include "info/AboutDialog.h"
 #include "info/HelpDialog.h"
+#include "packetmode/CaptureFileExport.h"
 #include "packetmode/FilterSetupDialog.h"
 #include "packetmode/NewPacketNotifier.h"
 #include "packetmode/PacketFinder.h"
@@ -186,6 +187,11 @@ void PacketSnifferDialog::buildMenu() {
     const MainMenu menu = buildMainMenu(*this);
     menuBar_ = menu.bar;
     connect(menu.save, &QAction::triggered, this, &PacketSnifferDialog::saveList);
+    // A capture file for tcpdump, Wireshark and tshark, beside the saved text list.
+    QAction* exportFile = new QAction(QStringLiteral("Export capture file..."), menu.file);
+    exportFile->setObjectName(QStringLiteral("exportCaptureFile"));
+    menu.file->insertAction(menu.exit, exportFile);
+    connect(exportFile, &QAction::triggered, this, &PacketSnifferDialog::exportCaptureFile);
     connect(menu.exit, &QAction::triggered, this, &PacketSnifferDialog::closeWindow);
     connect(menu.networkInterface, &QAction::triggered, this,
             &PacketSnifferDialog::chooseInterface);
@@ -328,9 +334,7 @@ void PacketSnifferDialog::clearPackets() {
                 ui_->listArea->setCurrentIndex(1);
             });
         };
-        hooks.progress = [this](std::int32_t slot) {
-            operationProgress_.report(slot);
-        };
+        hooks.progress = [this](std::int32_t slot) { operationProgress_.report(slot); };
         hooks.afterFree = [this] {
             callOnWindowThread(this, [this] {
                 ui_->listArea->setCurrentIndex(0);
@@ -516,9 +520,7 @@ void PacketSnifferDialog::setUpFind() {
     hooks.setProgressRange = [this](std::int32_t count) {
         postToWindowThread(this, [this, count] { ui_->operationProgress->setRange(0, count); });
     };
-    hooks.setProgress = [this](std::int32_t slot) {
-        operationProgress_.report(slot);
-    };
+    hooks.setProgress = [this](std::int32_t slot) { operationProgress_.report(slot); };
     hooks.showProgressBar = [this](bool shown) {
         callOnWindowThread(this, [this, shown] {
             ui_->saveCancelButton->hide();
@@ -564,16 +566,27 @@ void PacketSnifferDialog::chooseSavingOptions() {
 }
 
 void PacketSnifferDialog::saveList() {
+    writeStoreOnThread(QStringLiteral("Text Files (*.txt);;All Files (*)"), true,
+                       &writePacketListFile);
+}
+
+void PacketSnifferDialog::exportCaptureFile() {
+    writeStoreOnThread(QStringLiteral("Capture Files (*.pcap);;All Files (*)"), false,
+                       &writeCaptureFile);
+}
+
+void PacketSnifferDialog::writeStoreOnThread(const QString& fileTypes, bool askSavingOptions,
+                                             StoreWriter writer) {
     ++runningSaveThreads_;
-    operations_.start([this] {
+    operations_.start([this, fileTypes, askSavingOptions, writer] {
         lowerThreadPriority();
-        const QString path = callOnWindowThread(this, [this] {
-            return dialogService().saveFileName(
-                this, QString(), QString(), QStringLiteral("Text Files (*.txt);;All Files (*)"));
+        const QString path = callOnWindowThread(this, [this, &fileTypes] {
+            return dialogService().saveFileName(this, QString(), QString(), fileTypes);
         });
         if (!path.isEmpty()) {
-            const QString& chosen = path;
-            callOnWindowThread(this, [this] { chooseSavingOptions(); });
+            if (askSavingOptions) {
+                callOnWindowThread(this, [this] { chooseSavingOptions(); });
+            }
             SaveHooks hooks;
             hooks.started = [this](std::int32_t storedCount) {
                 ++activeSaves_;
@@ -584,12 +597,10 @@ void PacketSnifferDialog::saveList() {
                     ui_->listArea->setCurrentIndex(1);
                 });
             };
-            hooks.progress = [this](std::int32_t slot) {
-                operationProgress_.report(slot);
-            };
+            hooks.progress = [this](std::int32_t slot) { operationProgress_.report(slot); };
             const SaveOutcome outcome =
-                writePacketListFile(QFile::encodeName(chosen).toStdString(), *store_, state_,
-                                    *publishedSettings_.latest(), saveCancel_, hooks);
+                writer(QFile::encodeName(path).toStdString(), *store_, state_,
+                       *publishedSettings_.latest(), saveCancel_, hooks);
             if (outcome.message) {
                 callOnWindowThread(this, [this, &outcome] {
                     dialogService().showMessage(this, *outcome.message);

@@ -10,8 +10,8 @@
 #include "app/OperationThreads.h"
 #include "app/PublishedSettings.h"
 #include "app/SettingsRecord.h"
-#include "app/WindowThread.h"
 #include "app/UserMessage.h"
+#include "app/WindowThread.h"
 #include "capture/CaptureSource.h"
 #include "capture/PacketCapture.h"
 #include "capture/PacketList.h"
@@ -19,6 +19,7 @@
 #include "capture/PacketStore.h"
 #include "packetmode/PacketContextMenu.h"
 #include "packetmode/PacketDetail.h"
+#include "packetmode/PacketListSave.h"
 
 namespace Ui {
 class PacketSnifferDialog;
@@ -100,6 +101,8 @@ class PacketSnifferDialog : public QDialog {
     bool resolverRunning() const { return runningResolvers_.load() > 0; }
     // File > Save: picks a file and writes the store to it on a thread of its own.
     void saveList();
+    // File > "Export capture file...": the store as a pcap file, on a thread as a save is.
+    void exportCaptureFile();
     int activeSaves() const { return activeSaves_.load(); }
     int runningSaveThreads() const { return runningSaveThreads_.load(); }
     PacketLogger& logger() { return *logger_; }
@@ -132,6 +135,11 @@ class PacketSnifferDialog : public QDialog {
     void waitForWorkers();
     // The Saving options dialog, modal, before each save.
     void chooseSavingOptions();
+    using StoreWriter = SaveOutcome (*)(const std::string& path, const PacketStore& store,
+                                        PacketSnifferState& state, const SettingsRecord& settings,
+                                        std::atomic<bool>& cancel, const SaveHooks& hooks);
+    // Asks for the file and writes the whole store to it on a thread of its own.
+    void writeStoreOnThread(const QString& fileTypes, bool askSavingOptions, StoreWriter writer);
     void finishClearThread();
     bool askYesNo(const UserMessage& question, QWidget* owner);
     void showOperationProgress(int value);

@@ -17,6 +17,7 @@
 #include "packetmode/PacketListSave.h"
 #include "packetmode/PacketLogger.h"
 #include "packetmode/PacketSnifferDialog.h"
+#include "support/CommandOutput.h"
 #include "support/FileContents.h"
 #include "support/QtWait.h"
 #include "support/QueuedCaptureSource.h"
@@ -68,6 +69,29 @@ TEST_F(PacketSnifferFiles, SaveWritesTheWholeStoreAndBringsTheListBack) {
     EXPECT_NE(saved.find(" UDP   42"), std::string::npos);
     EXPECT_NE(saved.find(std::string(SavedListTrailerTop)), std::string::npos);
     EXPECT_TRUE(user.shown.empty());
+    EXPECT_TRUE(waitUntil([&] { return listShown(); }));
+}
+
+TEST_F(PacketSnifferFiles, ExportFromTheFileMenuWritesAPcapFileWithEachArrivalTime) {
+    open(3);
+    const auto path = dir.path() / "capture.pcap";
+    user.pickedPaths = {QString::fromStdString(path.string())};
+    window->menuBar().findChild<QAction*>("exportCaptureFile")->trigger();
+    ASSERT_TRUE(waitUntil([&] { return window->runningSaveThreads() == 0; }));
+    EXPECT_TRUE(user.shown.empty()) << "no saving options and no message";
+    const std::string times = commandOutput("tshark -r '" + path.string() +
+                                            "' -T fields -e frame.time_epoch 2>/dev/null");
+    std::string expected;
+    for (std::int32_t slot = 0; slot < 3; ++slot) {
+        const std::int64_t arrival = window->store().arrivalNanoseconds(slot);
+        ASSERT_GT(arrival, 0) << "a source without stamps gets the time of delivery";
+        char text[32];
+        std::snprintf(text, sizeof text, "%lld.%09lld\n",
+                      static_cast<long long>(arrival / 1000000000),
+                      static_cast<long long>(arrival % 1000000000));
+        expected += text;
+    }
+    EXPECT_EQ(times, expected);
     EXPECT_TRUE(waitUntil([&] { return listShown(); }));
 }
 

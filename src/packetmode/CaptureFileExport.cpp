@@ -1,0 +1,63 @@
+#include "packetmode/CaptureFileExport.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "packetmode/RecordFile.h"
+
+namespace qhs {
+
+namespace {
+
+template <typename Value>
+void appendRaw(std::string& out, Value value) {
+    char bytes[sizeof value];
+    std::memcpy(bytes, &value, sizeof value);
+    out.append(bytes, sizeof value);
+}
+
+// The file header, in this machine's byte order (the magic number tells readers which).
+std::string fileHeader() {
+    std::string header;
+    appendRaw(header, PcapNanosecondMagic);
+    appendRaw(header, std::uint16_t{2});  // format version 2.4
+    appendRaw(header, std::uint16_t{4});
+    appendRaw(header, std::int32_t{0});   // time stamps are UTC
+    appendRaw(header, std::uint32_t{0});  // their accuracy is not stated
+    appendRaw(header, PcapSnapLength);
+    appendRaw(header, PcapLinkTypeIpv4);
+    return header;
+}
+
+// One record: its header and the datagram; nothing for a slot without data.
+int writeRecord(RecordFile& file, const PacketStore& store, std::int32_t slot) {
+    const std::uint8_t* data = store.packet(slot);
+    const std::uint32_t length = store.length(slot);
+    if (data == nullptr || length == 0) {
+        return 0;
+    }
+    // Times before 1970 cannot be written; an unknown arrival (0) stays 0.
+    const std::int64_t arrival = std::max<std::int64_t>(store.arrivalNanoseconds(slot), 0);
+    std::string& out = file.pending();
+    appendRaw(out, static_cast<std::uint32_t>(arrival / 1'000'000'000));
+    appendRaw(out, static_cast<std::uint32_t>(arrival % 1'000'000'000));
+    appendRaw(out, length);
+    appendRaw(out, length);
+    out.append(reinterpret_cast<const char*>(data), length);
+    return file.commit();
+}
+
+}  // namespace
+
+SaveOutcome writeCaptureFile(const std::string& path, const PacketStore& store,
+                             PacketSnifferState& state, const SettingsRecord& settings,
+                             std::atomic<bool>& cancel, const SaveHooks& hooks) {
+    StoreFileFormat format;
+    format.header = fileHeader();
+    format.record = [&store](RecordFile& file, std::int32_t slot) {
+        return writeRecord(file, store, slot);
+    };
+    return writeStoreFile(path, store, state, settings, cancel, hooks, format);
+}
+
+}  // namespace qhs
