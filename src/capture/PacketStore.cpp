@@ -29,10 +29,10 @@ CapturedPacket CapturedPacket::copyOf(const std::uint8_t* datagram, std::uint32_
 }
 
 PacketStore::PacketStore(SlabMemory& memory, SlabMemory& packetMemory)
-    : packetData_(memory, PacketStoreCapacity, decltype(packetData_)::AllZero),
-      packetLength_(memory, PacketStoreCapacity, decltype(packetLength_)::AllZero),
-      timeText_(memory, PacketStoreCapacity, decltype(timeText_)::AllZero),
-      arrival_(memory, PacketStoreCapacity, decltype(arrival_)::AllZero),
+    : packetData_(memory, PacketStoreCapacity, AllZero),
+      packetLength_(memory, PacketStoreCapacity, AllZero),
+      timeText_(memory, PacketStoreCapacity, AllZero),
+      arrival_(memory, PacketStoreCapacity, AllZero),
       slotCount_(static_cast<std::int32_t>(
           std::min({packetData_.size(), packetLength_.size(), timeText_.size(), arrival_.size()}))),
       arena_(packetMemory) {}

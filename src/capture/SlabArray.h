@@ -15,6 +15,10 @@ namespace qhs {
 // pages where the memory offers them (a million rows fault in four pages instead of 2,000).
 // When the memory cannot be had the array has no room at all: capacity() is 0 and every
 // insertion fails, as on a full array.
+// Asks a SlabArray for all of its values from the start, as zeros.
+struct AllZeroValues {};
+inline constexpr AllZeroValues AllZero{};
+
 template <typename T>
 class SlabArray {
     static_assert(std::is_trivially_copyable_v<T>);
@@ -26,9 +30,8 @@ class SlabArray {
           capacity_(values_ != nullptr ? capacity : 0) {}
     // Holds `capacity` values from the start, all zero (slab memory comes zeroed, so no page
     // is touched until a value is written): an array indexed by slot.
-    struct AllZeroTag {};
-    static constexpr AllZeroTag AllZero{};
-    SlabArray(SlabMemory& memory, std::size_t capacity, AllZeroTag) : SlabArray(memory, capacity) {
+    SlabArray(SlabMemory& memory, std::size_t capacity, AllZeroValues)
+        : SlabArray(memory, capacity) {
         size_ = capacity_;
     }
     ~SlabArray() {
