@@ -7,7 +7,7 @@
 // prints how many runs came out whole, the system's drops of each run, curl's speed and the
 // CPU seconds of each capturer, and at the end the largest size that came out whole in every
 // run.
-// Needs root: sudo build/bench/bench_file_sniffer_throughput [--runs N] [--standard-ring]
+// Needs root: sudo build/bench/bench_file_sniffer_throughput [--runs N] [--standard-buffer]
 //     [megabytes ...]
 #include <signal.h>
 #include <sys/resource.h>
@@ -26,7 +26,7 @@
 
 #include "TcpdumpSummary.h"
 #include "filemode/FileCapture.h"
-#include "platform/LinuxCaptureSource.h"
+#include "platform/PcapCaptureSource.h"
 #include "platform/ProcessFacts.h"
 #include "platform/SystemMemoryProbe.h"
 #include "support/LocalWebServer.h"
@@ -39,8 +39,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono;
 
 constexpr int AckTimeoutMs = 500;
-// --standard-ring: ours with the 10,000,000-byte ring of Packet Sniffer Mode, for comparison.
-bool standardRing = false;
+// --standard-buffer: ours with the 10,000,000-byte buffer of Packet Sniffer Mode, for comparison.
+bool standardBuffer = false;
 
 struct Run {
     bool whole = false;
@@ -93,7 +93,7 @@ bool readLine(int descriptor, std::string& text, const char* wanted, seconds lim
     qhs::setTextField(settings.interfaceAddress, "127.0.0.1");
     qhs::setTextField(settings.fileOutputDirectory, out.string());
     qhs::FileCapture capture(
-        standardRing ? qhs::LinuxCaptureSource::create : qhs::LinuxCaptureSource::createForFiles,
+        standardBuffer ? qhs::PcapCaptureSource::create : qhs::PcapCaptureSource::createForFiles,
         {}, &qhs::raiseThreadPriority, qhs::flooredHugePageSlabMemory());
     capture.setAckTimeoutMs(AckTimeoutMs);
     const bool started = capture.start(settings).startThread;
@@ -247,8 +247,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
             runs = std::max(1, std::atoi(argv[++i]));
-        } else if (std::strcmp(argv[i], "--standard-ring") == 0) {
-            standardRing = true;
+        } else if (std::strcmp(argv[i], "--standard-buffer") == 0) {
+            standardBuffer = true;
         } else {
             sizes.push_back(std::strtoul(argv[i], nullptr, 10));
         }

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ pkg-config
+  # capture (libpcap) and raising capture capabilities (libcap; setcap, getcap)
+  libpcap-dev libcap-dev libcap2-bin
   # user interface, sound
   qt6-base-dev qt6-base-dev-tools libgl-dev libsndfile1-dev libasound2-dev
   # tests and benchmarks (the private Qt headers let a widget test switch accessibility on)

@@ -6,10 +6,13 @@
 #include "app/SnifferApp.h"
 #include "filemode/FileSnifferDialog.h"
 #include "packetmode/PacketSnifferDialog.h"
+#include "platform/CaptureCapabilities.h"
 #include "platform/ProcessFacts.h"
 #include "platform/StandardInstallEnvironment.h"
 
 int main(int argc, char** argv) {
+    // Before any thread starts, so none begins with the capture capabilities in effect.
+    qhs::lowerCaptureCapabilities();
     QApplication application(argc, argv);
     QApplication::setWindowIcon(qhs::applicationIcon());
 

@@ -1,11 +1,8 @@
 #include "capture/PacketCaptureLoop.h"
 
 #include <chrono>
-#include <cstring>
-#include <memory>
 
-#include "analysis/PacketFilter.h"
-#include "capture/TimeTextCache.h"
+#include "capture/PacketIntake.h"
 
 namespace qhs {
 
@@ -32,74 +29,38 @@ void runPacketCapture(CaptureSource& source, PacketCaptureContext& context) {
         context.setStatus(endCapture(source, state, StatusItemLimit));
         return;
     }
-    // Read whole, as published: the general settings may change while capture runs.
-    SettingsView settings(context.settings);
-    context.setStatus("Listening on: " + std::string(textField(settings.get().interfaceAddress)));
-
-    TimeTextCache timeTexts;
-    std::string status;
-    // Each datagram is copied once, from the source straight into a block carved from the
-    // store's arena; the time text is kept there once per millisecond and shared.
-    PacketArena& arena = context.store.arena();
-    arena.prepareAhead();
-    std::uint8_t* block = nullptr;
-    std::size_t blockBytes = 0;
-    const DatagramAllocator allocateBlock = [&](std::size_t length) {
-        blockBytes = length + PacketBlockSpareBytes;
-        block = arena.allocate(blockBytes);
-        if (block != nullptr) {
-            std::memset(block + length, 0, PacketBlockSpareBytes);
-        }
-        return block;
+    // The settings are read whole, as published: they may change while capture runs.
+    PacketIntake intake(context);
+    context.setStatus("Listening on: " +
+                      std::string(textField(intake.settings().interfaceAddress)));
+    const DatagramAllocator allocate = [&intake](std::size_t length) {
+        return intake.allocate(length);
     };
-    const char* storedTime = nullptr;
-    std::uint64_t storedTimeVersion = 0;
-    std::uint64_t storedTimeClears = 0;
+    std::string status;
     for (;;) {
         if (state.quitting.load() || !state.capturing.load()) {
             status = endCapture(source, state, StatusStopped);
             break;
         }
-        block = nullptr;
-        const ReceiveResult received = source.receiveInto(allocateBlock);
+        const ReceiveResult received = source.receiveInto(allocate);
         if (!received.ok) {
             status = endCapture(source, state, StatusStopped);
             break;
         }
-        if (block == nullptr) {
+        const std::int64_t arrival = received.arrivalNanoseconds != 0 ? received.arrivalNanoseconds
+                                                                      : systemClockNanoseconds();
+        const PacketIntake::Outcome outcome = intake.take(received.length, arrival);
+        if (outcome == PacketIntake::Outcome::NoMemory) {
             status = endCapture(source, state, StatusMemoryError);
             break;
         }
-        const auto length = static_cast<std::uint32_t>(received.length);
-        const FilterVerdict verdict = context.filter.accept(block, length);
-        if (!verdict.accepted) {
-            arena.giveBack(block, blockBytes);  // a dropped datagram leaves no trace
-            continue;
-        }
-        if (context.store.storedCount() >= PacketStoreCapacity) {
+        if (outcome == PacketIntake::Outcome::StoreFull) {
             status = endCapture(source, state, StatusItemLimit);
             break;
         }
-        context.store.countAllocation(length);
-        state.newPacketSignal.store(true);
-        const std::int64_t arrival = received.arrivalNanoseconds != 0 ? received.arrivalNanoseconds
-                                                                      : systemClockNanoseconds();
-        const std::string_view timeText =
-            timeTexts.text(textField(settings.get().dateTimeTemplate), arrival);
-
-        // The row and its slot appear together, so no reader sees a row without its packet.
-        std::lock_guard<std::mutex> guard(state.listBusy);
-        // A clear gives the arena back, the shared time text with it: keep it anew then.
-        if (storedTime == nullptr || storedTimeVersion != timeTexts.version() ||
-            storedTimeClears != context.store.clearCount()) {
-            storedTime = arena.copyText(timeText);
-            storedTimeVersion = timeTexts.version();
-            storedTimeClears = context.store.clearCount();
+        if (outcome == PacketIntake::Outcome::Stored) {
+            state.newPacketSignal.store(true);
         }
-        const std::int32_t slot = context.store.storedCount();
-        // Rows never outnumber stored slots, so below the store's limit there is room.
-        context.list.insertRow(slot, slot, verdict.containsColumn, verdict.lacksColumn);
-        context.store.appendFromArena(block, length, storedTime, arrival);
     }
     context.setStatus(status);
 }

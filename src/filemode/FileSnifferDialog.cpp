@@ -14,7 +14,7 @@
 #include "capture/InterfaceDialog.h"
 #include "info/AboutDialog.h"
 #include "info/HelpDialog.h"
-#include "platform/LinuxCaptureSource.h"
+#include "platform/PcapCaptureSource.h"
 #include "platform/NameResolver.h"
 #include "platform/ProcessFacts.h"
 #include "platform/SystemMemoryProbe.h"
@@ -56,7 +56,7 @@ FileSnifferDialog::FileSnifferDialog(SettingsRecord& settings, std::string setti
       ui_(std::make_unique<Ui::FileSnifferDialog>()),
       settings_(settings),
       settingsPath_(std::move(settingsPath)),
-      makeSource_(makeSource != nullptr ? makeSource : &LinuxCaptureSource::createForFiles) {
+      makeSource_(makeSource != nullptr ? makeSource : &PcapCaptureSource::createForFiles) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);

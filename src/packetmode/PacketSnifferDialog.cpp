@@ -37,7 +37,8 @@
 #include "packetmode/SequenceNavigation.h"
 #include "platform/AlsaSoundPlayer.h"
 #include "platform/HugePageSlabMemory.h"
-#include "platform/LinuxCaptureSource.h"
+#include "platform/CaptureFileReader.h"
+#include "platform/PcapCaptureSource.h"
 #include "platform/NameResolver.h"
 #include "platform/ProcessFacts.h"
 #include "platform/SystemMemoryProbe.h"
@@ -73,7 +74,7 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
       ui_(std::make_unique<Ui::PacketSnifferDialog>()),
       settings_(settings),
       settingsPath_(std::move(settingsPath)),
-      makeSource_(makeSource != nullptr ? makeSource : &LinuxCaptureSource::create),
+      makeSource_(makeSource != nullptr ? makeSource : &PcapCaptureSource::create),
       store_(std::make_unique<PacketStore>(hugePageSlabMemory(), flooredHugePageSlabMemory())),
       list_(hugePageSlabMemory()) {
     ui_->setupUi(this);
@@ -82,11 +83,11 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
     setWindowIcon(applicationIcon());
     buildMenu();
 
-    PacketCaptureContext context{
+    intakeContext_ = std::make_unique<PacketCaptureContext>(PacketCaptureContext{
         state_, *store_, list_, filter_, publishedSettings_, [this](const std::string& status) {
             postToWindowThread(this, [this, status] { setStatusText(status); });
-        }};
-    capture_ = std::make_unique<PacketCapture>(context, makeSource_, &raiseThreadPriority);
+        }});
+    capture_ = std::make_unique<PacketCapture>(*intakeContext_, makeSource_, &raiseThreadPriority);
 
     model_ = new PacketListModel(state_, *store_, list_, hugePageSlabMemory(), this);
     setUpList();
@@ -191,6 +192,11 @@ void PacketSnifferDialog::buildMenu() {
     QAction* exportFile = new QAction(QStringLiteral("Export capture file..."), menu.file);
     exportFile->setObjectName(QStringLiteral("exportCaptureFile"));
     menu.file->insertAction(menu.exit, exportFile);
+    // Capture files of tcpdump, Wireshark and the like, read into the list.
+    QAction* openFile = new QAction(QStringLiteral("Open capture file..."), menu.file);
+    openFile->setObjectName(QStringLiteral("openCaptureFile"));
+    menu.file->insertAction(menu.save, openFile);
+    connect(openFile, &QAction::triggered, this, &PacketSnifferDialog::openCaptureFile);
     connect(exportFile, &QAction::triggered, this, &PacketSnifferDialog::exportCaptureFile);
     connect(menu.exit, &QAction::triggered, this, &PacketSnifferDialog::closeWindow);
     connect(menu.networkInterface, &QAction::triggered, this,
@@ -277,7 +283,7 @@ void PacketSnifferDialog::setStatusText(const std::string& text) {
 }
 
 void PacketSnifferDialog::startCapture() {
-    if (state_.capturing.load()) {
+    if (state_.capturing.load() || loadingFile_.load()) {
         return;
     }
     showMessages(capture_->start().messages);
@@ -313,38 +319,39 @@ void PacketSnifferDialog::synchronizeList() {
 }
 
 void PacketSnifferDialog::clearPackets() {
-    if (clearRunning_.load()) {
+    if (clearRunning_.load() || loadingFile_.load()) {
         return;
     }
     finishClearThread();
     ui_->storeGauge->setRange(0, PacketStoreCapacity);
     clearRunning_ = true;
     operations_.start([this] {
-        ClearHooks hooks;
-        hooks.stopSearch = [this] { finder_->stopIfRunning(); };
-        hooks.whileGuarded = [this] { logger_->logBeforeClear(true); };
-        hooks.beforeFree = [this](std::int32_t storedCount) {
-            callOnWindowThread(this, [this, storedCount] {
-                model_->detach();
-                ui_->entirePacket->clear();
-                ui_->storeGauge->setValue(0);
-                ui_->operationProgress->setRange(0, storedCount);
-                ui_->operationProgress->setValue(0);
-                ui_->saveCancelButton->hide();
-                ui_->listArea->setCurrentIndex(1);
-            });
-        };
-        hooks.progress = [this](std::int32_t slot) { operationProgress_.report(slot); };
-        hooks.afterFree = [this] {
-            callOnWindowThread(this, [this] {
-                ui_->listArea->setCurrentIndex(0);
-                model_->attach();
-                emptyDetailView();
-            });
-        };
-        qhs::clearPackets(state_, *store_, list_, hooks);
+        clearOnThisThread();
         clearRunning_ = false;
     });
+}
+
+void PacketSnifferDialog::clearOnThisThread() {
+    ClearHooks hooks;
+    hooks.stopSearch = [this] { finder_->stopIfRunning(); };
+    hooks.whileGuarded = [this] { logger_->logBeforeClear(true); };
+    hooks.beforeFree = [this](std::int32_t storedCount) {
+        callOnWindowThread(this, [this, storedCount] {
+            model_->detach();
+            ui_->entirePacket->clear();
+            ui_->storeGauge->setValue(0);
+            showProgressPage(storedCount);
+        });
+    };
+    hooks.progress = [this](std::int32_t slot) { operationProgress_.report(slot); };
+    hooks.afterFree = [this] {
+        callOnWindowThread(this, [this] {
+            showListPage();
+            model_->attach();
+            emptyDetailView();
+        });
+    };
+    qhs::clearPackets(state_, *store_, list_, hooks);
 }
 
 void PacketSnifferDialog::finishClearThread() {
@@ -619,6 +626,108 @@ void PacketSnifferDialog::writeStoreOnThread(const QString& fileTypes, bool askS
         }
         --runningSaveThreads_;
     });
+}
+
+void PacketSnifferDialog::showProgressPage(int maximum) {
+    ui_->operationProgress->setRange(0, maximum);
+    ui_->operationProgress->setValue(0);
+    ui_->saveCancelButton->hide();
+    ui_->listArea->setCurrentIndex(1);
+}
+
+void PacketSnifferDialog::showListPage() {
+    ui_->listArea->setCurrentIndex(0);
+}
+
+void PacketSnifferDialog::openCaptureFile() {
+    if (openingFile_.exchange(true)) {
+        return;
+    }
+    operations_.start([this] {
+        const QString path = callOnWindowThread(this, [this] {
+            return dialogService().openFileName(
+                this, QString(), QString(),
+                QStringLiteral("Capture Files (*.pcap *.pcapng *.cap);;All Files (*)"));
+        });
+        if (!path.isEmpty()) {
+            readCaptureFile(QFile::encodeName(path).toStdString());
+        }
+        openingFile_ = false;
+    });
+}
+
+void PacketSnifferDialog::readCaptureFile(const std::string& path) {
+    // One bar over both passes: the check fills its first half, the read its second.
+    constexpr int ProgressSteps = 1000;
+    const auto showFault = [this, &path](const std::string& fault) {
+        UserMessage message;
+        message.text = captureFileFaultText(path, fault);
+        message.icon = MessageIcon::Warning;
+        callOnWindowThread(this, [this, &message] {
+            showListPage();
+            dialogService().showMessage(this, message);
+        });
+    };
+    const auto progressFrom = [this](int start, std::uint64_t size) {
+        return [this, start, size](std::uint64_t bytesRead) {
+            const std::uint64_t half = ProgressSteps / 2;
+            operationProgress_.report(
+                start + static_cast<int>(size > 0 ? std::min(bytesRead, size) * half / size : 0));
+        };
+    };
+    // The whole file is checked first, so a bad one leaves the list as it was.
+    std::optional<std::string> fault;
+    {
+        CaptureFileReader checked(path);
+        if (!checked.isOpen()) {
+            fault = checked.fault();
+        } else {
+            callOnWindowThread(this, [this] { showProgressPage(ProgressSteps); });
+            fault = checkCaptureFrames(checked, progressFrom(0, checked.size()));
+        }
+    }
+    if (fault) {
+        showFault(*fault);
+        return;
+    }
+    const std::int32_t held = store_->storedCount();
+    const bool replace = callOnWindowThread(this, [this, held, &path] {
+        showListPage();
+        if (held == 0) {
+            return true;
+        }
+        UserMessage question;
+        question.text = "The list holds " + std::to_string(held) +
+                        " packets. Replace them with the packets of " + path + "?";
+        question.icon = MessageIcon::Question;
+        return askYesNo(question, this);
+    });
+    if (!replace) {
+        return;
+    }
+    // A running capture would mix its packets with the file's.
+    callOnWindowThread(this, [this] {
+        loadingFile_ = true;
+        finishClearThread();
+        stopCapture();
+    });
+    if (store_->storedCount() > 0) {
+        clearOnThisThread();
+    }
+    CaptureFileReader reader(path);
+    callOnWindowThread(this, [this] { showProgressPage(ProgressSteps); });
+    const CaptureFileLoad load =
+        loadCaptureFrames(reader, *intakeContext_, progressFrom(ProgressSteps / 2, reader.size()));
+    const std::string status = captureFileStatusText(load);
+    callOnWindowThread(this, [this, &status] {
+        showListPage();
+        setStatusText(status);
+        loadingFile_ = false;
+    });
+    // The file changed between the check and the read.
+    if (load.fault) {
+        showFault(*load.fault);
+    }
 }
 
 int PacketSnifferDialog::selectionMark() const {

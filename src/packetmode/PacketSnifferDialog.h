@@ -103,6 +103,9 @@ class PacketSnifferDialog : public QDialog {
     void saveList();
     // File > "Export capture file...": the store as a pcap file, on a thread as a save is.
     void exportCaptureFile();
+    // File > "Open capture file...": a pcap or pcapng file into the list, as if captured.
+    void openCaptureFile();
+    bool openingCaptureFile() const { return openingFile_.load(); }
     int activeSaves() const { return activeSaves_.load(); }
     int runningSaveThreads() const { return runningSaveThreads_.load(); }
     PacketLogger& logger() { return *logger_; }
@@ -141,6 +144,14 @@ class PacketSnifferDialog : public QDialog {
     // Asks for the file and writes the whole store to it on a thread of its own.
     void writeStoreOnThread(const QString& fileTypes, bool askSavingOptions, StoreWriter writer);
     void finishClearThread();
+    // The work of Clear, on the calling worker thread.
+    void clearOnThisThread();
+    // Checks the file, asks before the list is replaced, then reads it into the list; on the
+    // calling worker thread.
+    void readCaptureFile(const std::string& path);
+    // Puts the progress bar in the list's place, over a range of 0 to `maximum`.
+    void showProgressPage(int maximum);
+    void showListPage();
     bool askYesNo(const UserMessage& question, QWidget* owner);
     void showOperationProgress(int value);
 
@@ -161,6 +172,8 @@ class PacketSnifferDialog : public QDialog {
     PacketList list_;
     PacketFilter filter_;
     std::unique_ptr<PacketCapture> capture_;
+    // What a capture and a capture file read work on.
+    std::unique_ptr<PacketCaptureContext> intakeContext_;
     PacketListModel* model_ = nullptr;
     std::unique_ptr<PacketFinder> finder_;
     std::unique_ptr<PacketSorter> sorter_;
@@ -189,6 +202,10 @@ class PacketSnifferDialog : public QDialog {
     std::uint64_t shownDropped_ = 0;
 
     std::atomic<bool> clearRunning_{false};
+    // From the file's choice until it has been read; Start and Clear wait for it.
+    std::atomic<bool> openingFile_{false};
+    // While a file is read into the list; Start and Clear do nothing then.
+    std::atomic<bool> loadingFile_{false};
     bool closing_ = false;
     bool sortRunning_ = false;
     bool layoutRecorded_ = false;

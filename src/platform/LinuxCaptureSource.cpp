@@ -1,5 +1,8 @@
 #include "platform/LinuxCaptureSource.h"
 
+#include "capture/LinkLayer.h"
+#include "platform/NetworkInterfaces.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <linux/if_ether.h>
@@ -17,52 +20,6 @@
 #include <cstring>
 
 namespace qhs {
-
-bool parseDottedAddress(const std::string& text, std::uint32_t& networkOrderAddress) {
-    // inet_pton accepts exactly four decimal parts of 0-255 and nothing else.
-    in_addr parsed{};
-    if (text.empty() || inet_pton(AF_INET, text.c_str(), &parsed) != 1) {
-        return false;
-    }
-    networkOrderAddress = parsed.s_addr;
-    return true;
-}
-
-int interfaceIndexForAddress(const std::string& interfaceAddress, bool* isLoopback) {
-    std::uint32_t wanted = 0;
-    if (!parseDottedAddress(interfaceAddress, wanted)) {
-        return 0;
-    }
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) {
-        return 0;
-    }
-    int index = 0;
-    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET ||
-            (entry->ifa_flags & IFF_UP) == 0) {
-            continue;
-        }
-        const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-        if (address->sin_addr.s_addr == wanted) {
-            index = static_cast<int>(if_nametoindex(entry->ifa_name));
-            if (isLoopback != nullptr) {
-                *isLoopback = (entry->ifa_flags & IFF_LOOPBACK) != 0;
-            }
-            break;
-        }
-    }
-    freeifaddrs(list);
-    return index;
-}
-
-std::size_t ipDatagramLength(const std::uint8_t* frame, std::size_t received) {
-    if (received < 20 || (frame[0] >> 4) != 4) {
-        return received;
-    }
-    const std::size_t totalLength = static_cast<std::size_t>(frame[2] << 8 | frame[3]);
-    return totalLength >= 20 && totalLength < received ? totalLength : received;
-}
 
 LinuxCaptureSource::LinuxCaptureSource(std::uint32_t ringBlocks)
     : ringBlocks_(std::max(ringBlocks, CaptureRingBlockCount)) {
@@ -101,8 +58,9 @@ BindResult LinuxCaptureSource::bindToInterface(const std::string& interfaceAddre
     if (socket_ < 0) {
         return {BindStatus::NotASocket, 0};
     }
-    bool loopback = false;
-    const int index = interfaceIndexForAddress(interfaceAddress, &loopback);
+    const std::optional<OwningInterface> owner = interfaceForAddress(interfaceAddress);
+    const int index = owner ? static_cast<int>(if_nametoindex(owner->name.c_str())) : 0;
+    const bool loopback = owner && owner->loopback;
     if (index == 0) {
         return {BindStatus::NotAnInterface, 0};
     }

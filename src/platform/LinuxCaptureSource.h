@@ -7,11 +7,9 @@
 #include <memory>
 
 #include "capture/CaptureSource.h"
+#include "platform/PcapCaptureSource.h"
 
 namespace qhs {
-
-// The receive buffer asked for, in bytes.
-inline constexpr int CaptureReceiveBufferBytes = 10000000;
 
 // The receive ring: blocks of 1 MiB (a datagram on the loopback device is up to 64 KiB) in
 // a count that gives about the receive buffer above. A block the kernel has begun is
@@ -101,16 +99,5 @@ class LinuxCaptureSource final : public CaptureSource {
     bool boundToLoopback_ = false;
     std::atomic<bool> closed_{false};
 };
-
-// The index of the interface that is up and owns the dotted IPv4 address, or 0.
-int interfaceIndexForAddress(const std::string& interfaceAddress, bool* isLoopback = nullptr);
-
-// The length of the IPv4 datagram in a received frame: link layers pad short frames (an
-// Ethernet frame carries at least 46 bytes), so a total length field that is sound and
-// shorter than what arrived gives the datagram's true end.
-std::size_t ipDatagramLength(const std::uint8_t* frame, std::size_t received);
-
-// Strict dotted-quad parse ("a.b.c.d", each 0-255); on success the address in network order.
-bool parseDottedAddress(const std::string& text, std::uint32_t& networkOrderAddress);
 
 }  // namespace qhs

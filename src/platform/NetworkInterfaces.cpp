@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 
 namespace qhs {
@@ -27,6 +28,41 @@ std::optional<std::vector<std::string>> localIpv4Addresses() {
         return std::nullopt;
     }
     return addresses;
+}
+
+bool parseDottedAddress(const std::string& text, std::uint32_t& networkOrderAddress) {
+    // inet_pton accepts exactly four decimal parts of 0-255 and nothing else.
+    in_addr parsed{};
+    if (text.empty() || ::inet_pton(AF_INET, text.c_str(), &parsed) != 1) {
+        return false;
+    }
+    networkOrderAddress = parsed.s_addr;
+    return true;
+}
+
+std::optional<OwningInterface> interfaceForAddress(const std::string& interfaceAddress) {
+    std::uint32_t wanted = 0;
+    if (!parseDottedAddress(interfaceAddress, wanted)) {
+        return std::nullopt;
+    }
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) {
+        return std::nullopt;
+    }
+    std::optional<OwningInterface> owner;
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET ||
+            (entry->ifa_flags & IFF_UP) == 0) {
+            continue;
+        }
+        const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+        if (address->sin_addr.s_addr == wanted) {
+            owner = OwningInterface{entry->ifa_name, (entry->ifa_flags & IFF_LOOPBACK) != 0};
+            break;
+        }
+    }
+    ::freeifaddrs(list);
+    return owner;
 }
 
 }  // namespace qhs

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "filemode/FileCapture.h"
-#include "platform/LinuxCaptureSource.h"
+#include "platform/PcapCaptureSource.h"
 #include "platform/ProcessFacts.h"
 #include "platform/SystemMemoryProbe.h"
 #include "support/Eventually.h"
@@ -95,7 +95,7 @@ class FileSnifferEndToEnd : public testing::Test {
     std::unique_ptr<LocalWebServer> server;
     // Set up as the window sets it up.
     FileCapture capture{
-        LinuxCaptureSource::createForFiles, {}, &raiseThreadPriority, flooredHugePageSlabMemory()};
+        PcapCaptureSource::createForFiles, {}, &raiseThreadPriority, flooredHugePageSlabMemory()};
 };
 
 TEST_F(FileSnifferEndToEnd, DownloadsAreRebuiltByteForByte) {

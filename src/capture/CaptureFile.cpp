@@ -1,0 +1,167 @@
+#include "capture/CaptureFile.h"
+
+#include <cstring>
+#include <vector>
+
+#include "capture/LinkLayer.h"
+#include "capture/PacketIntake.h"
+
+namespace qhs {
+
+namespace {
+
+constexpr std::uint32_t MicrosecondMagic = 0xA1B2C3D4;
+constexpr std::uint32_t NanosecondMagic = 0xA1B23C4D;
+constexpr std::size_t FileHeaderBytes = 24;
+constexpr std::size_t RecordHeaderBytes = 16;
+// Progress is told once per this many frames.
+constexpr std::uint64_t ProgressStep = 4096;
+
+std::uint32_t swapped(std::uint32_t value) {
+    return (value >> 24) | ((value >> 8) & 0xFF00) | ((value << 8) & 0xFF0000) | (value << 24);
+}
+
+std::uint32_t fieldAt(const std::uint8_t* bytes, bool swap) {
+    std::uint32_t value = 0;
+    std::memcpy(&value, bytes, sizeof value);
+    return swap ? swapped(value) : value;
+}
+
+std::string numbered(const char* format, unsigned long long first, unsigned long long second = 0,
+                     unsigned long long third = 0) {
+    char text[192];
+    std::snprintf(text, sizeof text, format, first, second, third);
+    return text;
+}
+
+}  // namespace
+
+std::optional<std::string> classicPcapFault(std::FILE* file) {
+    std::uint8_t header[FileHeaderBytes];
+    const std::size_t headerRead = std::fread(header, 1, sizeof header, file);
+    if (headerRead < 4) {
+        return std::nullopt;
+    }
+    std::uint32_t magic = 0;
+    std::memcpy(&magic, header, sizeof magic);
+    const bool swap = magic == swapped(MicrosecondMagic) || magic == swapped(NanosecondMagic);
+    if (!swap && magic != MicrosecondMagic && magic != NanosecondMagic) {
+        return std::nullopt;
+    }
+    if (headerRead < FileHeaderBytes) {
+        return "The file ends inside its header.";
+    }
+    const std::uint32_t snapLength = fieldAt(header + 16, swap);
+    if (snapLength == 0) {
+        return "The file's snap length is 0.";
+    }
+    if (snapLength > LargestSnapLength) {
+        return numbered("The file's snap length, %llu bytes, is larger than any capture takes "
+                        "(%llu bytes).",
+                        snapLength, LargestSnapLength);
+    }
+    std::vector<std::uint8_t> skipped(LargestSnapLength);
+    for (unsigned long long packet = 1;; ++packet) {
+        std::uint8_t record[RecordHeaderBytes];
+        const std::size_t recordRead = std::fread(record, 1, sizeof record, file);
+        if (recordRead == 0 && !std::ferror(file)) {
+            return std::nullopt;
+        }
+        if (recordRead < sizeof record) {
+            return numbered("The file ends inside the header of packet %llu.", packet);
+        }
+        const std::uint32_t captured = fieldAt(record + 8, swap);
+        if (captured > snapLength) {
+            return numbered("Packet %llu holds %llu bytes, more than the file's snap length of "
+                            "%llu bytes.",
+                            packet, captured, snapLength);
+        }
+        if (std::fread(skipped.data(), 1, captured, file) != captured) {
+            return numbered("The file ends inside packet %llu.", packet);
+        }
+    }
+}
+
+std::optional<std::string> checkCaptureFrames(CaptureFrames& frames,
+                                              const CaptureFileProgress& progress) {
+    CaptureFrame frame;
+    for (std::uint64_t count = 1;; ++count) {
+        const FrameRead read = frames.next(frame);
+        if (read == FrameRead::End) {
+            return std::nullopt;
+        }
+        if (read == FrameRead::Fault) {
+            return frames.fault();
+        }
+        if (progress && count % ProgressStep == 0) {
+            progress(frames.position());
+        }
+    }
+}
+
+CaptureFileLoad loadCaptureFrames(CaptureFrames& frames, PacketCaptureContext& context,
+                                  const CaptureFileProgress& progress) {
+    CaptureFileLoad load;
+    PacketIntake intake(context);
+    const int linkType = frames.linkType();
+    CaptureFrame frame;
+    for (;;) {
+        if (context.state.quitting.load()) {
+            return load;
+        }
+        const FrameRead read = frames.next(frame);
+        if (read == FrameRead::End) {
+            return load;
+        }
+        if (read == FrameRead::Fault) {
+            load.fault = frames.fault();
+            return load;
+        }
+        ++load.read;
+        if (progress && load.read % ProgressStep == 0) {
+            progress(frames.position());
+        }
+        const std::optional<Ipv4InFrame> part = ipv4InFrame(linkType, frame.bytes, frame.length);
+        if (!part) {
+            ++load.skipped;
+            continue;
+        }
+        std::uint8_t* const block = intake.allocate(part->length);
+        if (block != nullptr && part->length > 0) {
+            std::memcpy(block, frame.bytes + part->offset, part->length);
+        }
+        switch (intake.take(part->length, frame.arrivalNanoseconds)) {
+            case PacketIntake::Outcome::Stored:
+                ++load.stored;
+                break;
+            case PacketIntake::Outcome::Filtered:
+                ++load.filtered;
+                break;
+            case PacketIntake::Outcome::StoreFull:
+                load.endedBy = StatusItemLimit;
+                return load;
+            case PacketIntake::Outcome::NoMemory:
+                load.endedBy = StatusMemoryError;
+                return load;
+        }
+    }
+}
+
+std::string captureFileStatusText(const CaptureFileLoad& load) {
+    std::string text = numbered("Read %llu packets, skipped %llu that are not IPv4", load.read,
+                                load.skipped);
+    if (load.filtered > 0) {
+        text += numbered(", %llu left out by the filters", load.filtered);
+    }
+    if (load.endedBy != nullptr) {
+        text += " - ";
+        text += load.endedBy;
+    }
+    return text;
+}
+
+std::string captureFileFaultText(const std::string& path, const std::string& fault) {
+    return "Unable to read the capture file: " + path + "\r\n" + fault;
+}
+
+}  // namespace qhs

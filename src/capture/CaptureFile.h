@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "capture/PacketCaptureLoop.h"
+
+namespace qhs {
+
+// One frame of a capture file, as its link layer framed it.
+struct CaptureFrame {
+    const std::uint8_t* bytes = nullptr;  // valid until the next read
+    std::size_t length = 0;
+    std::int64_t arrivalNanoseconds = 0;  // since 1970
+};
+
+enum class FrameRead { Frame, End, Fault };
+
+// The frames of an open capture file, in file order.
+class CaptureFrames {
+  public:
+    virtual ~CaptureFrames() = default;
+    virtual FrameRead next(CaptureFrame& frame) = 0;
+    // What is wrong with the file once next() gave Fault.
+    virtual std::string fault() const = 0;
+    // The link-layer header type of the frames (LinkType values and any other).
+    virtual int linkType() const = 0;
+    // Bytes of the file read so far.
+    virtual std::uint64_t position() const = 0;
+};
+
+// Reads a classic pcap file's header and record headers, as libpcap does not check them all:
+// it takes a snap length of 0 or past any capture's as its own largest, and cuts a record
+// longer than the snap length without a word. Gives what is wrong, or nothing for a sound
+// classic pcap file and for any other kind of file (whose reader judges it).
+std::optional<std::string> classicPcapFault(std::FILE* file);
+
+// The largest snap length any capture takes, in bytes.
+inline constexpr std::uint32_t LargestSnapLength = 262144;
+
+// Reports how far a read has come, in bytes of the file.
+using CaptureFileProgress = std::function<void(std::uint64_t bytesRead)>;
+
+// Reads every frame; what is wrong when the file cannot be read to its end.
+std::optional<std::string> checkCaptureFrames(CaptureFrames& frames,
+                                              const CaptureFileProgress& progress);
+
+struct CaptureFileLoad {
+    std::uint64_t read = 0;      // frames in the file
+    std::uint64_t stored = 0;    // became list rows
+    std::uint64_t skipped = 0;   // carried no IPv4 datagram
+    std::uint64_t filtered = 0;  // left out by the filters
+    const char* endedBy = nullptr;  // StatusItemLimit or StatusMemoryError when cut short
+    std::optional<std::string> fault;  // the file could not be read to its end
+};
+
+// Stores the IPv4 datagram of each frame as a capture does, with the frame's own time
+// stamp; frames without one are skipped and counted. Ends early when the window quits.
+CaptureFileLoad loadCaptureFrames(CaptureFrames& frames, PacketCaptureContext& context,
+                                  const CaptureFileProgress& progress);
+
+// The status line after a capture file was read.
+std::string captureFileStatusText(const CaptureFileLoad& load);
+
+// The message for a capture file that cannot be read.
+std::string captureFileFaultText(const std::string& path, const std::string& fault);
+
+}  // namespace qhs

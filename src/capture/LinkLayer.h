@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace qhs {
+
+// Link-layer header types as libpcap reports them for a live device or a capture file.
+enum class LinkType : int {
+    Null = 0,          // BSD loopback: a 4-byte address family in the writer's byte order
+    Ethernet = 1,      // with or without 802.1Q / 802.1ad tags
+    Raw = 12,          // the IP header first (Linux's value; files say 101)
+    Loop = 108,        // as Null, with the family in network byte order
+    LinuxCooked = 113,
+    Ipv4 = 228,
+    LinuxCooked2 = 276,
+};
+
+// The part of a frame that is an IPv4 datagram.
+struct Ipv4InFrame {
+    std::size_t offset = 0;
+    std::size_t length = 0;
+};
+
+// Where the IPv4 datagram starts in a frame of `linkType` and how long it is, or nothing when
+// the frame carries no IPv4 datagram (another protocol, an unknown link type, or a frame too
+// short for its link header). Link padding after the datagram's total length is left out.
+std::optional<Ipv4InFrame> ipv4InFrame(int linkType, const std::uint8_t* frame,
+                                       std::size_t length);
+
+// Whether frames of `linkType` can carry IPv4 datagrams that ipv4InFrame finds.
+bool linkTypeIsKnown(int linkType);
+
+// The length of the IPv4 datagram at `datagram`: link layers pad short frames (an Ethernet
+// frame carries at least 46 bytes), so a total length field that is sound and shorter than
+// what arrived gives the datagram's true end.
+std::size_t ipDatagramLength(const std::uint8_t* datagram, std::size_t received);
+
+// The most bytes of link header ipv4InFrame looks past: Ethernet with two VLAN tags, or the
+// second Linux cooked header, with room to spare.
+inline constexpr std::size_t LargestLinkHeaderBytes = 64;
+
+}  // namespace qhs

@@ -1,0 +1,60 @@
+#include "capture/PacketIntake.h"
+
+#include <cstring>
+
+#include "analysis/PacketFilter.h"
+
+namespace qhs {
+
+PacketIntake::PacketIntake(PacketCaptureContext& context)
+    : context_(context), settings_(context.settings), arena_(context.store.arena()) {
+    arena_.prepareAhead();
+}
+
+std::uint8_t* PacketIntake::allocate(std::size_t length) {
+    blockBytes_ = length + PacketBlockSpareBytes;
+    block_ = arena_.allocate(blockBytes_);
+    if (block_ != nullptr) {
+        std::memset(block_ + length, 0, PacketBlockSpareBytes);
+    }
+    return block_;
+}
+
+PacketIntake::Outcome PacketIntake::take(std::size_t length, std::int64_t arrivalNanoseconds) {
+    if (block_ == nullptr) {
+        return Outcome::NoMemory;
+    }
+    std::uint8_t* const block = block_;
+    block_ = nullptr;
+    const auto datagramLength = static_cast<std::uint32_t>(length);
+    const FilterVerdict verdict = context_.filter.accept(block, datagramLength);
+    if (!verdict.accepted) {
+        arena_.giveBack(block, blockBytes_);  // a dropped datagram leaves no trace
+        return Outcome::Filtered;
+    }
+    PacketStore& store = context_.store;
+    if (store.storedCount() >= PacketStoreCapacity) {
+        arena_.giveBack(block, blockBytes_);
+        return Outcome::StoreFull;
+    }
+    store.countAllocation(datagramLength);
+    const std::string_view timeText =
+        timeTexts_.text(textField(settings_.get().dateTimeTemplate), arrivalNanoseconds);
+
+    // The row and its slot appear together, so no reader sees a row without its packet.
+    std::lock_guard<std::mutex> guard(context_.state.listBusy);
+    // A clear gives the arena back, the shared time text with it: keep it anew then.
+    if (storedTime_ == nullptr || storedTimeVersion_ != timeTexts_.version() ||
+        storedTimeClears_ != store.clearCount()) {
+        storedTime_ = arena_.copyText(timeText);
+        storedTimeVersion_ = timeTexts_.version();
+        storedTimeClears_ = store.clearCount();
+    }
+    const std::int32_t slot = store.storedCount();
+    // Rows never outnumber stored slots, so below the store's limit there is room.
+    context_.list.insertRow(slot, slot, verdict.containsColumn, verdict.lacksColumn);
+    store.appendFromArena(block, datagramLength, storedTime_, arrivalNanoseconds);
+    return Outcome::Stored;
+}
+
+}  // namespace qhs

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "capture/PacketCaptureLoop.h"
+#include "capture/TimeTextCache.h"
+
+namespace qhs {
+
+// Turns datagrams into list rows and store slots, as a capture does and a capture file read
+// does: each datagram is copied once, into a block carved from the store's arena; the filter
+// decides; the row and its slot appear together under the list guard, and the time text is
+// kept once per millisecond and shared. The settings are read whole, as last published.
+class PacketIntake {
+  public:
+    enum class Outcome { Stored, Filtered, StoreFull, NoMemory };
+
+    explicit PacketIntake(PacketCaptureContext& context);
+
+    // Memory for a datagram of `length` bytes, or null when memory ran out; valid until
+    // take().
+    std::uint8_t* allocate(std::size_t length);
+    // Takes the datagram written to the last block allocate() gave: stored as the next slot
+    // with its arrival time (nanoseconds since 1970 by the system clock), or let go.
+    Outcome take(std::size_t length, std::int64_t arrivalNanoseconds);
+
+    const SettingsRecord& settings() { return settings_.get(); }
+
+  private:
+    PacketCaptureContext& context_;
+    SettingsView settings_;
+    PacketArena& arena_;
+    TimeTextCache timeTexts_;
+    std::uint8_t* block_ = nullptr;
+    std::size_t blockBytes_ = 0;
+    const char* storedTime_ = nullptr;
+    std::uint64_t storedTimeVersion_ = 0;
+    std::uint64_t storedTimeClears_ = 0;
+};
+
+}  // namespace qhs

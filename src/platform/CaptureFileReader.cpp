@@ -1,0 +1,114 @@
+#include "platform/CaptureFileReader.h"
+
+#include <fcntl.h>
+#include <pcap/pcap.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+namespace qhs {
+
+namespace {
+
+// libpcap's words for a file it cannot read, as a sentence.
+std::string sentence(std::string text) {
+    if (text.find("unknown file format") != std::string::npos) {
+        return "It is neither a pcap nor a pcapng capture file.";
+    }
+    if (!text.empty()) {
+        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+        if (text.back() != '.') {
+            text += '.';
+        }
+    }
+    return text;
+}
+
+// Opens a file for reading only, never through a link or into anything but a regular file.
+std::FILE* openRegularFile(const std::string& path, std::uint64_t& size, std::string& fault) {
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (descriptor < 0) {
+        fault = std::strerror(errno);
+        fault += '.';
+        return nullptr;
+    }
+    struct stat facts {};
+    if (::fstat(descriptor, &facts) != 0 || !S_ISREG(facts.st_mode)) {
+        ::close(descriptor);
+        fault = "It is not a regular file.";
+        return nullptr;
+    }
+    size = static_cast<std::uint64_t>(facts.st_size);
+    std::FILE* const file = ::fdopen(descriptor, "rb");
+    if (file == nullptr) {
+        ::close(descriptor);
+        fault = std::strerror(errno);
+    }
+    return file;
+}
+
+}  // namespace
+
+CaptureFileReader::CaptureFileReader(const std::string& path) {
+    std::FILE* const file = openRegularFile(path, size_, fault_);
+    if (file == nullptr) {
+        return;
+    }
+    // Large reads keep a big file's many small records from costing a read each.
+    std::setvbuf(file, nullptr, _IOFBF, 1 << 20);
+    if (const std::optional<std::string> unsound = classicPcapFault(file)) {
+        fault_ = *unsound;
+        std::fclose(file);
+        return;
+    }
+    std::rewind(file);
+    char error[PCAP_ERRBUF_SIZE] = {};
+    // On success libpcap owns the file and closes it.
+    handle_ = pcap_fopen_offline_with_tstamp_precision(file, PCAP_TSTAMP_PRECISION_NANO, error);
+    if (handle_ == nullptr) {
+        fault_ = sentence(error);
+        std::fclose(file);
+        return;
+    }
+    linkType_ = pcap_datalink(handle_);
+}
+
+CaptureFileReader::~CaptureFileReader() {
+    if (handle_ != nullptr) {
+        pcap_close(handle_);
+    }
+}
+
+FrameRead CaptureFileReader::next(CaptureFrame& frame) {
+    if (handle_ == nullptr) {
+        return FrameRead::Fault;
+    }
+    pcap_pkthdr* header = nullptr;
+    const u_char* bytes = nullptr;
+    const int read = pcap_next_ex(handle_, &header, &bytes);
+    if (read == 1) {
+        frame.bytes = bytes;
+        frame.length = header->caplen;
+        frame.arrivalNanoseconds = static_cast<std::int64_t>(header->ts.tv_sec) * 1000000000 +
+                                   static_cast<std::int64_t>(header->ts.tv_usec);
+        return FrameRead::Frame;
+    }
+    if (read == PCAP_ERROR_BREAK) {
+        return FrameRead::End;
+    }
+    fault_ = sentence(pcap_geterr(handle_));
+    return FrameRead::Fault;
+}
+
+std::uint64_t CaptureFileReader::position() const {
+    if (handle_ == nullptr) {
+        return 0;
+    }
+    const long long offset = ::ftello(pcap_file(handle_));
+    return offset > 0 ? static_cast<std::uint64_t>(offset) : 0;
+}
+
+}  // namespace qhs
