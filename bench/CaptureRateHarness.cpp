@@ -296,9 +296,9 @@ bool readUntil(int descriptor, std::string& text, std::chrono::milliseconds limi
     qhs::SettingsRecord settings = qhs::defaultSettings();
     qhs::setTextField(settings.interfaceAddress, "127.0.0.1");
     settings.soundOnNewPacket = 0;
-    qhs::PacketSnifferDialog window(settings, "/tmp/qhs-capture-rate.QHS",
-                                    throughRing ? &qhs::LinuxCaptureSource::create
-                                                : &qhs::PcapCaptureSource::create);
+    qhs::PacketSnifferDialog window(
+        settings, "/tmp/qhs-capture-rate.QHS",
+        throughRing ? &qhs::LinuxCaptureSource::create : &qhs::PcapCaptureSource::create);
     window.initialize();
     window.show();
     window.startCapture();

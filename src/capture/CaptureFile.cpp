@@ -56,9 +56,10 @@ std::optional<std::string> classicPcapFault(std::FILE* file) {
         return "The file's snap length is 0.";
     }
     if (snapLength > LargestSnapLength) {
-        return numbered("The file's snap length, %llu bytes, is larger than any capture takes "
-                        "(%llu bytes).",
-                        snapLength, LargestSnapLength);
+        return numbered(
+            "The file's snap length, %llu bytes, is larger than any capture takes "
+            "(%llu bytes).",
+            snapLength, LargestSnapLength);
     }
     std::vector<std::uint8_t> skipped(LargestSnapLength);
     for (unsigned long long packet = 1;; ++packet) {
@@ -72,9 +73,10 @@ std::optional<std::string> classicPcapFault(std::FILE* file) {
         }
         const std::uint32_t captured = fieldAt(record + 8, swap);
         if (captured > snapLength) {
-            return numbered("Packet %llu holds %llu bytes, more than the file's snap length of "
-                            "%llu bytes.",
-                            packet, captured, snapLength);
+            return numbered(
+                "Packet %llu holds %llu bytes, more than the file's snap length of "
+                "%llu bytes.",
+                packet, captured, snapLength);
         }
         if (std::fread(skipped.data(), 1, captured, file) != captured) {
             return numbered("The file ends inside packet %llu.", packet);
@@ -148,8 +150,8 @@ CaptureFileLoad loadCaptureFrames(CaptureFrames& frames, PacketCaptureContext& c
 }
 
 std::string captureFileStatusText(const CaptureFileLoad& load) {
-    std::string text = numbered("Read %llu packets, skipped %llu that are not IPv4", load.read,
-                                load.skipped);
+    std::string text =
+        numbered("Read %llu packets, skipped %llu that are not IPv4", load.read, load.skipped);
     if (load.filtered > 0) {
         text += numbered(", %llu left out by the filters", load.filtered);
     }

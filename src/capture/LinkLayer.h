@@ -8,10 +8,10 @@ namespace qhs {
 
 // Link-layer header types as libpcap reports them for a live device or a capture file.
 enum class LinkType : int {
-    Null = 0,          // BSD loopback: a 4-byte address family in the writer's byte order
-    Ethernet = 1,      // with or without 802.1Q / 802.1ad tags
-    Raw = 12,          // the IP header first (Linux's value; files say 101)
-    Loop = 108,        // as Null, with the family in network byte order
+    Null = 0,      // BSD loopback: a 4-byte address family in the writer's byte order
+    Ethernet = 1,  // with or without 802.1Q / 802.1ad tags
+    Raw = 12,      // the IP header first (Linux's value; files say 101)
+    Loop = 108,    // as Null, with the family in network byte order
     LinuxCooked = 113,
     Ipv4 = 228,
     LinuxCooked2 = 276,
@@ -26,8 +26,7 @@ struct Ipv4InFrame {
 // Where the IPv4 datagram starts in a frame of `linkType` and how long it is, or nothing when
 // the frame carries no IPv4 datagram (another protocol, an unknown link type, or a frame too
 // short for its link header). Link padding after the datagram's total length is left out.
-std::optional<Ipv4InFrame> ipv4InFrame(int linkType, const std::uint8_t* frame,
-                                       std::size_t length);
+std::optional<Ipv4InFrame> ipv4InFrame(int linkType, const std::uint8_t* frame, std::size_t length);
 
 // Whether frames of `linkType` can carry IPv4 datagrams that ipv4InFrame finds.
 bool linkTypeIsKnown(int linkType);

@@ -81,7 +81,7 @@ TEST(LinkLayer, FramesWithoutIpv4AreSkippedAndShortOnesAreNeverReadPast) {
     expectNoDatagram(1, framed(ethernetIpv6, ipv6));
     expectNoDatagram(12, ipv6);
     expectNoDatagram(0, framed({24, 0, 0, 0}, ip));  // AF_INET6 on BSD
-    expectNoDatagram(147, ip);                        // a link type of private use
+    expectNoDatagram(147, ip);                       // a link type of private use
     expectNoDatagram(-1, ip);
     // Frames that end inside or right after their link header, tags included.
     std::vector<std::uint8_t> tagsOnly(12, 0xAA);

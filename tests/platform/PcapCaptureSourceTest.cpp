@@ -8,9 +8,9 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <optional>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
