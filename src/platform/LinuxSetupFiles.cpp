@@ -1,7 +1,11 @@
 #include "platform/LinuxSetupFiles.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <spawn.h>
+#include <sys/capability.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -114,6 +118,69 @@ bool LinuxSetupFiles::isSameFile(const std::string& first, const std::string& se
 
 void LinuxSetupFiles::removeFile(const std::string& path) {
     ::unlink(path.c_str());
+}
+
+namespace {
+
+// The id of the group, made as a system group when missing; -1 when there is none.
+gid_t captureGroupId(const std::string& name) {
+    if (const group* existing = ::getgrnam(name.c_str())) {
+        return existing->gr_gid;
+    }
+    // Only groupadd knows every place the system keeps its groups. It is named by its path,
+    // as root's search path may lack the system folders.
+    std::string command = "/usr/sbin/groupadd";
+    std::string option = "--system";
+    std::string groupName = name;
+    char* const arguments[] = {command.data(), option.data(), groupName.data(), nullptr};
+    char* const environment[] = {nullptr};
+    pid_t child = 0;
+    int status = 0;
+    if (::posix_spawn(&child, command.c_str(), nullptr, nullptr, arguments, environment) != 0 ||
+        ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return static_cast<gid_t>(-1);
+    }
+    const group* made = ::getgrnam(name.c_str());
+    return made != nullptr ? made->gr_gid : static_cast<gid_t>(-1);
+}
+
+bool setCaptureCapabilities(int descriptor) {
+    cap_t capabilities = cap_from_text("cap_net_raw,cap_net_admin=p");
+    if (capabilities == nullptr) {
+        return false;
+    }
+    const bool set = cap_set_fd(descriptor, capabilities) == 0;
+    cap_free(capabilities);
+    return set;
+}
+
+}  // namespace
+
+bool LinuxSetupFiles::allowCapture(const std::string& executablePath,
+                                   const std::string& settingsPath) {
+    if (::geteuid() != 0) {
+        return false;
+    }
+    const gid_t group = captureGroupId(captureGroup_);
+    if (group == static_cast<gid_t>(-1)) {
+        return false;
+    }
+    Descriptor executable{::open(executablePath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
+    struct stat facts {};
+    if (executable.value < 0 || ::fstat(executable.value, &facts) != 0 || !S_ISREG(facts.st_mode)) {
+        return false;
+    }
+    // A change of owner drops file capabilities, so they are set last.
+    if (::fchown(executable.value, 0, group) != 0 || ::fchmod(executable.value, 0750) != 0 ||
+        !setCaptureCapabilities(executable.value)) {
+        return false;
+    }
+    // The settings are saved by whoever captures: the file is the group's to write. Opening
+    // it leaves what it holds; a link in its place is not followed.
+    Descriptor settings{
+        ::open(settingsPath.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0660)};
+    return settings.value >= 0 && ::fstat(settings.value, &facts) == 0 && S_ISREG(facts.st_mode) &&
+           ::fchown(settings.value, 0, group) == 0 && ::fchmod(settings.value, 0660) == 0;
 }
 
 }  // namespace qhs

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -111,60 +112,86 @@ BindResult PcapCaptureSource::bindToInterface(const std::string& interfaceAddres
     return {BindStatus::Bound, 0};
 }
 
-ReceiveResult PcapCaptureSource::next(const std::uint8_t*& datagram) {
+// Where the datagram of the next frame goes, and what became of it.
+struct DeliveryTarget {
+    int linkType = -1;
+    std::uint8_t* buffer = nullptr;  // a buffer of `capacity` bytes, or
+    std::size_t capacity = 0;
+    const DatagramAllocator* allocate = nullptr;  // memory of the datagram's own length
+    ReceiveResult result;
+};
+
+namespace {
+
+// Runs while the frame is still in libpcap's buffer, which it hands back to the kernel once
+// this returns; so the datagram is copied once, from there to where it goes.
+void deliverFrame(u_char* user, const pcap_pkthdr* header, const u_char* frame) {
+    DeliveryTarget& target = *reinterpret_cast<DeliveryTarget*>(user);
+    const std::optional<Ipv4InFrame> part = ipv4InFrame(target.linkType, frame, header->caplen);
+    if (!part) {
+        return;
+    }
+    std::size_t length = part->length;
+    std::uint8_t* destination = nullptr;
+    if (target.allocate != nullptr) {
+        destination = (*target.allocate)(length);
+    } else {
+        length = std::min(length, target.capacity);
+        destination = target.buffer;
+    }
+    if (destination != nullptr && length > 0) {
+        std::memcpy(destination, frame + part->offset, length);
+    }
+    target.result = {true, length, 0, nanosecondsOf(*header)};
+}
+
+}  // namespace
+
+ReceiveResult PcapCaptureSource::deliverNext(DeliveryTarget& target) {
     if (handle_ == nullptr) {
         return {false, 0, EBADF};
     }
+    target.linkType = linkType_;
     for (;;) {
         if (closed_.load(std::memory_order_acquire)) {
             return {false, 0, 0};
         }
-        pcap_pkthdr* header = nullptr;
-        const u_char* frame = nullptr;
-        const int read = pcap_next_ex(handle_, &header, &frame);
-        if (read == 0) {
-            continue;  // the time-out passed with nothing new
+        // One frame at a time: pcap_next_ex would first copy each into a buffer of its own.
+        const int handled =
+            pcap_dispatch(handle_, 1, &deliverFrame, reinterpret_cast<u_char*>(&target));
+        if (target.result.ok) {
+            return target.result;
         }
-        if (read == PCAP_ERROR_BREAK) {
+        if (handled == PCAP_ERROR_BREAK) {
             return {false, 0, 0};
         }
-        if (read != 1) {
+        if (handled < 0) {
             return {false, 0, errno != 0 ? errno : EIO};
         }
-        const std::optional<Ipv4InFrame> part = ipv4InFrame(linkType_, frame, header->caplen);
-        if (!part) {
-            continue;
-        }
-        datagram = frame + part->offset;
-        return {true, part->length, 0, nanosecondsOf(*header)};
+        // Nothing yet, or a frame that carried no IPv4 datagram.
     }
 }
 
 ReceiveResult PcapCaptureSource::receive(std::uint8_t* buffer, std::size_t capacity) {
-    const std::uint8_t* datagram = nullptr;
-    ReceiveResult result = next(datagram);
-    if (result.ok) {
-        result.length = std::min(result.length, capacity);
-        std::memcpy(buffer, datagram, result.length);
-    }
-    return result;
+    DeliveryTarget target;
+    target.buffer = buffer;
+    target.capacity = capacity;
+    return deliverNext(target);
 }
 
 ReceiveResult PcapCaptureSource::receiveInto(const DatagramAllocator& allocate) {
-    // libpcap's buffer holds the datagram in place: one copy, straight into its own memory.
-    const std::uint8_t* datagram = nullptr;
-    const ReceiveResult result = next(datagram);
-    if (result.ok) {
-        std::uint8_t* const destination = allocate(result.length);
-        if (destination != nullptr && result.length > 0) {
-            std::memcpy(destination, datagram, result.length);
-        }
-    }
-    return result;
+    DeliveryTarget target;
+    target.allocate = &allocate;
+    return deliverNext(target);
 }
 
 ReceiveResult PcapCaptureSource::receiveView(const std::uint8_t*& datagram) {
-    return next(datagram);
+    // libpcap takes the frame back once it has been handed over, so it is kept here.
+    if (!viewed_) {
+        viewed_ = std::make_unique<std::uint8_t[]>(ReceiveBufferBytes);
+    }
+    datagram = viewed_.get();
+    return receive(viewed_.get(), ReceiveBufferBytes);
 }
 
 void PcapCaptureSource::close() {

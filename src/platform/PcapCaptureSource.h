@@ -14,6 +14,8 @@ struct pcap;
 
 namespace qhs {
 
+struct DeliveryTarget;
+
 // The kernel buffer a capture asks for, in bytes.
 inline constexpr int CaptureReceiveBufferBytes = 10000000;
 
@@ -64,13 +66,15 @@ class PcapCaptureSource final : public CaptureSource {
     static std::unique_ptr<CaptureSource> createForFiles();
 
   private:
-    // The next IPv4 datagram in libpcap's buffer, valid until the next call.
-    ReceiveResult next(const std::uint8_t*& datagram);
+    // Copies the datagram of the next IPv4 frame to where `target` says.
+    ReceiveResult deliverNext(DeliveryTarget& target);
 
     int bufferBytes_;
     pcap* handle_ = nullptr;
     int linkType_ = -1;
     long creationError_ = 0;
+    // The datagram receiveView() points at.
+    std::unique_ptr<std::uint8_t[]> viewed_;
     std::atomic<bool> closed_{false};
     // pcap_stats is read from other threads than the receiving one; this keeps two readers
     // from meeting.

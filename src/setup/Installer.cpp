@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/SettingsRecord.h"
 #include "setup/DesktopEntry.h"
 #include "setup/SetupNames.h"
 
@@ -38,6 +39,8 @@ InstallResult Installer::install(const InstallChoices& choices) const {
     if (!result.installed) {
         return result;
     }
+    // Installed by root, the copy lets the capture group capture without being root.
+    environment_.files->allowCapture(result.targetPath, settingsFilePath(result.targetPath));
     const ShortcutFolders& folders = environment_.shortcutFolders;
     if (choices.desktopShortcut) {
         // Desktops start a launcher lying on them only when it is executable.

@@ -22,6 +22,11 @@ class SetupFiles {
     virtual bool isSameFile(const std::string& first, const std::string& second) = 0;
     // Removes a file; a missing one is not reported.
     virtual void removeFile(const std::string& path) = 0;
+    // Lets the members of the capture group, and no one else, run the executable and capture
+    // with it without being root; the settings file beside it becomes theirs to write. Only
+    // root can grant this; returns whether it was granted.
+    virtual bool allowCapture(const std::string& executablePath,
+                              const std::string& settingsPath) = 0;
 };
 
 }  // namespace qhs

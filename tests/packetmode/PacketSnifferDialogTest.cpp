@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -11,6 +12,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+
 #include <algorithm>
 #include <functional>
 
@@ -19,6 +21,7 @@
 #include "packetmode/PacketListView.h"
 #include "packetmode/PacketLogger.h"
 #include "packetmode/PacketSnifferDialog.h"
+#include "support/CommandOutput.h"
 #include "support/FileContents.h"
 #include "support/HostileDatagrams.h"
 #include "support/LoopbackTraffic.h"
@@ -378,6 +381,111 @@ TEST_F(PacketSnifferWindow, HostileDatagramsAreListedRenderedFoundSortedSavedAnd
     for (const auto& box : user.shown) {
         EXPECT_EQ(box.message.caption, "Delete invalid packet?") << box.message.text;
     }
+    window->closeWindow();
+}
+
+// A stored slot as the test compares it: its bytes and its arrival. Two captures of one frame
+// may each read the clock for it, a microsecond apart.
+struct StoredDatagram {
+    std::string bytes;
+    std::int64_t arrivalNanoseconds = 0;
+    bool operator==(const StoredDatagram& other) const {
+        return bytes == other.bytes &&
+               std::abs(arrivalNanoseconds - other.arrivalNanoseconds) < 1'000'000;
+    }
+};
+
+void PrintTo(const StoredDatagram& datagram, std::ostream* out) {
+    *out << datagram.bytes.size() << " bytes at " << datagram.arrivalNanoseconds;
+}
+
+// The rows without their time texts, which follow the stamps to the millisecond.
+std::vector<QStringList> untimedRows(std::vector<QStringList> rows) {
+    for (QStringList& row : rows) {
+        row.removeAt(static_cast<int>(PacketListColumn::DateTime));
+    }
+    return rows;
+}
+
+std::vector<StoredDatagram> storedDatagrams(const PacketStore& store) {
+    std::vector<StoredDatagram> stored;
+    for (std::int32_t slot = 0; slot < store.storedCount(); ++slot) {
+        stored.push_back(
+            {std::string(reinterpret_cast<const char*>(store.packet(slot)), store.length(slot)),
+             store.arrivalNanoseconds(slot)});
+    }
+    return stored;
+}
+
+TEST_F(PacketSnifferWindow, CaptureFileByTcpdumpOpensAsTheLiveCaptureOfTheSameTrafficDid) {
+    REQUIRE_ROOT();
+    // tcpdump and the window see the same traffic side by side. In immediate mode tcpdump
+    // writes each frame as it comes, so none is still held when it is told to stop.
+    const auto recorded = dir.path() / "loopback.pcap";
+    const auto tcpdumpLog = dir.path() / "tcpdump.log";
+    const std::string tcpdump =
+        "tcpdump -i lo -Q in -n --immediate-mode --time-stamp-precision nano -w '" +
+        recorded.string() + "' >/dev/null 2>'" + tcpdumpLog.string() + "' & echo $!";
+    const int tcpdumpProcess = std::stoi(commandOutput(tcpdump));
+    ASSERT_TRUE(waitUntil(
+        [&] { return fileContents(tcpdumpLog).find("listening on") != std::string::npos; }, 5000));
+    auto window = open();
+    window->startCapture();
+    auto* status = controlById<QLabel>(*window, 1004);
+    ASSERT_TRUE(waitUntil([&] { return status->text() == "Listening on: 127.0.0.1"; }));
+    ASSERT_TRUE(sendLoopbackUdp(40510, "first"));
+    ASSERT_TRUE(exchangeLoopbackTcp(40511, "a short exchange"));
+    ASSERT_TRUE(pingLoopback(7));
+    ASSERT_TRUE(sendLoopbackUdp(40510, std::string(3000, 'f')));  // cut into fragments
+    const std::vector<std::uint8_t> largest = hostileDatagrams("file-end").back();
+    ASSERT_TRUE(injectLoopbackDatagram(largest));
+    ASSERT_TRUE(waitUntil([&] {
+        return window->store().storedCount() > 0 &&
+               window->store().length(window->store().storedCount() - 1) == largest.size();
+    }));
+    window->stopCapture();
+    ::kill(tcpdumpProcess, SIGINT);
+    ASSERT_TRUE(waitUntil([&] { return ::kill(tcpdumpProcess, 0) != 0; }, 5000));
+    const std::vector<QStringList> liveRows = shownRows(*window);
+    const std::vector<StoredDatagram> live = storedDatagrams(window->store());
+    ASSERT_GE(live.size(), 12u);
+
+    // A damaged file is refused whole, before any question, and the list stays as it was.
+    const std::string whole = fileContents(recorded);
+    ASSERT_GT(whole.size(), 24u + 65535u);
+    const auto damaged = dir.path() / "damaged.pcap";
+    writeFileContents(damaged, whole.substr(0, whole.size() - 100));
+    user.pickedPaths = {QString::fromStdString(damaged.string())};
+    window->openCaptureFile();
+    ASSERT_TRUE(waitUntil([&] { return !window->openingCaptureFile(); }));
+    ASSERT_EQ(user.shown.size(), 1u);
+    EXPECT_EQ(user.shown[0].message.text, "Unable to read the capture file: " + damaged.string() +
+                                              "\r\nThe file ends inside "
+                                              "packet " +
+                                              std::to_string(live.size()) + ".");
+    EXPECT_EQ(storedDatagrams(window->store()), live);
+    EXPECT_EQ(untimedRows(shownRows(*window)), untimedRows(liveRows));
+
+    // Declining the question keeps the list; accepting it replaces the list with the file's.
+    user.pickedPaths = {QString::fromStdString(recorded.string())};
+    user.answers = {MessageAnswer::No};
+    window->openCaptureFile();
+    ASSERT_TRUE(waitUntil([&] { return !window->openingCaptureFile(); }));
+    ASSERT_EQ(user.shown.size(), 2u);
+    EXPECT_EQ(user.shown[1].message.text, "The list holds " + std::to_string(live.size()) +
+                                              " packets. Replace them with the packets of " +
+                                              recorded.string() + "?");
+    EXPECT_EQ(storedDatagrams(window->store()), live);
+    user.pickedPaths = {QString::fromStdString(recorded.string())};
+    user.answers = {MessageAnswer::Yes};
+    window->openCaptureFile();
+    ASSERT_TRUE(waitUntil([&] { return !window->openingCaptureFile(); }));
+    EXPECT_EQ(user.shown.size(), 3u);
+    EXPECT_EQ(storedDatagrams(window->store()), live);
+    EXPECT_EQ(untimedRows(shownRows(*window)), untimedRows(liveRows));
+    EXPECT_EQ(status->text().toStdString(),
+              "Read " + std::to_string(live.size()) + " packets, skipped 0 that are not IPv4");
+    EXPECT_FALSE(window->state().capturing);
     window->closeWindow();
 }
 

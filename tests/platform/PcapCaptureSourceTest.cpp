@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <grp.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -18,8 +20,10 @@
 #include "capture/CaptureSocket.h"
 #include "platform/NetworkInterfaces.h"
 #include "platform/PcapCaptureSource.h"
+#include "support/CommandOutput.h"
 #include "support/Eventually.h"
 #include "support/RequireRoot.h"
+#include "support/TempDir.h"
 #include "support/ThreadWaits.h"
 
 namespace qhs {
@@ -252,6 +256,40 @@ TEST(PcapCaptureSource, UnprivilegedProcessGetsThePrivilegeOutcome) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// Runs the capture helper as the ordinary user "nobody" and gives its exit code.
+int runCaptureHelperAsNobody(const std::string& helper) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const gid_t noGroups[] = {65534};
+        if (::setgroups(1, noGroups) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            ::_exit(10);
+        }
+        ::execl(helper.c_str(), helper.c_str(), static_cast<char*>(nullptr));
+        ::_exit(11);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+TEST(PcapCaptureSource, OrdinaryUserCapturesThroughFileCapabilitiesAndWithoutThemCannot) {
+    REQUIRE_ROOT();
+    TempDir dir;
+    std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
+    const auto plain = dir.path() / "capture_as_user";
+    const auto granted = dir.path() / "capture_as_user_with_capabilities";
+    std::filesystem::copy_file(CAPTURE_AS_USER_PATH, plain);
+    std::filesystem::copy_file(CAPTURE_AS_USER_PATH, granted);
+    ASSERT_EQ(commandOutput("setcap cap_net_raw,cap_net_admin=p '" + granted.string() + "' 2>&1"),
+              "");
+    // The capabilities are permitted only: raised while the capture opens, never before or
+    // after it (exit code 4).
+    EXPECT_EQ(runCaptureHelperAsNobody(granted.string()), 0);
+    EXPECT_EQ(runCaptureHelperAsNobody(plain.string()), 3);
 }
 
 TEST(PcapCaptureSource, TestsRunInAPrivateNetworkWithOnlyLoopback) {

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
 
@@ -8,6 +12,7 @@
 #include "setup/Installer.h"
 #include "setup/SetupNames.h"
 #include "setup/Uninstaller.h"
+#include "support/CommandOutput.h"
 #include "support/InstallSandbox.h"
 
 namespace qhs {
@@ -57,7 +62,21 @@ TEST_F(InstallerRun, CopiesTheProgramMakesShortcutsAndRecordsTheInstallation) {
     const std::string target = directory + "/QuillharbourSnifferV1.5.exe";
     EXPECT_EQ(result.targetPath, target);
     EXPECT_EQ(readText(target), readText(sandbox.ownExecutable));
-    EXPECT_TRUE(isExecutableByAll(target));
+    if (::geteuid() == 0) {
+        // Installed by root: the capture group alone runs it, and captures through it.
+        struct stat facts {};
+        ASSERT_EQ(::stat(target.c_str(), &facts), 0);
+        EXPECT_EQ(facts.st_mode & 07777, 0750u);
+        EXPECT_EQ(facts.st_gid, ::getgrnam("nogroup")->gr_gid);
+        EXPECT_EQ(commandOutput("getcap '" + target + "'"),
+                  target + " cap_net_admin,cap_net_raw=p\n");
+        const std::string settings = directory + "/QuillharbourSnifferV1.5.QHS";
+        ASSERT_EQ(::stat(settings.c_str(), &facts), 0);
+        EXPECT_EQ(facts.st_mode & 07777, 0660u);
+        EXPECT_EQ(facts.st_gid, ::getgrnam("nogroup")->gr_gid);
+    } else {
+        EXPECT_TRUE(isExecutableByAll(target));
+    }
     EXPECT_TRUE(isExecutableByAll(userDesktopShortcut()));
     expectShortcutTo(userDesktopShortcut(), target);
     expectShortcutTo(userMenuShortcut(), target);

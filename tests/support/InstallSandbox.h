@@ -61,7 +61,8 @@ class InstallSandbox {
 
     TempDir dir;
     FileInstallRegistry registry;
-    LinuxSetupFiles files;
+    // A group every Debian system has, so no test makes a group of its own.
+    LinuxSetupFiles files{"nogroup"};
     RecordingLauncher launcher;
     std::filesystem::path ownExecutable;
     std::vector<int> endedWith;

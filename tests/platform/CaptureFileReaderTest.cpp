@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "analysis/PacketFilter.h"
+#include "capture/PacketIntake.h"
+#include "platform/CaptureFileReader.h"
+#include "support/CommandOutput.h"
+#include "support/FileContents.h"
+#include "support/TempDir.h"
+#include "support/TestDatagram.h"
+
+namespace qhs {
+namespace {
+
+using namespace std::string_literals;
+
+constexpr std::int64_t FirstStamp = 1'700'000'000'123'456'789;
+
+template <typename Value>
+void put(std::string& bytes, Value value, bool swap = false) {
+    char raw[sizeof value];
+    std::memcpy(raw, &value, sizeof value);
+    if (swap) {
+        std::reverse(raw, raw + sizeof value);
+    }
+    bytes.append(raw, sizeof value);
+}
+
+struct Record {
+    std::string frame;
+    std::uint32_t capturedLength = 0;  // 0: the frame's length
+};
+
+// A classic pcap file with nanosecond stamps, one second apart from FirstStamp.
+std::string pcapFile(std::uint32_t linkType, const std::vector<Record>& records,
+                     std::uint32_t snapLength = 65535, bool swap = false) {
+    std::string bytes;
+    put<std::uint32_t>(bytes, 0xA1B23C4D, swap);
+    put<std::uint16_t>(bytes, 2, swap);
+    put<std::uint16_t>(bytes, 4, swap);
+    put<std::uint32_t>(bytes, 0, swap);
+    put<std::uint32_t>(bytes, 0, swap);
+    put<std::uint32_t>(bytes, snapLength, swap);
+    put<std::uint32_t>(bytes, linkType, swap);
+    std::int64_t stamp = FirstStamp;
+    for (const Record& record : records) {
+        const auto length = static_cast<std::uint32_t>(record.frame.size());
+        put<std::uint32_t>(bytes, static_cast<std::uint32_t>(stamp / 1'000'000'000), swap);
+        put<std::uint32_t>(bytes, static_cast<std::uint32_t>(stamp % 1'000'000'000), swap);
+        put<std::uint32_t>(bytes, record.capturedLength != 0 ? record.capturedLength : length,
+                           swap);
+        put<std::uint32_t>(bytes, length, swap);
+        bytes += record.frame;
+        stamp += 1'000'000'000;
+    }
+    return bytes;
+}
+
+std::string text(const std::vector<std::uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+class CaptureFileRead : public testing::Test {
+  protected:
+    // Reads the file into the store as the window does, after checking it whole.
+    CaptureFileLoad load(const std::filesystem::path& path) {
+        {
+            CaptureFileReader checked(path.string());
+            EXPECT_TRUE(checked.isOpen()) << checked.fault();
+            EXPECT_EQ(checkCaptureFrames(checked, {}), std::nullopt);
+        }
+        CaptureFileReader reader(path.string());
+        published.publish(settings);
+        PacketCaptureContext context{state, store, list, filter, published, {}};
+        return loadCaptureFrames(reader, context, {});
+    }
+
+    // What is wrong with the file, as the window finds it before it changes anything.
+    std::string faultOf(const std::string& contents) {
+        const auto path = dir.path() / "bad.pcap";
+        writeFileContents(path, contents);
+        CaptureFileReader reader(path.string());
+        if (!reader.isOpen()) {
+            return reader.fault();
+        }
+        return checkCaptureFrames(reader, {}).value_or("");
+    }
+
+    std::string storedBytes(std::int32_t slot) const {
+        return std::string(reinterpret_cast<const char*>(store.packet(slot)), store.length(slot));
+    }
+
+    TempDir dir;
+    SettingsRecord settings = defaultSettings();
+    PublishedSettings published{settings};
+    PacketSnifferState state;
+    PacketStore store;
+    PacketList list;
+    PacketFilter filter;
+};
+
+// Each link type gives its datagrams with the link header left out; frames of other protocols
+// are skipped; pcapng holds the same.
+TEST_F(CaptureFileRead, EveryLinkTypeAndPcapngGiveTheDatagramsWithTheirOwnTimeStamps) {
+    const std::string udp = text(makeDatagram(17, 60, 5000, 53));
+    const std::string tcp = text(makeDatagram(6, 40, 80, 3000));
+    const std::string macs(12, '\xAA');
+    const std::string ipv6 = "\x60"s + std::string(47, '\0');
+    struct Link {
+        std::uint32_t type;
+        std::string header;       // before an IPv4 datagram
+        std::string otherHeader;  // before an IPv6 one
+    };
+    const std::vector<Link> links = {
+        {1, macs + "\x08\x00"s, macs + "\x86\xDD"s},
+        {1, macs + "\x81\x00\x00\x05\x08\x00"s, macs + "\x81\x00\x00\x05\x86\xDD"s},
+        {101, "", ""},
+        {228, "", ""},
+        {0, "\x02\0\0\0"s, "\x18\0\0\0"s},
+        {108, "\0\0\0\x02"s, "\0\0\0\x18"s},
+        {113, std::string(14, '\0') + "\x08\x00"s, std::string(14, '\0') + "\x86\xDD"s},
+        {276, "\x08\x00"s + std::string(18, '\0'), "\x86\xDD"s + std::string(18, '\0')},
+    };
+    for (std::size_t index = 0; index < links.size(); ++index) {
+        const Link& link = links[index];
+        SCOPED_TRACE("link type " + std::to_string(link.type));
+        const std::string other = link.otherHeader + ipv6;
+        // Ethernet pads the short acknowledgement to 46 bytes of payload.
+        const std::string padded = link.type == 1 ? tcp + std::string(6, '\0') : tcp;
+        const auto path = dir.path() / ("link" + std::to_string(index) + ".pcap");
+        writeFileContents(
+            path, pcapFile(link.type, {{link.header + udp}, {other}, {link.header + padded}}, 65535,
+                           index % 2 == 1));
+        store.freeAllSlots();
+        list.clear();
+        const CaptureFileLoad loaded = load(path);
+        EXPECT_EQ(loaded.read, 3u);
+        EXPECT_EQ(loaded.skipped, 1u);
+        ASSERT_EQ(store.storedCount(), 2);
+        EXPECT_EQ(storedBytes(0), udp);
+        EXPECT_EQ(storedBytes(1), tcp);
+        EXPECT_EQ(store.arrivalNanoseconds(0), FirstStamp);
+        EXPECT_EQ(store.arrivalNanoseconds(1), FirstStamp + 2'000'000'000);
+    }
+
+    // The same traffic as pcapng, converted by Wireshark's own tool.
+    const auto classic = dir.path() / "link0.pcap";
+    const auto next = dir.path() / "link0.pcapng";
+    ASSERT_EQ(
+        commandOutput("editcap -F pcapng '" + classic.string() + "' '" + next.string() + "' 2>&1"),
+        "");
+    EXPECT_EQ(fileContents(next).substr(0, 4), "\x0A\x0D\x0D\x0A"s);
+    store.freeAllSlots();
+    list.clear();
+    const CaptureFileLoad loaded = load(next);
+    EXPECT_EQ(loaded.skipped, 1u);
+    ASSERT_EQ(store.storedCount(), 2);
+    EXPECT_EQ(storedBytes(0), udp);
+    EXPECT_EQ(store.arrivalNanoseconds(1), FirstStamp + 2'000'000'000);
+    EXPECT_EQ(captureFileStatusText(loaded), "Read 3 packets, skipped 1 that are not IPv4");
+}
+
+TEST_F(CaptureFileRead, DamagedTruncatedAndForeignFilesAreRefusedWithWhatIsWrong) {
+    const std::string udp = text(makeDatagram(17, 60, 5000, 53));
+    const std::string sound = pcapFile(101, {{udp}, {udp}});
+    EXPECT_EQ(faultOf(sound), "");
+    EXPECT_EQ(faultOf("GIF89a, a picture and not a capture at all"),
+              "It is neither a pcap nor a pcapng capture file.");
+    EXPECT_EQ(faultOf(sound.substr(0, 10)), "The file ends inside its header.");
+    EXPECT_EQ(faultOf(sound.substr(0, 24 + 16 + 60 + 7)),
+              "The file ends inside the header of packet 2.");
+    EXPECT_EQ(faultOf(sound.substr(0, sound.size() - 1)), "The file ends inside packet 2.");
+    EXPECT_EQ(faultOf(pcapFile(101, {{udp}}, 0)), "The file's snap length is 0.");
+    EXPECT_EQ(faultOf(pcapFile(101, {{udp}}, 0x7FFFFFFF, true)),
+              "The file's snap length, 2147483647 bytes, is larger than any capture takes "
+              "(262144 bytes).");
+    EXPECT_EQ(faultOf(pcapFile(101, {{udp}, {udp}}, 59)),
+              "Packet 1 holds 60 bytes, more than the file's snap length of 59 bytes.");
+    // A record whose length claims more than the file holds.
+    EXPECT_EQ(faultOf(pcapFile(101, {{udp}, {udp, 4000}}, 65535)),
+              "The file ends inside packet 2.");
+    EXPECT_FALSE(faultOf("").empty());
+
+    // A pcapng file cut inside a block, as libpcap finds it.
+    const auto classic = dir.path() / "sound.pcap";
+    const auto next = dir.path() / "sound.pcapng";
+    writeFileContents(classic, sound);
+    ASSERT_EQ(
+        commandOutput("editcap -F pcapng '" + classic.string() + "' '" + next.string() + "' 2>&1"),
+        "");
+    const std::string pcapng = fileContents(next);
+    EXPECT_EQ(faultOf(pcapng), "");
+    EXPECT_FALSE(faultOf(pcapng.substr(0, pcapng.size() - 9)).empty());
+
+    // What is no regular file is never read: a folder, a FIFO that would never end.
+    EXPECT_EQ(CaptureFileReader(dir.path().string()).fault(), "It is not a regular file.");
+    const auto fifo = dir.path() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(CaptureFileReader(fifo.string()).fault(), "It is not a regular file.");
+    EXPECT_EQ(CaptureFileReader((dir.path() / "missing.pcap").string()).fault(),
+              "No such file or directory.");
+}
+
+}  // namespace
+}  // namespace qhs
