@@ -1,14 +1,13 @@
 // Capture at line rate, ours beside tcpdump: a sender process pushes a fixed load of UDP
 // datagrams over the loopback device as fast as one core allows (sendmmsg), once for each
 // capturer, and each capturer runs as a process of its own so that its CPU time and peak
-// memory are its alone. Ours is the Packet Sniffer window open offscreen (ring, capture loop,
+// memory are its alone. Ours is the Packet Sniffer window open offscreen (libpcap, capture loop,
 // rows, store slots and the list's model, filters off); tcpdump writes to /dev/null. Both take
 // incoming frames only (tcpdump -Q in; ours leaves the loopback's outgoing copies out itself) and
 // both get a buffer of about 10,000,000 bytes (tcpdump -B 9766). The capturers run one after the
 // other, not together, so neither steals the other's core. Needs root; the run has a network
 // namespace of its own.
-//   sudo build/bench/bench_capture_rate [datagrams per size] [--warm-memory] [--ring]
-// --ring captures through the hand-written packet ring that libpcap replaces.
+//   sudo build/bench/bench_capture_rate [datagrams per size] [--warm-memory]
 // --warm-memory backs and frees enough memory right before each capturer starts, for
 // machines whose hypervisor takes freed memory back (see warmFreeMemory).
 #include <arpa/inet.h>
@@ -47,8 +46,6 @@
 #include "packetmode/PacketListModel.h"
 #include "packetmode/PacketSnifferDialog.h"
 #include "platform/HugePageSlabMemory.h"
-#include "platform/LinuxCaptureSource.h"
-#include "platform/PcapCaptureSource.h"
 #include "support/PrivateNetwork.h"
 
 extern char** environ;
@@ -59,9 +56,6 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr std::uint16_t LoadPort = 40200;
-
-// Ours captures through the hand-written packet ring instead of libpcap (--ring).
-bool throughRing = false;
 
 struct Measurement {
     bool ok = false;
@@ -296,9 +290,7 @@ bool readUntil(int descriptor, std::string& text, std::chrono::milliseconds limi
     qhs::SettingsRecord settings = qhs::defaultSettings();
     qhs::setTextField(settings.interfaceAddress, "127.0.0.1");
     settings.soundOnNewPacket = 0;
-    qhs::PacketSnifferDialog window(
-        settings, "/tmp/qhs-capture-rate.QHS",
-        throughRing ? &qhs::LinuxCaptureSource::create : &qhs::PcapCaptureSource::create);
+    qhs::PacketSnifferDialog window(settings, "/tmp/qhs-capture-rate.QHS");
     window.initialize();
     window.show();
     window.startCapture();
@@ -543,8 +535,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--warm-memory") == 0) {
             warmMemory = true;
-        } else if (std::strcmp(argv[i], "--ring") == 0) {
-            throughRing = true;
+
         } else {
             count = std::strtoull(argv[i], nullptr, 10);
         }

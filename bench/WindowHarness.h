@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <filesystem>
@@ -45,6 +46,23 @@ class StallWatch {
     QTimer ticks_;
     qint64 longest_ = 0;
 };
+
+// Serves the window's events until `done` holds, sleeping between them (a 10 ms re-check).
+template <typename Done>
+void serveUntil(Done done) {
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(10);
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (done()) {
+            loop.quit();
+        }
+    });
+    check.start();
+    if (!done()) {
+        loop.exec();
+    }
+}
 
 // A scratch folder for one run, removed at its end. Made before the QApplication: it is also
 // the offscreen platform's runtime folder, which Qt wants when there is no session.

@@ -27,23 +27,6 @@ double threadCpuMilliseconds() {
     return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
-// Serves the window's events until `done` holds, sleeping between them (a 10 ms re-check).
-template <typename Done>
-void serveUntil(Done done) {
-    QEventLoop loop;
-    QTimer check;
-    check.setInterval(10);
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (done()) {
-            loop.quit();
-        }
-    });
-    check.start();
-    if (!done()) {
-        loop.exec();
-    }
-}
-
 void report(const char* what, double cpuMs, qint64 wallMs) {
     std::printf("%s: %lld ms, window thread CPU %.0f ms (%.0f ms per second)\n", what,
                 static_cast<long long>(wallMs), cpuMs,
@@ -69,19 +52,20 @@ int main(int argc, char** argv) {
     window.initialize();
     window.show();
     window.startCapture();
-    serveUntil([&] { return window.store().storedCount() == qhs::PacketStoreCapacity; });
+    qhs::bench::serveUntil(
+        [&] { return window.store().storedCount() == qhs::PacketStoreCapacity; });
     window.stopCapture();
-    serveUntil([&] { return window.model().rowCount() == qhs::PacketStoreCapacity; });
+    qhs::bench::serveUntil([&] { return window.model().rowCount() == qhs::PacketStoreCapacity; });
 
     // The save writes once the picker and the options dialog are done: measured from there.
     const QString savedPath = QString::fromStdString((folder / "saved.txt").string());
     user.pickedPaths = {savedPath};
     window.saveList();
-    serveUntil([&] { return window.activeSaves() > 0; });
+    qhs::bench::serveUntil([&] { return window.activeSaves() > 0; });
     QElapsedTimer wall;
     wall.start();
     double cpuBefore = threadCpuMilliseconds();
-    serveUntil([&] { return window.runningSaveThreads() == 0; });
+    qhs::bench::serveUntil([&] { return window.runningSaveThreads() == 0; });
     report("save of 1,000,000 packets", threadCpuMilliseconds() - cpuBefore, wall.elapsed());
 
     // Closing right after a Clear of a million waits for the clear thread.

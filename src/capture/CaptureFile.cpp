@@ -34,24 +34,100 @@ std::string numbered(const char* format, unsigned long long first, unsigned long
     return text;
 }
 
+bool isClassicMagic(std::uint32_t magic) {
+    return magic == MicrosecondMagic || magic == NanosecondMagic ||
+           magic == swapped(MicrosecondMagic) || magic == swapped(NanosecondMagic);
+}
+
 }  // namespace
 
-std::optional<std::string> classicPcapFault(std::FILE* file) {
-    std::uint8_t header[FileHeaderBytes];
-    const std::size_t headerRead = std::fread(header, 1, sizeof header, file);
-    if (headerRead < 4) {
+bool startsAsClassicPcap(std::FILE* file) {
+    std::uint32_t magic = 0;
+    const bool read = std::fread(&magic, 1, sizeof magic, file) == sizeof magic;
+    std::rewind(file);
+    return read && isClassicMagic(magic);
+}
+
+namespace {
+
+// Reads a file front to back in large pieces, so that passing over a record's contents costs
+// no read of its own and no copy.
+class PieceReader {
+  public:
+    explicit PieceReader(std::FILE* file) : file_(file), buffer_(PieceBytes) {}
+
+    // Points `bytes` at the next `count` bytes (at most PieceBytes) and moves past them;
+    // false when the file ends first.
+    bool take(std::size_t count, const std::uint8_t*& bytes) {
+        if (end_ - begin_ < count) {
+            std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+            end_ -= begin_;
+            begin_ = 0;
+            while (end_ < count) {
+                const std::size_t read =
+                    std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
+                if (read == 0) {
+                    return false;
+                }
+                end_ += read;
+            }
+        }
+        bytes = buffer_.data() + begin_;
+        begin_ += count;
+        return true;
+    }
+
+    // Moves past `count` bytes; false when the file ends first.
+    bool skip(std::uint64_t count) {
+        while (count > end_ - begin_) {
+            count -= end_ - begin_;
+            begin_ = 0;
+            end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+            if (end_ == 0) {
+                return false;
+            }
+        }
+        begin_ += static_cast<std::size_t>(count);
+        return true;
+    }
+
+    // Whether no byte is left.
+    bool atEnd() {
+        const std::uint8_t* ignored = nullptr;
+        if (!take(1, ignored)) {
+            return true;
+        }
+        --begin_;
+        return false;
+    }
+
+  private:
+    static constexpr std::size_t PieceBytes = 1 << 20;
+    std::FILE* file_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+};
+
+}  // namespace
+
+std::optional<std::string> classicPcapFault(std::FILE* file, const CaptureFileProgress& progress) {
+    PieceReader reader(file);
+    const std::uint8_t* header = nullptr;
+    if (!reader.take(4, header)) {
         return std::nullopt;
     }
     std::uint32_t magic = 0;
     std::memcpy(&magic, header, sizeof magic);
-    const bool swap = magic == swapped(MicrosecondMagic) || magic == swapped(NanosecondMagic);
-    if (!swap && magic != MicrosecondMagic && magic != NanosecondMagic) {
+    if (!isClassicMagic(magic)) {
         return std::nullopt;
     }
-    if (headerRead < FileHeaderBytes) {
+    const bool swap = magic == swapped(MicrosecondMagic) || magic == swapped(NanosecondMagic);
+    const std::uint8_t* rest = nullptr;
+    if (!reader.take(FileHeaderBytes - 4, rest)) {
         return "The file ends inside its header.";
     }
-    const std::uint32_t snapLength = fieldAt(header + 16, swap);
+    const std::uint32_t snapLength = fieldAt(rest + 12, swap);
     if (snapLength == 0) {
         return "The file's snap length is 0.";
     }
@@ -61,14 +137,16 @@ std::optional<std::string> classicPcapFault(std::FILE* file) {
             "(%llu bytes).",
             snapLength, LargestSnapLength);
     }
-    std::vector<std::uint8_t> skipped(LargestSnapLength);
+    std::uint64_t position = FileHeaderBytes;
     for (unsigned long long packet = 1;; ++packet) {
-        std::uint8_t record[RecordHeaderBytes];
-        const std::size_t recordRead = std::fread(record, 1, sizeof record, file);
-        if (recordRead == 0 && !std::ferror(file)) {
+        if (progress && packet % ProgressStep == 0) {
+            progress(position);
+        }
+        if (reader.atEnd()) {
             return std::nullopt;
         }
-        if (recordRead < sizeof record) {
+        const std::uint8_t* record = nullptr;
+        if (!reader.take(RecordHeaderBytes, record)) {
             return numbered("The file ends inside the header of packet %llu.", packet);
         }
         const std::uint32_t captured = fieldAt(record + 8, swap);
@@ -78,9 +156,10 @@ std::optional<std::string> classicPcapFault(std::FILE* file) {
                 "%llu bytes.",
                 packet, captured, snapLength);
         }
-        if (std::fread(skipped.data(), 1, captured, file) != captured) {
+        if (!reader.skip(captured)) {
             return numbered("The file ends inside packet %llu.", packet);
         }
+        position += RecordHeaderBytes + captured;
     }
 }
 

@@ -683,7 +683,7 @@ void PacketSnifferDialog::readCaptureFile(const std::string& path) {
             fault = checked.fault();
         } else {
             callOnWindowThread(this, [this] { showProgressPage(ProgressSteps); });
-            fault = checkCaptureFrames(checked, progressFrom(0, checked.size()));
+            fault = checked.checkWhole(progressFrom(0, checked.size()));
         }
     }
     if (fault) {
@@ -715,11 +715,17 @@ void PacketSnifferDialog::readCaptureFile(const std::string& path) {
         clearOnThisThread();
     }
     CaptureFileReader reader(path);
-    callOnWindowThread(this, [this] { showProgressPage(ProgressSteps); });
+    // The bar stands in for the list meanwhile, which takes in the rows once at the end
+    // instead of each twentieth of a second.
+    callOnWindowThread(this, [this] {
+        model_->detach();
+        showProgressPage(ProgressSteps);
+    });
     const CaptureFileLoad load =
         loadCaptureFrames(reader, *intakeContext_, progressFrom(ProgressSteps / 2, reader.size()));
     const std::string status = captureFileStatusText(load);
     callOnWindowThread(this, [this, &status] {
+        model_->attach();
         showListPage();
         setStatusText(status);
         loadingFile_ = false;

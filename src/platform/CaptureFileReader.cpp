@@ -52,19 +52,14 @@ std::FILE* openRegularFile(const std::string& path, std::uint64_t& size, std::st
 
 }  // namespace
 
-CaptureFileReader::CaptureFileReader(const std::string& path) {
+CaptureFileReader::CaptureFileReader(const std::string& path) : path_(path) {
     std::FILE* const file = openRegularFile(path, size_, fault_);
     if (file == nullptr) {
         return;
     }
     // Large reads keep a big file's many small records from costing a read each.
     std::setvbuf(file, nullptr, _IOFBF, 1 << 20);
-    if (const std::optional<std::string> unsound = classicPcapFault(file)) {
-        fault_ = *unsound;
-        std::fclose(file);
-        return;
-    }
-    std::rewind(file);
+    classic_ = startsAsClassicPcap(file);
     char error[PCAP_ERRBUF_SIZE] = {};
     // On success libpcap owns the file and closes it.
     handle_ = pcap_fopen_offline_with_tstamp_precision(file, PCAP_TSTAMP_PRECISION_NANO, error);
@@ -80,6 +75,26 @@ CaptureFileReader::~CaptureFileReader() {
     if (handle_ != nullptr) {
         pcap_close(handle_);
     }
+}
+
+std::optional<std::string> CaptureFileReader::checkWhole(const CaptureFileProgress& progress) {
+    if (handle_ == nullptr) {
+        return fault_;
+    }
+    if (!classic_) {
+        return checkCaptureFrames(*this, progress);
+    }
+    // The records are walked through a reader of their own, from the start of the file.
+    std::uint64_t size = 0;
+    std::string unopened;
+    std::FILE* const file = openRegularFile(path_, size, unopened);
+    if (file == nullptr) {
+        return unopened;
+    }
+    std::setvbuf(file, nullptr, _IOFBF, 1 << 20);
+    std::optional<std::string> fault = classicPcapFault(file, progress);
+    std::fclose(file);
+    return fault;
 }
 
 FrameRead CaptureFileReader::next(CaptureFrame& frame) {
