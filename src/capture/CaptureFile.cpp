@@ -1,6 +1,7 @@
 #include "capture/CaptureFile.h"
 
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "capture/LinkLayer.h"
@@ -40,6 +41,16 @@ bool isClassicMagic(std::uint32_t magic) {
 }
 
 }  // namespace
+
+std::int64_t stampNanoseconds(std::int64_t seconds, std::int64_t nanoseconds) {
+    std::int64_t stamp = 0;
+    if (__builtin_mul_overflow(seconds, std::int64_t{1000000000}, &stamp) ||
+        __builtin_add_overflow(stamp, nanoseconds, &stamp)) {
+        return seconds < 0 ? std::numeric_limits<std::int64_t>::min()
+                           : std::numeric_limits<std::int64_t>::max();
+    }
+    return stamp;
+}
 
 bool startsAsClassicPcap(std::FILE* file) {
     std::uint32_t magic = 0;

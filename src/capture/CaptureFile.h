@@ -33,6 +33,11 @@ class CaptureFrames {
     virtual std::uint64_t position() const = 0;
 };
 
+// A time stamp of whole seconds and nanoseconds since 1970 in nanoseconds; one that falls
+// outside what 64 bits hold (about 1678 to 2262; a capture file may say anything) is held
+// at the nearest end.
+std::int64_t stampNanoseconds(std::int64_t seconds, std::int64_t nanoseconds);
+
 // Reports how far a read has come, in bytes of the file.
 using CaptureFileProgress = std::function<void(std::uint64_t bytesRead)>;
 

@@ -38,6 +38,8 @@ struct ReceiveResult {
 // close() may be called from any thread and wakes a blocked receive() at once.
 // Gives the memory for a datagram of `length` bytes, or null to let it go.
 using DatagramAllocator = std::function<std::uint8_t*(std::size_t length)>;
+// Looks at a datagram of `length` bytes where the source holds it.
+using DatagramVisitor = std::function<void(const std::uint8_t* datagram, std::size_t length)>;
 
 class CaptureSource {
   public:
@@ -61,11 +63,13 @@ class CaptureSource {
         }
         return result;
     }
-    // The same, with no copy at all where the source can help it: `datagram` is pointed at
-    // the datagram in the source's own memory, valid until the next receive or close().
-    virtual ReceiveResult receiveView(const std::uint8_t*& datagram) {
+    // The same, with no copy at all where the source can help it: `visit` is handed the
+    // datagram in the source's own memory before the receive returns, and must not keep it.
+    virtual ReceiveResult receiveVisit(const DatagramVisitor& visit) {
         const ReceiveResult result = receive(scratch(), ReceiveBufferBytes);
-        datagram = scratch();
+        if (result.ok) {
+            visit(scratch_.get(), result.length);
+        }
         return result;
     }
     virtual void close() = 0;

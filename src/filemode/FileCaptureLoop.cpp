@@ -48,29 +48,30 @@ void runFileCapture(CaptureSource& source, const SettingsRecord& settings, Strea
     }
     setStatus(hooks, FileStatusRunning);
 
+    // The datagram is looked at where the source holds it and copied once, into its stream.
+    const DatagramVisitor fileDatagram = [&](const std::uint8_t* datagram, std::size_t received) {
+        const std::size_t length = datagramLength(datagram, received);
+        // No IPv4 datagram is longer than its 16-bit total length can say.
+        if (length > 0xFFFF || !filter.accepts(datagram, length)) {
+            return;
+        }
+        const std::int64_t now =
+            hooks.clock ? hooks.clock() : static_cast<std::int64_t>(processClockMs());
+        const SegmentFilingResult filing = table.fileSegment(
+            streamKeyOf(datagram), datagram, static_cast<std::uint16_t>(length), now);
+        if (filing.outcome == SegmentFiling::DataAllocationFailed) {
+            // The segment is dropped; capture goes on while the box is up.
+            state.messages.post(segmentAllocationMessage(filing));
+        }
+    };
     while (!state.stopRequested.load()) {
-        // The datagram is read where the source holds it and copied once, into its stream.
-        const std::uint8_t* datagram = nullptr;
-        const ReceiveResult received = source.receiveView(datagram);
+        const ReceiveResult received = source.receiveVisit(fileDatagram);
         if (!received.ok && received.errorCode == 0) {
             break;  // the source was closed
         }
         if (!received.ok) {
             // A failed receive counts as a datagram too short to keep.
             std::this_thread::sleep_for(FailedReceivePause);
-        } else {
-            const std::size_t length = datagramLength(datagram, received.length);
-            // No IPv4 datagram is longer than its 16-bit total length can say.
-            if (length <= 0xFFFF && filter.accepts(datagram, length)) {
-                const std::int64_t now =
-                    hooks.clock ? hooks.clock() : static_cast<std::int64_t>(processClockMs());
-                const SegmentFilingResult filing = table.fileSegment(
-                    streamKeyOf(datagram), datagram, static_cast<std::uint16_t>(length), now);
-                if (filing.outcome == SegmentFiling::DataAllocationFailed) {
-                    // The segment is dropped; capture goes on while the box is up.
-                    state.messages.post(segmentAllocationMessage(filing));
-                }
-            }
         }
     }
     state.endCapture();

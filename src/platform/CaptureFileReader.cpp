@@ -107,8 +107,7 @@ FrameRead CaptureFileReader::next(CaptureFrame& frame) {
     if (read == 1) {
         frame.bytes = bytes;
         frame.length = header->caplen;
-        frame.arrivalNanoseconds = static_cast<std::int64_t>(header->ts.tv_sec) * 1000000000 +
-                                   static_cast<std::int64_t>(header->ts.tv_usec);
+        frame.arrivalNanoseconds = stampNanoseconds(header->ts.tv_sec, header->ts.tv_usec);
         return FrameRead::Frame;
     }
     if (read == PCAP_ERROR_BREAK) {

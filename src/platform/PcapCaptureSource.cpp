@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "capture/CaptureFile.h"
 #include "platform/CaptureCapabilities.h"
 #include "platform/NetworkInterfaces.h"
 
@@ -18,8 +19,7 @@ namespace {
 
 std::int64_t nanosecondsOf(const pcap_pkthdr& header) {
     // With nanosecond precision asked for, the microseconds field holds nanoseconds.
-    return static_cast<std::int64_t>(header.ts.tv_sec) * 1000000000 +
-           static_cast<std::int64_t>(header.ts.tv_usec);
+    return stampNanoseconds(header.ts.tv_sec, header.ts.tv_usec);
 }
 
 // The outcome of an activation libpcap refused.
@@ -117,7 +117,8 @@ struct DeliveryTarget {
     int linkType = -1;
     std::uint8_t* buffer = nullptr;  // a buffer of `capacity` bytes, or
     std::size_t capacity = 0;
-    const DatagramAllocator* allocate = nullptr;  // memory of the datagram's own length
+    const DatagramAllocator* allocate = nullptr;  // memory of the datagram's own length, or
+    const DatagramVisitor* visit = nullptr;       // a look where it lies
     ReceiveResult result;
 };
 
@@ -132,6 +133,11 @@ void deliverFrame(u_char* user, const pcap_pkthdr* header, const u_char* frame) 
         return;
     }
     std::size_t length = part->length;
+    target.result = {true, length, 0, nanosecondsOf(*header)};
+    if (target.visit != nullptr) {
+        (*target.visit)(frame + part->offset, length);
+        return;
+    }
     std::uint8_t* destination = nullptr;
     if (target.allocate != nullptr) {
         destination = (*target.allocate)(length);
@@ -142,7 +148,7 @@ void deliverFrame(u_char* user, const pcap_pkthdr* header, const u_char* frame) 
     if (destination != nullptr && length > 0) {
         std::memcpy(destination, frame + part->offset, length);
     }
-    target.result = {true, length, 0, nanosecondsOf(*header)};
+    target.result.length = length;
 }
 
 }  // namespace
@@ -185,13 +191,10 @@ ReceiveResult PcapCaptureSource::receiveInto(const DatagramAllocator& allocate) 
     return deliverNext(target);
 }
 
-ReceiveResult PcapCaptureSource::receiveView(const std::uint8_t*& datagram) {
-    // libpcap takes the frame back once it has been handed over, so it is kept here.
-    if (!viewed_) {
-        viewed_ = std::make_unique<std::uint8_t[]>(ReceiveBufferBytes);
-    }
-    datagram = viewed_.get();
-    return receive(viewed_.get(), ReceiveBufferBytes);
+ReceiveResult PcapCaptureSource::receiveVisit(const DatagramVisitor& visit) {
+    DeliveryTarget target;
+    target.visit = &visit;
+    return deliverNext(target);
 }
 
 void PcapCaptureSource::close() {

@@ -54,7 +54,7 @@ class PcapCaptureSource final : public CaptureSource {
     void setLargeReceiveBuffer() override {}
     ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity) override;
     ReceiveResult receiveInto(const DatagramAllocator& allocate) override;
-    ReceiveResult receiveView(const std::uint8_t*& datagram) override;
+    ReceiveResult receiveVisit(const DatagramVisitor& visit) override;
     void close() override;
     std::uint64_t droppedCount() const override;
 
@@ -73,8 +73,6 @@ class PcapCaptureSource final : public CaptureSource {
     pcap* handle_ = nullptr;
     int linkType_ = -1;
     long creationError_ = 0;
-    // The datagram receiveView() points at.
-    std::unique_ptr<std::uint8_t[]> viewed_;
     std::atomic<bool> closed_{false};
     // pcap_stats is read from other threads than the receiving one; this keeps two readers
     // from meeting.

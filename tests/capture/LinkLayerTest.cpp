@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
+#include "capture/CaptureFile.h"
 #include "capture/LinkLayer.h"
 
 namespace qhs {
@@ -115,6 +117,16 @@ TEST(IpDatagramLength, LinkPaddingIsCutAtTheTotalLength) {
     frame[3] = 40;
     EXPECT_EQ(ipDatagramLength(frame.data(), frame.size()), 46u);
     EXPECT_EQ(ipDatagramLength(frame.data(), 10), 10u);
+}
+
+// A pcapng file may stamp a packet in any of 2^64 ticks; past what nanoseconds in 64 bits
+// hold, the stamp stays at the end instead of wrapping.
+TEST(CaptureFileStamp, StampsBeyondSixtyFourBitsOfNanosecondsAreHeldAtTheEnd) {
+    EXPECT_EQ(stampNanoseconds(1'700'000'000, 123'456'789), 1'700'000'000'123'456'789);
+    EXPECT_EQ(stampNanoseconds(13'517'445'422, 0), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(stampNanoseconds(9'223'372'036, 999'999'999),
+              std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(stampNanoseconds(-13'517'445'422, 0), std::numeric_limits<std::int64_t>::min());
 }
 
 }  // namespace
