@@ -1,22 +1,71 @@
 #include <QApplication>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "app/HeadlessSniffer.h"
 #include "app/ProductArt.h"
 #include "app/SnifferApp.h"
 #include "filemode/FileSnifferDialog.h"
 #include "packetmode/PacketSnifferDialog.h"
 #include "platform/CaptureCapabilities.h"
+#include "platform/CaptureFileReader.h"
+#include "platform/HugePageSlabMemory.h"
+#include "platform/PcapCaptureSource.h"
 #include "platform/ProcessFacts.h"
 #include "platform/StandardInstallEnvironment.h"
+#include "platform/StopSignals.h"
+#include "platform/SystemMemoryProbe.h"
+
+namespace {
+
+// Sniffing from a terminal: no window, no display, no QApplication.
+int runFromCommandLine(const std::vector<std::string>& arguments) {
+    qhs::blockStopSignals();
+    const qhs::SniffParse parsed = qhs::parseSniffOptions({arguments.begin() + 1, arguments.end()});
+    if (!parsed.options) {
+        std::fprintf(stderr, "QuillharbourSnifferV1.5: %s\n", parsed.error.c_str());
+        return 2;
+    }
+    qhs::SniffServices services;
+    services.packetSource = &qhs::PcapCaptureSource::create;
+    services.fileModeSource = &qhs::PcapCaptureSource::createForFiles;
+    services.openCaptureFile = [](const std::string& path, std::string& fault) {
+        std::unique_ptr<qhs::CaptureFrames> frames;
+        {
+            qhs::CaptureFileReader checked(path);
+            const std::optional<std::string> problem =
+                checked.isOpen() ? checked.checkWhole({}) : checked.fault();
+            if (problem) {
+                fault = *problem;
+                return frames;
+            }
+        }
+        frames = std::make_unique<qhs::CaptureFileReader>(path);
+        return frames;
+    };
+    services.watchForStop = &qhs::watchForStop;
+    services.memory = &qhs::hugePageSlabMemory();
+    services.flooredMemory = &qhs::flooredHugePageSlabMemory();
+    const std::string settingsPath = parsed.options->settingsFile.empty()
+                                         ? qhs::settingsFilePath(qhs::executablePath())
+                                         : parsed.options->settingsFile;
+    return qhs::runHeadlessSniff(*parsed.options, settingsPath, services, stdout, stderr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // Before any thread starts, so none begins with the capture capabilities in effect.
     qhs::lowerCaptureCapabilities();
+    if (const std::vector<std::string> given(argv + 1, argv + argc); qhs::isSniffCommand(given)) {
+        return runFromCommandLine(given);
+    }
+
     QApplication application(argc, argv);
     QApplication::setWindowIcon(qhs::applicationIcon());
-
-    std::vector<std::string> arguments(argv + 1, argv + argc);
+    // Read after Qt has taken its own options out.
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
     qhs::ModeWindows windows;
     windows.packetSniffer = &qhs::PacketSnifferDialog::run;
     windows.fileSniffer = &qhs::FileSnifferDialog::run;

@@ -27,6 +27,8 @@ struct PacketCaptureContext {
     PacketFilter& filter;
     const PublishedSettings& settings;
     std::function<void(const std::string& status)> setStatus;
+    // Runs on the storing thread after each new slot, outside the list guard; may be unset.
+    std::function<void(std::int32_t slot)> stored = {};
 };
 
 // The capture thread of Packet Sniffer Mode: receives datagrams from an opened source until

@@ -41,19 +41,25 @@ PacketIntake::Outcome PacketIntake::take(std::size_t length, std::int64_t arriva
     const std::string_view timeText =
         timeTexts_.text(textField(settings_.get().dateTimeTemplate), arrivalNanoseconds);
 
-    // The row and its slot appear together, so no reader sees a row without its packet.
-    std::lock_guard<std::mutex> guard(context_.state.listBusy);
-    // A clear gives the arena back, the shared time text with it: keep it anew then.
-    if (storedTime_ == nullptr || storedTimeVersion_ != timeTexts_.version() ||
-        storedTimeClears_ != store.clearCount()) {
-        storedTime_ = arena_.copyText(timeText);
-        storedTimeVersion_ = timeTexts_.version();
-        storedTimeClears_ = store.clearCount();
+    std::int32_t slot = 0;
+    {
+        // The row and its slot appear together, so no reader sees a row without its packet.
+        std::lock_guard<std::mutex> guard(context_.state.listBusy);
+        // A clear gives the arena back, the shared time text with it: keep it anew then.
+        if (storedTime_ == nullptr || storedTimeVersion_ != timeTexts_.version() ||
+            storedTimeClears_ != store.clearCount()) {
+            storedTime_ = arena_.copyText(timeText);
+            storedTimeVersion_ = timeTexts_.version();
+            storedTimeClears_ = store.clearCount();
+        }
+        slot = store.storedCount();
+        // Rows never outnumber stored slots, so below the store's limit there is room.
+        context_.list.insertRow(slot, slot, verdict.containsColumn, verdict.lacksColumn);
+        store.appendFromArena(block, datagramLength, storedTime_, arrivalNanoseconds);
     }
-    const std::int32_t slot = store.storedCount();
-    // Rows never outnumber stored slots, so below the store's limit there is room.
-    context_.list.insertRow(slot, slot, verdict.containsColumn, verdict.lacksColumn);
-    store.appendFromArena(block, datagramLength, storedTime_, arrivalNanoseconds);
+    if (context_.stored) {
+        context_.stored(slot);
+    }
     return Outcome::Stored;
 }
 

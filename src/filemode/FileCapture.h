@@ -71,6 +71,10 @@ class FileCapture {
     }
 
     WorkerMessages& messages() { return state_.messages; }
+    // Told of every file written (see FileSnifferState::fileWritten); set before start().
+    void setFileWrittenHook(std::function<void(const std::string& path, bool incomplete)> hook) {
+        state_.fileWritten = std::move(hook);
+    }
 
   private:
     void joinThreads();

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -21,6 +22,9 @@ class FileSnifferState {
     // The number in the window's time-out field, read by every completion pass.
     std::atomic<std::int32_t> currentAckTimeoutMs{10000};
     WorkerMessages messages;
+    // Told of every file written, on the completion thread, with its path and whether its
+    // body ended early; may be unset. Set before Start.
+    std::function<void(const std::string& path, bool incomplete)> fileWritten;
 
     // The file output settings in force for the next file. The directory and the name
     // templates may change while capture runs; the rest is fixed at Start.

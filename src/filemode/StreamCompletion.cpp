@@ -21,10 +21,14 @@ void completeStream(StreamTable& table, FileSnifferState& state) {
         } else {
             StreamFileResult result =
                 writeStreamFile(joined.data(), *first, state.outputSettings());
+            const bool incomplete = result.outcome == StreamFileOutcome::WrittenIncomplete;
             if (result.outcome == StreamFileOutcome::Written) {
                 table.countFileWritten();
-            } else if (result.outcome == StreamFileOutcome::WrittenIncomplete) {
+            } else if (incomplete) {
                 table.countIncompleteFile();
+            }
+            if ((incomplete || result.outcome == StreamFileOutcome::Written) && state.fileWritten) {
+                state.fileWritten(result.path, incomplete);
             }
             message = std::move(result.message);
         }

@@ -74,6 +74,16 @@ SaveOutcome writeStoreFile(const std::string& path, const PacketStore& store,
     return outcome;
 }
 
+std::string savedListTrailer(std::int32_t packets, std::uint64_t elapsedMs) {
+    std::string trailer(SavedListTrailerTop);
+    trailer.append("\r\n")
+        .append(std::to_string(packets))
+        .append(" Packets listed in ")
+        .append(std::to_string(elapsedMs))
+        .append(" milliseconds.");
+    return trailer;
+}
+
 SaveOutcome writePacketListFile(const std::string& path, const PacketStore& store,
                                 PacketSnifferState& state, const SettingsRecord& settings,
                                 std::atomic<bool>& cancel, const SaveHooks& hooks) {
@@ -83,15 +93,7 @@ SaveOutcome writePacketListFile(const std::string& path, const PacketStore& stor
     format.record = [&store, flags](RecordFile& file, std::int32_t slot) {
         return writePacketRecord(file, store, slot, flags);
     };
-    format.trailer = [](std::int32_t slotsReached, std::uint64_t elapsedMs) {
-        std::string trailer(SavedListTrailerTop);
-        trailer.append("\r\n")
-            .append(std::to_string(slotsReached))
-            .append(" Packets listed in ")
-            .append(std::to_string(elapsedMs))
-            .append(" milliseconds.");
-        return trailer;
-    };
+    format.trailer = &savedListTrailer;
     return writeStoreFile(path, store, state, settings, cancel, hooks, format);
 }
 

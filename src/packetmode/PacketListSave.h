@@ -25,6 +25,9 @@ inline constexpr std::string_view SavedListTrailerTop =
 inline constexpr std::string_view UnableToSaveText =
     "Quillharbour Sniffer was unable to save the file.";
 
+// The end of a saved list: the column headings again and the count of packets listed.
+std::string savedListTrailer(std::int32_t packets, std::uint64_t elapsedMs);
+
 enum class SaveStatus {
     Saved,        // every slot written, trailer included
     Cancelled,    // stopped by the cancel flag; the trailer counts the slots reached

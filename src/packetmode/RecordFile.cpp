@@ -31,8 +31,18 @@ int RecordFile::openForAppend(const std::string& path) {
     return open(path, "ab");
 }
 
+void RecordFile::useStandardOutput() {
+    close();
+    error_ = 0;
+    pending_.clear();
+    file_ = stdout;
+    ownsFile_ = false;
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+}
+
 int RecordFile::open(const std::string& path, const char* mode) {
     close();
+    ownsFile_ = true;
     error_ = 0;
     pending_.clear();
     errno = 0;
@@ -82,7 +92,7 @@ int RecordFile::close() {
     }
     flush();
     errno = 0;
-    if (std::fclose(file_) != 0 && error_ == 0) {
+    if ((ownsFile_ ? std::fclose(file_) : std::fflush(file_)) != 0 && error_ == 0) {
         error_ = lastError();
     }
     file_ = nullptr;

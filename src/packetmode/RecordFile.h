@@ -28,6 +28,8 @@ class RecordFile {
     int create(const std::string& path);
     // Opens the file for appending, creating it when it does not exist. 0 or the error.
     int openForAppend(const std::string& path);
+    // Writes to the process's standard output, which close() flushes but leaves open.
+    void useStandardOutput();
     bool isOpen() const { return file_ != nullptr; }
 
     // The text not yet written. Writers append to it and then call commit().
@@ -35,6 +37,8 @@ class RecordFile {
     // Writes the pending text out when it has grown past FlushThreshold. 0 or the error.
     int commit();
     int write(std::string_view text);
+    // Writes out what is pending now, however little. 0 or the error code.
+    int writePending() { return flush(); }
 
     // Writes what is pending and closes the file. 0 or the first error of the whole file.
     int close();
@@ -45,6 +49,7 @@ class RecordFile {
     int flush();
 
     std::FILE* file_ = nullptr;
+    bool ownsFile_ = true;
     std::string pending_;
     int error_ = 0;
 };

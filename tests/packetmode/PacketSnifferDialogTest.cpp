@@ -419,12 +419,12 @@ std::vector<StoredDatagram> storedDatagrams(const PacketStore& store) {
 
 TEST_F(PacketSnifferWindow, CaptureFileByTcpdumpOpensAsTheLiveCaptureOfTheSameTrafficDid) {
     REQUIRE_ROOT();
-    // tcpdump and the window see the same traffic side by side. In immediate mode tcpdump
-    // writes each frame as it comes, so none is still held when it is told to stop.
+    // tcpdump and the window see the same traffic side by side; in immediate mode tcpdump
+    // takes each frame as it comes.
     const auto recorded = dir.path() / "loopback.pcap";
     const auto tcpdumpLog = dir.path() / "tcpdump.log";
     const std::string tcpdump =
-        "tcpdump -i lo -Q in -n --immediate-mode --time-stamp-precision nano -w '" +
+        "tcpdump -i lo -Q in -n --immediate-mode -U --time-stamp-precision nano -w '" +
         recorded.string() + "' >/dev/null 2>'" + tcpdumpLog.string() + "' & echo $!";
     const int tcpdumpProcess = std::stoi(commandOutput(tcpdump));
     ASSERT_TRUE(waitUntil(
@@ -444,6 +444,10 @@ TEST_F(PacketSnifferWindow, CaptureFileByTcpdumpOpensAsTheLiveCaptureOfTheSameTr
                window->store().length(window->store().storedCount() - 1) == largest.size();
     }));
     window->stopCapture();
+    // tcpdump writes each frame as it goes (-U): once the last is in its file, so is the rest.
+    const std::string lastBytes(largest.end() - 8, largest.end());
+    ASSERT_TRUE(waitUntil(
+        [&] { return fileContents(recorded).find(lastBytes) != std::string::npos; }, 5000));
     ::kill(tcpdumpProcess, SIGINT);
     ASSERT_TRUE(waitUntil([&] { return ::kill(tcpdumpProcess, 0) != 0; }, 5000));
     const std::vector<QStringList> liveRows = shownRows(*window);

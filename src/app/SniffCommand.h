@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qhs {
+
+// What follows each record's heading when sniffing from the command line.
+enum class SniffData { Heading, Text, Dec, Hex };
+
+// The options of a sniffing run from the command line.
+struct SniffOptions {
+    std::string interfaceAddress;   // empty: the settings' interface address
+    std::string captureFile;        // read this pcap or pcapng file instead of the network
+    std::uint64_t packetLimit = 0;  // stop after this many packets; 0: no limit
+    std::uint32_t seconds = 0;      // stop after this many seconds; 0: no limit
+    bool applyFilters = false;      // the packet filters of the settings file
+    SniffData data = SniffData::Heading;
+    std::string recordFile;      // the records go here, as a saved list; empty: standard output
+    bool quiet = false;          // no records on standard output
+    std::string pcapFile;        // the packets also go to this pcap file
+    std::string filesDirectory;  // File Sniffer Mode: the files rebuilt go here
+    std::string settingsFile;    // empty: the settings file beside the executable
+    bool help = false;
+};
+
+// Whether the command line asks for sniffing: its first argument is "sniff", bare or with "/"
+// or "-", in any letter case.
+bool isSniffCommand(const std::vector<std::string>& arguments);
+
+struct SniffParse {
+    std::optional<SniffOptions> options;
+    std::string error;  // when there are none: what is wrong, one line
+};
+
+// Reads the options that follow the sniff option (the arguments after it).
+SniffParse parseSniffOptions(const std::vector<std::string>& arguments);
+
+extern const char* const SniffHelpText;
+
+}  // namespace qhs

@@ -1,0 +1,262 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "analysis/PacketFilter.h"
+#include "app/SettingsRecord.h"
+#include "capture/PacketIntake.h"
+#include "packetmode/PacketListSave.h"
+#include "platform/CaptureFileReader.h"
+#include "support/CommandOutput.h"
+#include "support/Eventually.h"
+#include "support/FileContents.h"
+#include "support/LocalWebServer.h"
+#include "support/LoopbackTraffic.h"
+#include "support/RequireRoot.h"
+#include "support/TempDir.h"
+
+namespace qhs {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The program, run from the command line with its output in files.
+class SniffRun {
+  public:
+    SniffRun(const fs::path& folder, std::vector<std::string> arguments)
+        : out_(folder / "stdout"), err_(folder / "stderr") {
+        arguments.insert(arguments.begin(), QHS_APP_PATH);
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        // No display: the run must not need one.
+        std::vector<char*> environment = {const_cast<char*>("PATH=/usr/sbin:/usr/bin:/bin"),
+                                          nullptr};
+        ::posix_spawn(&process_, argv[0], &actions, nullptr, argv.data(), environment.data());
+        posix_spawn_file_actions_destroy(&actions);
+    }
+
+    bool listening() const { return err().find("listening on") != std::string::npos; }
+    void interrupt() const { ::kill(process_, SIGINT); }
+    // The exit code, or -1 when it did not end by itself.
+    int wait() {
+        int status = 0;
+        if (process_ <= 0 || ::waitpid(process_, &status, 0) != process_) {
+            return -1;
+        }
+        process_ = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string out() const { return fileContents(out_); }
+    std::string err() const { return fileContents(err_); }
+
+  private:
+    fs::path out_;
+    fs::path err_;
+    pid_t process_ = 0;
+};
+
+// Runs the program to its end: the exit code and standard error.
+std::pair<int, std::string> runToEnd(const fs::path& folder, std::vector<std::string> arguments) {
+    SniffRun run(folder, std::move(arguments));
+    const int code = run.wait();
+    return {code, run.err()};
+}
+
+std::size_t count(const std::string& text, const std::string& word) {
+    std::size_t found = 0;
+    for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+        ++found;
+    }
+    return found;
+}
+
+TEST(HeadlessSniff, WrongOptionsMissingFilesAndNoInterfaceEachSayWhatIsWrong) {
+    TempDir dir;
+    const auto expect = [&](std::vector<std::string> arguments, int code, const std::string& text) {
+        arguments.insert(arguments.begin(), "-Sniff");
+        const auto [exitCode, err] = runToEnd(dir.path(), arguments);
+        EXPECT_EQ(exitCode, code) << arguments[1];
+        EXPECT_EQ(err, "QuillharbourSnifferV1.5: " + text + "\n") << arguments[1];
+    };
+    expect({"-bogus"}, 2, "unknown option \"-bogus\" (see -sniff -help)");
+    expect({"-c"}, 2, "option -c needs a value");
+    expect({"-c", "0"}, 2, "-c needs a count of 1 or more, not \"0\"");
+    expect({"-seconds", "5s"}, 2, "-seconds needs a number of 1 or more, not \"5s\"");
+    expect({"-data", "octal"}, 2, "-data takes heading, text, dec or hex, not \"octal\"");
+    expect({"-files", "out", "-x"}, 2,
+           "-files rebuilds files and takes no packet options (-c, -filters, -data, -x, -A, "
+           "-out, -w)");
+    expect({"-r", "/no/such/File.pcap"}, 1, "/no/such/File.pcap: No such file or directory.");
+    SniffRun help(dir.path(), {"/SNIFF", "-help"});
+    EXPECT_EQ(help.wait(), 0);
+    EXPECT_NE(help.out().find("-r FILE"), std::string::npos);
+}
+
+class HeadlessCapture : public testing::Test {
+  protected:
+    HeadlessCapture() {
+        SettingsRecord settings = defaultSettings();
+        setTextField(settings.interfaceAddress, "127.0.0.1");
+        settings.filterAllowUdp = 0;  // the filters leave UDP out
+        saveSettings(settings, settingsPath.string());
+    }
+
+    TempDir dir;
+    fs::path settingsPath = dir.path() / "sniff.QHS";
+};
+
+TEST_F(HeadlessCapture, LiveRecordsAreTheSavedListsWithTheSettingsFiltersAndEndAtTheCount) {
+    REQUIRE_ROOT();
+    const fs::path records = dir.path() / "records.txt";
+    const fs::path packets = dir.path() / "packets.pcap";
+    SniffRun run(dir.path(), {"sniff", "-settings", settingsPath.string(), "-filters", "-c", "4",
+                              "-x", "-out", records.string(), "-w", packets.string()});
+    ASSERT_TRUE(eventually([&] { return run.listening(); })) << run.err();
+    ASSERT_TRUE(sendLoopbackUdp(40700, "left out by the filters"));
+    ASSERT_TRUE(pingLoopback(1));  // a request and its reply
+    ASSERT_TRUE(pingLoopback(2));
+    ASSERT_EQ(run.wait(), 0) << run.err();
+    EXPECT_EQ(run.err(),
+              "listening on 127.0.0.1\n5 packets received, 4 accepted, 0 dropped by "
+              "the system\n");
+    const std::string written = fileContents(records);
+    EXPECT_EQ(count(written, "ICMP"), 4u);
+    EXPECT_EQ(count(written, " UDP "), 0u);
+
+    // The same packets saved from a list give the same bytes, but for the milliseconds taken.
+    SettingsRecord settings = defaultSettings();
+    settings.saveIncludeData = 1;
+    settings.saveDataText = 0;
+    settings.saveDataDec = 0;
+    settings.saveDataHex = 1;
+    const PublishedSettings published(settings);
+    PacketSnifferState state;
+    PacketStore store;
+    PacketList list;
+    PacketFilter filter;
+    PacketCaptureContext context{state, store, list, filter, published, {}};
+    CaptureFileReader reader(packets.string());
+    ASSERT_TRUE(reader.isOpen()) << reader.fault();
+    ASSERT_EQ(loadCaptureFrames(reader, context, {}).stored, 4u);
+    const fs::path saved = dir.path() / "saved.txt";
+    std::atomic<bool> cancel{false};
+    ASSERT_EQ(writePacketListFile(saved.string(), store, state, settings, cancel).status,
+              SaveStatus::Saved);
+    const std::string expected = fileContents(saved);
+    const std::string ending = "4 Packets listed in ";
+    ASSERT_NE(written.rfind(ending), std::string::npos);
+    EXPECT_EQ(written.substr(0, written.rfind(ending)), expected.substr(0, expected.rfind(ending)));
+}
+
+TEST_F(HeadlessCapture, CtrlCEndsALiveCaptureCleanlyWithTheSummary) {
+    REQUIRE_ROOT();
+    SniffRun run(dir.path(), {"-sniff", "-settings", settingsPath.string(), "-A"});
+    ASSERT_TRUE(eventually([&] { return run.listening(); })) << run.err();
+    ASSERT_TRUE(sendLoopbackUdp(40701, "seen before the interrupt"));
+    ASSERT_TRUE(eventually([&] { return run.out().find("seen before") != std::string::npos; }));
+    run.interrupt();
+    EXPECT_EQ(run.wait(), 0);
+    // The datagram and, as nothing listens on its port, the "port unreachable" answer.
+    EXPECT_NE(run.err().find(" accepted, 0 dropped by the system\n"), std::string::npos)
+        << run.err();
+}
+
+TEST_F(HeadlessCapture, NoPermissionAndNoInterfaceAreTheirOwnFailures) {
+    REQUIRE_ROOT();
+    EXPECT_EQ(runToEnd(dir.path(), {"-sniff", "-i", "10.255.255.1"}),
+              std::make_pair(1, std::string("QuillharbourSnifferV1.5: no interface that is up "
+                                            "owns the address \"10.255.255.1\"\n")));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            ::_exit(10);
+        }
+        TempDir own;
+        const auto [code, err] = runToEnd(own.path(), {"-sniff", "-i", "127.0.0.1"});
+        ::_exit(code == 1 && err.find("no permission to capture") != std::string::npos ? 0 : 11);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// tcpdump records a download from nginx; the program reads the file, lists its packets and
+// rebuilds the downloaded file from it.
+TEST_F(HeadlessCapture, ACaptureFileByTcpdumpIsListedAndItsDownloadRebuilt) {
+    REQUIRE_ROOT();
+    if (!LocalWebServer::available()) {
+        GTEST_SKIP() << "nginx and curl are needed (scripts/install-deps.sh installs them)";
+    }
+    const fs::path www = dir.path() / "www";
+    fs::create_directories(www);
+    std::string body;
+    for (int i = 0; i < 20000; ++i) {
+        body += "line " + std::to_string(i) + " of the served file\n";
+    }
+    writeFileContents(www / "served.bin", body);
+    LocalWebServer server(dir.path(), www);
+    ASSERT_TRUE(server.running()) << server.errors();
+    const fs::path recorded = dir.path() / "download.pcap";
+    const fs::path log = dir.path() / "tcpdump.log";
+    const int tcpdump = std::stoi(
+        commandOutput("tcpdump -i lo -Q in -n -B 262144 --immediate-mode -U -w '" +
+                      recorded.string() + "' >/dev/null 2>'" + log.string() + "' & echo $!"));
+    ASSERT_TRUE(
+        eventually([&] { return fileContents(log).find("listening on") != std::string::npos; }));
+    ASSERT_EQ(runProgram({"curl", "-s", "-o", (dir.path() / "fetched").string(),
+                          LocalWebServer::address("/served.bin")}),
+              0);
+    // Loopback keeps the order: once the fence is in the file, so is the whole download.
+    const std::string fence = "fence-after-the-download";
+    ASSERT_TRUE(sendLoopbackUdp(40702, fence));
+    ASSERT_TRUE(
+        eventually([&] { return fileContents(recorded).find(fence) != std::string::npos; }));
+    ::kill(tcpdump, SIGINT);
+    ASSERT_TRUE(eventually([&] { return ::kill(tcpdump, 0) != 0; }));
+
+    SniffRun listed(dir.path(), {"-sniff", "-r", recorded.string()});
+    ASSERT_EQ(listed.wait(), 0) << listed.err();
+    EXPECT_GT(count(listed.out(), " TCP "), 10u);
+    EXPECT_NE(listed.err().find(" accepted, 0 dropped by the system"), std::string::npos);
+
+    SettingsRecord settings = defaultSettings();
+    settings.ackTimeoutMs = 200;
+    saveSettings(settings, settingsPath.string());
+    const fs::path files = dir.path() / "Rebuilt Files";
+    fs::create_directories(files);
+    SniffRun rebuilt(dir.path(), {"-sniff", "-r", recorded.string(), "-files", files.string(),
+                                  "-settings", settingsPath.string()});
+    ASSERT_EQ(rebuilt.wait(), 0) << rebuilt.err();
+    std::vector<fs::path> written;
+    for (const auto& entry : fs::directory_iterator(files)) {
+        written.push_back(entry.path());
+    }
+    ASSERT_EQ(written.size(), 1u) << rebuilt.out();
+    EXPECT_TRUE(fileContents(written[0]) == body)
+        << written[0] << ": " << fs::file_size(written[0]) << " bytes of " << body.size() << "; "
+        << fileContents(log) << rebuilt.err();
+    EXPECT_EQ(rebuilt.out(), written[0].string() + "\n");
+    EXPECT_NE(rebuilt.err().find(", 1 files written"), std::string::npos) << rebuilt.err();
+}
+
+}  // namespace
+}  // namespace qhs
