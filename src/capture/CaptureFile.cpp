@@ -139,6 +139,13 @@ std::optional<std::string> classicPcapFault(std::FILE* file, const CaptureFilePr
         return "The file ends inside its header.";
     }
     const std::uint32_t snapLength = fieldAt(rest + 12, swap);
+    // Files of version 2.0 to 2.2 hold the two lengths of a record the other way round, and
+    // of 2.3 either way, as libpcap reads them.
+    std::uint16_t minorVersion = 0;
+    std::memcpy(&minorVersion, rest + 2, sizeof minorVersion);
+    if (swap) {
+        minorVersion = static_cast<std::uint16_t>(minorVersion >> 8 | minorVersion << 8);
+    }
     if (snapLength == 0) {
         return "The file's snap length is 0.";
     }
@@ -160,7 +167,11 @@ std::optional<std::string> classicPcapFault(std::FILE* file, const CaptureFilePr
         if (!reader.take(RecordHeaderBytes, record)) {
             return numbered("The file ends inside the header of packet %llu.", packet);
         }
-        const std::uint32_t captured = fieldAt(record + 8, swap);
+        std::uint32_t captured = fieldAt(record + 8, swap);
+        const std::uint32_t original = fieldAt(record + 12, swap);
+        if (minorVersion < 3 || (minorVersion == 3 && captured > original)) {
+            captured = original;
+        }
         if (captured > snapLength) {
             return numbered(
                 "Packet %llu holds %llu bytes, more than the file's snap length of "
