@@ -39,14 +39,7 @@ constexpr std::uint16_t LoadPort = 40600;
 
 // The process's peak resident memory so far, in kB.
 long peakKilobytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            return std::stol(line.substr(6));
-        }
-    }
-    return 0;
+    return qhs::bench::statusKilobytes("VmHWM:");
 }
 
 // Has tcpdump write `count` datagrams sent to the load port into `path`.

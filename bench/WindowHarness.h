@@ -15,16 +15,21 @@
 // What the harnesses that open a window share.
 namespace qhs::bench {
 
-// The process's resident memory now, in kB.
-inline long residentKilobytes() {
+// A kB figure of /proc/self/status ("VmRSS:" now, "VmHWM:" at its peak), or 0.
+inline long statusKilobytes(const std::string& field) {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
+        if (line.rfind(field, 0) == 0) {
+            return std::stol(line.substr(field.size()));
         }
     }
     return 0;
+}
+
+// The process's resident memory now, in kB.
+inline long residentKilobytes() {
+    return statusKilobytes("VmRSS:");
 }
 
 // The longest gap between ticks of a 5 ms timer on the window thread: the longest the window
