@@ -139,7 +139,8 @@ int main(int argc, char** argv) {
     qhs::ScriptedDialogService user;
     qhs::SettingsRecord settings = qhs::defaultSettings();
     qhs::setTextField(settings.interfaceAddress, "127.0.0.1");
-    qhs::PacketSnifferDialog window(settings, (run.folder() / "open.QHS").string());
+    qhs::PublishedSettings published(settings);
+    qhs::PacketSnifferDialog window(published, (run.folder() / "open.QHS").string());
     window.initialize();
     window.show();
     const long before = peakKilobytes();

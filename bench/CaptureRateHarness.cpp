@@ -290,7 +290,8 @@ bool readUntil(int descriptor, std::string& text, std::chrono::milliseconds limi
     qhs::SettingsRecord settings = qhs::defaultSettings();
     qhs::setTextField(settings.interfaceAddress, "127.0.0.1");
     settings.soundOnNewPacket = 0;
-    qhs::PacketSnifferDialog window(settings, "/tmp/qhs-capture-rate.QHS");
+    qhs::PublishedSettings published(settings);
+    qhs::PacketSnifferDialog window(published, "/tmp/qhs-capture-rate.QHS");
     window.initialize();
     window.show();
     window.startCapture();

@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
     qhs::SettingsRecord settings = qhs::defaultSettings();
     qhs::setTextField(settings.interfaceAddress, "127.0.0.1");
     settings.soundOnNewPacket = 0;
-    qhs::PacketSnifferDialog window(settings, "/tmp/qhs-harness.QHS", [] {
+    qhs::PublishedSettings published(settings);
+    qhs::PacketSnifferDialog window(published, "/tmp/qhs-harness.QHS", [] {
         return std::unique_ptr<qhs::CaptureSource>(
             std::make_unique<qhs::SyntheticCaptureSource>(qhs::PacketStoreCapacity));
     });

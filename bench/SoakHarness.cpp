@@ -176,7 +176,8 @@ int main(int argc, char** argv) {
     settings.autoLog = 1;
     settings.logIntervalSeconds = 1;
     qhs::setTextField(settings.logFilePath, (folder / "soak.log").string());
-    qhs::PacketSnifferDialog window(settings, (folder / "soak.QHS").string());
+    qhs::PublishedSettings published(settings);
+    qhs::PacketSnifferDialog window(published, (folder / "soak.QHS").string());
     window.initialize();
     window.resize(1000, 700);
     window.show();

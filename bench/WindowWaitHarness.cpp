@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
     qhs::ScriptedDialogService user;
     qhs::SettingsRecord settings = qhs::defaultSettings();
     qhs::setTextField(settings.interfaceAddress, "127.0.0.1");
-    qhs::PacketSnifferDialog window(settings, (folder / "waits.QHS").string(), [] {
+    qhs::PublishedSettings published(settings);
+    qhs::PacketSnifferDialog window(published, (folder / "waits.QHS").string(), [] {
         return std::unique_ptr<qhs::CaptureSource>(
             std::make_unique<qhs::SyntheticCaptureSource>(qhs::PacketStoreCapacity));
     });

@@ -8,8 +8,8 @@ packages=(
   cmake ninja-build g++ pkg-config
   # capture (libpcap) and raising capture capabilities (libcap; setcap, getcap)
   libpcap-dev libcap-dev libcap2-bin
-  # user interface, sound
-  qt6-base-dev qt6-base-dev-tools libgl-dev libsndfile1-dev libasound2-dev
+  # user interface (and the X connection asked before Qt starts), sound
+  qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev libsndfile1-dev libasound2-dev
   # tests and benchmarks (the private Qt headers let a widget test switch accessibility on)
   libgtest-dev libgmock-dev libbenchmark-dev qt6-base-private-dev
   # fuzz targets (libFuzzer and the sanitizer runtimes come with clang's runtime package)

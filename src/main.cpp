@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CommandLine.h"
 #include "app/HeadlessSniffer.h"
 #include "app/ProductArt.h"
 #include "app/SnifferApp.h"
@@ -10,12 +11,14 @@
 #include "packetmode/PacketSnifferDialog.h"
 #include "platform/CaptureCapabilities.h"
 #include "platform/CaptureFileReader.h"
+#include "platform/DisplayProbe.h"
 #include "platform/HugePageSlabMemory.h"
 #include "platform/PcapCaptureSource.h"
 #include "platform/ProcessFacts.h"
 #include "platform/StandardInstallEnvironment.h"
 #include "platform/StopSignals.h"
 #include "platform/SystemMemoryProbe.h"
+#include "platform/UserFolders.h"
 
 namespace {
 
@@ -62,6 +65,16 @@ int main(int argc, char** argv) {
         return runFromCommandLine(given);
     }
 
+    if (!qhs::displayAvailable()) {
+        // Without a display Qt would abort; say why, or give the help that was asked for.
+        if (qhs::asksForHelpWithoutDisplay(
+                qhs::commandLineText(std::vector<std::string>(argv + 1, argv + argc)))) {
+            std::fputs(qhs::terminalHelpText().c_str(), stdout);
+            return 0;
+        }
+        std::fprintf(stderr, "QuillharbourSnifferV1.5: %s\n", qhs::NoDisplayText);
+        return -1;
+    }
     QApplication application(argc, argv);
     QApplication::setWindowIcon(qhs::applicationIcon());
     // Read after Qt has taken its own options out.
@@ -70,6 +83,7 @@ int main(int argc, char** argv) {
     windows.packetSniffer = &qhs::PacketSnifferDialog::run;
     windows.fileSniffer = &qhs::FileSnifferDialog::run;
     const qhs::StandardInstallEnvironment setup;
-    qhs::SnifferApp app(qhs::settingsFilePath(qhs::executablePath()), windows, setup.environment());
+    qhs::SnifferApp app(qhs::settingsFilePath(qhs::executablePath()), windows, setup.environment(),
+                        qhs::downloadFolder());
     return app.run(arguments);
 }

@@ -50,4 +50,22 @@ CommandLineAction parseCommandLine(std::string_view text) {
     return CommandLineAction::NotImplemented;
 }
 
+bool asksForHelpWithoutDisplay(std::string_view text) {
+    return parseCommandLine(text) == CommandLineAction::ShowHelp || text == "--help" ||
+           text == "-h";
+}
+
+std::string terminalHelpText() {
+    std::string text;
+    for (const char* c = CommandLineHelpText; *c != '\0'; ++c) {
+        if (*c != '\r') {
+            text += *c;
+        }
+    }
+    text +=
+        "\n-sniff      Sniffs in the terminal, without a window (-sniff -help lists its "
+        "options).\n";
+    return text;
+}
+
 }  // namespace qhs

@@ -30,6 +30,18 @@ inline constexpr const char* CommandLineNotImplementedText =
     "Command line sniffing is not currently implemented ;(\r\nTo see available command "
     "options, use -help";
 
+// Whether a command line that cannot open a window asks for help instead: the help options
+// above, or a terminal user's "--help" or "-h".
+bool asksForHelpWithoutDisplay(std::string_view text);
+
+// The help text for a terminal, which also names the command line's own sniffing.
+std::string terminalHelpText();
+
+// The one line said when no display can be opened.
+inline constexpr const char* NoDisplayText =
+    "no display could be opened (is DISPLAY set?); to sniff in a terminal without one, use "
+    "-sniff (-sniff -help lists its options)";
+
 // The argument an installed copy is started with when start-up hands over to it.
 inline constexpr const char* HandOverArgument = " NoInstall";
 

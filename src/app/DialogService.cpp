@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QDialog>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QRegularExpression>
@@ -73,8 +74,12 @@ QString chosenFile(QFileDialog& dialog) {
 
 MessageAnswer QtDialogService::showMessage(QWidget* owner, const UserMessage& message,
                                            MessageButtons buttons) {
-    QMessageBox box(qtIcon(message.icon), fromWindows1252(message.caption),
-                    displayText(message.text), qtButtons(buttons), owner);
+    // Qt puts the program's name on a window whose title is empty; a blank keeps the title
+    // bar of a box without a caption empty.
+    const QString caption =
+        message.caption.empty() ? QStringLiteral(" ") : fromWindows1252(message.caption);
+    QMessageBox box(qtIcon(message.icon), caption, displayText(message.text), qtButtons(buttons),
+                    owner);
     switch (box.exec()) {
         case QMessageBox::Yes:
             return MessageAnswer::Yes;
@@ -115,6 +120,15 @@ int QtDialogService::runModal(QDialog& dialog) {
 
 void QtDialogService::openAddress(const QString& address) {
     QDesktopServices::openUrl(QUrl(address));
+}
+
+int runMainWindow(QDialog& window) {
+    QEventLoop loop;
+    QObject::connect(&window, &QDialog::finished, &loop, &QEventLoop::quit);
+    window.setWindowModality(Qt::NonModal);
+    window.show();
+    loop.exec();
+    return window.result();
 }
 
 DialogService& dialogService() {

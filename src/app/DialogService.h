@@ -50,6 +50,10 @@ class QtDialogService final : public DialogService {
 };
 
 DialogService& dialogService();
+// Shows a main window and serves events until it has closed, then returns its result. Unlike
+// a modal loop it leaves the windows the main window opens beside itself (each Filter setup)
+// free to take input.
+int runMainWindow(QDialog& window);
 // Replaces the service (tests); nullptr restores Qt's. The caller keeps ownership.
 void setDialogService(DialogService* service);
 

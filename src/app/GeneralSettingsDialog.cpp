@@ -21,7 +21,7 @@ std::string fieldText(const QLineEdit* edit) {
 
 }  // namespace
 
-GeneralSettingsDialog::GeneralSettingsDialog(SettingsRecord& settings, QWidget* parent,
+GeneralSettingsDialog::GeneralSettingsDialog(PublishedSettings& settings, QWidget* parent,
                                              std::unique_ptr<SoundPlayer> player)
     : QDialog(parent),
       ui_(std::make_unique<Ui::GeneralSettingsDialog>()),
@@ -58,7 +58,7 @@ GeneralSettingsDialog::~GeneralSettingsDialog() {
 }
 
 void GeneralSettingsDialog::fillControls() {
-    const GeneralSettingsValues values = GeneralSettingsValues::read(settings_);
+    const GeneralSettingsValues values = GeneralSettingsValues::read(settings_.current());
     ui_->autoLog->setChecked(values.autoLog);
     ui_->logFilePath->setText(fromWindows1252(values.logFilePath));
     ui_->logInterval->setText(fromWindows1252(values.logIntervalText));
@@ -116,7 +116,8 @@ void GeneralSettingsDialog::updateLoggingControls() {
 }
 
 void GeneralSettingsDialog::apply() {
-    currentValues().store(settings_);
+    const GeneralSettingsValues values = currentValues();
+    settings_.change([&values](SettingsRecord& record) { values.store(record); });
     emit colourSchemeChanged();
 }
 

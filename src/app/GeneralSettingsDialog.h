@@ -4,7 +4,7 @@
 #include <atomic>
 #include <memory>
 
-#include "app/SettingsRecord.h"
+#include "app/PublishedSettings.h"
 #include "app/WorkerThread.h"
 #include "packetmode/SoundPlayer.h"
 
@@ -25,7 +25,7 @@ class GeneralSettingsDialog : public QDialog {
 
   public:
     // `player` plays the Test sound; none means the sound card.
-    explicit GeneralSettingsDialog(SettingsRecord& settings, QWidget* parent = nullptr,
+    explicit GeneralSettingsDialog(PublishedSettings& settings, QWidget* parent = nullptr,
                                    std::unique_ptr<SoundPlayer> player = nullptr);
     // Cuts a Test sound short and waits for its thread.
     ~GeneralSettingsDialog() override;
@@ -50,7 +50,7 @@ class GeneralSettingsDialog : public QDialog {
     void updateLoggingControls();
 
     std::unique_ptr<Ui::GeneralSettingsDialog> ui_;
-    SettingsRecord& settings_;
+    PublishedSettings& settings_;
     std::unique_ptr<SoundPlayer> player_;
     WorkerThread testThread_;
     std::atomic<bool> testSoundPlaying_{false};

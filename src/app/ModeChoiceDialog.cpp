@@ -9,7 +9,7 @@
 
 namespace qhs {
 
-ModeChoiceDialog::ModeChoiceDialog(SettingsRecord& settings, QWidget* parent)
+ModeChoiceDialog::ModeChoiceDialog(PublishedSettings& settings, QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::ModeChoiceDialog>()), settings_(settings) {
     ui_->setupUi(this);
     setWindowIcon(applicationIcon());
@@ -22,8 +22,11 @@ ModeChoiceDialog::ModeChoiceDialog(SettingsRecord& settings, QWidget* parent)
 ModeChoiceDialog::~ModeChoiceDialog() = default;
 
 void ModeChoiceDialog::choose(std::uint32_t mode) {
-    settings_.showModeChoice = ui_->rememberChoice->isChecked() ? 0 : 1;
-    settings_.snifferMode = mode;
+    const bool remember = ui_->rememberChoice->isChecked();
+    settings_.change([&](SettingsRecord& record) {
+        record.showModeChoice = remember ? 0 : 1;
+        record.snifferMode = mode;
+    });
     accept();
 }
 

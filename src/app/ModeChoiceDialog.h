@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <memory>
 
-#include "app/SettingsRecord.h"
+#include "app/PublishedSettings.h"
 
 namespace Ui {
 class ModeChoiceDialog;
@@ -17,7 +17,7 @@ class ModeChoiceDialog : public QDialog {
     Q_OBJECT
 
   public:
-    explicit ModeChoiceDialog(SettingsRecord& settings, QWidget* parent = nullptr);
+    explicit ModeChoiceDialog(PublishedSettings& settings, QWidget* parent = nullptr);
     ~ModeChoiceDialog() override;
 
     bool closedByCloseBox() const { return closedByCloseBox_; }
@@ -30,7 +30,7 @@ class ModeChoiceDialog : public QDialog {
     void showHelp();
 
     std::unique_ptr<Ui::ModeChoiceDialog> ui_;
-    SettingsRecord& settings_;
+    PublishedSettings& settings_;
     bool closedByCloseBox_ = false;
 };
 

@@ -2,8 +2,8 @@
 
 namespace qhs {
 
-void PublishedSettings::publish(const SettingsRecord& record) {
-    auto copy = std::make_shared<const SettingsRecord>(record);
+void PublishedSettings::publish() {
+    auto copy = std::make_shared<const SettingsRecord>(record_);
     std::lock_guard<std::mutex> lock(mutex_);
     latest_ = std::move(copy);
     version_.fetch_add(1, std::memory_order_release);

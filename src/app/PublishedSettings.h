@@ -9,20 +9,37 @@
 
 namespace qhs {
 
-// The settings record as worker threads see it. The window thread edits its own record and
-// publishes a whole copy after every change; a worker reads the latest copy, never a field
-// that a dialog is half way through writing.
+// The run's one settings record and the only way to change it. The thread that changes it
+// (the window thread) reads it through current(); every change() publishes a whole copy
+// before it returns, so a worker that reads latest() never sees a record that misses a
+// change, nor a field that a dialog is half way through writing.
 class PublishedSettings {
   public:
-    explicit PublishedSettings(const SettingsRecord& record) { publish(record); }
+    PublishedSettings() : PublishedSettings(defaultSettings()) {}
+    explicit PublishedSettings(const SettingsRecord& record) : record_(record) { publish(); }
+    PublishedSettings(const PublishedSettings&) = delete;
+    PublishedSettings& operator=(const PublishedSettings&) = delete;
 
-    // Window thread: makes a copy of `record` the latest.
-    void publish(const SettingsRecord& record);
+    // The changing thread: the record as it stands.
+    const SettingsRecord& current() const { return record_; }
+    // The changing thread: applies `edit` to the record and publishes the result.
+    template <typename Edit>
+    void change(Edit&& edit) {
+        edit(record_);
+        publish();
+    }
+    void replace(const SettingsRecord& record) {
+        change([&record](SettingsRecord& held) { held = record; });
+    }
+
     // Any thread: the latest copy, which stays whole for as long as it is held.
     std::shared_ptr<const SettingsRecord> latest() const;
     std::uint64_t version() const { return version_.load(std::memory_order_acquire); }
 
   private:
+    void publish();
+
+    SettingsRecord record_;
     mutable std::mutex mutex_;
     std::shared_ptr<const SettingsRecord> latest_;
     std::atomic<std::uint64_t> version_{0};

@@ -15,15 +15,14 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
-void setDefaultSettings(SettingsRecord& record) {
+void setDefaultSettings(SettingsRecord& record, std::string_view outputDirectory) {
     std::memset(&record, 0, sizeof record);
     record.soundOnNewPacket = 1;
     record.detailShowDec = 1;
     record.showModeChoice = 1;
     record.ackTimeoutMs = 10000;
     record.fileHttpOnly = 1;
-    // The root of the file system stands where a drive root would on other systems.
-    setTextField(record.fileOutputDirectory, "/");
+    setTextField(record.fileOutputDirectory, outputDirectory);
     for (char(*entry)[20] :
          {&record.fileSourceIpMust, &record.fileSourceIpMustNot, &record.fileDestIpMust,
           &record.fileDestIpMustNot, &record.filterSourceIpEntry, &record.filterSourceIpNotEntry,
@@ -52,16 +51,17 @@ std::string settingsFilePath(std::string_view executablePath) {
     return path;
 }
 
-void loadSettings(SettingsRecord& record, const std::string& filePath) {
+void loadSettings(SettingsRecord& record, const std::string& filePath,
+                  std::string_view defaultOutputDirectory) {
     FileHandle file(std::fopen(filePath.c_str(), "rb"));
     if (!file) {
-        setDefaultSettings(record);
+        setDefaultSettings(record, defaultOutputDirectory);
         return;
     }
     // Read into a scratch copy so a short file cannot leave a half-old record behind.
     SettingsRecord loaded;
     if (std::fread(&loaded, 1, sizeof loaded, file.get()) != sizeof loaded) {
-        setDefaultSettings(record);
+        setDefaultSettings(record, defaultOutputDirectory);
         return;
     }
     record = loaded;

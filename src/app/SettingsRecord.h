@@ -197,8 +197,9 @@ void setTextField(char (&field)[Capacity], std::string_view text) {
     }
 }
 
-// Fills the record with the defaults of a first run.
-void setDefaultSettings(SettingsRecord& record);
+// Fills the record with the defaults of a first run, with File Sniffer Mode's files going to
+// `outputDirectory` (the user's download folder where there is one).
+void setDefaultSettings(SettingsRecord& record, std::string_view outputDirectory = "/");
 SettingsRecord defaultSettings();
 
 // The settings file of an executable: its path with the last three characters replaced
@@ -207,7 +208,8 @@ std::string settingsFilePath(std::string_view executablePath);
 
 // Loads the record from the file. A missing or unreadable file, or one shorter than the
 // record, gives the defaults; a longer one gives its first bytes. Nothing is reported.
-void loadSettings(SettingsRecord& record, const std::string& filePath);
+void loadSettings(SettingsRecord& record, const std::string& filePath,
+                  std::string_view defaultOutputDirectory = "/");
 
 // Writes the record to the file, creating or truncating it. A file that cannot be
 // written is left as it is, silently. Returns whether the whole record was written.

@@ -17,12 +17,12 @@
 namespace qhs {
 
 SnifferApp::SnifferApp(std::string settingsPath, ModeWindows windows,
-                       InstallEnvironment environment)
+                       InstallEnvironment environment, std::string defaultOutputDirectory)
     : settingsPath_(std::move(settingsPath)),
       windows_(std::move(windows)),
-      environment_(std::move(environment)) {
+      environment_(std::move(environment)),
+      defaultOutputDirectory_(std::move(defaultOutputDirectory)) {
     setApplicationNameFromPath(environment_.ownExecutablePath);
-    setDefaultSettings(settings_);
 }
 
 int SnifferApp::run(const std::vector<std::string>& arguments) {
@@ -106,28 +106,30 @@ int SnifferApp::runUninstaller() {
 }
 
 int SnifferApp::runSniffingMode() {
-    loadSettings(settings_, settingsPath_);
-    saveSettings(settings_, settingsPath_);
+    settings_.change([this](SettingsRecord& record) {
+        loadSettings(record, settingsPath_, defaultOutputDirectory_);
+    });
+    saveSettings(settings_.current(), settingsPath_);
     applyDialogColours();
 
-    if (settings_.showModeChoice != 0) {
+    if (settings_.current().showModeChoice != 0) {
         ModeChoiceDialog choice(settings_);
         dialogService().runModal(choice);
         if (choice.closedByCloseBox()) {
             return 0;
         }
     }
-    if (settings_.snifferMode == 0 && windows_.packetSniffer) {
+    if (settings_.current().snifferMode == 0 && windows_.packetSniffer) {
         return windows_.packetSniffer(settings_, settingsPath_);
     }
-    if (settings_.snifferMode == 1 && windows_.fileSniffer) {
+    if (settings_.current().snifferMode == 1 && windows_.fileSniffer) {
         return windows_.fileSniffer(settings_, settingsPath_);
     }
     return 0;
 }
 
 void SnifferApp::applyDialogColours() const {
-    if (settings_.useWindowsColors != 0 || qApp == nullptr) {
+    if (settings_.current().useWindowsColors != 0 || qApp == nullptr) {
         return;
     }
     // Grey dialogs with black text, unless the user asked for the system's colours.

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SettingsRecord.h"
+#include "app/PublishedSettings.h"
 #include "setup/InstallEnvironment.h"
 
 namespace qhs {
@@ -13,7 +13,7 @@ namespace qhs {
 // Runs the main window of a mode modally over the run's settings and returns the process
 // exit code once it has closed (the window saves the settings itself).
 using ModeWindowRunner =
-    std::function<int(SettingsRecord& settings, const std::string& settingsPath)>;
+    std::function<int(PublishedSettings& settings, const std::string& settingsPath)>;
 
 struct ModeWindows {
     ModeWindowRunner packetSniffer;
@@ -25,12 +25,14 @@ struct ModeWindows {
 // for the mode unless one is remembered, and runs that mode's window.
 class SnifferApp {
   public:
-    SnifferApp(std::string settingsPath, ModeWindows windows, InstallEnvironment environment);
+    // A first run's record names `defaultOutputDirectory` for File Sniffer Mode's files.
+    SnifferApp(std::string settingsPath, ModeWindows windows, InstallEnvironment environment,
+               std::string defaultOutputDirectory = "/");
 
     // Returns the process exit code.
     int run(const std::vector<std::string>& arguments);
 
-    const SettingsRecord& settings() const { return settings_; }
+    const SettingsRecord& settings() const { return settings_.current(); }
 
   private:
     // The exit code when the run ends here, nothing when this copy goes on to a mode.
@@ -43,7 +45,8 @@ class SnifferApp {
     std::string settingsPath_;
     ModeWindows windows_;
     InstallEnvironment environment_;
-    SettingsRecord settings_{};
+    std::string defaultOutputDirectory_;
+    PublishedSettings settings_;
 };
 
 }  // namespace qhs

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -86,6 +87,13 @@ class CaptureSource {
     }
     std::unique_ptr<std::uint8_t[]> scratch_;
 };
+
+// Whether a failed receive is worth trying again: a signal came, or the system was briefly
+// short of memory. Any other failure means the capture is gone (its interface disappeared or
+// went down, or it never opened).
+inline bool isPassingReceiveFailure(long errorCode) {
+    return errorCode == EINTR || errorCode == EAGAIN || errorCode == ENOBUFS || errorCode == ENOMEM;
+}
 
 using CaptureSourceFactory = std::unique_ptr<CaptureSource> (*)();
 

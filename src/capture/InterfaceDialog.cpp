@@ -8,7 +8,7 @@
 
 namespace qhs {
 
-InterfaceDialog::InterfaceDialog(SettingsRecord& settings, std::vector<std::string> addresses,
+InterfaceDialog::InterfaceDialog(PublishedSettings& settings, std::vector<std::string> addresses,
                                  QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::InterfaceDialog>()), settings_(settings) {
     ui_->setupUi(this);
@@ -36,11 +36,13 @@ void InterfaceDialog::takeSelection() {
         dialogService().showMessage(this, UserMessage{"Please choose an interface.", ""});
         return;
     }
-    setTextField(settings_.interfaceAddress, toWindows1252(selected.front()->text(0)));
+    const std::string address = toWindows1252(selected.front()->text(0));
+    settings_.change(
+        [&address](SettingsRecord& record) { setTextField(record.interfaceAddress, address); });
     accept();
 }
 
-bool InterfaceDialog::choose(SettingsRecord& settings, QWidget* owner,
+bool InterfaceDialog::choose(PublishedSettings& settings, QWidget* owner,
                              AddressLister listAddresses) {
     const auto addresses = (listAddresses != nullptr ? listAddresses : &localIpv4Addresses)();
     if (!addresses) {
@@ -55,10 +57,10 @@ bool InterfaceDialog::choose(SettingsRecord& settings, QWidget* owner,
 
 namespace qhs {
 
-bool InterfaceDialog::probeOnOpening(CaptureSource& source, SettingsRecord& settings,
+bool InterfaceDialog::probeOnOpening(CaptureSource& source, PublishedSettings& settings,
                                      QWidget* owner) {
     const ProbeResult probe =
-        probeInterface(source, std::string(textField(settings.interfaceAddress)));
+        probeInterface(source, std::string(textField(settings.current().interfaceAddress)));
     for (const UserMessage& message : probe.messages) {
         dialogService().showMessage(owner, message);
     }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SettingsRecord.h"
+#include "app/PublishedSettings.h"
 #include "capture/CaptureSource.h"
 
 namespace Ui {
@@ -25,25 +25,25 @@ class InterfaceDialog : public QDialog {
     Q_OBJECT
 
   public:
-    InterfaceDialog(SettingsRecord& settings, std::vector<std::string> addresses,
+    InterfaceDialog(PublishedSettings& settings, std::vector<std::string> addresses,
                     QWidget* parent = nullptr);
     ~InterfaceDialog() override;
 
     // Lists the machine's addresses and runs the dialog modally; when no address list can
     // be had it says so and returns at once. Returns whether an address was chosen.
-    static bool choose(SettingsRecord& settings, QWidget* owner,
+    static bool choose(PublishedSettings& settings, QWidget* owner,
                        AddressLister listAddresses = nullptr);
 
     // The probe a main window runs when it opens: shows the probe's messages, and opens the
     // interface choice when the stored address is no interface. Returns false when a
     // start-up error means the process must end.
-    static bool probeOnOpening(CaptureSource& source, SettingsRecord& settings, QWidget* owner);
+    static bool probeOnOpening(CaptureSource& source, PublishedSettings& settings, QWidget* owner);
 
   private:
     void takeSelection();
 
     std::unique_ptr<Ui::InterfaceDialog> ui_;
-    SettingsRecord& settings_;
+    PublishedSettings& settings_;
 };
 
 }  // namespace qhs

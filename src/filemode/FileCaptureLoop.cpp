@@ -66,13 +66,14 @@ void runFileCapture(CaptureSource& source, const SettingsRecord& settings, Strea
     };
     while (!state.stopRequested.load()) {
         const ReceiveResult received = source.receiveVisit(fileDatagram);
-        if (!received.ok && received.errorCode == 0) {
-            break;  // the source was closed
+        if (received.ok) {
+            continue;
         }
-        if (!received.ok) {
-            // A failed receive counts as a datagram too short to keep.
-            std::this_thread::sleep_for(FailedReceivePause);
+        // Closed by Stop, or gone with its interface: the capture ends and shows as stopped.
+        if (!isPassingReceiveFailure(received.errorCode)) {
+            break;
         }
+        std::this_thread::sleep_for(FailedReceivePause);
     }
     state.endCapture();
     setStatus(hooks, FileStatusStopped);

@@ -50,7 +50,7 @@ QString numberText(std::uint64_t value) {
 
 }  // namespace
 
-FileSnifferDialog::FileSnifferDialog(SettingsRecord& settings, std::string settingsPath,
+FileSnifferDialog::FileSnifferDialog(PublishedSettings& settings, std::string settingsPath,
                                      CaptureSourceFactory makeSource, QWidget* parent)
     : QDialog(parent),
       ui_(std::make_unique<Ui::FileSnifferDialog>()),
@@ -71,15 +71,16 @@ FileSnifferDialog::FileSnifferDialog(SettingsRecord& settings, std::string setti
         dialogService().runModal(help);
     });
     connect(menu_.about, &QAction::triggered, this, [this] {
-        AboutDialog about(settings_, this);
+        AboutDialog about(settings_.current(), this);
         dialogService().runModal(about);
     });
     connect(menu_.general, &QAction::triggered, this, [this] {
         GeneralSettingsDialog dialog(settings_, this);
         dialogService().runModal(dialog);
         // New name templates hold from the next file written.
-        capture_->setNameTemplates(std::string(textField(settings_.fileNameTemplate)),
-                                   std::string(textField(settings_.dateTimeTemplate)));
+        const SettingsRecord& record = settings_.current();
+        capture_->setNameTemplates(std::string(textField(record.fileNameTemplate)),
+                                   std::string(textField(record.dateTimeTemplate)));
     });
 
     const auto* digits =
@@ -121,35 +122,37 @@ bool FileSnifferDialog::initialize() {
     if (!InterfaceDialog::probeOnOpening(*makeSource_(), settings_, this)) {
         return false;
     }
-    ui_->interfaceAddress->setText(fromWindows1252(textField(settings_.interfaceAddress)));
+    ui_->interfaceAddress->setText(
+        fromWindows1252(textField(settings_.current().interfaceAddress)));
     return true;
 }
 
-int FileSnifferDialog::run(SettingsRecord& settings, const std::string& settingsPath) {
+int FileSnifferDialog::run(PublishedSettings& settings, const std::string& settingsPath) {
     FileSnifferDialog window(settings, settingsPath);
     if (!window.initialize()) {
         return 0;
     }
-    window.exec();
+    runMainWindow(window);
     return 0;
 }
 
 void FileSnifferDialog::fillControls() {
-    ui_->outputDirectory->setText(fromWindows1252(textField(settings_.fileOutputDirectory)));
-    ui_->overwriteFiles->setChecked(settings_.fileOverwrite != 0);
-    ui_->httpOnly->setChecked(settings_.fileHttpOnly != 0);
-    ui_->ackTimeout->setText(numberText(settings_.ackTimeoutMs));
-    ui_->sourceIpMust->setText(fromWindows1252(textField(settings_.fileSourceIpMust)));
-    ui_->sourceIpMustNot->setText(fromWindows1252(textField(settings_.fileSourceIpMustNot)));
-    ui_->destIpMust->setText(fromWindows1252(textField(settings_.fileDestIpMust)));
-    ui_->destIpMustNot->setText(fromWindows1252(textField(settings_.fileDestIpMustNot)));
-    ui_->sourcePortMust->setText(numberText(settings_.fileSourcePortMust));
-    ui_->sourcePortMustNot->setText(numberText(settings_.fileSourcePortMustNot));
-    ui_->destPortMust->setText(numberText(settings_.fileDestPortMust));
-    ui_->destPortMustNot->setText(numberText(settings_.fileDestPortMustNot));
-    ui_->minimumSize->setText(numberText(settings_.fileMinSize));
-    ui_->maximumSize->setText(numberText(settings_.fileMaxSize));
-    ui_->resolverHost->setText(fromWindows1252(textField(settings_.fileResolverHost)));
+    const SettingsRecord& record = settings_.current();
+    ui_->outputDirectory->setText(fromWindows1252(textField(record.fileOutputDirectory)));
+    ui_->overwriteFiles->setChecked(record.fileOverwrite != 0);
+    ui_->httpOnly->setChecked(record.fileHttpOnly != 0);
+    ui_->ackTimeout->setText(numberText(record.ackTimeoutMs));
+    ui_->sourceIpMust->setText(fromWindows1252(textField(record.fileSourceIpMust)));
+    ui_->sourceIpMustNot->setText(fromWindows1252(textField(record.fileSourceIpMustNot)));
+    ui_->destIpMust->setText(fromWindows1252(textField(record.fileDestIpMust)));
+    ui_->destIpMustNot->setText(fromWindows1252(textField(record.fileDestIpMustNot)));
+    ui_->sourcePortMust->setText(numberText(record.fileSourcePortMust));
+    ui_->sourcePortMustNot->setText(numberText(record.fileSourcePortMustNot));
+    ui_->destPortMust->setText(numberText(record.fileDestPortMust));
+    ui_->destPortMustNot->setText(numberText(record.fileDestPortMustNot));
+    ui_->minimumSize->setText(numberText(record.fileMinSize));
+    ui_->maximumSize->setText(numberText(record.fileMaxSize));
+    ui_->resolverHost->setText(fromWindows1252(textField(record.fileResolverHost)));
 }
 
 void FileSnifferDialog::copyControlsInto(SettingsRecord& record) const {
@@ -189,7 +192,7 @@ void FileSnifferDialog::startCapture() {
         return;
     }
     ui_->statusLine->setText(QStringLiteral("Status: Starting..."));
-    SettingsRecord current = settings_;
+    SettingsRecord current = settings_.current();
     copyControlsInto(current);
     const FileCaptureStart started = capture_->start(current);
     if (!started.statusText.empty()) {
@@ -263,7 +266,8 @@ void FileSnifferDialog::resolveHost() {
 
 void FileSnifferDialog::chooseInterface() {
     InterfaceDialog::choose(settings_, this);
-    ui_->interfaceAddress->setText(fromWindows1252(textField(settings_.interfaceAddress)));
+    ui_->interfaceAddress->setText(
+        fromWindows1252(textField(settings_.current().interfaceAddress)));
 }
 
 void FileSnifferDialog::closeWindow() {
@@ -272,8 +276,8 @@ void FileSnifferDialog::closeWindow() {
     }
     closing_ = true;
     timer_.stop();
-    copyControlsInto(settings_);
-    saveSettings(settings_, settingsPath_);
+    settings_.change([this](SettingsRecord& record) { copyControlsInto(record); });
+    saveSettings(settings_.current(), settingsPath_);
     // Streams still pending are not written: the capture ends with the window.
     capture_->stop();
     done(0);

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/MainMenu.h"
-#include "app/SettingsRecord.h"
+#include "app/PublishedSettings.h"
 #include "app/UserMessage.h"
 #include "capture/CaptureSource.h"
 #include "filemode/FileCapture.h"
@@ -23,7 +23,7 @@ class FileSnifferDialog : public QDialog {
     Q_OBJECT
 
   public:
-    FileSnifferDialog(SettingsRecord& settings, std::string settingsPath,
+    FileSnifferDialog(PublishedSettings& settings, std::string settingsPath,
                       CaptureSourceFactory makeSource = nullptr, QWidget* parent = nullptr);
     ~FileSnifferDialog() override;
 
@@ -31,7 +31,7 @@ class FileSnifferDialog : public QDialog {
     // the process must end (exit code 0) without running the window.
     bool initialize();
     // Opens the window for a run and returns the exit code once it has closed.
-    static int run(SettingsRecord& settings, const std::string& settingsPath);
+    static int run(PublishedSettings& settings, const std::string& settingsPath);
 
     void startCapture();
     void stopCapture();
@@ -56,7 +56,7 @@ class FileSnifferDialog : public QDialog {
 
     std::unique_ptr<Ui::FileSnifferDialog> ui_;
     MainMenu menu_;
-    SettingsRecord& settings_;
+    PublishedSettings& settings_;
     std::string settingsPath_;
     CaptureSourceFactory makeSource_;
     std::unique_ptr<FileCapture> capture_;

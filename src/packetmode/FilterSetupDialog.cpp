@@ -27,7 +27,7 @@ std::string fieldText(const QLineEdit* edit) {
 
 }  // namespace
 
-FilterSetupDialog::FilterSetupDialog(SettingsRecord& settings, PacketFilter* filter,
+FilterSetupDialog::FilterSetupDialog(PublishedSettings& settings, PacketFilter* filter,
                                      HostLookups lookups, QWidget* parent)
     : QDialog(parent),
       ui_(std::make_unique<Ui::FilterSetupDialog>()),
@@ -76,19 +76,23 @@ FilterSetupDialog::~FilterSetupDialog() {
     lookupThread_.join();
 }
 
-FilterSetupDialog* FilterSetupDialog::openModeless(SettingsRecord& settings, PacketFilter* filter,
-                                                   QObject* closesWith, HostLookups lookups) {
+FilterSetupDialog* FilterSetupDialog::openModeless(PublishedSettings& settings,
+                                                   PacketFilter* filter, QObject* closesWith,
+                                                   HostLookups lookups) {
     auto* dialog = new FilterSetupDialog(settings, filter, std::move(lookups));
     dialog->deleteWhenClosed_ = true;
     if (closesWith != nullptr) {
         connect(closesWith, &QObject::destroyed, dialog, [dialog] { delete dialog; });
     }
     dialog->show();
+    // Takes the keyboard from the window whose button opened it, with or without a window
+    // manager (a new window is mapped on top of the others).
+    dialog->activateWindow();
     return dialog;
 }
 
 void FilterSetupDialog::fillControls() {
-    const FilterSetupValues values = FilterSetupValues::read(settings_);
+    const FilterSetupValues values = FilterSetupValues::read(settings_.current());
     for (std::size_t i = 0; i < FilterListCount; ++i) {
         entries_[i]->setText(fromWindows1252(values.addressEntries[i]));
         for (const std::string& row : values.addressRows[i]) {
@@ -145,17 +149,18 @@ FilterSetupValues FilterSetupDialog::currentValues() const {
 
 void FilterSetupDialog::apply() {
     const FilterSetupValues values = currentValues();
+    const auto store = [&values](SettingsRecord& record) { values.store(record); };
     if (filter_ == nullptr) {
-        values.store(settings_);
+        settings_.change(store);
         return;
     }
     {
         // The filter copies the record's fields under this guard, so it never takes half of
         // a list or a string.
         std::lock_guard guard(filter_->recordGuard());
-        values.store(settings_);
+        settings_.change(store);
     }
-    filter_->reload(settings_);
+    filter_->reload(settings_.current());
 }
 
 void FilterSetupDialog::addAddress(FilterListIndex list) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SettingsRecord.h"
+#include "app/PublishedSettings.h"
 #include "app/WorkerThread.h"
 #include "packetmode/FilterSetupValues.h"
 #include "platform/NameResolver.h"
@@ -45,14 +45,14 @@ class FilterSetupDialog : public QDialog {
 
   public:
     // `filter` (may be null) takes the new settings after every Apply.
-    FilterSetupDialog(SettingsRecord& settings, PacketFilter* filter, HostLookups lookups = {},
+    FilterSetupDialog(PublishedSettings& settings, PacketFilter* filter, HostLookups lookups = {},
                       QWidget* parent = nullptr);
     ~FilterSetupDialog() override;
 
     // Shows a new instance without an owner and returns at once; the instance deletes itself
     // when it closes. Each call opens one more. When `closesWith` is destroyed (the window
     // that owns the settings and the filter), the instance is deleted with it, unapplied.
-    static FilterSetupDialog* openModeless(SettingsRecord& settings, PacketFilter* filter,
+    static FilterSetupDialog* openModeless(PublishedSettings& settings, PacketFilter* filter,
                                            QObject* closesWith = nullptr, HostLookups lookups = {});
 
     // The buttons, callable by tests as a click would.
@@ -86,7 +86,7 @@ class FilterSetupDialog : public QDialog {
     void setResolving(bool resolving);
 
     std::unique_ptr<Ui::FilterSetupDialog> ui_;
-    SettingsRecord& settings_;
+    PublishedSettings& settings_;
     PacketFilter* filter_;
     HostLookups lookups_;
     std::array<IpAddressEdit*, FilterListCount> entries_{};

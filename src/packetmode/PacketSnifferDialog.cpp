@@ -68,7 +68,7 @@ bool PacketSnifferDialog::askYesNo(const UserMessage& question, QWidget* owner) 
            MessageAnswer::Yes;
 }
 
-PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string settingsPath,
+PacketSnifferDialog::PacketSnifferDialog(PublishedSettings& settings, std::string settingsPath,
                                          CaptureSourceFactory makeSource, QWidget* parent)
     : QDialog(parent),
       ui_(std::make_unique<Ui::PacketSnifferDialog>()),
@@ -84,7 +84,7 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
     buildMenu();
 
     intakeContext_ = std::make_unique<PacketCaptureContext>(PacketCaptureContext{
-        state_, *store_, list_, filter_, publishedSettings_, [this](const std::string& status) {
+        state_, *store_, list_, filter_, settings_, [this](const std::string& status) {
             postToWindowThread(this, [this, status] { setStatusText(status); });
         }});
     capture_ = std::make_unique<PacketCapture>(*intakeContext_, makeSource_, &raiseThreadPriority);
@@ -118,13 +118,13 @@ PacketSnifferDialog::PacketSnifferDialog(SettingsRecord& settings, std::string s
 
     sorter_ = std::make_unique<PacketSorter>(*store_, list_, state_.listBusy);
     soundPlayer_ = std::make_unique<AlsaSoundPlayer>();
-    notifier_ = std::make_unique<NewPacketNotifier>(state_, publishedSettings_, soundBoxTicked_,
-                                                    *soundPlayer_);
+    notifier_ =
+        std::make_unique<NewPacketNotifier>(state_, settings_, soundBoxTicked_, *soundPlayer_);
     connect(ui_->soundOnNewPacket, &QCheckBox::toggled, this,
             [this](bool ticked) { soundBoxTicked_ = ticked; });
     // A failed log write shows one box at a time; the logger waits until it is closed.
     logger_ = std::make_unique<PacketLogger>(
-        state_, *store_, publishedSettings_, [this](const UserMessage& message) {
+        state_, *store_, settings_, [this](const UserMessage& message) {
             callOnWindowThread(this,
                                [this, &message] { dialogService().showMessage(this, message); });
         });
@@ -207,7 +207,7 @@ void PacketSnifferDialog::buildMenu() {
         dialogService().runModal(help);
     });
     connect(menu.about, &QAction::triggered, this, [this] {
-        AboutDialog about(settings_, this);
+        AboutDialog about(settings_.current(), this);
         dialogService().runModal(about);
     });
     connect(menu.general, &QAction::triggered, this, [this] {
@@ -215,7 +215,6 @@ void PacketSnifferDialog::buildMenu() {
         connect(&dialog, &GeneralSettingsDialog::colourSchemeChanged, this,
                 &PacketSnifferDialog::applyColourScheme);
         dialogService().runModal(dialog);
-        publishedSettings_.publish(settings_);
     });
 }
 
@@ -251,24 +250,25 @@ bool PacketSnifferDialog::initialize() {
 }
 
 void PacketSnifferDialog::restoreControls() {
-    ui_->findText->setText(fromWindows1252(textField(settings_.findText)));
-    ui_->matchCase->setChecked(settings_.matchCase != 0);
-    ui_->soundOnNewPacket->setChecked(settings_.soundOnNewPacket != 0);
-    ui_->applyFilters->setChecked(settings_.applyFilters != 0);
-    soundBoxTicked_ = settings_.soundOnNewPacket != 0;
-    ui_->showText->setChecked(settings_.detailShowText != 0);
-    ui_->showDec->setChecked(settings_.detailShowDec != 0);
-    ui_->showHex->setChecked(settings_.detailShowHex != 0);
-    filter_.setMatchCase(settings_.matchCase != 0);
-    filter_.refresh(settings_.applyFilters != 0, settings_);
+    const SettingsRecord& record = settings_.current();
+    ui_->findText->setText(fromWindows1252(textField(record.findText)));
+    ui_->matchCase->setChecked(record.matchCase != 0);
+    ui_->soundOnNewPacket->setChecked(record.soundOnNewPacket != 0);
+    ui_->applyFilters->setChecked(record.applyFilters != 0);
+    soundBoxTicked_ = record.soundOnNewPacket != 0;
+    ui_->showText->setChecked(record.detailShowText != 0);
+    ui_->showDec->setChecked(record.detailShowDec != 0);
+    ui_->showHex->setChecked(record.detailShowHex != 0);
+    filter_.setMatchCase(record.matchCase != 0);
+    filter_.refresh(record.applyFilters != 0, record);
 }
 
-int PacketSnifferDialog::run(SettingsRecord& settings, const std::string& settingsPath) {
+int PacketSnifferDialog::run(PublishedSettings& settings, const std::string& settingsPath) {
     PacketSnifferDialog window(settings, settingsPath);
     if (!window.initialize()) {
         return 0;
     }
-    window.exec();
+    runMainWindow(window);
     return 0;
 }
 
@@ -296,7 +296,6 @@ void PacketSnifferDialog::stopCapture() {
 
 void PacketSnifferDialog::chooseInterface() {
     InterfaceDialog::choose(settings_, this);
-    publishedSettings_.publish(settings_);
     if (state_.capturing.load()) {
         stopCapture();
         startCapture();
@@ -370,7 +369,7 @@ void PacketSnifferDialog::statusCycle() {
         updateCaption();
     }
     showMemoryStatus();
-    filter_.refresh(ui_->applyFilters->isChecked(), settings_);
+    filter_.refresh(ui_->applyFilters->isChecked(), settings_.current());
     // A capture or a search that ended by itself leaves its thread to be joined.
     capture_->joinIfEnded();
     finder_->joinIfEnded();
@@ -391,7 +390,7 @@ void PacketSnifferDialog::updateCaption() {
     if (capturing && rows != captionCount_) {
         // Rows that arrive during the blink differ from this count and give one more blink.
         captionCount_ = rows;
-        if (settings_.noTaskbarBlink == 0) {
+        if (settings_.current().noTaskbarBlink == 0) {
             startBlink();
         } else {
             setWindowTitle(itemsCaption(rows));
@@ -448,7 +447,7 @@ void PacketSnifferDialog::showMemoryStatus() {
 void PacketSnifferDialog::applyColourScheme() {
     QPalette listPalette = QApplication::palette(ui_->packetList);
     QPalette panePalette = QApplication::palette(ui_->entirePacket);
-    if (settings_.useWindowsColors == 0) {
+    if (settings_.current().useWindowsColors == 0) {
         for (QPalette* palette : {&listPalette, &panePalette}) {
             palette->setColor(QPalette::Base, DarkBackground);
             palette->setColor(QPalette::Text, DarkText);
@@ -488,14 +487,16 @@ void PacketSnifferDialog::closeWindow() {
     waitForWorkers();
     QThread::msleep(100);
 
-    setTextField(settings_.findText, toWindows1252(ui_->findText->text()));
-    settings_.matchCase = ui_->matchCase->isChecked() ? 1 : 0;
-    settings_.soundOnNewPacket = ui_->soundOnNewPacket->isChecked() ? 1 : 0;
-    settings_.detailShowText = ui_->showText->isChecked() ? 1 : 0;
-    settings_.detailShowDec = ui_->showDec->isChecked() ? 1 : 0;
-    settings_.detailShowHex = ui_->showHex->isChecked() ? 1 : 0;
-    settings_.applyFilters = ui_->applyFilters->isChecked() ? 1 : 0;
-    saveSettings(settings_, settingsPath_);
+    settings_.change([this](SettingsRecord& record) {
+        setTextField(record.findText, toWindows1252(ui_->findText->text()));
+        record.matchCase = ui_->matchCase->isChecked() ? 1 : 0;
+        record.soundOnNewPacket = ui_->soundOnNewPacket->isChecked() ? 1 : 0;
+        record.detailShowText = ui_->showText->isChecked() ? 1 : 0;
+        record.detailShowDec = ui_->showDec->isChecked() ? 1 : 0;
+        record.detailShowHex = ui_->showHex->isChecked() ? 1 : 0;
+        record.applyFilters = ui_->applyFilters->isChecked() ? 1 : 0;
+    });
+    saveSettings(settings_.current(), settingsPath_);
 
     model_->detach();
     ClearHooks hooks;
@@ -569,7 +570,6 @@ void PacketSnifferDialog::chooseSavingOptions() {
     // Either answer lets the save go on; Continue only changes how it writes.
     SavingOptionsDialog options(settings_, this);
     dialogService().runModal(options);
-    publishedSettings_.publish(settings_);
 }
 
 void PacketSnifferDialog::saveList() {
@@ -605,9 +605,8 @@ void PacketSnifferDialog::writeStoreOnThread(const QString& fileTypes, bool askS
                 });
             };
             hooks.progress = [this](std::int32_t slot) { operationProgress_.report(slot); };
-            const SaveOutcome outcome =
-                writer(QFile::encodeName(path).toStdString(), *store_, state_,
-                       *publishedSettings_.latest(), saveCancel_, hooks);
+            const SaveOutcome outcome = writer(QFile::encodeName(path).toStdString(), *store_,
+                                               state_, *settings_.latest(), saveCancel_, hooks);
             if (outcome.message) {
                 callOnWindowThread(this, [this, &outcome] {
                     dialogService().showMessage(this, *outcome.message);

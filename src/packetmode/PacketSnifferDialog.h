@@ -9,7 +9,6 @@
 #include "analysis/PacketFilter.h"
 #include "app/OperationThreads.h"
 #include "app/PublishedSettings.h"
-#include "app/SettingsRecord.h"
 #include "app/UserMessage.h"
 #include "app/WindowThread.h"
 #include "capture/CaptureSource.h"
@@ -46,7 +45,7 @@ class PacketSnifferDialog : public QDialog {
     Q_OBJECT
 
   public:
-    PacketSnifferDialog(SettingsRecord& settings, std::string settingsPath,
+    PacketSnifferDialog(PublishedSettings& settings, std::string settingsPath,
                         CaptureSourceFactory makeSource = nullptr, QWidget* parent = nullptr);
     ~PacketSnifferDialog() override;
 
@@ -55,7 +54,7 @@ class PacketSnifferDialog : public QDialog {
     bool initialize();
 
     // Opens the window for a run and returns the exit code once it has closed.
-    static int run(SettingsRecord& settings, const std::string& settingsPath);
+    static int run(PublishedSettings& settings, const std::string& settingsPath);
 
     // The buttons and menu commands, callable by tests as a click would.
     void startCapture();
@@ -157,9 +156,8 @@ class PacketSnifferDialog : public QDialog {
 
     std::unique_ptr<Ui::PacketSnifferDialog> ui_;
     QMenuBar* menuBar_ = nullptr;
-    SettingsRecord& settings_;
-    // What the worker threads read: published after every dialog that changes settings_.
-    PublishedSettings publishedSettings_{settings_};
+    // The run's record: every change is published to the worker threads as it is made.
+    PublishedSettings& settings_;
     std::string settingsPath_;
     CaptureSourceFactory makeSource_;
 

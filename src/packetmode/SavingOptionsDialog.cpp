@@ -5,16 +5,17 @@
 
 namespace qhs {
 
-SavingOptionsDialog::SavingOptionsDialog(SettingsRecord& settings, QWidget* parent)
+SavingOptionsDialog::SavingOptionsDialog(PublishedSettings& settings, QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::SavingOptionsDialog>()), settings_(settings) {
     ui_->setupUi(this);
     setWindowIcon(applicationIcon());
-    ui_->includeData->setChecked(settings_.saveIncludeData != 0);
+    const SettingsRecord& record = settings_.current();
+    ui_->includeData->setChecked(record.saveIncludeData != 0);
     // The buttons exclude each other. Should the record hold more than one rendering, the
     // one the save would use (text before dec before hex) is checked last and stays.
-    ui_->dataHex->setChecked(settings_.saveDataHex != 0);
-    ui_->dataDec->setChecked(settings_.saveDataDec != 0);
-    ui_->dataText->setChecked(settings_.saveDataText != 0);
+    ui_->dataHex->setChecked(record.saveDataHex != 0);
+    ui_->dataDec->setChecked(record.saveDataDec != 0);
+    ui_->dataText->setChecked(record.saveDataText != 0);
     enableRenderings(ui_->includeData->isChecked());
 
     connect(ui_->includeData, &QCheckBox::toggled, this, &SavingOptionsDialog::enableRenderings);
@@ -30,10 +31,12 @@ void SavingOptionsDialog::enableRenderings(bool enabled) {
 }
 
 void SavingOptionsDialog::storeChoice() {
-    settings_.saveIncludeData = ui_->includeData->isChecked() ? 1 : 0;
-    settings_.saveDataDec = ui_->dataDec->isChecked() ? 1 : 0;
-    settings_.saveDataHex = ui_->dataHex->isChecked() ? 1 : 0;
-    settings_.saveDataText = ui_->dataText->isChecked() ? 1 : 0;
+    settings_.change([this](SettingsRecord& record) {
+        record.saveIncludeData = ui_->includeData->isChecked() ? 1 : 0;
+        record.saveDataDec = ui_->dataDec->isChecked() ? 1 : 0;
+        record.saveDataHex = ui_->dataHex->isChecked() ? 1 : 0;
+        record.saveDataText = ui_->dataText->isChecked() ? 1 : 0;
+    });
     accept();
 }
 

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <memory>
 
-#include "app/SettingsRecord.h"
+#include "app/PublishedSettings.h"
 
 namespace Ui {
 class SavingOptionsDialog;
@@ -18,7 +18,7 @@ class SavingOptionsDialog : public QDialog {
     Q_OBJECT
 
   public:
-    explicit SavingOptionsDialog(SettingsRecord& settings, QWidget* parent = nullptr);
+    explicit SavingOptionsDialog(PublishedSettings& settings, QWidget* parent = nullptr);
     ~SavingOptionsDialog() override;
 
   private:
@@ -26,7 +26,7 @@ class SavingOptionsDialog : public QDialog {
     void storeChoice();
 
     std::unique_ptr<Ui::SavingOptionsDialog> ui_;
-    SettingsRecord& settings_;
+    PublishedSettings& settings_;
 };
 
 }  // namespace qhs

@@ -1,10 +1,8 @@
 #include "platform/StandardShortcutFolders.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cstdlib>
-#include <fstream>
+
+#include "platform/UserFolders.h"
 
 namespace qhs {
 
@@ -15,46 +13,12 @@ std::string environmentText(const char* name) {
     return value != nullptr ? std::string(value) : std::string();
 }
 
-std::string homeDirectory() {
-    std::string home = environmentText("HOME");
-    if (home.empty()) {
-        if (const passwd* entry = ::getpwuid(::getuid())) {
-            home = entry->pw_dir;
-        }
-    }
-    return home;
-}
-
-// XDG_DESKTOP_DIR from the user's user-dirs.dirs: "$HOME/..." or an absolute path.
-std::string xdgDesktopDirectory(const std::string& home) {
-    std::string configHome = environmentText("XDG_CONFIG_HOME");
-    if (configHome.empty() || configHome.front() != '/') {
-        configHome = home + "/.config";
-    }
-    std::ifstream in(configHome + "/user-dirs.dirs");
-    std::string line;
-    const std::string prefix = "XDG_DESKTOP_DIR=\"";
-    while (std::getline(in, line)) {
-        if (line.rfind(prefix, 0) != 0 || line.size() < prefix.size() + 1 || line.back() != '"') {
-            continue;
-        }
-        std::string value = line.substr(prefix.size(), line.size() - prefix.size() - 1);
-        if (value.rfind("$HOME", 0) == 0) {
-            return home + value.substr(5);
-        }
-        if (!value.empty() && value.front() == '/') {
-            return value;
-        }
-    }
-    return {};
-}
-
 }  // namespace
 
 ShortcutFolders standardShortcutFolders() {
     const std::string home = homeDirectory();
     ShortcutFolders folders;
-    folders.userDesktop = xdgDesktopDirectory(home);
+    folders.userDesktop = xdgUserDirectory("DESKTOP");
     if (folders.userDesktop.empty() && !home.empty()) {
         folders.userDesktop = home + "/Desktop";
     }

@@ -56,7 +56,8 @@ bool packetSnifferWindow(const QDir& folder, bool windowsColours) {
     settings.useWindowsColors = windowsColours ? 1 : 0;
     const std::string settingsPath =
         folder.filePath(QStringLiteral("screenshots.QHS")).toStdString();
-    qhs::PacketSnifferDialog window(settings, settingsPath, [] {
+    qhs::PublishedSettings published(settings);
+    qhs::PacketSnifferDialog window(published, settingsPath, [] {
         return std::unique_ptr<qhs::CaptureSource>(
             std::make_unique<qhs::SyntheticCaptureSource>(SyntheticRows));
     });
@@ -128,17 +129,20 @@ int main(int argc, char** argv) {
     bool ok = true;
     qhs::SettingsRecord settings = qhs::defaultSettings();
     {
-        qhs::ModeChoiceDialog dialog(settings);
+        qhs::PublishedSettings dialogSettings(settings);
+        qhs::ModeChoiceDialog dialog(dialogSettings);
         ok = save(dialog, folder, QStringLiteral("mode-choice")) && ok;
     }
     {
-        qhs::InterfaceDialog dialog(settings, {"127.0.0.1", "10.0.0.5", "192.168.1.20"});
+        qhs::PublishedSettings dialogSettings(settings);
+        qhs::InterfaceDialog dialog(dialogSettings, {"127.0.0.1", "10.0.0.5", "192.168.1.20"});
         ok = save(dialog, folder, QStringLiteral("interface")) && ok;
     }
     {
         qhs::SettingsRecord fileSettings = qhs::defaultSettings();
         qhs::setTextField(fileSettings.interfaceAddress, "192.168.1.20");
-        qhs::FileSnifferDialog window(fileSettings, "/dev/null", [] {
+        qhs::PublishedSettings published(fileSettings);
+        qhs::FileSnifferDialog window(published, "/dev/null", [] {
             return std::unique_ptr<qhs::CaptureSource>(
                 std::make_unique<qhs::SyntheticCaptureSource>(0));
         });
@@ -164,7 +168,8 @@ int main(int argc, char** argv) {
         qhs::SettingsRecord savingSettings = qhs::defaultSettings();
         savingSettings.saveIncludeData = 1;
         savingSettings.saveDataHex = 1;
-        qhs::SavingOptionsDialog dialog(savingSettings);
+        qhs::PublishedSettings dialogSettings(savingSettings);
+        qhs::SavingOptionsDialog dialog(dialogSettings);
         ok = save(dialog, folder, QStringLiteral("saving-options")) && ok;
     }
     {
@@ -177,7 +182,8 @@ int main(int argc, char** argv) {
         filterSettings.filterAllowOther = 0;
         qhs::setTextField(filterSettings.filterContains1, "GET");
         qhs::setTextField(filterSettings.filterResolverHost, "www.example.com");
-        qhs::FilterSetupDialog dialog(filterSettings, nullptr);
+        qhs::PublishedSettings dialogSettings(filterSettings);
+        qhs::FilterSetupDialog dialog(dialogSettings, nullptr);
         ok = save(dialog, folder, QStringLiteral("filter-setup")) && ok;
     }
     {
@@ -185,7 +191,8 @@ int main(int argc, char** argv) {
         generalSettings.autoLog = 1;
         generalSettings.logDataHex = 1;
         qhs::setTextField(generalSettings.logFilePath, "/var/log/quillharbour/packets.txt");
-        qhs::GeneralSettingsDialog dialog(generalSettings);
+        qhs::PublishedSettings dialogSettings(generalSettings);
+        qhs::GeneralSettingsDialog dialog(dialogSettings);
         ok = save(dialog, folder, QStringLiteral("general-settings")) && ok;
     }
     {

@@ -37,6 +37,9 @@ bool startCopyUntilSettingsWritten(const std::filesystem::path& folder) {
     const pid_t child = ::fork();
     if (child == 0) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // The folder stands in for the user's home, which holds no download folder.
+        ::setenv("HOME", folder.c_str(), 1);
+        ::unsetenv("XDG_CONFIG_HOME");
         ::execl(copy.c_str(), copy.c_str(), "noinstall", static_cast<char*>(nullptr));
         ::_exit(127);
     }
@@ -61,7 +64,8 @@ TEST(FirstStart, CreatesTheSettingsFileBesideTheExecutableHoldingTheDefaults) {
     TempDir dir;
     ASSERT_TRUE(startCopyUntilSettingsWritten(dir.path()));
     const auto settings = dir.path() / "QuillharbourSnifferV1.5.QHS";
-    const SettingsRecord defaults = defaultSettings();
+    SettingsRecord defaults;
+    setDefaultSettings(defaults, dir.path().string() + "/");  // files go to the user's home
     const auto* begin = reinterpret_cast<const char*>(&defaults);
     EXPECT_EQ(readFile(settings), std::vector<char>(begin, begin + sizeof defaults));
 }

@@ -62,7 +62,7 @@ class GeneralSettings : public testing::Test {
   protected:
     std::unique_ptr<GeneralSettingsDialog> open() {
         auto dialog = std::make_unique<GeneralSettingsDialog>(
-            settings, nullptr, std::make_unique<FakePlayer>(playLog));
+            published, nullptr, std::make_unique<FakePlayer>(playLog));
         dialog->show();
         return dialog;
     }
@@ -75,13 +75,15 @@ class GeneralSettings : public testing::Test {
     }
 
     ScriptedDialogService user;
-    SettingsRecord settings = defaultSettings();
+    PublishedSettings published;
     std::shared_ptr<PlayLog> playLog = std::make_shared<PlayLog>();
 };
 
 TEST_F(GeneralSettings, LoggingControlsFollowTheLogCheckBox) {
-    settings.logDataDec = 1;
-    settings.logDataHex = 1;  // two flags set: the first in the order Text, Dec, Hex wins
+    published.change([](SettingsRecord& settings) { settings.logDataDec = 1; });
+    published.change([](SettingsRecord& settings) {
+        settings.logDataHex = 1;
+    });  // two flags set: the first in the order Text, Dec, Hex wins
     auto dialog = open();
     EXPECT_TRUE(control<QRadioButton>(*dialog, 1027)->isChecked());
     const std::vector<int> loggingControls = {1119, 1121, 1120, 1025, 1026, 1027, 1028};
@@ -96,7 +98,7 @@ TEST_F(GeneralSettings, LoggingControlsFollowTheLogCheckBox) {
 }
 
 TEST_F(GeneralSettings, ApplyStoresEveryControlAndTellsTheWindowOfTheColours) {
-    settings.autoLog = 1;
+    published.change([](SettingsRecord& settings) { settings.autoLog = 1; });
     auto dialog = open();
     int colourMessages = 0;
     QObject::connect(dialog.get(), &GeneralSettingsDialog::colourSchemeChanged,
@@ -115,42 +117,44 @@ TEST_F(GeneralSettings, ApplyStoresEveryControlAndTellsTheWindowOfTheColours) {
     click(*dialog, 3);  // Apply
     EXPECT_EQ(colourMessages, 1);
     EXPECT_TRUE(dialog->isVisible());
-    EXPECT_EQ(settings.autoLog, 0);
-    EXPECT_EQ(textField(settings.logFilePath), "/tmp/capture.txt");
-    EXPECT_EQ(settings.logIntervalSeconds, -5);
-    EXPECT_EQ(settings.logDataText + settings.logDataDec, 0);
-    EXPECT_EQ(settings.logDataHex, 1);
-    EXPECT_EQ(textField(settings.soundFilePath), "/tmp/ding.wav");
-    EXPECT_EQ(settings.noTaskbarBlink, 1);
-    EXPECT_EQ(settings.useWindowsColors, 1);
-    EXPECT_EQ(settings.showModeChoice, 0);
-    EXPECT_EQ(textField(settings.fileNameTemplate), "%SIP");
-    EXPECT_EQ(textField(settings.dateTimeTemplate), "%H24");
+    EXPECT_EQ(published.current().autoLog, 0);
+    EXPECT_EQ(textField(published.current().logFilePath), "/tmp/capture.txt");
+    EXPECT_EQ(published.current().logIntervalSeconds, -5);
+    EXPECT_EQ(published.current().logDataText + published.current().logDataDec, 0);
+    EXPECT_EQ(published.current().logDataHex, 1);
+    EXPECT_EQ(textField(published.current().soundFilePath), "/tmp/ding.wav");
+    EXPECT_EQ(published.current().noTaskbarBlink, 1);
+    EXPECT_EQ(published.current().useWindowsColors, 1);
+    EXPECT_EQ(published.current().showModeChoice, 0);
+    EXPECT_EQ(textField(published.current().fileNameTemplate), "%SIP");
+    EXPECT_EQ(textField(published.current().dateTimeTemplate), "%H24");
 
     control<QRadioButton>(*dialog, 1025)->setChecked(true);
     click(*dialog, 1);  // OK
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(colourMessages, 2);
-    EXPECT_EQ(settings.logDataHex, 0);
+    EXPECT_EQ(published.current().logDataHex, 0);
 }
 
 TEST_F(GeneralSettings, DefaultButtonsChangeTheRecordOnlyThroughApply) {
-    setTextField(settings.fileNameTemplate, "mine");
-    setTextField(settings.dateTimeTemplate, "%S");
+    published.change(
+        [](SettingsRecord& settings) { setTextField(settings.fileNameTemplate, "mine"); });
+    published.change(
+        [](SettingsRecord& settings) { setTextField(settings.dateTimeTemplate, "%S"); });
     auto dialog = open();
     click(*dialog, 1131);
     click(*dialog, 1133);
     EXPECT_EQ(control(*dialog, 1130)->text(), "%SIP to %DIP - [%DAT]");
     EXPECT_EQ(control(*dialog, 1132)->text(), "%Y.%MY.%D - %H24:%MN:%S.%MS");
     click(*dialog, 2);  // Cancel
-    EXPECT_EQ(textField(settings.fileNameTemplate), "mine");
-    EXPECT_EQ(textField(settings.dateTimeTemplate), "%S");
+    EXPECT_EQ(textField(published.current().fileNameTemplate), "mine");
+    EXPECT_EQ(textField(published.current().dateTimeTemplate), "%S");
 
     auto again = open();
     click(*again, 1131);
     click(*again, 3);
-    EXPECT_EQ(textField(settings.fileNameTemplate), "%SIP to %DIP - [%DAT]");
-    EXPECT_EQ(textField(settings.dateTimeTemplate), "%S");
+    EXPECT_EQ(textField(published.current().fileNameTemplate), "%SIP to %DIP - [%DAT]");
+    EXPECT_EQ(textField(published.current().dateTimeTemplate), "%S");
 }
 
 TEST_F(GeneralSettings, AnyTextIsStoredWithinItsField) {
@@ -170,15 +174,15 @@ TEST_F(GeneralSettings, AnyTextIsStoredWithinItsField) {
     for (const auto& [text, seconds] : intervals) {
         control(*dialog, 1121)->setText(text);
         dialog->apply();
-        EXPECT_EQ(settings.logIntervalSeconds, seconds) << text.left(20).toStdString();
+        EXPECT_EQ(published.current().logIntervalSeconds, seconds) << text.left(20).toStdString();
     }
-    EXPECT_EQ(textField(settings.logFilePath), std::string(1023, 'y'));
-    EXPECT_EQ(textField(settings.dateTimeTemplate), std::string(1023, 'y'));
-    EXPECT_EQ(settings.useWindowsColors, 0);  // the field after the sound path is intact
+    EXPECT_EQ(textField(published.current().logFilePath), std::string(1023, 'y'));
+    EXPECT_EQ(textField(published.current().dateTimeTemplate), std::string(1023, 'y'));
+    EXPECT_EQ(published.current().useWindowsColors, 0);  // the field after the sound path is intact
 }
 
 TEST_F(GeneralSettings, ChooseButtonsTakeThePickedPathAndIgnoreACancel) {
-    settings.autoLog = 1;
+    published.change([](SettingsRecord& settings) { settings.autoLog = 1; });
     auto dialog = open();
     control(*dialog, 1119)->setText("/var/log/old.txt");
     click(*dialog, 1120);  // cancelled
@@ -190,7 +194,7 @@ TEST_F(GeneralSettings, ChooseButtonsTakeThePickedPathAndIgnoreACancel) {
     EXPECT_EQ(control(*dialog, 1122)->text(), "/tmp/ding.wav");
     click(*dialog, 1123);  // a name typed without an extension gets the wave files' one
     EXPECT_EQ(control(*dialog, 1122)->text(), "/tmp/no-such-chime.wav");
-    EXPECT_EQ(textField(settings.logFilePath), "");  // nothing is stored before Apply
+    EXPECT_EQ(textField(published.current().logFilePath), "");  // nothing is stored before Apply
 }
 
 TEST_F(GeneralSettings, TestPlaysTheTypedPathWithoutWaitingAndFallsBackToTheTune) {
@@ -231,7 +235,7 @@ TEST_F(GeneralSettings, TestPlaysTheTypedPathWithoutWaitingAndFallsBackToTheTune
     }
     EXPECT_EQ(playLog->waves.back(), "/sounds/other.wav");
     EXPECT_TRUE(dialog->testSoundPlaying());
-    EXPECT_EQ(textField(settings.soundFilePath), "");
+    EXPECT_EQ(textField(published.current().soundFilePath), "");
     dialog.reset();  // closing cuts the sound short instead of waiting for its end
     EXPECT_TRUE(playLog->stopped);
     EXPECT_EQ(playLog->waves.size(), 3u);

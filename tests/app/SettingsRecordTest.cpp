@@ -118,6 +118,18 @@ TEST_F(SettingsFile, MissingFileGivesDefaults) {
     EXPECT_FALSE(std::filesystem::exists(path));
 }
 
+TEST_F(SettingsFile, OnlyANewRecordTakesTheDownloadFolderAStoredRootStays) {
+    SettingsRecord record;
+    loadSettings(record, path, "/home/someone/Downloads/");
+    SettingsRecord expected = defaultSettings();
+    setTextField(expected.fileOutputDirectory, "/home/someone/Downloads/");
+    EXPECT_EQ(bytesOf(record), bytesOf(expected));
+
+    ASSERT_TRUE(saveSettings(defaultSettings(), path));
+    loadSettings(record, path, "/home/someone/Downloads/");
+    EXPECT_EQ(textField(record.fileOutputDirectory), "/");
+}
+
 TEST_F(SettingsFile, SavedRecordLoadsBackByteForByte) {
     SettingsRecord saved = defaultSettings();
     saved.snifferMode = 1;
@@ -192,7 +204,7 @@ TEST(PublishedSettings, WorkerSeesEveryPublishedRecordWhole) {
         for (int change = 0; change < 2000; ++change) {
             // The window thread edits its own record in place, then publishes it.
             edited = change % 2 == 0 ? first : second;
-            published.publish(edited);
+            published.replace(edited);
         }
         done = true;
     });

@@ -62,14 +62,14 @@ class SnifferAppRun : public testing::Test {
     // Runs start-up with windows that note which mode ran and save as a closing window does.
     int run(const std::vector<std::string>& arguments) {
         ModeWindows windows;
-        windows.packetSniffer = [this](SettingsRecord& settings, const std::string& path) {
+        windows.packetSniffer = [this](PublishedSettings& settings, const std::string& path) {
             launched.push_back(0);
-            saveSettings(settings, path);
+            saveSettings(settings.current(), path);
             return 0;
         };
-        windows.fileSniffer = [this](SettingsRecord& settings, const std::string& path) {
+        windows.fileSniffer = [this](PublishedSettings& settings, const std::string& path) {
             launched.push_back(1);
-            saveSettings(settings, path);
+            saveSettings(settings.current(), path);
             return 0;
         };
         SnifferApp app(settingsPath, windows, sandbox.environment);
@@ -360,8 +360,8 @@ TEST_F(SnifferAppRun, UnknownOwnPathEndsWithMinusOne) {
 
 TEST(ModeChoice, HelpButtonAndLogo) {
     ScriptedDialogService user;
-    SettingsRecord settings = defaultSettings();
-    ModeChoiceDialog dialog(settings);
+    PublishedSettings published;
+    ModeChoiceDialog dialog(published);
     EXPECT_EQ(dialog.windowTitle(), "Quillharbour Sniffer Mode Choice");
     controlById<QPushButton>(dialog, 1052)->click();
     ASSERT_EQ(user.shown.size(), 1u);
@@ -407,8 +407,8 @@ bool containsImage(const QImage& whole, const QImage& part) {
 
 TEST(ModeChoice, BannerShowsNameAndVersionInTheLetteringOfTheProductImages) {
     ScriptedDialogService user;
-    SettingsRecord settings = defaultSettings();
-    ModeChoiceDialog dialog(settings);
+    PublishedSettings published;
+    ModeChoiceDialog dialog(published);
     const QImage banner = controlById<QLabel>(dialog, 1061)->pixmap().toImage();
     const auto drawnAtSomeSize = [&](const QString& text) {
         for (int pixelSize = 8; pixelSize <= 48; ++pixelSize) {

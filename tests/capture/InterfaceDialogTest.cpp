@@ -28,7 +28,7 @@ QStringList rows(QTreeWidget& list) {
 
 TEST(InterfaceDialog, ListsTheAddressesInReverseOrder) {
     ScriptedDialogService user;
-    SettingsRecord settings = defaultSettings();
+    PublishedSettings settings;
     QStringList shown;
     user.dialogHandlers.push_back([&](QDialog& dialog) {
         shown = rows(*controlById<QTreeWidget>(dialog, 1037));
@@ -40,41 +40,42 @@ TEST(InterfaceDialog, ListsTheAddressesInReverseOrder) {
 
 TEST(InterfaceDialog, OkWithoutASelectionAsksForOneAndStaysOpen) {
     ScriptedDialogService user;
-    SettingsRecord settings = defaultSettings();
+    PublishedSettings settings;
     InterfaceDialog dialog(settings, {"10.0.0.1"});
     controlById<QPushButton>(dialog, 1)->click();
     ASSERT_EQ(user.shown.size(), 1u);
     EXPECT_EQ(user.shown[0].message.text, "Please choose an interface.");
     EXPECT_EQ(user.shown[0].message.caption, "");
     EXPECT_EQ(dialog.result(), 0);
-    EXPECT_EQ(textField(settings.interfaceAddress), "");
+    EXPECT_EQ(textField(settings.current().interfaceAddress), "");
 }
 
 TEST(InterfaceDialog, OkAndDoubleClickStoreTheChosenAddress) {
     ScriptedDialogService user;
-    SettingsRecord settings = defaultSettings();
+    PublishedSettings settings;
     {
         InterfaceDialog dialog(settings, {"10.0.0.1", "10.0.0.2"});
         auto* list = controlById<QTreeWidget>(dialog, 1037);
         list->topLevelItem(1)->setSelected(true);
         controlById<QPushButton>(dialog, 1)->click();
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
-        EXPECT_EQ(textField(settings.interfaceAddress), "10.0.0.1");
+        EXPECT_EQ(textField(settings.current().interfaceAddress), "10.0.0.1");
     }
     {
         InterfaceDialog dialog(settings, {"10.0.0.1", "10.0.0.2"});
         auto* list = controlById<QTreeWidget>(dialog, 1037);
         emit list->itemDoubleClicked(list->topLevelItem(0), 0);
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
-        EXPECT_EQ(textField(settings.interfaceAddress), "10.0.0.2");
+        EXPECT_EQ(textField(settings.current().interfaceAddress), "10.0.0.2");
     }
     EXPECT_TRUE(user.shown.empty());
 }
 
 TEST(InterfaceDialog, EscapeLeavesTheAddressUnchanged) {
     ScriptedDialogService user;
-    SettingsRecord settings = defaultSettings();
-    setTextField(settings.interfaceAddress, "10.9.9.9");
+    PublishedSettings settings;
+    settings.change(
+        [](SettingsRecord& record) { setTextField(record.interfaceAddress, "10.9.9.9"); });
     user.dialogHandlers.push_back([](QDialog& dialog) {
         auto* list = controlById<QTreeWidget>(dialog, 1037);
         list->topLevelItem(0)->setSelected(true);
@@ -83,12 +84,12 @@ TEST(InterfaceDialog, EscapeLeavesTheAddressUnchanged) {
         return dialog.result();
     });
     EXPECT_FALSE(InterfaceDialog::choose(settings, nullptr, &threeAddresses));
-    EXPECT_EQ(textField(settings.interfaceAddress), "10.9.9.9");
+    EXPECT_EQ(textField(settings.current().interfaceAddress), "10.9.9.9");
 }
 
 TEST(InterfaceDialog, NoAddressListSaysSoAndOpensNothing) {
     ScriptedDialogService user;
-    SettingsRecord settings = defaultSettings();
+    PublishedSettings settings;
     EXPECT_FALSE(InterfaceDialog::choose(settings, nullptr, &noAddresses));
     ASSERT_EQ(user.shown.size(), 1u);
     EXPECT_EQ(user.shown[0].message.text, "Error getting interface information");

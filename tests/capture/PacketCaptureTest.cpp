@@ -20,7 +20,7 @@ class PacketCaptureLoop : public testing::Test {
     }
 
     PacketCaptureContext context() {
-        published.publish(settings);
+        published.replace(settings);
         return PacketCaptureContext{
             state, *store, list, filter, published, [this](const std::string& status) {
                 std::lock_guard<std::mutex> lock(statusMutex);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -35,18 +36,20 @@ std::vector<std::string> fileContents(const fs::path& directory) {
     return contents;
 }
 
-// Fails its first receive with an error, then hands out what is queued.
+// Fails its first receive with `error`, then hands out what is queued.
 class FailingOnceSource : public QueuedCaptureSource {
   public:
+    explicit FailingOnceSource(long error = ENOBUFS) : error_(error) {}
     ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity) override {
         if (!failed_) {
             failed_ = true;
-            return {false, 0, EIO};
+            return {false, 0, error_};
         }
         return QueuedCaptureSource::receive(buffer, capacity);
     }
 
   private:
+    long error_;
     bool failed_ = false;
 };
 
@@ -108,6 +111,26 @@ TEST_F(FileCaptureLoopTest, OnlyTcpSegmentsWithDataAndAnAcknowledgementAreStored
     EXPECT_EQ(statuses, (std::vector<std::string>{"Status: Running", "Status: Stopped"}));
     EXPECT_FALSE(state.captureRunning);
     EXPECT_FALSE(state.stopRequested);
+}
+
+TEST_F(FileCaptureLoopTest, ACaptureWhoseInterfaceIsGoneEndsAsStopped) {
+    for (const long gone : {ENETDOWN, ENODEV, EIO, EBADF}) {
+        FailingOnceSource source(gone);
+        FileCaptureHooks hooks;
+        std::atomic<bool> ended{false};
+        hooks.setStatus = [&](const std::string& status) {
+            if (status == "Status: Stopped") {
+                ended = true;
+            }
+        };
+        state.captureRunning = true;
+        std::thread loop([&] { runFileCapture(source, settings, table, state, hooks); });
+        const bool endedByItself = eventually([&] { return ended.load(); });
+        source.close();
+        loop.join();
+        EXPECT_TRUE(endedByItself) << "errno " << gone;
+        EXPECT_FALSE(state.captureRunning);
+    }
 }
 
 TEST_F(FileCaptureLoopTest, EachAddressAndPortFilterIsAppliedWhenInForce) {

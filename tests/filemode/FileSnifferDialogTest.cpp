@@ -33,12 +33,15 @@ class FileSnifferWindow : public testing::Test {
   protected:
     FileSnifferWindow() {
         nextBindStatus = BindStatus::Bound;
-        setTextField(settings.interfaceAddress, "127.0.0.1");
-        setTextField(settings.fileOutputDirectory, dir.path().string());
+        published.change(
+            [](SettingsRecord& settings) { setTextField(settings.interfaceAddress, "127.0.0.1"); });
+        published.change([this](SettingsRecord& settings) {
+            setTextField(settings.fileOutputDirectory, dir.path().string());
+        });
     }
     std::unique_ptr<FileSnifferDialog> open() {
         auto window =
-            std::make_unique<FileSnifferDialog>(settings, settingsPath, &makeQueuedSource);
+            std::make_unique<FileSnifferDialog>(published, settingsPath, &makeQueuedSource);
         EXPECT_TRUE(window->initialize());
         window->show();
         return window;
@@ -51,7 +54,7 @@ class FileSnifferWindow : public testing::Test {
     ScriptedDialogService user;
     TempDir dir;
     std::string settingsPath = (dir.path() / "file.QHS").string();
-    SettingsRecord settings = defaultSettings();
+    PublishedSettings published;
 };
 
 TEST_F(FileSnifferWindow, StartAndStopFollowTheStateTable) {
@@ -161,7 +164,7 @@ TEST_F(FileSnifferWindow, ResolverReplacesTheNameByItsAddressOrSaysItFailed) {
 }
 
 TEST_F(FileSnifferWindow, FirstRunAsksForAnInterface) {
-    setTextField(settings.interfaceAddress, "");
+    published.change([](SettingsRecord& settings) { setTextField(settings.interfaceAddress, ""); });
     nextBindStatus = BindStatus::NotAnInterface;
     user.dialogHandlers.push_back([](QDialog& dialog) {
         auto* list = dialog.findChild<QWidget*>("addressList");

@@ -42,9 +42,10 @@ TEST(FileSnifferWindowEndToEnd, DownloadIsRebuiltIntoTheChosenDirectory) {
     LocalWebServer server(work.path(), work.path() / "www");
     ASSERT_TRUE(server.running()) << server.errors();
 
-    SettingsRecord settings = defaultSettings();
-    setTextField(settings.interfaceAddress, "127.0.0.1");
-    FileSnifferDialog window(settings, (work.path() / "file.QHS").string());
+    PublishedSettings published;
+    published.change(
+        [](SettingsRecord& settings) { setTextField(settings.interfaceAddress, "127.0.0.1"); });
+    FileSnifferDialog window(published, (work.path() / "file.QHS").string());
     ASSERT_TRUE(window.initialize());
     window.show();
     controlById<QLineEdit>(window, 1058)

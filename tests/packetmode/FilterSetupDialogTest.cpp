@@ -52,7 +52,7 @@ constexpr int SourceEntry = 1074, SourceAdd = 1095, SourceRows = 1094;
 class FilterSetup : public testing::Test {
   protected:
     std::unique_ptr<FilterSetupDialog> open(HostLookups lookups = {}) {
-        auto dialog = std::make_unique<FilterSetupDialog>(settings, nullptr, std::move(lookups));
+        auto dialog = std::make_unique<FilterSetupDialog>(published, nullptr, std::move(lookups));
         dialog->show();
         return dialog;
     }
@@ -66,7 +66,7 @@ class FilterSetup : public testing::Test {
     }
 
     ScriptedDialogService user;
-    SettingsRecord settings = defaultSettings();
+    PublishedSettings published;
 };
 
 TEST_F(FilterSetup, FreshRecordOpensWithNoFilterInForce) {
@@ -99,10 +99,10 @@ TEST_F(FilterSetup, AddIpPutsNewAddressesOnTopAndApplyStoresThemInThatOrder) {
     EXPECT_EQ(rows(*dialog, SourceRows), (std::vector<std::string>{"10.0.0.2", "10.0.0.1"}));
 
     dialog->apply();
-    EXPECT_EQ(settings.filterSourceIps[0], filterAddress("10.0.0.2"));
-    EXPECT_EQ(settings.filterSourceIps[1], filterAddress("10.0.0.1"));
-    EXPECT_EQ(settings.filterSourceIps[2], 0u);
-    EXPECT_STREQ(settings.filterSourceIpEntry, "0.0.0.0");
+    EXPECT_EQ(published.current().filterSourceIps[0], filterAddress("10.0.0.2"));
+    EXPECT_EQ(published.current().filterSourceIps[1], filterAddress("10.0.0.1"));
+    EXPECT_EQ(published.current().filterSourceIps[2], 0u);
+    EXPECT_STREQ(published.current().filterSourceIpEntry, "0.0.0.0");
     EXPECT_EQ(rows(*open(), SourceRows), rows(*dialog, SourceRows));
 }
 
@@ -117,10 +117,12 @@ TEST_F(FilterSetup, ListHoldsAtMostTheHundredAddressesThatCanBeStored) {
 }
 
 TEST_F(FilterSetup, ApplyWritesAllEntriesSoRemovedRowsLeaveNothingBehind) {
-    for (std::uint32_t& address : settings.filterDestIps) {
-        address = filterAddress("192.168.0.1");
-    }
-    settings.filterDestIps[3] = 0;  // the list is three addresses long
+    published.change([](SettingsRecord& settings) {
+        for (std::uint32_t& address : settings.filterDestIps) {
+            address = filterAddress("192.168.0.1");
+        }
+        settings.filterDestIps[3] = 0;  // the list is three addresses long
+    });
     auto dialog = open();
     auto* list = control<QListWidget>(*dialog, 1100);
     ASSERT_EQ(list->count(), 3);
@@ -131,7 +133,7 @@ TEST_F(FilterSetup, ApplyWritesAllEntriesSoRemovedRowsLeaveNothingBehind) {
         control<QPushButton>(*dialog, 1102)->click();
     }
     dialog->apply();
-    for (const std::uint32_t address : settings.filterDestIps) {
+    for (const std::uint32_t address : published.current().filterDestIps) {
         ASSERT_EQ(address, 0u);
     }
 }
@@ -141,11 +143,11 @@ TEST_F(FilterSetup, PortFieldsReopenInTheirStoredForm) {
     control(*dialog, 1079)->setText("80, ,443;8080");
     control(*dialog, 1110)->setText("no digits here");
     dialog->apply();
-    EXPECT_EQ(settings.filterSourcePortsNot[0], 80);
-    EXPECT_EQ(settings.filterSourcePortsNot[1], 443);
-    EXPECT_EQ(settings.filterSourcePortsNot[2], 8080);
-    EXPECT_EQ(settings.filterSourcePortsNot[3], 0);
-    EXPECT_EQ(settings.filterEitherPorts[0], 0);
+    EXPECT_EQ(published.current().filterSourcePortsNot[0], 80);
+    EXPECT_EQ(published.current().filterSourcePortsNot[1], 443);
+    EXPECT_EQ(published.current().filterSourcePortsNot[2], 8080);
+    EXPECT_EQ(published.current().filterSourcePortsNot[3], 0);
+    EXPECT_EQ(published.current().filterEitherPorts[0], 0);
     EXPECT_EQ(control(*open(), 1079)->text(), "80,443,8080");
 }
 
@@ -157,8 +159,8 @@ TEST_F(FilterSetup, CancelAfterApplyKeepsWhatApplyStored) {
     control(*dialog, 1084)->setText("POST");
     control<QPushButton>(*dialog, 1088)->click();
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(settings.filterAllowUdp, 0);
-    EXPECT_STREQ(settings.filterContains1, "GET");
+    EXPECT_EQ(published.current().filterAllowUdp, 0);
+    EXPECT_STREQ(published.current().filterContains1, "GET");
 }
 
 TEST_F(FilterSetup, AnyTextInAnyFieldIsStoredWithinItsField) {
@@ -171,22 +173,23 @@ TEST_F(FilterSetup, AnyTextInAnyFieldIsStoredWithinItsField) {
     control(*dialog, 1083)->setText("abc");
     control<QPushButton>(*dialog, 1)->click();  // OK: Apply, then close
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(textField(settings.filterContains1), std::string(1023, 'x'));
-    EXPECT_EQ(textField(settings.filterLacks3), std::string(1023, 'x'));
-    EXPECT_EQ(textField(settings.filterResolverHost), std::string(1023, 'x'));
-    EXPECT_EQ(settings.filterSourcePorts[0], 0);
-    EXPECT_EQ(settings.filterMinSize, 2147483647u);
-    EXPECT_EQ(settings.filterMaxSize, 0u);
-    EXPECT_EQ(settings.filterAllowTcp, 1);  // the neighbours of the cut fields are intact
+    EXPECT_EQ(textField(published.current().filterContains1), std::string(1023, 'x'));
+    EXPECT_EQ(textField(published.current().filterLacks3), std::string(1023, 'x'));
+    EXPECT_EQ(textField(published.current().filterResolverHost), std::string(1023, 'x'));
+    EXPECT_EQ(published.current().filterSourcePorts[0], 0);
+    EXPECT_EQ(published.current().filterMinSize, 2147483647u);
+    EXPECT_EQ(published.current().filterMaxSize, 0u);
+    EXPECT_EQ(published.current().filterAllowTcp,
+              1);  // the neighbours of the cut fields are intact
 }
 
 TEST_F(FilterSetup, ApplyPutsTheNewFiltersInForceAtOnce) {
     PacketFilter filter;
-    filter.refresh(true, settings);
+    filter.refresh(true, published.current());
     const std::vector<std::uint8_t> fromFirstHost = makeDatagram(17, 40, 5000, 53);
     EXPECT_TRUE(filter.accept(fromFirstHost.data(), 40).accepted);
 
-    FilterSetupDialog dialog(settings, &filter);
+    FilterSetupDialog dialog(published, &filter);
     addAddress(dialog, "10.0.0.9");
     dialog.apply();
     EXPECT_FALSE(filter.accept(fromFirstHost.data(), 40).accepted);
@@ -194,26 +197,28 @@ TEST_F(FilterSetup, ApplyPutsTheNewFiltersInForceAtOnce) {
 
 TEST_F(FilterSetup, SizeBoundsBeyondTheSignedRangeStayAsTheyWereUnlessEdited) {
     // From a settings file written elsewhere: a minimum of -1 (no bound) and a negative maximum.
-    settings.filterMinSize = 0xFFFFFFFFu;
-    settings.filterMaxSize = 4000000000u;
+    published.change([](SettingsRecord& settings) {
+        settings.filterMinSize = 0xFFFFFFFFu;
+        settings.filterMaxSize = 4000000000u;
+    });
     PacketFilter filter;
-    filter.refresh(true, settings);
+    filter.refresh(true, published.current());
     const std::vector<std::uint8_t> datagram = makeDatagram(17, 40, 5000, 53);
     {
-        FilterSetupDialog dialog(settings, &filter);
+        FilterSetupDialog dialog(published, &filter);
         EXPECT_EQ(control(dialog, 1082)->text(), "4294967295");
         EXPECT_EQ(control(dialog, 1083)->text(), "4000000000");
         control<QPushButton>(dialog, 1)->click();  // OK without an edit
     }
-    EXPECT_EQ(settings.filterMinSize, 0xFFFFFFFFu);
-    EXPECT_EQ(settings.filterMaxSize, 4000000000u);
+    EXPECT_EQ(published.current().filterMinSize, 0xFFFFFFFFu);
+    EXPECT_EQ(published.current().filterMaxSize, 4000000000u);
     EXPECT_FALSE(filter.accept(datagram.data(), 40).accepted);
 
-    FilterSetupDialog dialog(settings, &filter);
+    FilterSetupDialog dialog(published, &filter);
     control(dialog, 1083)->setText("1500");
     dialog.apply();
-    EXPECT_EQ(settings.filterMinSize, 0xFFFFFFFFu);
-    EXPECT_EQ(settings.filterMaxSize, 1500u);
+    EXPECT_EQ(published.current().filterMinSize, 0xFFFFFFFFu);
+    EXPECT_EQ(published.current().filterMaxSize, 1500u);
     EXPECT_TRUE(filter.accept(datagram.data(), 40).accepted);
 }
 
@@ -270,9 +275,9 @@ TEST_F(FilterSetup, ResolverButtonsReportFailuresAndFillTheBoxes) {
 TEST_F(FilterSetup, ModelessInstancesCloseOnTheirOwnAndWithTheirWindow) {
     auto window = std::make_unique<QObject>();
     QPointer<FilterSetupDialog> first =
-        FilterSetupDialog::openModeless(settings, nullptr, window.get());
+        FilterSetupDialog::openModeless(published, nullptr, window.get());
     QPointer<FilterSetupDialog> second =
-        FilterSetupDialog::openModeless(settings, nullptr, window.get());
+        FilterSetupDialog::openModeless(published, nullptr, window.get());
     EXPECT_TRUE(first->isVisible() && second->isVisible());
     EXPECT_EQ(first->parent(), nullptr);
     EXPECT_FALSE(first->isModal());
@@ -293,7 +298,7 @@ TEST_F(FilterSetup, InstanceClosedDuringALookUpGoesWhenTheLookUpEnds) {
         return std::nullopt;
     };
     QPointer<FilterSetupDialog> dialog =
-        FilterSetupDialog::openModeless(settings, nullptr, nullptr, slow);
+        FilterSetupDialog::openModeless(published, nullptr, nullptr, slow);
     dialog->resolve();
     dialog->close();  // returns without waiting for the look-up
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

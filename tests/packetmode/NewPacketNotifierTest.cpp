@@ -39,7 +39,7 @@ class NewPacketNotifierTest : public testing::Test {
   protected:
     NewPacketNotifierTest() {
         setTextField(settings.soundFilePath, "/sounds/new.wav");
-        published.publish(settings);
+        published.replace(settings);
     }
 
     SettingsRecord settings = defaultSettings();
@@ -74,11 +74,11 @@ TEST_F(NewPacketNotifierTest, TuneStandsInForAnEmptyPathOrAWaveThatFails) {
     state.capturing = true;
     soundBoxTicked = true;
     setTextField(settings.soundFilePath, "");
-    published.publish(settings);
+    published.replace(settings);
     state.newPacketSignal = true;
     notifier.notifyOnce();
     setTextField(settings.soundFilePath, "/missing.wav");
-    published.publish(settings);
+    published.replace(settings);
     player.waveFilePlays = false;
     state.newPacketSignal = true;
     notifier.notifyOnce();

@@ -29,7 +29,7 @@ class PacketLoggerTest : public testing::Test {
         settings.logIntervalSeconds = 60;
         setTextField(settings.logFilePath, logPath());
         setTextField(settings.dateTimeTemplate, "%H24:%MN");
-        published.publish(settings);
+        published.replace(settings);
     }
     ~PacketLoggerTest() override {
         closeBox.set_value();
@@ -106,10 +106,10 @@ TEST_F(PacketLoggerTest, AfterAClearLoggingStartsAgainAtSlotZeroEvenPastAFailedO
     clearList();
     storePackets(2, "[again]");
     setTextField(settings.logFilePath, (dir.path() / "missing" / "x.log").string());
-    published.publish(settings);
+    published.replace(settings);
     logger.logNewPackets();
     setTextField(settings.logFilePath, logPath());
-    published.publish(settings);
+    published.replace(settings);
     logger.logNewPackets();
     EXPECT_EQ(logged("[again]"), 2u);
     EXPECT_EQ(logged("[before]"), 3u);
@@ -134,7 +134,7 @@ TEST_F(PacketLoggerTest, ClearLogsWhatNoPassHasYetAndThePassAfterItLogsEachNewPa
 
     // With logging off, a Clear writes nothing.
     settings.autoLog = 0;
-    published.publish(settings);
+    published.replace(settings);
     storePackets(2, "[off]");
     clearPackets(state, *store, list, hooks);
     EXPECT_EQ(logged("[off]"), 0u);
@@ -145,12 +145,12 @@ TEST_F(PacketLoggerTest, UnopenableLogPathIsSkippedSilentlyAndTriedAgain) {
     for (const std::string& path :
          {(dir.path() / "missing" / "x.log").string(), dir.path().string(), std::string()}) {
         setTextField(settings.logFilePath, path);
-        published.publish(settings);
+        published.replace(settings);
         logger.logNewPackets();
         EXPECT_EQ(logger.loggedCount(), 0) << path;
     }
     setTextField(settings.logFilePath, logPath());
-    published.publish(settings);
+    published.replace(settings);
     logger.logNewPackets();
     EXPECT_EQ(logged("[t]"), 2u);
     EXPECT_TRUE(boxes.empty());
@@ -158,7 +158,7 @@ TEST_F(PacketLoggerTest, UnopenableLogPathIsSkippedSilentlyAndTriedAgain) {
 
 TEST_F(PacketLoggerTest, FailedWritesShowOneBoxWhileItIsOpen) {
     setTextField(settings.logFilePath, "/dev/full");
-    published.publish(settings);
+    published.replace(settings);
     for (int pass = 0; pass < 3; ++pass) {
         storePackets(1, "[t]");
         logger.logNewPackets();
@@ -192,7 +192,7 @@ TEST_F(PacketLoggerTest, PassWaitsForTheListGuard) {
 TEST_F(PacketLoggerTest, ThreadLogsAtOnceForIntervalsOfZeroOrLessAndStopsDuringLongOnes) {
     for (const std::int32_t interval : {0, -5, INT32_MIN}) {
         settings.logIntervalSeconds = interval;
-        published.publish(settings);
+        published.replace(settings);
         storePackets(1, "[t]");
         logger.start();
         const bool done = eventually([&] {
@@ -203,7 +203,7 @@ TEST_F(PacketLoggerTest, ThreadLogsAtOnceForIntervalsOfZeroOrLessAndStopsDuringL
         EXPECT_TRUE(done) << interval;
     }
     settings.logIntervalSeconds = INT32_MAX;
-    published.publish(settings);
+    published.replace(settings);
     storePackets(1, "[t]");
     const std::set<pid_t> threadsBefore = threadsOfThisProcess();
     logger.start();

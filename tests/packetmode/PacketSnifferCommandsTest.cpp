@@ -45,8 +45,9 @@ std::vector<std::uint8_t> tcpSegment(std::uint32_t sequence, std::uint32_t ackno
 class PacketSnifferCommands : public testing::Test {
   protected:
     void open(const std::vector<std::vector<std::uint8_t>>& datagrams) {
-        setTextField(settings.interfaceAddress, "127.0.0.1");
-        window = std::make_unique<PacketSnifferDialog>(settings, settingsPath, &openQueuedSource);
+        published.change(
+            [](SettingsRecord& settings) { setTextField(settings.interfaceAddress, "127.0.0.1"); });
+        window = std::make_unique<PacketSnifferDialog>(published, settingsPath, &openQueuedSource);
         ASSERT_TRUE(window->initialize());
         window->show();
         window->startCapture();
@@ -73,7 +74,7 @@ class PacketSnifferCommands : public testing::Test {
     ScriptedDialogService user;
     TempDir dir;
     std::string settingsPath = (dir.path() / "commands.QHS").string();
-    SettingsRecord settings = defaultSettings();
+    PublishedSettings published;
     std::unique_ptr<PacketSnifferDialog> window;
 };
 

@@ -12,6 +12,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QTreeWidget>
 
 #include <algorithm>
 #include <functional>
@@ -40,10 +41,13 @@ QueuedCaptureSource*& queuedSource = lastQueuedSource;
 
 class PacketSnifferWindow : public testing::Test {
   protected:
-    PacketSnifferWindow() { setTextField(settings.interfaceAddress, "127.0.0.1"); }
+    PacketSnifferWindow() {
+        published.change(
+            [](SettingsRecord& settings) { setTextField(settings.interfaceAddress, "127.0.0.1"); });
+    }
 
     std::unique_ptr<PacketSnifferDialog> open(CaptureSourceFactory factory = nullptr) {
-        auto window = std::make_unique<PacketSnifferDialog>(settings, settingsPath, factory);
+        auto window = std::make_unique<PacketSnifferDialog>(published, settingsPath, factory);
         EXPECT_TRUE(window->initialize());
         window->resize(900, 650);
         window->show();
@@ -67,7 +71,7 @@ class PacketSnifferWindow : public testing::Test {
     ScriptedDialogService user;
     TempDir dir;
     std::string settingsPath = (dir.path() / "window.QHS").string();
-    SettingsRecord settings = defaultSettings();
+    PublishedSettings published;
 };
 
 TEST_F(PacketSnifferWindow, RealLoopbackTrafficBecomesRowsAndStopClearAndFiltersWork) {
@@ -141,7 +145,7 @@ TEST_F(PacketSnifferWindow, RealLoopbackTrafficBecomesRowsAndStopClearAndFilters
     EXPECT_EQ(window->store().allocatedBytes(), 0u);
 
     // With the filters applied and UDP switched off, UDP leaves no row and no slot.
-    settings.filterAllowUdp = 0;
+    published.change([](SettingsRecord& settings) { settings.filterAllowUdp = 0; });
     controlById<QCheckBox>(*window, 1080)->setChecked(true);
     // The window hands the filters over at its next status cycle.
     std::vector<std::uint8_t> udpBlock = makeDatagram(17, 60);
@@ -182,9 +186,11 @@ class CaptionRecorder : public QObject {
 };
 
 TEST_F(PacketSnifferWindow, CaptionBlinksWhileRowsArriveAndTheStatusGoesOn) {
-    settings.filterAllowUdp = 0;  // takes effect once the filters are applied
+    published.change([](SettingsRecord& settings) {
+        settings.filterAllowUdp = 0;
+    });  // takes effect once the filters are applied
     auto window = open(&openQueuedSource);
-    ASSERT_EQ(settings.noTaskbarBlink, 0);
+    ASSERT_EQ(published.current().noTaskbarBlink, 0);
     CaptionRecorder recorder(*window);
     window->startCapture();
     // Rows arrive with every caption, so each caption of a blink has newer ones to count.
@@ -242,7 +248,9 @@ TEST_F(PacketSnifferWindow, CaptionBlinksWhileRowsArriveAndTheStatusGoesOn) {
 
 TEST_F(PacketSnifferWindow, GarbageInterfaceAddressOpensTheInterfaceChoice) {
     REQUIRE_ROOT();
-    setTextField(settings.interfaceAddress, "not an address \x01\xff");
+    published.change([](SettingsRecord& settings) {
+        setTextField(settings.interfaceAddress, "not an address \x01\xff");
+    });
     bool asked = false;
     user.dialogHandlers.push_back([&](QDialog&) {
         asked = true;
@@ -254,6 +262,27 @@ TEST_F(PacketSnifferWindow, GarbageInterfaceAddressOpensTheInterfaceChoice) {
     ASSERT_EQ(user.shown.size(), 1u);
     EXPECT_EQ(user.shown[0].message.text.rfind("Unable to listen on the interface: not an", 0), 0u);
     EXPECT_FALSE(window->state().capturing);
+    window->closeWindow();
+}
+
+TEST_F(PacketSnifferWindow, TheInterfaceChosenAtOpeningIsTheOneStartCapturesOn) {
+    REQUIRE_ROOT();
+    published.change([](SettingsRecord& settings) { setTextField(settings.interfaceAddress, ""); });
+    user.dialogHandlers.push_back([](QDialog& dialog) {
+        auto* list = controlById<QTreeWidget>(dialog, 1037);
+        const QList<QTreeWidgetItem*> loopback =
+            list->findItems(QStringLiteral("127.0.0.1"), Qt::MatchExactly);
+        EXPECT_EQ(loopback.size(), 1);
+        if (!loopback.isEmpty()) {
+            list->setCurrentItem(loopback.front());
+        }
+        controlById<QPushButton>(dialog, 1)->click();
+        return dialog.result();
+    });
+    auto window = open();
+    window->startCapture();
+    EXPECT_TRUE(user.shown.empty()) << user.shown.front().message.text;
+    EXPECT_TRUE(window->state().capturing);
     window->closeWindow();
 }
 
@@ -311,10 +340,11 @@ TEST_F(PacketSnifferWindow, TruncatedDatagramsShowWithoutFault) {
 TEST_F(PacketSnifferWindow, HostileDatagramsAreListedRenderedFoundSortedSavedAndLogged) {
     REQUIRE_ROOT();
     const auto log = dir.path() / "hostile.log";
-    settings.autoLog = 1;
-    settings.logIntervalSeconds = 1;
-    settings.logDataText = 1;
-    setTextField(settings.logFilePath, log.string());
+    published.change([](SettingsRecord& settings) { settings.autoLog = 1; });
+    published.change([](SettingsRecord& settings) { settings.logIntervalSeconds = 1; });
+    published.change([](SettingsRecord& settings) { settings.logDataText = 1; });
+    published.change(
+        [&log](SettingsRecord& settings) { setTextField(settings.logFilePath, log.string()); });
     auto window = open();
     window->startCapture();
     auto* status = controlById<QLabel>(*window, 1004);
@@ -553,7 +583,7 @@ TEST_F(PacketSnifferWindow, ColourSchemeFollowsTheSetting) {
     auto* view = controlById<PacketListView>(*window, 1000);
     EXPECT_EQ(view->palette().color(QPalette::Base), QColor(70, 50, 50));
     EXPECT_EQ(view->palette().color(QPalette::Text), QColor(175, 255, 255));
-    settings.useWindowsColors = 1;
+    published.change([](SettingsRecord& settings) { settings.useWindowsColors = 1; });
     window->applyColourScheme();
     EXPECT_EQ(view->palette().color(QPalette::Base),
               QApplication::palette(view).color(QPalette::Base));
@@ -593,7 +623,7 @@ TEST_F(PacketSnifferWindow, GeneralSettingsApplyRepaintsInTheChosenColours) {
         return QDialog::Rejected;
     });
     window->menuBar().findChild<QAction*>("command32789")->trigger();
-    EXPECT_EQ(settings.useWindowsColors, 1);
+    EXPECT_EQ(published.current().useWindowsColors, 1);
     auto* view = controlById<PacketListView>(*window, 1000);
     EXPECT_EQ(view->palette().color(QPalette::Base),
               QApplication::palette(view).color(QPalette::Base));

@@ -34,8 +34,9 @@ QueuedCaptureSource*& source = lastQueuedSource;
 class PacketSnifferFiles : public testing::Test {
   protected:
     void open(int packets) {
-        setTextField(settings.interfaceAddress, "127.0.0.1");
-        window = std::make_unique<PacketSnifferDialog>(settings, settingsPath, &openQueuedSource);
+        published.change(
+            [](SettingsRecord& settings) { setTextField(settings.interfaceAddress, "127.0.0.1"); });
+        window = std::make_unique<PacketSnifferDialog>(published, settingsPath, &openQueuedSource);
         ASSERT_TRUE(window->initialize());
         window->show();
         window->startCapture();
@@ -54,7 +55,7 @@ class PacketSnifferFiles : public testing::Test {
     ScriptedDialogService user;
     TempDir dir;
     std::string settingsPath = (dir.path() / "files.QHS").string();
-    SettingsRecord settings = defaultSettings();
+    PublishedSettings published;
     std::unique_ptr<PacketSnifferDialog> window;
 };
 
@@ -103,7 +104,7 @@ TEST_F(PacketSnifferFiles, SavingOptionsChosenBeforeTheSaveDecideItsData) {
     window->saveList();
     ASSERT_TRUE(waitUntil([&] { return window->runningSaveThreads() == 0; }));
     EXPECT_NE(fileContents(path).find("\r\n\r\n45 00 00 28"), std::string::npos);
-    EXPECT_EQ(settings.saveDataHex, 1);
+    EXPECT_EQ(published.current().saveDataHex, 1);
 }
 
 TEST_F(PacketSnifferFiles, HelpAndAboutOpenFromTheMenu) {
@@ -141,9 +142,10 @@ TEST_F(PacketSnifferFiles, CancelledPickerSavesNothing) {
 
 TEST_F(PacketSnifferFiles, AutomaticLogAppendsNewPackets) {
     const auto log = dir.path() / "capture.log";
-    settings.autoLog = 1;
-    settings.logIntervalSeconds = 1;
-    setTextField(settings.logFilePath, log.string());
+    published.change([](SettingsRecord& settings) { settings.autoLog = 1; });
+    published.change([](SettingsRecord& settings) { settings.logIntervalSeconds = 1; });
+    published.change(
+        [&log](SettingsRecord& settings) { setTextField(settings.logFilePath, log.string()); });
     open(2);
     ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(log); }, 4000));
     ASSERT_TRUE(waitUntil([&] { return window->logger().loggedCount() == 2; }, 4000));

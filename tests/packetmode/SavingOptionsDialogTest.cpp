@@ -38,7 +38,8 @@ class SavingOptions : public testing::Test {
 TEST_F(SavingOptions, RenderingsFollowTheDataCheckBox) {
     settings.saveIncludeData = 0;
     settings.saveDataHex = 1;
-    SavingOptionsDialog dialog(settings);
+    PublishedSettings published(settings);
+    SavingOptionsDialog dialog(published);
     EXPECT_FALSE(includeData(dialog)->isChecked());
     EXPECT_TRUE(rendering(dialog, Hex)->isChecked());
     for (const bool checked : {true, false}) {
@@ -53,7 +54,8 @@ TEST_F(SavingOptions, SeveralRenderingsInTheRecordShowTheOneTheSaveUses) {
     settings.saveIncludeData = 1;
     settings.saveDataDec = 1;
     settings.saveDataHex = 1;
-    SavingOptionsDialog dialog(settings);
+    PublishedSettings published(settings);
+    SavingOptionsDialog dialog(published);
     EXPECT_TRUE(rendering(dialog, Dec)->isChecked());
     EXPECT_FALSE(rendering(dialog, Hex)->isChecked());
     EXPECT_TRUE(rendering(dialog, Dec)->isEnabled());
@@ -69,22 +71,24 @@ TEST_F(SavingOptions, ContinueStoresTheControlsAndEveryOtherWayOutStoresNothing)
                  QApplication::sendEvent(&dialog, &escape);
              },
              [](QDialog& dialog) { dialog.close(); }}) {
-        SavingOptionsDialog dialog(settings);
+        PublishedSettings published(settings);
+        SavingOptionsDialog dialog(published);
         dialog.show();
         includeData(dialog)->click();
         rendering(dialog, Text)->click();
         leave(dialog);
         EXPECT_EQ(dialog.result(), QDialog::Rejected);
-        EXPECT_EQ(std::memcmp(&settings, &before, sizeof settings), 0);
+        EXPECT_EQ(std::memcmp(&published.current(), &before, sizeof before), 0);
     }
 
-    SavingOptionsDialog dialog(settings);
+    PublishedSettings published(settings);
+    SavingOptionsDialog dialog(published);
     dialog.show();
     includeData(dialog)->click();
     rendering(dialog, Hex)->click();
     controlById<QPushButton>(dialog, 1028)->click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(saveFields(settings), (SaveFields{1, 0, 1, 0}));
+    EXPECT_EQ(saveFields(published.current()), (SaveFields{1, 0, 1, 0}));
 }
 
 }  // namespace

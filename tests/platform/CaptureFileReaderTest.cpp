@@ -76,7 +76,7 @@ class CaptureFileRead : public testing::Test {
             EXPECT_EQ(checked.checkWhole({}), std::nullopt);
         }
         CaptureFileReader reader(path.string());
-        published.publish(settings);
+        published.replace(settings);
         PacketCaptureContext context{state, store, list, filter, published, {}};
         return loadCaptureFrames(reader, context, {});
     }

@@ -1,0 +1,75 @@
+#include "platform/UserFolders.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace qhs {
+
+namespace {
+
+std::string environmentText(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+bool isFolder(const std::string& path) {
+    std::error_code error;
+    return !path.empty() && std::filesystem::is_directory(path, error);
+}
+
+}  // namespace
+
+std::string homeDirectory() {
+    std::string home = environmentText("HOME");
+    if (home.empty()) {
+        if (const passwd* entry = ::getpwuid(::getuid())) {
+            home = entry->pw_dir;
+        }
+    }
+    return home;
+}
+
+std::string xdgUserDirectory(const std::string& name) {
+    const std::string home = homeDirectory();
+    std::string configHome = environmentText("XDG_CONFIG_HOME");
+    if (configHome.empty() || configHome.front() != '/') {
+        configHome = home + "/.config";
+    }
+    // Lines read XDG_NAME_DIR="$HOME/Folder" or XDG_NAME_DIR="/absolute/folder".
+    std::ifstream in(configHome + "/user-dirs.dirs");
+    std::string line;
+    const std::string prefix = "XDG_" + name + "_DIR=\"";
+    while (std::getline(in, line)) {
+        if (line.rfind(prefix, 0) != 0 || line.size() < prefix.size() + 1 || line.back() != '"') {
+            continue;
+        }
+        std::string value = line.substr(prefix.size(), line.size() - prefix.size() - 1);
+        if (value.rfind("$HOME", 0) == 0) {
+            return home + value.substr(5);
+        }
+        if (!value.empty() && value.front() == '/') {
+            return value;
+        }
+    }
+    return {};
+}
+
+std::string downloadFolder() {
+    std::string folder = xdgUserDirectory("DOWNLOAD");
+    if (!isFolder(folder)) {
+        folder = homeDirectory();
+    }
+    if (!isFolder(folder)) {
+        return "/";
+    }
+    if (folder.back() != '/') {
+        folder += '/';
+    }
+    return folder;
+}
+
+}  // namespace qhs
