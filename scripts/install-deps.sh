@@ -14,8 +14,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev qt6-base-private-dev
   # fuzz targets (libFuzzer and the sanitizer runtimes come with clang's runtime package)
   clang-14 libclang-rt-14-dev
-  # real peers and a display for widget tests
-  nginx curl iproute2 util-linux tcpdump tshark fonts-dejavu-core xvfb xauth
+  # real peers, and a display with a window manager and real input for the window tests
+  nginx curl iproute2 util-linux tcpdump tshark fonts-dejavu-core xvfb xauth xdotool openbox
+  x11-utils
 )
 
 sudo_cmd=()
