@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,7 +66,8 @@ int main(int argc, char** argv) {
         return runFromCommandLine(given);
     }
 
-    if (!qhs::displayAvailable()) {
+    std::optional<qhs::DisplayProbe> display(std::in_place);
+    if (!display->displayAvailable()) {
         // Without a display Qt would abort; say why, or give the help that was asked for.
         if (qhs::asksForHelpWithoutDisplay(
                 qhs::commandLineText(std::vector<std::string>(argv + 1, argv + argc)))) {
@@ -76,6 +78,7 @@ int main(int argc, char** argv) {
         return -1;
     }
     QApplication application(argc, argv);
+    display.reset();
     QApplication::setWindowIcon(qhs::applicationIcon());
     // Read after Qt has taken its own options out.
     const std::vector<std::string> arguments(argv + 1, argv + argc);

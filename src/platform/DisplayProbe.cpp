@@ -7,16 +7,20 @@
 
 namespace qhs {
 
-bool displayAvailable() {
+DisplayProbe::DisplayProbe() {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     if (platform != nullptr && *platform != '\0' && std::string_view(platform) != "xcb") {
-        return true;
+        return;
     }
     // Qt would abort when it cannot connect; connecting first lets the program say why.
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    const bool connected = xcb_connection_has_error(connection) == 0;
-    xcb_disconnect(connection);
-    return connected;
+    connection_ = xcb_connect(nullptr, nullptr);
+    available_ = xcb_connection_has_error(connection_) == 0;
+}
+
+DisplayProbe::~DisplayProbe() {
+    if (connection_ != nullptr) {
+        xcb_disconnect(connection_);
+    }
 }
 
 }  // namespace qhs

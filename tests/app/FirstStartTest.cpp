@@ -12,7 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/CommandLine.h"
 #include "app/SettingsRecord.h"
+#include "support/CommandOutput.h"
 #include "support/TempDir.h"
 
 namespace qhs {
@@ -83,6 +85,24 @@ TEST(FirstStart, KeepsAnExistingSettingsFileAsItWas) {
     ASSERT_TRUE(startCopyUntilSettingsWritten(dir.path()));
     const auto* begin = reinterpret_cast<const char*>(&stored);
     EXPECT_EQ(readFile(settings), std::vector<char>(begin, begin + sizeof stored));
+}
+
+TEST(FirstStart, WithoutADisplayHelpIsPrintedAndAnythingElseSaysWhyItCannotStart) {
+    TempDir dir;
+    const std::string run = "cd '" + dir.path().string() + "' && env -i PATH=/usr/bin:/bin '" +
+                            std::string(QHS_APP_PATH) + "' ";
+    for (const char* help : {"--help", "-h", "help", "/?"}) {
+        EXPECT_EQ(commandOutput(run + help + " 2>&1; echo \"exit $?\""),
+                  terminalHelpText() + "exit 0\n")
+            << help;
+    }
+    for (const char* start : {"", "noinstall", "--version"}) {
+        EXPECT_EQ(commandOutput(run + start + " 2>&1 >/dev/null; echo \"exit $?\""),
+                  std::string("QuillharbourSnifferV1.5: ") + NoDisplayText + "\nexit 255\n")
+            << start;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "nothing is written without a window";
+    EXPECT_NE(terminalHelpText().find("\n-sniff "), std::string::npos);
 }
 
 }  // namespace

@@ -24,7 +24,7 @@
 #include <string>
 
 #include "app/ModeChoiceDialog.h"
-#include "app/SettingsRecord.h"
+#include "app/PublishedSettings.h"
 #include "filemode/FileSnifferDialog.h"
 #include "packetmode/FilterSetupDialog.h"
 #include "packetmode/PacketSnifferDialog.h"
@@ -32,7 +32,7 @@
 namespace {
 
 // The one place that builds the program's windows, with the settings of a first start.
-std::unique_ptr<QDialog> buildWindow(const std::string& name, qhs::SettingsRecord& settings,
+std::unique_ptr<QDialog> buildWindow(const std::string& name, qhs::PublishedSettings& settings,
                                      const std::string& settingsPath) {
     if (name == "mode-choice") {
         return std::make_unique<qhs::ModeChoiceDialog>(settings);
@@ -50,7 +50,7 @@ std::unique_ptr<QDialog> buildWindow(const std::string& name, qhs::SettingsRecor
 }
 
 int printControls(const std::string& name, int width, int height) {
-    qhs::SettingsRecord settings = qhs::defaultSettings();
+    qhs::PublishedSettings settings;
     // Nothing is written there: the windows save their settings only when they close.
     const std::string settingsPath =
         (std::filesystem::temp_directory_path() / "journey-window-map.QHS").string();
