@@ -21,7 +21,7 @@ namespace qhs {
 //     status text and messages;
 //   - setAckTimeoutMs() on every edit of the time-out field (and once when the window
 //     opens), setOutputDirectory() on every edit of the directory field, and
-//     setNameTemplates() after the general settings change;
+//     followNameTemplates() once, so the general settings' templates hold for each file;
 //   - every 100 ms: filesProcessing(), filesWritten(), and messages().takeNext() to show
 //     a worker's message box, then messages().dismiss() once it is closed;
 //   - stop() on Stop, and nothing else at closing (the destructor stops).
@@ -66,8 +66,8 @@ class FileCapture {
     void setOutputDirectory(std::string directory) {
         state_.setOutputDirectory(std::move(directory));
     }
-    void setNameTemplates(std::string fileNameTemplate, std::string dateTimeTemplate) {
-        state_.setNameTemplates(std::move(fileNameTemplate), std::move(dateTimeTemplate));
+    void followNameTemplates(const PublishedSettings& settings) {
+        state_.followNameTemplates(settings);
     }
 
     WorkerMessages& messages() { return state_.messages; }

@@ -77,10 +77,6 @@ FileSnifferDialog::FileSnifferDialog(PublishedSettings& settings, std::string se
     connect(menu_.general, &QAction::triggered, this, [this] {
         GeneralSettingsDialog dialog(settings_, this);
         dialogService().runModal(dialog);
-        // New name templates hold from the next file written.
-        const SettingsRecord& record = settings_.current();
-        capture_->setNameTemplates(std::string(textField(record.fileNameTemplate)),
-                                   std::string(textField(record.dateTimeTemplate)));
     });
 
     const auto* digits =
@@ -100,6 +96,8 @@ FileSnifferDialog::FileSnifferDialog(PublishedSettings& settings, std::string se
                 this, [this, status] { ui_->statusLine->setText(fromWindows1252(status)); });
         },
         &raiseThreadPriority, flooredHugePageSlabMemory());
+    // New name templates hold from the next file written.
+    capture_->followNameTemplates(settings_);
 
     connect(ui_->startButton, &QPushButton::clicked, this, &FileSnifferDialog::startCapture);
     connect(ui_->stopButton, &QPushButton::clicked, this, &FileSnifferDialog::stopCapture);

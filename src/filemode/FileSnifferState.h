@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/PublishedSettings.h"
 #include "filemode/StreamFile.h"
 #include "filemode/WorkerMessages.h"
 
@@ -30,7 +31,19 @@ class FileSnifferState {
     // templates may change while capture runs; the rest is fixed at Start.
     StreamFileSettings outputSettings() const {
         std::lock_guard<std::mutex> lock(mutex_);
-        return output_;
+        StreamFileSettings output = output_;
+        if (templatesFrom_ != nullptr) {
+            const std::shared_ptr<const SettingsRecord> record = templatesFrom_->latest();
+            output.fileNameTemplate = textField(record->fileNameTemplate);
+            output.dateTimeTemplate = textField(record->dateTimeTemplate);
+        }
+        return output;
+    }
+    // Takes the name templates from the run's settings for each file, so a change of them
+    // holds from the next file written. Set before Start.
+    void followNameTemplates(const PublishedSettings& settings) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        templatesFrom_ = &settings;
     }
     void setOutputSettings(StreamFileSettings settings) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -39,11 +52,6 @@ class FileSnifferState {
     void setOutputDirectory(std::string directory) {
         std::lock_guard<std::mutex> lock(mutex_);
         output_.directory = std::move(directory);
-    }
-    void setNameTemplates(std::string fileNameTemplate, std::string dateTimeTemplate) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        output_.fileNameTemplate = std::move(fileNameTemplate);
-        output_.dateTimeTemplate = std::move(dateTimeTemplate);
     }
 
     // Completion thread: sleeps for `period`; false when capture ended meanwhile.
@@ -66,6 +74,7 @@ class FileSnifferState {
     mutable std::mutex mutex_;
     std::condition_variable captureEnded_;
     StreamFileSettings output_;
+    const PublishedSettings* templatesFrom_ = nullptr;
 };
 
 }  // namespace qhs
