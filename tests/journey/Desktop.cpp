@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -286,13 +287,23 @@ fs::path Desktop::userFolder(const std::string& name) const {
 }
 
 Environment Desktop::sessionEnvironment() const {
-    return {"DISPLAY=" + display_,
-            "HOME=" + home_.string(),
-            "USER=nobody",
-            "LOGNAME=nobody",
-            "LANG=C.UTF-8",
-            "XDG_RUNTIME_DIR=" + runtime_.string(),
-            "PATH=/usr/local/bin:/usr/bin:/bin"};
+    Environment environment = {"DISPLAY=" + display_,
+                               "HOME=" + home_.string(),
+                               "USER=nobody",
+                               "LOGNAME=nobody",
+                               "LANG=C.UTF-8",
+                               "XDG_RUNTIME_DIR=" + runtime_.string(),
+                               "PATH=/usr/local/bin:/usr/bin:/bin"};
+    // No session bus, as on a bare X server, said outright: Qt does not then have libdbus
+    // fork a child to start one.
+    environment.push_back("DBUS_SESSION_BUS_ADDRESS=disabled:");
+    // A sanitized build's program runs under the test run's sanitizer settings.
+    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        if (const char* value = std::getenv(name)) {
+            environment.push_back(std::string(name) + "=" + value);
+        }
+    }
+    return environment;
 }
 
 Environment Desktop::displayEnvironment() const {
