@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the program needs, builds it and starts it with any arguments given.
-# The built program may capture without root: it gets CAP_NET_RAW and CAP_NET_ADMIN as file
-# capabilities, and only the owner and the members of the group quillharbour-capture may
-# run it (sudo usermod -aG quillharbour-capture NAME lets a user in from their next login).
+# The built program may capture without root: it gets CAP_NET_RAW as a file capability, and
+# only the owner and the members of the group quillharbour-capture may run it (sudo usermod
+# -aG quillharbour-capture NAME lets a user in from their next login).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -15,6 +15,6 @@ getent group "$group" > /dev/null || "${sudo_cmd[@]}" groupadd --system "$group"
 # A change of group drops file capabilities, so they are set last.
 "${sudo_cmd[@]}" chgrp "$group" "$program"
 "${sudo_cmd[@]}" chmod 0750 "$program"
-"${sudo_cmd[@]}" setcap cap_net_raw,cap_net_admin=p "$program" ||
+"${sudo_cmd[@]}" setcap cap_net_raw=p "$program" ||
   echo "run.sh: the file system does not take file capabilities; capture needs root" >&2
 exec "$program" "$@"

@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <unistd.h>
+
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -51,10 +53,13 @@ int runFromCommandLine(const std::vector<std::string>& arguments) {
     services.watchForStop = &qhs::watchForStop;
     services.memory = &qhs::hugePageSlabMemory();
     services.flooredMemory = &qhs::flooredHugePageSlabMemory();
-    const std::string settingsPath = parsed.options->settingsFile.empty()
-                                         ? qhs::settingsFilePath(qhs::executablePath())
-                                         : parsed.options->settingsFile;
-    return qhs::runHeadlessSniff(*parsed.options, settingsPath, services, stdout, stderr);
+    services.dropPrivileges = &qhs::dropPrivileges;
+    services.standardOutputIsTerminal = ::isatty(STDOUT_FILENO) == 1;
+    const qhs::SettingsLocation settings =
+        parsed.options->settingsFile.empty()
+            ? qhs::settingsLocation(qhs::executablePath(), false)
+            : qhs::SettingsLocation{parsed.options->settingsFile, {}};
+    return qhs::runHeadlessSniff(*parsed.options, settings, services, stdout, stderr);
 }
 
 }  // namespace
@@ -66,6 +71,7 @@ int main(int argc, char** argv) {
         return runFromCommandLine(given);
     }
 
+    qhs::clearCodePathsFromEnvironment();
     std::optional<qhs::DisplayProbe> display(std::in_place);
     if (!display->displayAvailable()) {
         // Without a display Qt would abort; say why, or give the help that was asked for.
@@ -86,7 +92,7 @@ int main(int argc, char** argv) {
     windows.packetSniffer = &qhs::PacketSnifferDialog::run;
     windows.fileSniffer = &qhs::FileSnifferDialog::run;
     const qhs::StandardInstallEnvironment setup;
-    qhs::SnifferApp app(qhs::settingsFilePath(qhs::executablePath()), windows, setup.environment(),
-                        qhs::downloadFolder());
+    qhs::SnifferApp app(qhs::settingsLocation(qhs::executablePath(), true), windows,
+                        setup.environment(), qhs::downloadFolder());
     return app.run(arguments);
 }

@@ -31,11 +31,17 @@ constexpr int ExitFailed = 1;
 // say what failed and how much it received.
 class ObservedSource final : public CaptureSource {
   public:
-    explicit ObservedSource(std::unique_ptr<CaptureSource> inner) : inner_(std::move(inner)) {}
+    // `opened` runs once the capture is open (or failed to open), on the opening thread.
+    ObservedSource(std::unique_ptr<CaptureSource> inner, std::function<void()> opened)
+        : inner_(std::move(inner)), opened_(std::move(opened)) {}
 
     long createSocket() override { return creationError = inner_->createSocket(); }
     BindResult bindToInterface(const std::string& address) override {
-        return bind = inner_->bindToInterface(address);
+        bind = inner_->bindToInterface(address);
+        if (opened_) {
+            opened_();
+        }
+        return bind;
     }
     void setLargeReceiveBuffer() override { inner_->setLargeReceiveBuffer(); }
     ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity) override {
@@ -62,6 +68,7 @@ class ObservedSource final : public CaptureSource {
         return result;
     }
     std::unique_ptr<CaptureSource> inner_;
+    std::function<void()> opened_;
 };
 
 // The one-line reason an opened source cannot capture, or nothing when it can.
@@ -83,8 +90,9 @@ std::optional<std::string> openingFault(const ObservedSource& source, const std:
     return std::nullopt;
 }
 
-RecordFlags recordFlags(SniffData data) {
+RecordFlags recordFlags(SniffData data, bool forTerminal) {
     RecordFlags flags;
+    flags.forTerminal = forTerminal;
     flags.text = data == SniffData::Text;
     flags.dec = data == SniffData::Dec;
     flags.hex = data == SniffData::Hex;
@@ -119,17 +127,31 @@ class StopLatch {
 
 class HeadlessRun {
   public:
-    HeadlessRun(const SniffOptions& options, const std::string& settingsPath,
+    HeadlessRun(const SniffOptions& options, const SettingsLocation& settings,
                 const SniffServices& services, std::FILE* out, std::FILE* err)
         : options_(options), services_(services), out_(out), err_(err) {
-        loadSettings(settings_, settingsPath);
+        if (loadSettings(settings_, settings.path, "/", settings.seedPath) ==
+            SettingsRead::Untrusted) {
+            untrustedSettings_ = settings.path;
+        }
         address_ = options.interfaceAddress.empty()
                        ? std::string(textField(settings_.interfaceAddress))
                        : options.interfaceAddress;
         setTextField(settings_.interfaceAddress, address_);
     }
 
-    int run() { return options_.filesDirectory.empty() ? sniffPackets() : rebuildFiles(); }
+    int run() {
+        if (!untrustedSettings_.empty()) {
+            const std::string problem =
+                untrustedSettings_ + ": other users can write this settings file; it is not read";
+            if (!options_.settingsFile.empty()) {
+                return fail(problem);
+            }
+            std::fprintf(err_, "QuillharbourSnifferV1.5: %s (the defaults are used)\n",
+                         problem.c_str());
+        }
+        return options_.filesDirectory.empty() ? sniffPackets() : rebuildFiles();
+    }
 
   private:
     int fail(const std::string& message) {
@@ -141,6 +163,17 @@ class HeadlessRun {
     void announceListening() {
         std::fprintf(err_, "listening on %s\n", address_.c_str());
         std::fflush(err_);
+    }
+
+    // Called once the capture is open, on the thread that opened it, before any other starts.
+    void dropPrivileges() {
+        privilegesDropped_ = !services_.dropPrivileges || services_.dropPrivileges();
+    }
+    std::optional<int> privilegeFault() {
+        if (privilegesDropped_) {
+            return std::nullopt;
+        }
+        return fail("cannot give up the capture privileges");
     }
 
     std::unique_ptr<CaptureFrames> openFile() {
@@ -162,6 +195,8 @@ class HeadlessRun {
     std::FILE* err_;
     SettingsRecord settings_ = defaultSettings();
     std::string address_;
+    std::string untrustedSettings_;
+    bool privilegesDropped_ = false;
 };
 
 int HeadlessRun::sniffPackets() {
@@ -175,6 +210,35 @@ int HeadlessRun::sniffPackets() {
     PacketFilter filter;
     filter.refresh(options_.applyFilters, settings_);
 
+    // The capture opens first, and every privilege goes with it; only then are the outputs
+    // made, as the user who ran the program.
+    const bool live = options_.captureFile.empty();
+    std::unique_ptr<CaptureFrames> frames;
+    std::unique_ptr<ObservedSource> source;
+    if (live) {
+        source = std::make_unique<ObservedSource>(services_.packetSource(),
+                                                  [this] { dropPrivileges(); });
+        state.capturing.store(true);
+        source->createSocket();
+        source->bindToInterface(address_);
+        if (const std::optional<std::string> reason = openingFault(*source, address_)) {
+            return fail(*reason);
+        }
+        if (const std::optional<int> failed = privilegeFault()) {
+            return *failed;
+        }
+        source->setLargeReceiveBuffer();
+    } else {
+        dropPrivileges();
+        if (const std::optional<int> failed = privilegeFault()) {
+            return *failed;
+        }
+        frames = openFile();
+        if (!frames) {
+            return ExitFailed;
+        }
+    }
+
     RecordFile records;
     const bool toFile = !options_.recordFile.empty();
     if (toFile) {
@@ -186,7 +250,8 @@ int HeadlessRun::sniffPackets() {
         records.useStandardOutput();
     }
     const std::uint64_t startMs = processClockMs();
-    const RecordFlags flags = recordFlags(options_.data);
+    const RecordFlags flags =
+        recordFlags(options_.data, !toFile && services_.standardOutputIsTerminal);
     std::function<void()> stopStoring;
     std::uint64_t storedCount = 0;
     // How the capture ended, when the store or memory ended it.
@@ -195,7 +260,6 @@ int HeadlessRun::sniffPackets() {
         state,  store,     list,
         filter, published, [&endedBy](const std::string& status) { endedBy = status; }};
     // A live capture shows each packet as it comes; a file's go out in large writes.
-    const bool live = options_.captureFile.empty();
     context.stored = [&](std::int32_t slot) {
         if (records.isOpen()) {
             writePacketRecord(records, store, slot, flags);
@@ -212,11 +276,7 @@ int HeadlessRun::sniffPackets() {
     std::uint64_t dropped = 0;
     std::uint64_t skipped = 0;
     std::optional<std::string> fault;
-    if (!options_.captureFile.empty()) {
-        std::unique_ptr<CaptureFrames> frames = openFile();
-        if (!frames) {
-            return ExitFailed;
-        }
+    if (!live) {
         stopStoring = [&state] { state.quitting.store(true); };
         const std::shared_ptr<void> watch = services_.watchForStop(stopStoring, options_.seconds);
         const CaptureFileLoad load = loadCaptureFrames(*frames, context, {});
@@ -225,26 +285,18 @@ int HeadlessRun::sniffPackets() {
         fault = load.fault;
         endedBy = load.endedBy != nullptr ? load.endedBy : "";
     } else {
-        ObservedSource source(services_.packetSource());
-        state.capturing.store(true);
-        source.createSocket();
-        source.bindToInterface(address_);
-        if (const std::optional<std::string> reason = openingFault(source, address_)) {
-            return fail(*reason);
-        }
-        source.setLargeReceiveBuffer();
         announceListening();
         stopStoring = [&source, &state] {
             state.capturing.store(false);
-            source.close();
+            source->close();
         };
         {
             const std::shared_ptr<void> watch =
                 services_.watchForStop(stopStoring, options_.seconds);
-            runPacketCapture(source, context);
+            runPacketCapture(*source, context);
         }
-        received = source.received.load();
-        dropped = source.droppedCount();
+        received = source->received.load();
+        dropped = source->droppedCount();
     }
 
     int exitCode = ExitDone;
@@ -288,6 +340,10 @@ int HeadlessRun::rebuildFiles() {
     ObservedSource* observed = nullptr;
     std::unique_ptr<CaptureFrames> frames;
     if (!options_.captureFile.empty()) {
+        dropPrivileges();
+        if (const std::optional<int> failed = privilegeFault()) {
+            return *failed;
+        }
         frames = openFile();
         if (!frames) {
             return ExitFailed;
@@ -295,6 +351,7 @@ int HeadlessRun::rebuildFiles() {
     }
     FileCapture capture(
         [&]() -> std::unique_ptr<CaptureSource> {
+            const bool live = !frames;
             std::unique_ptr<CaptureSource> inner;
             if (frames) {
                 auto source = std::make_unique<CaptureFileSource>(std::move(frames));
@@ -303,7 +360,13 @@ int HeadlessRun::rebuildFiles() {
             } else {
                 inner = services_.fileModeSource();
             }
-            auto source = std::make_unique<ObservedSource>(std::move(inner));
+            // A live capture gives up the privileges once open, before the threads start.
+            auto source = std::make_unique<ObservedSource>(
+                std::move(inner), [this, live] {
+                    if (live) {
+                        dropPrivileges();
+                    }
+                });
             observed = source.get();
             return source;
         },
@@ -323,6 +386,10 @@ int HeadlessRun::rebuildFiles() {
     }
     if (const std::optional<std::string> reason = openingFault(*observed, address_)) {
         return fail(*reason);
+    }
+    if (const std::optional<int> failed = privilegeFault()) {
+        capture.stop();
+        return *failed;
     }
     if (fileSource == nullptr) {
         announceListening();
@@ -367,13 +434,13 @@ int HeadlessRun::rebuildFiles() {
 
 }  // namespace
 
-int runHeadlessSniff(const SniffOptions& options, const std::string& settingsPath,
+int runHeadlessSniff(const SniffOptions& options, const SettingsLocation& settings,
                      const SniffServices& services, std::FILE* out, std::FILE* err) {
     if (options.help) {
         std::fputs(SniffHelpText, out);
         return ExitDone;
     }
-    return HeadlessRun(options, settingsPath, services, out, err).run();
+    return HeadlessRun(options, settings, services, out, err).run();
 }
 
 }  // namespace qhs

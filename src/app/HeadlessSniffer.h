@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/SettingsRecord.h"
 #include "app/SniffCommand.h"
 #include "capture/CaptureFile.h"
 #include "capture/CaptureSource.h"
@@ -24,15 +25,21 @@ struct SniffServices {
     // `seconds` have passed (0: never), for as long as the returned object lives.
     std::function<std::shared_ptr<void>(std::function<void()> stop, std::uint32_t seconds)>
         watchForStop;
+    // Gives up root and the capabilities for good, as soon as the capture is open (or at
+    // once, when a file is read); false when that failed. Empty: nothing to give up.
+    std::function<bool()> dropPrivileges;
+    // Records on standard output go to a terminal: text data shows only printable ASCII.
+    bool standardOutputIsTerminal = false;
     SlabMemory* memory = nullptr;  // the store's memory; null: the heap
     SlabMemory* flooredMemory = nullptr;
 };
 
 // Runs Packet Sniffer Mode or File Sniffer Mode without a window, as the options say, over
-// the settings file at `settingsPath` (which it reads and never writes). Records or the
+// the settings of `settings` (which it reads and never writes); a settings file named with
+// -settings that others could have written ends the run. Records or the
 // names of the files written go to `out`, one-line errors and the summary to `err`. Returns
 // the exit code: 0 done, 1 the run failed, 2 a wrong option.
-int runHeadlessSniff(const SniffOptions& options, const std::string& settingsPath,
+int runHeadlessSniff(const SniffOptions& options, const SettingsLocation& settings,
                      const SniffServices& services, std::FILE* out, std::FILE* err);
 
 }  // namespace qhs

@@ -1,19 +1,13 @@
 #include "app/SettingsRecord.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
-#include <memory>
 
 namespace qhs {
-
-namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-}  // namespace
 
 void setDefaultSettings(SettingsRecord& record, std::string_view outputDirectory) {
     std::memset(&record, 0, sizeof record);
@@ -51,29 +45,97 @@ std::string settingsFilePath(std::string_view executablePath) {
     return path;
 }
 
-void loadSettings(SettingsRecord& record, const std::string& filePath,
-                  std::string_view defaultOutputDirectory) {
-    FileHandle file(std::fopen(filePath.c_str(), "rb"));
-    if (!file) {
-        setDefaultSettings(record, defaultOutputDirectory);
-        return;
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+struct Descriptor {
+    int value = -1;
+    ~Descriptor() {
+        if (value >= 0) {
+            ::close(value);
+        }
+    }
+};
+
+bool writtenByOthers(const struct stat& facts) {
+    return (facts.st_uid != ::geteuid() && facts.st_uid != 0) ||
+           (facts.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+}  // namespace
+
+SettingsRead readSettingsFile(SettingsRecord& record, const std::string& filePath) {
+    // Not blocking: a FIFO in its place must not hang the start.
+    const Descriptor file{
+        ::open(filePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)};
+    struct stat facts {};
+    if (file.value < 0 || ::fstat(file.value, &facts) != 0) {
+        return SettingsRead::Missing;
+    }
+    if (!S_ISREG(facts.st_mode) || writtenByOthers(facts)) {
+        return SettingsRead::Untrusted;
     }
     // Read into a scratch copy so a short file cannot leave a half-old record behind.
     SettingsRecord loaded;
-    if (std::fread(&loaded, 1, sizeof loaded, file.get()) != sizeof loaded) {
-        setDefaultSettings(record, defaultOutputDirectory);
-        return;
+    auto* bytes = reinterpret_cast<char*>(&loaded);
+    std::size_t filled = 0;
+    while (filled < sizeof loaded) {
+        const ssize_t count = ::read(file.value, bytes + filled, sizeof loaded - filled);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return SettingsRead::Short;
+        }
+        filled += static_cast<std::size_t>(count);
     }
     record = loaded;
+    return SettingsRead::Read;
+}
+
+SettingsRead loadSettings(SettingsRecord& record, const std::string& filePath,
+                          std::string_view defaultOutputDirectory, const std::string& seedPath) {
+    const SettingsRead outcome = readSettingsFile(record, filePath);
+    if (outcome == SettingsRead::Read) {
+        return outcome;
+    }
+    if (outcome == SettingsRead::Missing && !seedPath.empty() &&
+        readSettingsFile(record, seedPath) == SettingsRead::Read) {
+        return outcome;
+    }
+    setDefaultSettings(record, defaultOutputDirectory);
+    return outcome;
 }
 
 bool saveSettings(const SettingsRecord& record, const std::string& filePath) {
-    FileHandle file(std::fopen(filePath.c_str(), "wb"));
-    if (!file) {
+    const Descriptor file{::open(filePath.c_str(),
+                                 O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+                                 0600)};
+    struct stat facts {};
+    if (file.value < 0 || ::fstat(file.value, &facts) != 0 || !S_ISREG(facts.st_mode) ||
+        facts.st_uid != ::geteuid()) {
         return false;
     }
-    const bool written = std::fwrite(&record, 1, sizeof record, file.get()) == sizeof record;
-    return std::fclose(file.release()) == 0 && written;
+    if ((facts.st_mode & (S_IWGRP | S_IWOTH)) != 0 &&
+        ::fchmod(file.value, facts.st_mode & 0644) != 0) {
+        return false;
+    }
+    if (::ftruncate(file.value, 0) != 0) {
+        return false;
+    }
+    const auto* bytes = reinterpret_cast<const char*>(&record);
+    std::size_t written = 0;
+    while (written < sizeof record) {
+        const ssize_t count = ::write(file.value, bytes + written, sizeof record - written);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return false;
+        }
+        written += static_cast<std::size_t>(count);
+    }
+    return true;
 }
 
 }  // namespace qhs

@@ -206,13 +206,38 @@ SettingsRecord defaultSettings();
 // by "QHS", whatever those characters are.
 std::string settingsFilePath(std::string_view executablePath);
 
-// Loads the record from the file. A missing or unreadable file, or one shorter than the
-// record, gives the defaults; a longer one gives its first bytes. Nothing is reported.
-void loadSettings(SettingsRecord& record, const std::string& filePath,
-                  std::string_view defaultOutputDirectory = "/");
+// How reading a settings file went.
+enum class SettingsRead {
+    Read,       // the record is what the file holds
+    Missing,    // there is no such file (or it cannot be opened)
+    Untrusted,  // another user could have written it: it was not read
+    Short,      // it holds less than a record
+};
 
-// Writes the record to the file, creating or truncating it. A file that cannot be
-// written is left as it is, silently. Returns whether the whole record was written.
+// A settings file is read only when no one but the running user and root can have written
+// it: a regular file owned by one of them, writable by neither its group nor others.
+// Otherwise another member of a shared group could steer where this user's program writes.
+SettingsRead readSettingsFile(SettingsRecord& record, const std::string& filePath);
+
+// Loads the record from the file; when there is no such file, from `seedPath` (the
+// system-wide defaults, if given). A file that cannot be read or trusted, or one shorter
+// than the record, gives the defaults; a longer one gives its first bytes. Returns how
+// reading `filePath` went; nothing is reported.
+SettingsRead loadSettings(SettingsRecord& record, const std::string& filePath,
+                          std::string_view defaultOutputDirectory = "/",
+                          const std::string& seedPath = {});
+
+// Writes the record to the file, creating it (mode 0600) or truncating it. It is never
+// written through a symbolic link, nor when it is not a regular file of the running user;
+// a saved file is left writable by its owner alone. A file that cannot be written is left
+// as it is, silently. Returns whether the whole record was written.
 bool saveSettings(const SettingsRecord& record, const std::string& filePath);
+
+// Where the settings of a run live: `path` is read and written; when it does not exist yet,
+// `seedPath` (if not empty) is read in its place.
+struct SettingsLocation {
+    std::string path;
+    std::string seedPath;
+};
 
 }  // namespace qhs

@@ -16,9 +16,9 @@
 
 namespace qhs {
 
-SnifferApp::SnifferApp(std::string settingsPath, ModeWindows windows,
+SnifferApp::SnifferApp(SettingsLocation settingsLocation, ModeWindows windows,
                        InstallEnvironment environment, std::string defaultOutputDirectory)
-    : settingsPath_(std::move(settingsPath)),
+    : settingsLocation_(std::move(settingsLocation)),
       windows_(std::move(windows)),
       environment_(std::move(environment)),
       defaultOutputDirectory_(std::move(defaultOutputDirectory)) {
@@ -107,9 +107,10 @@ int SnifferApp::runUninstaller() {
 
 int SnifferApp::runSniffingMode() {
     settings_.change([this](SettingsRecord& record) {
-        loadSettings(record, settingsPath_, defaultOutputDirectory_);
+        loadSettings(record, settingsLocation_.path, defaultOutputDirectory_,
+                     settingsLocation_.seedPath);
     });
-    saveSettings(settings_.current(), settingsPath_);
+    saveSettings(settings_.current(), settingsLocation_.path);
     applyDialogColours();
 
     if (settings_.current().showModeChoice != 0) {
@@ -120,10 +121,10 @@ int SnifferApp::runSniffingMode() {
         }
     }
     if (settings_.current().snifferMode == 0 && windows_.packetSniffer) {
-        return windows_.packetSniffer(settings_, settingsPath_);
+        return windows_.packetSniffer(settings_, settingsLocation_.path);
     }
     if (settings_.current().snifferMode == 1 && windows_.fileSniffer) {
-        return windows_.fileSniffer(settings_, settingsPath_);
+        return windows_.fileSniffer(settings_, settingsLocation_.path);
     }
     return 0;
 }

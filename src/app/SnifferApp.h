@@ -26,8 +26,8 @@ struct ModeWindows {
 class SnifferApp {
   public:
     // A first run's record names `defaultOutputDirectory` for File Sniffer Mode's files.
-    SnifferApp(std::string settingsPath, ModeWindows windows, InstallEnvironment environment,
-               std::string defaultOutputDirectory = "/");
+    SnifferApp(SettingsLocation settingsLocation, ModeWindows windows,
+               InstallEnvironment environment, std::string defaultOutputDirectory = "/");
 
     // Returns the process exit code.
     int run(const std::vector<std::string>& arguments);
@@ -42,7 +42,7 @@ class SnifferApp {
     int runSniffingMode();
     void applyDialogColours() const;
 
-    std::string settingsPath_;
+    SettingsLocation settingsLocation_;
     ModeWindows windows_;
     InstallEnvironment environment_;
     std::string defaultOutputDirectory_;

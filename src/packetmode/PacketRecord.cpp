@@ -105,7 +105,13 @@ int writePacketRecord(RecordFile& file, const PacketStore& store, std::int32_t s
     if (flags.text) {
         // The file keeps the bytes exactly as captured, zero bytes and line breaks included.
         out.append("\r\n\r\n");
-        out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        if (flags.forTerminal) {
+            for (const std::uint8_t byte : bytes) {
+                out.push_back(byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.');
+            }
+        } else {
+            out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        }
     } else if (flags.dec) {
         out.append("\r\n\r\n");
         appendDecimal(bytes, out);

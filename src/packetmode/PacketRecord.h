@@ -17,6 +17,9 @@ struct RecordFlags {
     bool text = false;
     bool dec = false;
     bool hex = false;
+    // Text for a terminal: a byte outside printable ASCII shows as '.', so no escape
+    // sequence from the network reaches it.
+    bool forTerminal = false;
 
     bool any() const { return text || dec || hex; }
 };

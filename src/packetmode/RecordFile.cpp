@@ -1,5 +1,9 @@
 #include "packetmode/RecordFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 
 namespace qhs {
@@ -9,6 +13,49 @@ namespace {
 // A failed call that set no errno still has to read as a failure.
 int lastError() {
     return errno != 0 ? errno : EIO;
+}
+
+// Whether someone other than the running user and root may add entries to the folder of
+// `path`, and so may have planted a link in it.
+bool folderSharedWithOthers(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    struct stat facts {};
+    if (::stat(folder.c_str(), &facts) != 0) {
+        return true;
+    }
+    return (facts.st_mode & (S_IWGRP | S_IWOTH)) != 0 ||
+           (facts.st_uid != ::geteuid() && facts.st_uid != 0);
+}
+
+// Opens an output file as "wb" or "ab" would, but never through a link planted in a folder
+// that others can write (as root that would hand them any file of the system), and never
+// truncating what is not a regular file (a device or a pipe is written as it is).
+std::FILE* openOutput(const std::string& path, bool append) {
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | (append ? O_APPEND : 0);
+    if (folderSharedWithOthers(path)) {
+        flags |= O_NOFOLLOW;
+    }
+    const int descriptor = ::open(path.c_str(), flags, 0666);
+    if (descriptor < 0) {
+        return nullptr;
+    }
+    struct stat facts {};
+    if (::fstat(descriptor, &facts) != 0 ||
+        (!append && S_ISREG(facts.st_mode) && ::ftruncate(descriptor, 0) != 0)) {
+        const int error = errno;
+        ::close(descriptor);
+        errno = error;
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(descriptor, append ? "ab" : "wb");
+    if (file == nullptr) {
+        const int error = errno;
+        ::close(descriptor);
+        errno = error;
+    }
+    return file;
 }
 
 }  // namespace
@@ -24,11 +71,11 @@ RecordFile::~RecordFile() {
 }
 
 int RecordFile::create(const std::string& path) {
-    return open(path, "wb");
+    return open(path, false);
 }
 
 int RecordFile::openForAppend(const std::string& path) {
-    return open(path, "ab");
+    return open(path, true);
 }
 
 void RecordFile::useStandardOutput() {
@@ -40,13 +87,13 @@ void RecordFile::useStandardOutput() {
     std::setvbuf(file_, nullptr, _IONBF, 0);
 }
 
-int RecordFile::open(const std::string& path, const char* mode) {
+int RecordFile::open(const std::string& path, bool append) {
     close();
     ownsFile_ = true;
     error_ = 0;
     pending_.clear();
     errno = 0;
-    file_ = std::fopen(path.c_str(), mode);
+    file_ = openOutput(path, append);
     if (file_ == nullptr) {
         return lastError();
     }

@@ -45,7 +45,7 @@ class RecordFile {
     int error() const { return error_; }
 
   private:
-    int open(const std::string& path, const char* mode);
+    int open(const std::string& path, bool append);
     int flush();
 
     std::FILE* file_ = nullptr;

@@ -145,7 +145,7 @@ gid_t captureGroupId(const std::string& name) {
 }
 
 bool setCaptureCapabilities(int descriptor) {
-    cap_t capabilities = cap_from_text("cap_net_raw,cap_net_admin=p");
+    cap_t capabilities = cap_from_text("cap_net_raw=p");
     if (capabilities == nullptr) {
         return false;
     }
@@ -156,8 +156,7 @@ bool setCaptureCapabilities(int descriptor) {
 
 }  // namespace
 
-bool LinuxSetupFiles::allowCapture(const std::string& executablePath,
-                                   const std::string& settingsPath) {
+bool LinuxSetupFiles::allowCapture(const std::string& executablePath) {
     if (::geteuid() != 0) {
         return false;
     }
@@ -166,21 +165,22 @@ bool LinuxSetupFiles::allowCapture(const std::string& executablePath,
         return false;
     }
     Descriptor executable{::open(executablePath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
-    struct stat facts {};
-    if (executable.value < 0 || ::fstat(executable.value, &facts) != 0 || !S_ISREG(facts.st_mode)) {
+    struct stat before {};
+    if (executable.value < 0 || ::fstat(executable.value, &before) != 0 ||
+        !S_ISREG(before.st_mode)) {
         return false;
     }
     // A change of owner drops file capabilities, so they are set last.
-    if (::fchown(executable.value, 0, group) != 0 || ::fchmod(executable.value, 0750) != 0 ||
-        !setCaptureCapabilities(executable.value)) {
-        return false;
+    if (::fchown(executable.value, 0, group) == 0 && ::fchmod(executable.value, 0750) == 0 &&
+        setCaptureCapabilities(executable.value)) {
+        return true;
     }
-    // The settings are saved by whoever captures: the file is the group's to write. Opening
-    // it leaves what it holds; a link in its place is not followed.
-    Descriptor settings{
-        ::open(settingsPath.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0660)};
-    return settings.value >= 0 && ::fstat(settings.value, &facts) == 0 && S_ISREG(facts.st_mode) &&
-           ::fchown(settings.value, 0, group) == 0 && ::fchmod(settings.value, 0660) == 0;
+    // A file system that keeps no file capabilities: closed to the group's outsiders, the
+    // copy would serve no one, so it goes back to what it was.
+    if (::fchown(executable.value, before.st_uid, before.st_gid) == 0) {
+        ::fchmod(executable.value, before.st_mode & 07777);
+    }
+    return false;
 }
 
 }  // namespace qhs

@@ -24,9 +24,9 @@ class LinuxSetupFiles final : public SetupFiles {
     bool isSameFile(const std::string& first, const std::string& second) override;
     void removeFile(const std::string& path) override;
     // The executable becomes root's and the group's, runnable by them alone (0750), with
-    // CAP_NET_RAW and CAP_NET_ADMIN as permitted file capabilities; the settings file is
-    // made if missing and writable by the group (0660).
-    bool allowCapture(const std::string& executablePath, const std::string& settingsPath) override;
+    // CAP_NET_RAW as a permitted file capability. When the capability does not take, the
+    // executable is left as it was.
+    bool allowCapture(const std::string& executablePath) override;
 
   private:
     std::string captureGroup_;

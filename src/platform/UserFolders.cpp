@@ -1,11 +1,15 @@
 #include "platform/UserFolders.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+
+#include "app/SettingsRecord.h"
+#include "setup/SetupNames.h"
 
 namespace qhs {
 
@@ -31,6 +35,42 @@ std::string homeDirectory() {
         }
     }
     return home;
+}
+
+std::string userConfigDirectory() {
+    if (::geteuid() == 0) {
+        // Root's writes never follow a folder named by an environment that sudo may have
+        // kept from another user.
+        const passwd* entry = ::getpwuid(0);
+        return entry != nullptr ? std::string(entry->pw_dir) + "/.config" : std::string();
+    }
+    const std::string configHome = environmentText("XDG_CONFIG_HOME");
+    if (!configHome.empty() && configHome.front() == '/') {
+        return configHome;
+    }
+    const std::string home = homeDirectory();
+    return home.empty() ? std::string() : home + "/.config";
+}
+
+SettingsLocation settingsLocation(const std::string& executablePath, bool makeFolder) {
+    const std::string beside = settingsFilePath(executablePath);
+    struct stat folder {};
+    const std::string executableFolder =
+        std::filesystem::path(executablePath).parent_path().string();
+    if (::stat(executableFolder.empty() ? "/" : executableFolder.c_str(), &folder) == 0 &&
+        folder.st_uid == ::geteuid()) {
+        return {beside, {}};  // a build folder or a portable copy of the user's own
+    }
+    const std::string config = userConfigDirectory();
+    if (config.empty()) {
+        return {beside, {}};
+    }
+    const std::string own = config + "/quillharbour";
+    if (makeFolder) {
+        ::mkdir(config.c_str(), 0700);
+        ::mkdir(own.c_str(), 0700);
+    }
+    return {own + "/" + std::string(SettingsFileName), beside};
 }
 
 std::string xdgUserDirectory(const std::string& name) {

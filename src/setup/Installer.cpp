@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/SettingsRecord.h"
 #include "setup/DesktopEntry.h"
 #include "setup/SetupNames.h"
 
@@ -39,8 +38,10 @@ InstallResult Installer::install(const InstallChoices& choices) const {
     if (!result.installed) {
         return result;
     }
-    // Installed by root, the copy lets the capture group capture without being root.
-    environment_.files->allowCapture(result.targetPath, settingsFilePath(result.targetPath));
+    // Installed by root, the copy lets the capture group capture without being root. Each
+    // user's settings live in their own configuration folder: the installer makes no
+    // settings file that users share.
+    result.captureAllowed = environment_.files->allowCapture(result.targetPath);
     const ShortcutFolders& folders = environment_.shortcutFolders;
     if (choices.desktopShortcut) {
         // Desktops start a launcher lying on them only when it is executable.

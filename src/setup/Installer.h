@@ -19,6 +19,8 @@ struct InstallResult {
     bool installed = false;
     std::string directory;   // absolute, ending in '/'
     std::string targetPath;  // directory followed by the executable's name
+    // The capture group may capture with the copy (file capabilities took).
+    bool captureAllowed = false;
 };
 
 // Installs the running executable: the directory chain, the copy (unless the running file

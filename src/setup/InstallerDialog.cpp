@@ -81,6 +81,11 @@ void InstallerDialog::install() {
     dialogService().showMessage(
         this, UserMessage{"Installation of " + std::string(ProductTitle) + " is now complete.",
                           "Installation Successful"});
+    if (!result.captureAllowed) {
+        dialogService().showMessage(
+            this, UserMessage{std::string(CaptureNotGrantedText), std::string(ProductName),
+                              MessageIcon::Warning});
+    }
     if (ui_->runWhenComplete->isChecked()) {
         installer.startInstalledCopy(result);  // a failed start is not reported
     }

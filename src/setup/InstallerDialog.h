@@ -34,6 +34,12 @@ class InstallerDialog : public QDialog {
 inline constexpr const char* CopyErrorText =
     "There was an error copying a file, make sure the destination disk is not full and is not "
     "write protected.";
+// Said after the success box when the installed copy could not be given the capture right.
+inline constexpr const char* CaptureNotGrantedText =
+    "The installed program could not be given the right to capture (the file capability "
+    "CAP_NET_RAW): only root can capture with it. Install it as root, into a folder on a "
+    "file system that keeps file capabilities (not one mounted nosuid), to let the members "
+    "of the group quillharbour-capture capture.";
 inline constexpr const char* QuitInstallationQuestion =
     "Are you sure you want to quit the installation?";
 

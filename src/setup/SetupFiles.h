@@ -23,10 +23,10 @@ class SetupFiles {
     // Removes a file; a missing one is not reported.
     virtual void removeFile(const std::string& path) = 0;
     // Lets the members of the capture group, and no one else, run the executable and capture
-    // with it without being root; the settings file beside it becomes theirs to write. Only
-    // root can grant this; returns whether it was granted.
-    virtual bool allowCapture(const std::string& executablePath,
-                              const std::string& settingsPath) = 0;
+    // with it without being root. Only root can grant this, on a file system that keeps file
+    // capabilities; returns whether it was granted. When it was not, the executable is
+    // left runnable as it was.
+    virtual bool allowCapture(const std::string& executablePath) = 0;
 };
 
 }  // namespace qhs

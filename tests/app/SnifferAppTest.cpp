@@ -72,7 +72,7 @@ class SnifferAppRun : public testing::Test {
             saveSettings(settings.current(), path);
             return 0;
         };
-        SnifferApp app(settingsPath, windows, sandbox.environment);
+        SnifferApp app({settingsPath, {}}, windows, sandbox.environment);
         return app.run(arguments);
     }
 
