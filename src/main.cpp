@@ -1,5 +1,5 @@
-#include <QApplication>
 #include <unistd.h>
+#include <QApplication>
 
 #include <cstdio>
 #include <optional>

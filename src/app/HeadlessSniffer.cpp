@@ -361,12 +361,11 @@ int HeadlessRun::rebuildFiles() {
                 inner = services_.fileModeSource();
             }
             // A live capture gives up the privileges once open, before the threads start.
-            auto source = std::make_unique<ObservedSource>(
-                std::move(inner), [this, live] {
-                    if (live) {
-                        dropPrivileges();
-                    }
-                });
+            auto source = std::make_unique<ObservedSource>(std::move(inner), [this, live] {
+                if (live) {
+                    dropPrivileges();
+                }
+            });
             observed = source.get();
             return source;
         },

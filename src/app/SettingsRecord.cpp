@@ -66,8 +66,7 @@ bool writtenByOthers(const struct stat& facts) {
 
 SettingsRead readSettingsFile(SettingsRecord& record, const std::string& filePath) {
     // Not blocking: a FIFO in its place must not hang the start.
-    const Descriptor file{
-        ::open(filePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)};
+    const Descriptor file{::open(filePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)};
     struct stat facts {};
     if (file.value < 0 || ::fstat(file.value, &facts) != 0) {
         return SettingsRead::Missing;
@@ -108,9 +107,9 @@ SettingsRead loadSettings(SettingsRecord& record, const std::string& filePath,
 }
 
 bool saveSettings(const SettingsRecord& record, const std::string& filePath) {
-    const Descriptor file{::open(filePath.c_str(),
-                                 O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                                 0600)};
+    const Descriptor file{
+        ::open(filePath.c_str(),
+               O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600)};
     struct stat facts {};
     if (file.value < 0 || ::fstat(file.value, &facts) != 0 || !S_ISREG(facts.st_mode) ||
         facts.st_uid != ::geteuid()) {

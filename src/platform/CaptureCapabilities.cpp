@@ -45,28 +45,59 @@ bool setEffective(cap_flag_value_t value) {
 constexpr const char* CodePathVariables[] = {
     // Qt: plugin folders (styles, platforms, themes, input methods, image formats), its
     // logging rules and font folder.
-    "QT_PLUGIN_PATH", "QT_QPA_PLATFORM_PLUGIN_PATH", "QT_QPA_FONTDIR", "QT_LOGGING_CONF",
+    "QT_PLUGIN_PATH",
+    "QT_QPA_PLATFORM_PLUGIN_PATH",
+    "QT_QPA_FONTDIR",
+    "QT_LOGGING_CONF",
     "QT_XKB_CONFIG_ROOT",
     // fontconfig's configuration, which may name font files and folders anywhere.
-    "FONTCONFIG_FILE", "FONTCONFIG_PATH", "FONTCONFIG_SYSROOT",
+    "FONTCONFIG_FILE",
+    "FONTCONFIG_PATH",
+    "FONTCONFIG_SYSROOT",
     // Mesa, libglvnd, EGL and Vulkan: driver and vendor libraries and their manifests (a
     // vendor name becomes part of a library path).
-    "LIBGL_DRIVERS_PATH", "LIBGL_DRIVERS_DIR", "__EGL_VENDOR_LIBRARY_DIRS",
-    "__EGL_VENDOR_LIBRARY_FILENAMES", "__GLX_VENDOR_LIBRARY_NAME", "__EGL_EXTERNAL_PLATFORM_CONFIG_DIRS",
-    "__EGL_EXTERNAL_PLATFORM_CONFIG_FILENAMES", "GBM_BACKENDS_PATH", "VK_ICD_FILENAMES",
-    "VK_DRIVER_FILES", "VK_ADD_DRIVER_FILES", "VK_LAYER_PATH", "VK_ADD_LAYER_PATH",
+    "LIBGL_DRIVERS_PATH",
+    "LIBGL_DRIVERS_DIR",
+    "__EGL_VENDOR_LIBRARY_DIRS",
+    "__EGL_VENDOR_LIBRARY_FILENAMES",
+    "__GLX_VENDOR_LIBRARY_NAME",
+    "__EGL_EXTERNAL_PLATFORM_CONFIG_DIRS",
+    "__EGL_EXTERNAL_PLATFORM_CONFIG_FILENAMES",
+    "GBM_BACKENDS_PATH",
+    "VK_ICD_FILENAMES",
+    "VK_DRIVER_FILES",
+    "VK_ADD_DRIVER_FILES",
+    "VK_LAYER_PATH",
+    "VK_ADD_LAYER_PATH",
     // GTK and GLib, loaded by the GTK platform theme: modules and their caches.
-    "GTK_PATH", "GTK_MODULES", "GTK3_MODULES", "GTK_EXE_PREFIX", "GTK_DATA_PREFIX",
-    "GTK_IM_MODULE_FILE", "GIO_EXTRA_MODULES", "GIO_MODULE_DIR", "GDK_PIXBUF_MODULE_FILE",
-    "GDK_PIXBUF_MODULEDIR", "GSETTINGS_SCHEMA_DIR",
+    "GTK_PATH",
+    "GTK_MODULES",
+    "GTK3_MODULES",
+    "GTK_EXE_PREFIX",
+    "GTK_DATA_PREFIX",
+    "GTK_IM_MODULE_FILE",
+    "GIO_EXTRA_MODULES",
+    "GIO_MODULE_DIR",
+    "GDK_PIXBUF_MODULE_FILE",
+    "GDK_PIXBUF_MODULEDIR",
+    "GSETTINGS_SCHEMA_DIR",
     // X libraries: locale tables, keyboard and compose files, cursor themes.
-    "XLOCALEDIR", "XKB_CONFIG_ROOT", "XKB_CONFIG_EXTRA_PATH", "XCOMPOSEFILE", "XCURSOR_PATH",
+    "XLOCALEDIR",
+    "XKB_CONFIG_ROOT",
+    "XKB_CONFIG_EXTRA_PATH",
+    "XCOMPOSEFILE",
+    "XCURSOR_PATH",
     // ALSA (for the new-packet sound): its configuration loads plugins; PulseAudio's client
     // configuration; LADSPA plugins.
-    "ALSA_CONFIG_PATH", "ALSA_CONFIG_DIR", "ALSA_PLUGIN_DIR", "PULSE_CLIENTCONFIG",
+    "ALSA_CONFIG_PATH",
+    "ALSA_CONFIG_DIR",
+    "ALSA_PLUGIN_DIR",
+    "PULSE_CLIENTCONFIG",
     "LADSPA_PATH",
     // OpenSSL (the version check): its configuration loads engines and providers.
-    "OPENSSL_CONF", "OPENSSL_MODULES", "OPENSSL_ENGINES",
+    "OPENSSL_CONF",
+    "OPENSSL_MODULES",
+    "OPENSSL_ENGINES",
     // ICU's data file.
     "ICU_DATA",
 };

@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,7 +37,8 @@ namespace fs = std::filesystem;
 // The program, run from the command line with its output in files.
 class SniffRun {
   public:
-    SniffRun(const fs::path& folder, std::vector<std::string> arguments)
+    SniffRun(const fs::path& folder, std::vector<std::string> arguments,
+             std::vector<std::string> environment = {"PATH=/usr/sbin:/usr/bin:/bin"})
         : out_(folder / "stdout"), err_(folder / "stderr") {
         arguments.insert(arguments.begin(), QHS_APP_PATH);
         std::vector<char*> argv;
@@ -48,9 +53,12 @@ class SniffRun {
         posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
         // No display: the run must not need one.
-        std::vector<char*> environment = {const_cast<char*>("PATH=/usr/sbin:/usr/bin:/bin"),
-                                          nullptr};
-        ::posix_spawn(&process_, argv[0], &actions, nullptr, argv.data(), environment.data());
+        std::vector<char*> envp;
+        for (std::string& variable : environment) {
+            envp.push_back(variable.data());
+        }
+        envp.push_back(nullptr);
+        ::posix_spawn(&process_, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
     }
 
@@ -106,6 +114,12 @@ TEST(HeadlessSniff, WrongOptionsMissingFilesAndNoInterfaceEachSayWhatIsWrong) {
            "-files rebuilds files and takes no packet options (-c, -filters, -data, -x, -A, "
            "-out, -w)");
     expect({"-r", "/no/such/File.pcap"}, 1, "/no/such/File.pcap: No such file or directory.");
+    // Settings that another member of the file's group could have written steer nothing.
+    const fs::path shared = dir.path() / "shared.QHS";
+    ASSERT_TRUE(saveSettings(defaultSettings(), shared.string()));
+    fs::permissions(shared, fs::perms(0664));
+    expect({"-settings", shared.string(), "-r", "/no/such/File.pcap"}, 1,
+           shared.string() + ": other users can write this settings file; it is not read");
     SniffRun help(dir.path(), {"/SNIFF", "-help"});
     EXPECT_EQ(help.wait(), 0);
     EXPECT_NE(help.out().find("-r FILE"), std::string::npos);
@@ -256,6 +270,143 @@ TEST_F(HeadlessCapture, ACaptureFileByTcpdumpIsListedAndItsDownloadRebuilt) {
         << fileContents(log) << rebuilt.err();
     EXPECT_EQ(rebuilt.out(), written[0].string() + "\n");
     EXPECT_NE(rebuilt.err().find(", 1 files written"), std::string::npos) << rebuilt.err();
+}
+
+// The program, started as an ordinary user with standard output on `output` (a terminal).
+pid_t startAsNobody(const std::string& program, std::vector<std::string> arguments, int output,
+                    const fs::path& errors) {
+    arguments.insert(arguments.begin(), program);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    char path[] = "PATH=/usr/bin:/bin";
+    char* envp[] = {path, nullptr};
+    const int errorFile = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const gid_t groups[] = {65534};
+        if (::dup2(output, 1) < 0 || ::dup2(errorFile, 2) < 0 || ::setgroups(1, groups) != 0 ||
+            ::setgid(65534) != 0 || ::setuid(65534) != 0) {
+            ::_exit(126);
+        }
+        ::execve(argv[0], argv.data(), envp);
+        ::_exit(127);
+    }
+    ::close(errorFile);
+    return child;
+}
+
+// The capability lines of every thread of a process that holds any.
+std::string capabilitiesHeld(pid_t process) {
+    std::string held;
+    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(process) + "/task")) {
+        std::istringstream status(fileContents(task.path() / "status"));
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("Cap", 0) == 0 && line.rfind("CapBnd", 0) != 0 &&
+                line.find(":\t0000000000000000") == std::string::npos) {
+                held += task.path().filename().string() + " " + line + "\n";
+            }
+        }
+    }
+    return held;
+}
+
+// An ordinary user captures through the file capability of a copy of the program; once the
+// capture is open the run holds no capability at all, in any thread, and what a datagram
+// carries reaches the terminal without its control bytes.
+TEST_F(HeadlessCapture, AUserCapturingHoldsNoCapabilityOnceListeningAndTheTerminalGetsNoEscapes) {
+    REQUIRE_ROOT();
+    fs::permissions(dir.path(), fs::perms(0755));
+    const fs::path program = dir.path() / "QuillharbourSnifferV1.5.exe";
+    fs::copy_file(QHS_APP_PATH, program);
+    fs::permissions(program, fs::perms(0755));
+    ASSERT_EQ(commandOutput("setcap cap_net_raw=p '" + program.string() + "' 2>&1"), "");
+
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(::grantpt(terminal), 0);
+    ASSERT_EQ(::unlockpt(terminal), 0);
+    const int screen = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(screen, 0);
+    const fs::path errors = dir.path() / "stderr";
+    const pid_t run =
+        startAsNobody(program.string(), {"-sniff", "-i", "127.0.0.1", "-A"}, screen, errors);
+    ::close(screen);
+    ASSERT_TRUE(eventually([&] {
+        return fileContents(errors).find("listening on") != std::string::npos;
+    })) << fileContents(errors);
+    EXPECT_EQ(capabilitiesHeld(run), "");
+
+    const std::string hostile =
+        "\x1b]0;owned\x07\x1b[2J\x7f\x9b"
+        "end-of-hostile";
+    ASSERT_TRUE(sendLoopbackUdp(40703, hostile));
+    std::string shown;
+    ASSERT_TRUE(eventually([&] {
+        char buffer[4096];
+        pollfd readable{terminal, POLLIN, 0};
+        while (::poll(&readable, 1, 0) == 1) {
+            const ssize_t count = ::read(terminal, buffer, sizeof buffer);
+            if (count <= 0) {
+                break;
+            }
+            shown.append(buffer, static_cast<std::size_t>(count));
+        }
+        return shown.find("end-of-hostile") != std::string::npos;
+    })) << shown;
+    EXPECT_NE(shown.find(".]0;owned..[2J..end-of-hostile"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find('\x1b'), std::string::npos);
+    EXPECT_EQ(shown.find('\x07'), std::string::npos);
+    ::kill(run, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(run, &status, 0), run);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << fileContents(errors);
+    ::close(terminal);
+}
+
+// Run as root, the outputs named on the command line never go through a link another user
+// planted in a folder all can write; run through sudo, they are the invoking user's.
+TEST_F(HeadlessCapture, RootNeverWritesThroughAPlantedLinkAndThroughSudoWritesAsTheUser) {
+    REQUIRE_ROOT();
+    fs::permissions(dir.path(), fs::perms(0755));
+    const fs::path secret = dir.path() / "secret";
+    writeFileContents(secret, "root's own\n");
+    fs::permissions(secret, fs::perms(0600));
+    const fs::path shared = dir.path() / "shared";  // as /tmp is
+    fs::create_directories(shared);
+    fs::permissions(shared, fs::perms(01777));
+    const fs::path planted = shared / "planted";
+    fs::create_symlink(secret, planted);
+    ASSERT_EQ(::lchown(planted.c_str(), 65534, 65534), 0);
+
+    const std::vector<std::string> asRoot = {"PATH=/usr/bin:/bin"};
+    std::vector<std::string> throughSudo = asRoot;
+    throughSudo.insert(throughSudo.end(), {"SUDO_UID=65534", "SUDO_GID=65534", "SUDO_USER=nobody"});
+    for (const auto& environment : {asRoot, throughSudo}) {
+        for (const char* option : {"-out", "-w"}) {
+            SniffRun run(dir.path(),
+                         {"-sniff", "-r", QHS_EXAMPLE_CAPTURE, option, planted.string()},
+                         environment);
+            EXPECT_EQ(run.wait(), 1) << option << ": " << run.err();
+            EXPECT_EQ(fileContents(secret), "root's own\n") << option;
+        }
+    }
+
+    const fs::path records = shared / "records.txt";
+    const fs::path packets = shared / "packets.pcap";
+    SniffRun run(
+        dir.path(),
+        {"-sniff", "-r", QHS_EXAMPLE_CAPTURE, "-out", records.string(), "-w", packets.string()},
+        throughSudo);
+    ASSERT_EQ(run.wait(), 0) << run.err();
+    for (const fs::path& output : {records, packets}) {
+        struct stat facts {};
+        ASSERT_EQ(::stat(output.c_str(), &facts), 0) << output;
+        EXPECT_EQ(facts.st_uid, 65534u) << output;
+        EXPECT_EQ(facts.st_gid, 65534u) << output;
+    }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -189,6 +190,61 @@ TEST_F(SettingsFile, SavingOverALongerFileTruncatesIt) {
     writeFile(path, std::vector<unsigned char>(30000, 1));
     ASSERT_TRUE(saveSettings(defaultSettings(), path));
     EXPECT_EQ(readFile(path), bytesOf(defaultSettings()));
+}
+
+// Settings steer where the program writes: a file that another user could have written is
+// never taken, and saving never writes through a link or into another user's file.
+TEST_F(SettingsFile, OnlyAFileNoOtherUserCanWriteIsReadOrWritten) {
+    namespace fs = std::filesystem;
+    SettingsRecord aimed = defaultSettings();
+    aimed.autoLog = 1;
+    setTextField(aimed.logFilePath, "/home/victim/.ssh/authorized_keys");
+    ASSERT_TRUE(saveSettings(aimed, path));
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms(0600));
+    for (const unsigned mode : {0620u, 0602u, 0666u}) {
+        fs::permissions(path, fs::perms(mode));
+        SettingsRecord record;
+        EXPECT_EQ(loadSettings(record, path), SettingsRead::Untrusted) << std::oct << mode;
+        EXPECT_EQ(bytesOf(record), bytesOf(defaultSettings())) << std::oct << mode;
+    }
+    // The user's own save takes the others' write permission away again.
+    ASSERT_TRUE(saveSettings(aimed, path));
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms(0644));
+    SettingsRecord record;
+    EXPECT_EQ(loadSettings(record, path), SettingsRead::Read);
+    EXPECT_EQ(bytesOf(record), bytesOf(aimed));
+
+    const fs::path target = dir.path() / "target";
+    writeFile(target, {'k', 'e', 'y'});
+    const fs::path link = dir.path() / "link.QHS";
+    fs::create_symlink(target, link);
+    EXPECT_FALSE(saveSettings(aimed, link.string()));
+    EXPECT_EQ(readFile(target), (std::vector<unsigned char>{'k', 'e', 'y'}));
+
+    if (::geteuid() == 0) {
+        // Root takes no file of another user, and writes none.
+        ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+        fs::permissions(path, fs::perms(0600));
+        EXPECT_EQ(loadSettings(record, path), SettingsRead::Untrusted);
+        EXPECT_FALSE(saveSettings(defaultSettings(), path));
+        EXPECT_EQ(readFile(path), bytesOf(aimed));
+    }
+}
+
+TEST_F(SettingsFile, TheSystemWideFileSeedsOnlyAUserWithoutAFileOfTheirOwn) {
+    const std::string seed = (dir.path() / "beside.QHS").string();
+    SettingsRecord system = defaultSettings();
+    system.showModeChoice = 0;
+    ASSERT_TRUE(saveSettings(system, seed));
+    SettingsRecord record;
+    EXPECT_EQ(loadSettings(record, path, "/home/u/Downloads/", seed), SettingsRead::Missing);
+    EXPECT_EQ(bytesOf(record), bytesOf(system));
+
+    SettingsRecord own = defaultSettings();
+    own.snifferMode = 1;
+    ASSERT_TRUE(saveSettings(own, path));
+    EXPECT_EQ(loadSettings(record, path, "/", seed), SettingsRead::Read);
+    EXPECT_EQ(bytesOf(record), bytesOf(own));
 }
 
 TEST(PublishedSettings, WorkerSeesEveryPublishedRecordWhole) {

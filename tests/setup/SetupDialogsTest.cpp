@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -106,7 +107,8 @@ TEST_F(InstallerDialogRun, OpensWithTheDefaultsAndStartsTheInstalledCopyAfterSuc
     directory().setText(QString::fromStdString(chosen.string()));
     install();
 
-    ASSERT_EQ(user.shown.size(), 1u);
+    // Only root can grant the capture right; anyone else is told after the success.
+    ASSERT_EQ(user.shown.size(), ::geteuid() == 0 ? 1u : 2u);
     EXPECT_EQ(user.shown[0].message.text,
               "Installation of Quillharbour Sniffer 1.5 is now complete.");
     EXPECT_EQ(user.shown[0].message.caption, "Installation Successful");
@@ -117,6 +119,22 @@ TEST_F(InstallerDialogRun, OpensWithTheDefaultsAndStartsTheInstalledCopyAfterSuc
               (std::vector<std::string>{target, "NoInstall"}));
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+TEST_F(InstallerDialogRun, ACopyThatCouldNotBeGivenTheCaptureRightSaysSoAndStaysRunnable) {
+    LinuxSetupFiles withoutGroup("no such group!");  // a name groupadd refuses
+    sandbox.environment.files = &withoutGroup;
+    dialog.show();
+    const fs::path chosen = sandbox.root() / "programs/qhs";
+    directory().setText(QString::fromStdString(chosen.string()));
+    install();
+
+    ASSERT_EQ(user.shown.size(), 2u);
+    EXPECT_EQ(user.shown[0].message.caption, "Installation Successful");
+    EXPECT_EQ(user.shown[1].message.text, CaptureNotGrantedText);
+    EXPECT_EQ(user.shown[1].message.icon, MessageIcon::Warning);
+    EXPECT_TRUE(isExecutableByAll(chosen / ExecutableName));
+    EXPECT_EQ(sandbox.launcher.starts.size(), 1u);
 }
 
 TEST_F(InstallerDialogRun, AFailedCopyIsReportedAndTheDefaultDirectoryPutBack) {

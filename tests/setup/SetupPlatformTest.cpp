@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -42,6 +46,43 @@ TEST(LinuxSetupFiles, CopyReplacesATargetAndFailsWithoutLeavingParts) {
     EXPECT_FALSE(files.copyExecutable(source, (root.path() / "no/such/dir/target").string()));
     EXPECT_EQ(readText(target), "program bytes");
     EXPECT_EQ(filesBelow(root.path()), (std::set<fs::path>{source, target}));
+}
+
+// A file system that keeps no file capabilities (ramfs, in a mount namespace of its own):
+// the grant fails and the copy stays as it was, runnable by everyone.
+TEST(LinuxSetupFiles, AGrantThatCannotTakeLeavesTheCopyAsItWas) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root grants capabilities";
+    }
+    TempDir root;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const fs::path mounted = root.path() / "ramfs";
+        fs::create_directories(mounted);
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("none", mounted.c_str(), "ramfs", 0, nullptr) != 0) {
+            ::_exit(2);
+        }
+        const fs::path program = mounted / "program";
+        writeText(program, "program bytes");
+        ::chmod(program.c_str(), 0755);
+        LinuxSetupFiles files("nogroup");
+        const bool granted = files.allowCapture(program.string());
+        struct stat facts {};
+        ::stat(program.c_str(), &facts);
+        ::_exit(!granted && (facts.st_mode & 07777) == 0755 && facts.st_uid == 0 &&
+                        facts.st_gid == 0
+                    ? 0
+                    : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2) {
+        GTEST_SKIP() << "no mount namespace with a ramfs here";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(LinuxProcessLauncher, StartsInTheGivenDirectoryOrReportsFailure) {
