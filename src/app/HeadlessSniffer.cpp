@@ -176,7 +176,12 @@ class HeadlessRun {
         return fail("cannot give up the capture privileges");
     }
 
+    // Reading a file needs no privilege, so every one goes first.
     std::unique_ptr<CaptureFrames> openFile() {
+        dropPrivileges();
+        if (privilegeFault()) {
+            return nullptr;
+        }
         std::string fault;
         std::unique_ptr<CaptureFrames> frames =
             services_.openCaptureFile(options_.captureFile, fault);
@@ -229,10 +234,6 @@ int HeadlessRun::sniffPackets() {
         }
         source->setLargeReceiveBuffer();
     } else {
-        dropPrivileges();
-        if (const std::optional<int> failed = privilegeFault()) {
-            return *failed;
-        }
         frames = openFile();
         if (!frames) {
             return ExitFailed;
@@ -340,10 +341,6 @@ int HeadlessRun::rebuildFiles() {
     ObservedSource* observed = nullptr;
     std::unique_ptr<CaptureFrames> frames;
     if (!options_.captureFile.empty()) {
-        dropPrivileges();
-        if (const std::optional<int> failed = privilegeFault()) {
-            return *failed;
-        }
         frames = openFile();
         if (!frames) {
             return ExitFailed;

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/Descriptor.h"
+
 namespace qhs {
 
 void setDefaultSettings(SettingsRecord& record, std::string_view outputDirectory) {
@@ -46,16 +48,6 @@ std::string settingsFilePath(std::string_view executablePath) {
 }
 
 namespace {
-
-// Closes a descriptor when it goes out of scope.
-struct Descriptor {
-    int value = -1;
-    ~Descriptor() {
-        if (value >= 0) {
-            ::close(value);
-        }
-    }
-};
 
 bool writtenByOthers(const struct stat& facts) {
     return (facts.st_uid != ::geteuid() && facts.st_uid != 0) ||
@@ -122,19 +114,8 @@ bool saveSettings(const SettingsRecord& record, const std::string& filePath) {
     if (::ftruncate(file.value, 0) != 0) {
         return false;
     }
-    const auto* bytes = reinterpret_cast<const char*>(&record);
-    std::size_t written = 0;
-    while (written < sizeof record) {
-        const ssize_t count = ::write(file.value, bytes + written, sizeof record - written);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            return false;
-        }
-        written += static_cast<std::size_t>(count);
-    }
-    return true;
+    return writeAll(file.value,
+                    std::string_view(reinterpret_cast<const char*>(&record), sizeof record));
 }
 
 }  // namespace qhs

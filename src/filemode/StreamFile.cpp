@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "analysis/DatagramView.h"
+#include "app/Descriptor.h"
 #include "app/Templates.h"
 
 namespace qhs {
@@ -49,24 +50,6 @@ StreamFileResult failed(StreamFileResult result) {
     result.message = std::move(message);
     return result;
 }
-
-// A file descriptor closed when it goes.
-class Descriptor {
-  public:
-    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-    ~Descriptor() {
-        if (descriptor_ >= 0) {
-            ::close(descriptor_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    bool valid() const { return descriptor_ >= 0; }
-    int get() const { return descriptor_; }
-
-  private:
-    int descriptor_;
-};
 
 // Opens `name` in `folder` for writing, or -1 with errno set. Without over-writing the file
 // is created only if no entry of that name exists (a link or a FIFO included: EEXIST). With
@@ -211,9 +194,9 @@ StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
         }
         int descriptor = -1;
         errno = folderError;
-        if (folder.valid()) {
+        if (folder.value >= 0) {
             errno = 0;
-            descriptor = openInFolder(folder.get(), name, settings.overwrite);
+            descriptor = openInFolder(folder.value, name, settings.overwrite);
         }
         if (descriptor >= 0) {
             opened = ::fdopen(descriptor, "wb");
@@ -238,7 +221,7 @@ StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
     // A file that could not be written whole (a full disk) is not counted as written, and
     // the truncated copy is removed rather than left to pass for the download.
     if (std::fclose(opened) != 0 || !written) {
-        ::unlinkat(folder.get(), name.c_str(), 0);
+        ::unlinkat(folder.value, name.c_str(), 0);
         return failed(std::move(result));
     }
     result.outcome = incomplete ? StreamFileOutcome::WrittenIncomplete : StreamFileOutcome::Written;

@@ -7,26 +7,9 @@
 #include <cerrno>
 #include <system_error>
 
+#include "app/Descriptor.h"
+
 namespace qhs {
-
-namespace {
-
-bool writeAll(int descriptor, const std::string& text) {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t count = ::write(descriptor, text.data() + written, text.size() - written);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            return false;
-        }
-        written += static_cast<std::size_t>(count);
-    }
-    return true;
-}
-
-}  // namespace
 
 FileInstallRegistry::FileInstallRegistry(const std::filesystem::path& root)
     : filePath_(root / "etc" / "quillharbour" / "registry.ini") {}

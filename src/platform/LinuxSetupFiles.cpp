@@ -11,38 +11,11 @@
 #include <cerrno>
 #include <string_view>
 
+#include "app/Descriptor.h"
+
 namespace qhs {
 
 namespace {
-
-// Closes a descriptor when it goes out of scope.
-struct Descriptor {
-    int value = -1;
-    ~Descriptor() {
-        if (value >= 0) {
-            ::close(value);
-        }
-    }
-    bool close() {
-        const int closing = value;
-        value = -1;
-        return ::close(closing) == 0;
-    }
-};
-
-bool writeAll(int descriptor, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t count = ::write(descriptor, bytes.data(), bytes.size());
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
-    return true;
-}
 
 bool copyContents(int from, int to) {
     char buffer[65536];
