@@ -140,7 +140,8 @@ int main(int argc, char** argv) {
     qhs::SettingsRecord settings = qhs::defaultSettings();
     qhs::setTextField(settings.interfaceAddress, "127.0.0.1");
     qhs::PublishedSettings published(settings);
-    qhs::PacketSnifferDialog window(published, (run.folder() / "open.QHS").string());
+    qhs::PacketSnifferDialog window(published, (run.folder() / "open.QHS").string(),
+                                    qhs::bench::windowServices());
     window.initialize();
     window.show();
     const long before = peakKilobytes();

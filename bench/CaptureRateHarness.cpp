@@ -46,6 +46,7 @@
 #include "packetmode/PacketListModel.h"
 #include "packetmode/PacketSnifferDialog.h"
 #include "platform/HugePageSlabMemory.h"
+#include "platform/LinuxServices.h"
 #include "support/PrivateNetwork.h"
 
 extern char** environ;
@@ -291,7 +292,7 @@ bool readUntil(int descriptor, std::string& text, std::chrono::milliseconds limi
     qhs::setTextField(settings.interfaceAddress, "127.0.0.1");
     settings.soundOnNewPacket = 0;
     qhs::PublishedSettings published(settings);
-    qhs::PacketSnifferDialog window(published, "/tmp/qhs-capture-rate.QHS");
+    qhs::PacketSnifferDialog window(published, "/tmp/qhs-capture-rate.QHS", qhs::linuxServices());
     window.initialize();
     window.show();
     window.startCapture();

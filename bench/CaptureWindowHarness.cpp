@@ -27,10 +27,8 @@ int main(int argc, char** argv) {
     qhs::setTextField(settings.interfaceAddress, "127.0.0.1");
     settings.soundOnNewPacket = 0;
     qhs::PublishedSettings published(settings);
-    qhs::PacketSnifferDialog window(published, "/tmp/qhs-harness.QHS", [] {
-        return std::unique_ptr<qhs::CaptureSource>(
-            std::make_unique<qhs::SyntheticCaptureSource>(qhs::PacketStoreCapacity));
-    });
+    qhs::PacketSnifferDialog window(published, "/tmp/qhs-harness.QHS",
+                                    qhs::bench::windowServices(qhs::PacketStoreCapacity));
     window.initialize();
     window.resize(1000, 700);
     window.show();

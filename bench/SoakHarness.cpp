@@ -177,7 +177,8 @@ int main(int argc, char** argv) {
     settings.logIntervalSeconds = 1;
     qhs::setTextField(settings.logFilePath, (folder / "soak.log").string());
     qhs::PublishedSettings published(settings);
-    qhs::PacketSnifferDialog window(published, (folder / "soak.QHS").string());
+    qhs::PacketSnifferDialog window(published, (folder / "soak.QHS").string(),
+                                    qhs::bench::windowServices());
     window.initialize();
     window.resize(1000, 700);
     window.show();

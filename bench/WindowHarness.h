@@ -12,8 +12,24 @@
 #include <string>
 #include <system_error>
 
+#include "capture/SyntheticCaptureSource.h"
+#include "platform/LinuxServices.h"
+
 // What the harnesses that open a window share.
 namespace qhs::bench {
+
+// The Linux services; with a count, a synthetic capture of that many datagrams in place of
+// the live one.
+inline SystemServices windowServices(int syntheticDatagrams = -1) {
+    SystemServices services = linuxServices();
+    if (syntheticDatagrams >= 0) {
+        services.packetSource = [syntheticDatagrams] {
+            return std::unique_ptr<CaptureSource>(
+                std::make_unique<SyntheticCaptureSource>(syntheticDatagrams));
+        };
+    }
+    return services;
+}
 
 // A kB figure of /proc/self/status ("VmRSS:" now, "VmHWM:" at its peak), or 0.
 inline long statusKilobytes(const std::string& field) {

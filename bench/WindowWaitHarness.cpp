@@ -46,10 +46,8 @@ int main(int argc, char** argv) {
     qhs::SettingsRecord settings = qhs::defaultSettings();
     qhs::setTextField(settings.interfaceAddress, "127.0.0.1");
     qhs::PublishedSettings published(settings);
-    qhs::PacketSnifferDialog window(published, (folder / "waits.QHS").string(), [] {
-        return std::unique_ptr<qhs::CaptureSource>(
-            std::make_unique<qhs::SyntheticCaptureSource>(qhs::PacketStoreCapacity));
-    });
+    qhs::PacketSnifferDialog window(published, (folder / "waits.QHS").string(),
+                                    qhs::bench::windowServices(qhs::PacketStoreCapacity));
     window.initialize();
     window.show();
     window.startCapture();

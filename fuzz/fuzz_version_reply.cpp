@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "FuzzSupport.h"
-#include "info/TcpClient.h"
+#include "app/TcpClient.h"
 #include "info/VersionCheck.h"
 
 namespace {

@@ -7,21 +7,19 @@
 #include <vector>
 
 #include "app/CommandLine.h"
-#include "app/HeadlessSniffer.h"
 #include "app/ProductArt.h"
 #include "app/SnifferApp.h"
 #include "filemode/FileSnifferDialog.h"
 #include "packetmode/PacketSnifferDialog.h"
 #include "platform/CaptureCapabilities.h"
-#include "platform/CaptureFileReader.h"
 #include "platform/DisplayProbe.h"
-#include "platform/HugePageSlabMemory.h"
-#include "platform/PcapCaptureSource.h"
+#include "platform/LinuxServices.h"
 #include "platform/ProcessFacts.h"
 #include "platform/StandardInstallEnvironment.h"
 #include "platform/StopSignals.h"
-#include "platform/SystemMemoryProbe.h"
 #include "platform/UserFolders.h"
+#include "setup/SetupSteps.h"
+#include "sniff/HeadlessSniffer.h"
 
 namespace {
 
@@ -34,25 +32,8 @@ int runFromCommandLine(const std::vector<std::string>& arguments) {
         return 2;
     }
     qhs::SniffServices services;
-    services.packetSource = &qhs::PcapCaptureSource::create;
-    services.fileModeSource = &qhs::PcapCaptureSource::createForFiles;
-    services.openCaptureFile = [](const std::string& path, std::string& fault) {
-        std::unique_ptr<qhs::CaptureFrames> frames;
-        {
-            qhs::CaptureFileReader checked(path);
-            const std::optional<std::string> problem =
-                checked.isOpen() ? checked.checkWhole({}) : checked.fault();
-            if (problem) {
-                fault = *problem;
-                return frames;
-            }
-        }
-        frames = std::make_unique<qhs::CaptureFileReader>(path);
-        return frames;
-    };
+    services.system = qhs::linuxServices();
     services.watchForStop = &qhs::watchForStop;
-    services.memory = &qhs::hugePageSlabMemory();
-    services.flooredMemory = &qhs::flooredHugePageSlabMemory();
     services.dropPrivileges = &qhs::dropPrivileges;
     services.standardOutputIsTerminal = ::isatty(STDOUT_FILENO) == 1;
     const qhs::SettingsLocation settings =
@@ -88,11 +69,18 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(qhs::applicationIcon());
     // Read after Qt has taken its own options out.
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const qhs::SystemServices services = qhs::linuxServices();
     qhs::ModeWindows windows;
-    windows.packetSniffer = &qhs::PacketSnifferDialog::run;
-    windows.fileSniffer = &qhs::FileSnifferDialog::run;
+    windows.packetSniffer = [&services](qhs::PublishedSettings& settings,
+                                        const std::string& settingsPath) {
+        return qhs::PacketSnifferDialog::run(settings, settingsPath, services);
+    };
+    windows.fileSniffer = [&services](qhs::PublishedSettings& settings,
+                                      const std::string& settingsPath) {
+        return qhs::FileSnifferDialog::run(settings, settingsPath, services);
+    };
     const qhs::StandardInstallEnvironment setup;
     qhs::SnifferApp app(qhs::settingsLocation(qhs::executablePath(), true), windows,
-                        setup.environment(), qhs::downloadFolder());
+                        qhs::setupSteps(setup.environment()), qhs::downloadFolder());
     return app.run(arguments);
 }

@@ -14,6 +14,9 @@ namespace qhs {
 
 namespace {
 
+// The largest IPv4 datagram: the search text of one never needs more room.
+constexpr std::size_t LargestDatagramBytes = 65535;
+
 using AddressArray = std::array<std::uint32_t, FilterListLength>;
 using PortArray = std::array<std::uint16_t, FilterListLength>;
 
@@ -162,13 +165,11 @@ CompiledFilter::CompiledFilter(const FilterInputs& inputs)
     }
 }
 
-PacketFilter::PacketFilter() : inputs_(std::make_unique<FilterInputs>()) {
-    published_ = std::make_shared<const CompiledFilter>(*inputs_);
-    publishedVersion_.store(1);
-    held_ = published_;
-    heldVersion_ = 1;
+PacketFilter::PacketFilter()
+    : inputs_(std::make_unique<FilterInputs>()),
+      published_(std::make_shared<const CompiledFilter>(*inputs_)) {
     // The search text of a datagram is never longer than the datagram.
-    searchText_.reserve(ReceiveBufferBytes);
+    searchText_.reserve(LargestDatagramBytes);
 }
 
 PacketFilter::~PacketFilter() = default;
@@ -187,38 +188,35 @@ void PacketFilter::update(bool applyFilters, const SettingsRecord& record) {
     FilterInputs next;
     next.applyFilters = applyFilters;
     next.matchCase = inputs_->matchCase;
-    {
-        std::lock_guard guard(recordGuard_);
-        next.allowTcp = record.filterAllowTcp != 0;
-        next.allowUdp = record.filterAllowUdp != 0;
-        next.allowIcmp = record.filterAllowIcmp != 0;
-        next.allowOther = record.filterAllowOther != 0;
-        // The bounds are compared as signed values, as the dialog stores them.
-        next.minSize = static_cast<std::int32_t>(record.filterMinSize);
-        next.maxSize = static_cast<std::int32_t>(record.filterMaxSize);
-        copyList(next.sourceIps, record.filterSourceIps);
-        copyList(next.destIps, record.filterDestIps);
-        copyList(next.sourceIpsNot, record.filterSourceIpsNot);
-        copyList(next.destIpsNot, record.filterDestIpsNot);
-        copyList(next.eitherIps, record.filterEitherIps);
-        copyList(next.sourcePorts, record.filterSourcePorts);
-        copyList(next.destPorts, record.filterDestPorts);
-        copyList(next.sourcePortsNot, record.filterSourcePortsNot);
-        copyList(next.destPortsNot, record.filterDestPortsNot);
-        copyList(next.eitherPorts, record.filterEitherPorts);
-        next.contains = {std::string(textField(record.filterContains1)),
-                         std::string(textField(record.filterContains2)),
-                         std::string(textField(record.filterContains3))};
-        next.lacks = {std::string(textField(record.filterLacks1)),
-                      std::string(textField(record.filterLacks2)),
-                      std::string(textField(record.filterLacks3))};
-    }
-    // The status thread refreshes every 50 ms; only a change makes a new snapshot.
+    next.allowTcp = record.filterAllowTcp != 0;
+    next.allowUdp = record.filterAllowUdp != 0;
+    next.allowIcmp = record.filterAllowIcmp != 0;
+    next.allowOther = record.filterAllowOther != 0;
+    // The bounds are compared as signed values, as the dialog stores them.
+    next.minSize = static_cast<std::int32_t>(record.filterMinSize);
+    next.maxSize = static_cast<std::int32_t>(record.filterMaxSize);
+    copyList(next.sourceIps, record.filterSourceIps);
+    copyList(next.destIps, record.filterDestIps);
+    copyList(next.sourceIpsNot, record.filterSourceIpsNot);
+    copyList(next.destIpsNot, record.filterDestIpsNot);
+    copyList(next.eitherIps, record.filterEitherIps);
+    copyList(next.sourcePorts, record.filterSourcePorts);
+    copyList(next.destPorts, record.filterDestPorts);
+    copyList(next.sourcePortsNot, record.filterSourcePortsNot);
+    copyList(next.destPortsNot, record.filterDestPortsNot);
+    copyList(next.eitherPorts, record.filterEitherPorts);
+    next.contains = {std::string(textField(record.filterContains1)),
+                     std::string(textField(record.filterContains2)),
+                     std::string(textField(record.filterContains3))};
+    next.lacks = {std::string(textField(record.filterLacks1)),
+                  std::string(textField(record.filterLacks2)),
+                  std::string(textField(record.filterLacks3))};
+    // The window refreshes every 50 ms; only a change makes a new snapshot.
     if (next == *inputs_) {
         return;
     }
     *inputs_ = std::move(next);
-    publish(std::make_shared<const CompiledFilter>(*inputs_));
+    published_.publish(std::make_shared<const CompiledFilter>(*inputs_));
 }
 
 void PacketFilter::setMatchCase(bool matchCase) {
@@ -228,28 +226,11 @@ void PacketFilter::setMatchCase(bool matchCase) {
         return;
     }
     inputs_->matchCase = matchCase;
-    publish(std::make_shared<const CompiledFilter>(*inputs_));
-}
-
-void PacketFilter::publish(std::shared_ptr<const CompiledFilter> compiled) {
-    std::lock_guard hand(publishMutex_);
-    published_.swap(compiled);
-    publishedVersion_.fetch_add(1, std::memory_order_release);
-    // The replaced snapshot, unless accept still holds it, is freed here after the unlock.
-}
-
-void PacketFilter::pickUpPublished() {
-    std::shared_ptr<const CompiledFilter> previous = std::move(held_);
-    std::lock_guard hand(publishMutex_);
-    held_ = published_;
-    heldVersion_ = publishedVersion_.load(std::memory_order_relaxed);
+    published_.publish(std::make_shared<const CompiledFilter>(*inputs_));
 }
 
 FilterVerdict PacketFilter::accept(const std::uint8_t* block, std::uint32_t length) {
-    if (publishedVersion_.load(std::memory_order_acquire) != heldVersion_) {
-        pickUpPublished();
-    }
-    const CompiledFilter& filter = *held_;
+    const CompiledFilter& filter = held_.get();
     if (!filter.applyFilters) {
         return {true, {}, {}};
     }

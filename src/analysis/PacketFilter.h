@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/Published.h"
 #include "app/SettingsRecord.h"
-#include "capture/ReceiveBuffer.h"
 
 namespace qhs {
 
@@ -26,12 +26,13 @@ struct FilterVerdict {
 
 // The arrival filter of Packet Sniffer Mode.
 //
-// refresh and setMatchCase (status and window threads) compile the filter settings into an
+// refresh, reload and setMatchCase (the window thread) compile the filter settings into an
 // immutable snapshot and publish it whole; accept (the capture thread, its only caller)
 // picks a newly published snapshot up with one atomic load per datagram and otherwise
 // works on the one it holds, so it never sees half a list, half a string or half a bound,
-// takes no lock in the common case and allocates nothing. The Filter setup dialog holds
-// recordGuard() while it writes the record's filter fields, so refresh copies whole values.
+// takes no lock in the common case and allocates nothing. The record it compiles is the
+// caller's own (the window thread's current record, or a published copy), never one that
+// another thread is writing.
 class PacketFilter {
   public:
     PacketFilter();
@@ -41,17 +42,13 @@ class PacketFilter {
 
     // Takes the apply check box state and the record's filter fields (lists, switches,
     // bounds and the six search strings); accept uses them from its next datagram on.
-    // Takes recordGuard() while it copies the fields.
     void refresh(bool applyFilters, const SettingsRecord& record);
-    // The same, keeping the apply switch: for the Filter setup dialog after Apply (with the
-    // guard released), so the new settings hold from the next datagram on.
+    // The same, keeping the apply switch: the Filter setup dialog's Apply publishes its new
+    // filter this way, so it holds from the next datagram on.
     void reload(const SettingsRecord& record);
     // The "Match case for Find and Filters" check box.
     void setMatchCase(bool matchCase);
     bool matchCase() const { return matchCase_.load(std::memory_order_relaxed); }
-
-    // Held by whoever writes the record's filter fields while capture may run.
-    std::mutex& recordGuard() { return recordGuard_; }
 
     // Accept or drop one datagram: `block` holds at least `length` bytes, IP header first.
     // One calling thread at a time (the capture thread).
@@ -65,24 +62,16 @@ class PacketFilter {
 
   private:
     void update(bool applyFilters, const SettingsRecord& record);
-    void publish(std::shared_ptr<const CompiledFilter> compiled);
-    void pickUpPublished();
 
     // Writer side, serialised by writerMutex_.
     std::mutex writerMutex_;
     std::unique_ptr<FilterInputs> inputs_;
     std::atomic<bool> matchCase_{false};
 
-    std::mutex recordGuard_;
-
-    // Hand-over: the latest snapshot under publishMutex_, announced by publishedVersion_.
-    std::mutex publishMutex_;
-    std::shared_ptr<const CompiledFilter> published_;
-    std::atomic<std::uint64_t> publishedVersion_{0};
+    Published<CompiledFilter> published_;
 
     // Capture thread side.
-    std::shared_ptr<const CompiledFilter> held_;
-    std::uint64_t heldVersion_ = 0;
+    PublishedView<CompiledFilter> held_{published_};
     std::string searchText_;
 };
 

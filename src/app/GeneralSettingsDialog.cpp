@@ -6,9 +6,8 @@
 #include "app/DialogService.h"
 #include "app/GeneralSettingsValues.h"
 #include "app/ProductArt.h"
+#include "app/SpeakerTune.h"
 #include "app/TextCodec.h"
-#include "packetmode/SpeakerTune.h"
-#include "platform/AlsaSoundPlayer.h"
 #include "ui_GeneralSettingsDialog.h"
 
 namespace qhs {
@@ -26,7 +25,7 @@ GeneralSettingsDialog::GeneralSettingsDialog(PublishedSettings& settings, QWidge
     : QDialog(parent),
       ui_(std::make_unique<Ui::GeneralSettingsDialog>()),
       settings_(settings),
-      player_(player != nullptr ? std::move(player) : std::make_unique<AlsaSoundPlayer>()) {
+      player_(player != nullptr ? std::move(player) : std::make_unique<SilentPlayer>()) {
     ui_->setupUi(this);
     setWindowIcon(applicationIcon());
     // A signed number: the record may hold a negative interval, and it stays editable.

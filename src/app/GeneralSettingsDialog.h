@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "app/PublishedSettings.h"
+#include "app/SoundPlayer.h"
 #include "app/WorkerThread.h"
-#include "packetmode/SoundPlayer.h"
 
 namespace Ui {
 class GeneralSettingsDialog;

@@ -7,22 +7,17 @@
 #include "app/CommandLine.h"
 #include "app/DialogService.h"
 #include "app/ModeChoiceDialog.h"
-#include "setup/AgreementDialog.h"
-#include "setup/InstallationRecord.h"
-#include "setup/InstallerDialog.h"
-#include "setup/SetupBackdrop.h"
-#include "setup/SetupNames.h"
-#include "setup/UninstallerDialog.h"
+#include "app/Product.h"
 
 namespace qhs {
 
-SnifferApp::SnifferApp(SettingsLocation settingsLocation, ModeWindows windows,
-                       InstallEnvironment environment, std::string defaultOutputDirectory)
+SnifferApp::SnifferApp(SettingsLocation settingsLocation, ModeWindows windows, SetupSteps setup,
+                       std::string defaultOutputDirectory)
     : settingsLocation_(std::move(settingsLocation)),
       windows_(std::move(windows)),
-      environment_(std::move(environment)),
+      setup_(std::move(setup)),
       defaultOutputDirectory_(std::move(defaultOutputDirectory)) {
-    setApplicationNameFromPath(environment_.ownExecutablePath);
+    setApplicationNameFromPath(setup_.ownExecutablePath);
 }
 
 int SnifferApp::run(const std::vector<std::string>& arguments) {
@@ -38,71 +33,18 @@ int SnifferApp::run(const std::vector<std::string>& arguments) {
             productMessage(CommandLineNotImplementedText);
             return 0;
         case CommandLineAction::Uninstall:
-            return runUninstaller();
+            return setup_.uninstall ? setup_.uninstall() : 0;
         case CommandLineAction::StartWithInstallCheck:
-            if (const std::optional<int> exitCode = checkInstallation()) {
-                return *exitCode;
+            if (setup_.checkInstallation) {
+                if (const std::optional<int> exitCode = setup_.checkInstallation()) {
+                    return *exitCode;
+                }
             }
             break;
         case CommandLineAction::StartWithoutInstall:
             break;
     }
     return runSniffingMode();
-}
-
-std::optional<int> SnifferApp::checkInstallation() {
-    const std::optional<InstallationRecord> installed =
-        readInstallationRecord(*environment_.registry);
-    if (!installed) {
-        return runInstallation();
-    }
-    if (environment_.ownExecutablePath.empty()) {
-        dialogService().showMessage(nullptr, UserMessage{"Fatal-initialization error #6"});
-        return -1;
-    }
-    if (isSameExecutablePath(installed->executablePath, environment_.ownExecutablePath)) {
-        return std::nullopt;  // this is the installed copy
-    }
-    const UserMessage question{installed->reinstallQuestion(), std::string(ProductName),
-                               MessageIcon::Question};
-    switch (dialogService().showMessage(nullptr, question, MessageButtons::YesNoCancel)) {
-        case MessageAnswer::Yes:
-            return runInstallation();
-        case MessageAnswer::No:
-            if (environment_.launcher->startDetached(
-                    {installed->executablePath, handOverArgumentWord()}, {})) {
-                return 0;
-            }
-            dialogService().showMessage(
-                nullptr, UserMessage{"Unable to execute installed program, will now execute self "
-                                     "contained program.",
-                                     std::string(ProductName), MessageIcon::Information});
-            return std::nullopt;
-        case MessageAnswer::Cancel:
-        case MessageAnswer::Ok:
-            break;
-    }
-    return 0;
-}
-
-int SnifferApp::runInstallation() {
-    AgreementDialog agreement;
-    dialogService().runModal(agreement);
-    if (!agreement.agreed()) {
-        return 0;
-    }
-    SetupBackdrop backdrop([this] {
-        InstallerDialog installer(environment_);
-        dialogService().runModal(installer);
-    });
-    dialogService().runModal(backdrop);
-    return 0;
-}
-
-int SnifferApp::runUninstaller() {
-    UninstallerDialog uninstaller(environment_);
-    dialogService().runModal(uninstaller);
-    return 0;
 }
 
 int SnifferApp::runSniffingMode() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -53,6 +54,21 @@ std::optional<std::string> classicPcapFault(std::FILE* file,
 
 // The largest snap length any capture takes, in bytes.
 inline constexpr std::uint32_t LargestSnapLength = 262144;
+
+// A capture file on disk, as the system opens it.
+class CaptureFileFrames : public CaptureFrames {
+  public:
+    // False when the file could not be opened; fault() then says why.
+    virtual bool isOpen() const = 0;
+    // The file's size in bytes, 0 when unknown.
+    virtual std::uint64_t size() const = 0;
+    // Reads the whole file once, from where it stands, for anything wrong with it. Call
+    // before any frame is read; the frames are used up after it.
+    virtual std::optional<std::string> checkWhole(const CaptureFileProgress& progress) = 0;
+};
+
+// Opens a capture file; never null, see isOpen().
+using CaptureFileOpener = std::function<std::unique_ptr<CaptureFileFrames>(const std::string&)>;
 
 // Reads every frame; what is wrong when the file cannot be read to its end.
 std::optional<std::string> checkCaptureFrames(CaptureFrames& frames,

@@ -95,6 +95,6 @@ inline bool isPassingReceiveFailure(long errorCode) {
     return errorCode == EINTR || errorCode == EAGAIN || errorCode == ENOBUFS || errorCode == ENOMEM;
 }
 
-using CaptureSourceFactory = std::unique_ptr<CaptureSource> (*)();
+using CaptureSourceFactory = std::function<std::unique_ptr<CaptureSource>()>;
 
 }  // namespace qhs

@@ -3,7 +3,6 @@
 #include "app/DialogService.h"
 #include "app/TextCodec.h"
 #include "capture/CaptureSocket.h"
-#include "platform/NetworkInterfaces.h"
 #include "ui_InterfaceDialog.h"
 
 namespace qhs {
@@ -43,8 +42,8 @@ void InterfaceDialog::takeSelection() {
 }
 
 bool InterfaceDialog::choose(PublishedSettings& settings, QWidget* owner,
-                             AddressLister listAddresses) {
-    const auto addresses = (listAddresses != nullptr ? listAddresses : &localIpv4Addresses)();
+                             const AddressLister& listAddresses) {
+    const auto addresses = listAddresses ? listAddresses() : std::nullopt;
     if (!addresses) {
         dialogService().showMessage(owner, UserMessage{"Error getting interface information"});
         return false;
@@ -58,7 +57,7 @@ bool InterfaceDialog::choose(PublishedSettings& settings, QWidget* owner,
 namespace qhs {
 
 bool InterfaceDialog::probeOnOpening(CaptureSource& source, PublishedSettings& settings,
-                                     QWidget* owner) {
+                                     QWidget* owner, const AddressLister& listAddresses) {
     const ProbeResult probe =
         probeInterface(source, std::string(textField(settings.current().interfaceAddress)));
     for (const UserMessage& message : probe.messages) {
@@ -68,7 +67,7 @@ bool InterfaceDialog::probeOnOpening(CaptureSource& source, PublishedSettings& s
         return false;
     }
     if (probe.outcome == ProbeOutcome::ChooseInterface) {
-        choose(settings, owner);
+        choose(settings, owner, listAddresses);
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,7 +18,8 @@ class QTreeWidgetItem;
 
 namespace qhs {
 
-using AddressLister = std::optional<std::vector<std::string>> (*)();
+// The machine's IPv4 addresses; nothing when they cannot be listed.
+using AddressLister = std::function<std::optional<std::vector<std::string>>()>;
 
 // Lets the user pick the local IPv4 address to capture on and stores it in
 // interfaceAddress. Escape closes it without a change.
@@ -32,12 +34,13 @@ class InterfaceDialog : public QDialog {
     // Lists the machine's addresses and runs the dialog modally; when no address list can
     // be had it says so and returns at once. Returns whether an address was chosen.
     static bool choose(PublishedSettings& settings, QWidget* owner,
-                       AddressLister listAddresses = nullptr);
+                       const AddressLister& listAddresses);
 
     // The probe a main window runs when it opens: shows the probe's messages, and opens the
     // interface choice when the stored address is no interface. Returns false when a
     // start-up error means the process must end.
-    static bool probeOnOpening(CaptureSource& source, PublishedSettings& settings, QWidget* owner);
+    static bool probeOnOpening(CaptureSource& source, PublishedSettings& settings, QWidget* owner,
+                               const AddressLister& listAddresses);
 
   private:
     void takeSelection();

@@ -14,10 +14,6 @@
 #include "capture/InterfaceDialog.h"
 #include "info/AboutDialog.h"
 #include "info/HelpDialog.h"
-#include "platform/NameResolver.h"
-#include "platform/PcapCaptureSource.h"
-#include "platform/ProcessFacts.h"
-#include "platform/SystemMemoryProbe.h"
 #include "ui_FileSnifferDialog.h"
 
 namespace qhs {
@@ -51,12 +47,12 @@ QString numberText(std::uint64_t value) {
 }  // namespace
 
 FileSnifferDialog::FileSnifferDialog(PublishedSettings& settings, std::string settingsPath,
-                                     CaptureSourceFactory makeSource, QWidget* parent)
+                                     SystemServices services, QWidget* parent)
     : QDialog(parent),
       ui_(std::make_unique<Ui::FileSnifferDialog>()),
       settings_(settings),
       settingsPath_(std::move(settingsPath)),
-      makeSource_(makeSource != nullptr ? makeSource : &PcapCaptureSource::createForFiles) {
+      services_(std::move(services)) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -71,11 +67,11 @@ FileSnifferDialog::FileSnifferDialog(PublishedSettings& settings, std::string se
         dialogService().runModal(help);
     });
     connect(menu_.about, &QAction::triggered, this, [this] {
-        AboutDialog about(settings_.current(), this);
+        AboutDialog about(settings_.current(), services_.makeTcpClient, this);
         dialogService().runModal(about);
     });
     connect(menu_.general, &QAction::triggered, this, [this] {
-        GeneralSettingsDialog dialog(settings_, this);
+        GeneralSettingsDialog dialog(settings_, this, services_.makeSoundPlayer());
         dialogService().runModal(dialog);
     });
 
@@ -90,12 +86,12 @@ FileSnifferDialog::FileSnifferDialog(PublishedSettings& settings, std::string se
     ui_->resolverHost->setMaxLength(1023);
 
     capture_ = std::make_unique<FileCapture>(
-        [this] { return makeSource_(); },
+        [this] { return services_.fileModeSource(); },
         [this](const std::string& status) {
             postToWindowThread(
                 this, [this, status] { ui_->statusLine->setText(fromWindows1252(status)); });
         },
-        &raiseThreadPriority, flooredHugePageSlabMemory());
+        services_.raiseThreadPriority, *services_.flooredMemory);
     // New name templates hold from the next file written.
     capture_->followNameTemplates(settings_);
 
@@ -117,7 +113,8 @@ bool FileSnifferDialog::initialize() {
     timer_.start();
     capture_->setAckTimeoutMs(ackTimeoutValue(ui_->ackTimeout->text()));
 
-    if (!InterfaceDialog::probeOnOpening(*makeSource_(), settings_, this)) {
+    if (!InterfaceDialog::probeOnOpening(*services_.fileModeSource(), settings_, this,
+                                         services_.interfaceAddresses)) {
         return false;
     }
     ui_->interfaceAddress->setText(
@@ -125,8 +122,9 @@ bool FileSnifferDialog::initialize() {
     return true;
 }
 
-int FileSnifferDialog::run(PublishedSettings& settings, const std::string& settingsPath) {
-    FileSnifferDialog window(settings, settingsPath);
+int FileSnifferDialog::run(PublishedSettings& settings, const std::string& settingsPath,
+                           const SystemServices& services) {
+    FileSnifferDialog window(settings, settingsPath, services);
     if (!window.initialize()) {
         return 0;
     }
@@ -252,8 +250,9 @@ void FileSnifferDialog::timerTick() {
 
 void FileSnifferDialog::resolveHost() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    const std::string host = toWindows1252(ui_->resolverHost->text().left(1023));
     const std::optional<std::string> address =
-        resolveHostAddress(toWindows1252(ui_->resolverHost->text().left(1023)));
+        services_.lookups.hostAddress ? services_.lookups.hostAddress(host) : std::nullopt;
     QApplication::restoreOverrideCursor();
     if (address) {
         ui_->resolverHost->setText(QString::fromStdString(*address));
@@ -263,7 +262,7 @@ void FileSnifferDialog::resolveHost() {
 }
 
 void FileSnifferDialog::chooseInterface() {
-    InterfaceDialog::choose(settings_, this);
+    InterfaceDialog::choose(settings_, this, services_.interfaceAddresses);
     ui_->interfaceAddress->setText(
         fromWindows1252(textField(settings_.current().interfaceAddress)));
 }

@@ -8,7 +8,7 @@
 #include "app/MainMenu.h"
 #include "app/PublishedSettings.h"
 #include "app/UserMessage.h"
-#include "capture/CaptureSource.h"
+#include "capture/SystemServices.h"
 #include "filemode/FileCapture.h"
 
 namespace Ui {
@@ -24,14 +24,15 @@ class FileSnifferDialog : public QDialog {
 
   public:
     FileSnifferDialog(PublishedSettings& settings, std::string settingsPath,
-                      CaptureSourceFactory makeSource = nullptr, QWidget* parent = nullptr);
+                      SystemServices services, QWidget* parent = nullptr);
     ~FileSnifferDialog() override;
 
     // Fills the controls and probes the interface. Returns false when a start-up error means
     // the process must end (exit code 0) without running the window.
     bool initialize();
     // Opens the window for a run and returns the exit code once it has closed.
-    static int run(PublishedSettings& settings, const std::string& settingsPath);
+    static int run(PublishedSettings& settings, const std::string& settingsPath,
+                   const SystemServices& services);
 
     void startCapture();
     void stopCapture();
@@ -58,7 +59,7 @@ class FileSnifferDialog : public QDialog {
     MainMenu menu_;
     PublishedSettings& settings_;
     std::string settingsPath_;
-    CaptureSourceFactory makeSource_;
+    SystemServices services_;
     std::unique_ptr<FileCapture> capture_;
     QTimer timer_;
     bool controlsRunning_ = false;

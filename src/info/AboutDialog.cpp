@@ -8,7 +8,6 @@
 #include "app/ProductArt.h"
 #include "app/TextCodec.h"
 #include "info/AboutTexts.h"
-#include "platform/LinuxTcpClient.h"
 #include "ui_AboutDialog.h"
 
 namespace qhs {
@@ -24,8 +23,11 @@ void setImage(QPushButton& button, const QPixmap& image) {
 
 }  // namespace
 
-AboutDialog::AboutDialog(const SettingsRecord& settings, QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::AboutDialog>()) {
+AboutDialog::AboutDialog(const SettingsRecord& settings,
+                         std::function<std::unique_ptr<TcpClient>()> makeClient, QWidget* parent)
+    : QDialog(parent),
+      ui_(std::make_unique<Ui::AboutDialog>()),
+      makeClient_(std::move(makeClient)) {
     ui_->setupUi(this);
     setWindowIcon(applicationIcon());
     ui_->creditText->setText(fromWindowsLines(AboutCredit));
@@ -60,8 +62,8 @@ void AboutDialog::checkVersion() {
         // gone before the answer box so the user clicks that with the normal pointer.
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
         const auto restoreCursor = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
-        LinuxTcpClient client;
-        outcome = checkForNewerVersion(client, versionServer_.host, versionServer_.port);
+        const std::unique_ptr<TcpClient> client = makeClient_();
+        outcome = checkForNewerVersion(*client, versionServer_.host, versionServer_.port);
     }
     if (!outcome.message) {
         return;

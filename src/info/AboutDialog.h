@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <memory>
 
 #include "app/SettingsRecord.h"
@@ -19,7 +20,9 @@ class AboutDialog : public QDialog {
     Q_OBJECT
 
   public:
-    explicit AboutDialog(const SettingsRecord& settings, QWidget* parent = nullptr);
+    // `makeClient` gives the connection of "Check for newer version".
+    AboutDialog(const SettingsRecord& settings,
+                std::function<std::unique_ptr<TcpClient>()> makeClient, QWidget* parent = nullptr);
     ~AboutDialog() override;
 
     // The server "Check for newer version" asks; the maker's unless changed here.
@@ -34,6 +37,7 @@ class AboutDialog : public QDialog {
 
     std::unique_ptr<Ui::AboutDialog> ui_;
     VersionServer versionServer_;
+    std::function<std::unique_ptr<TcpClient>()> makeClient_;
 };
 
 }  // namespace qhs

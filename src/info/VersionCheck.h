@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "app/Product.h"
+#include "app/TcpClient.h"
 #include "app/UserMessage.h"
-#include "info/TcpClient.h"
 
 namespace qhs {
 

@@ -150,17 +150,11 @@ FilterSetupValues FilterSetupDialog::currentValues() const {
 void FilterSetupDialog::apply() {
     const FilterSetupValues values = currentValues();
     const auto store = [&values](SettingsRecord& record) { values.store(record); };
-    if (filter_ == nullptr) {
-        settings_.change(store);
-        return;
+    settings_.change(store);
+    // The new filter is published whole; the capture takes it from its next datagram on.
+    if (filter_ != nullptr) {
+        filter_->reload(settings_.current());
     }
-    {
-        // The filter copies the record's fields under this guard, so it never takes half of
-        // a list or a string.
-        std::lock_guard guard(filter_->recordGuard());
-        settings_.change(store);
-    }
-    filter_->reload(settings_.current());
 }
 
 void FilterSetupDialog::addAddress(FilterListIndex list) {
@@ -198,9 +192,10 @@ void FilterSetupDialog::startLookup(AfterResolve after) {
     const std::string host = fieldText(ui_->resolverHost);
     lookupThread_.start([this, host, after, lookups = lookups_] {
         LookupResult result;
-        result.address = lookups.hostAddress(host);
+        result.address = lookups.hostAddress ? lookups.hostAddress(host) : std::nullopt;
         if (result.address && after == AfterResolve::ReverseResolve) {
-            result.name = lookups.addressName(filterAddress(*result.address));
+            result.name = lookups.addressName ? lookups.addressName(filterAddress(*result.address))
+                                              : std::nullopt;
         }
         // The destructor joins this thread, so the dialog is still alive here.
         postToWindowThread(this, [this, after, result] { finishLookup(after, result); });

@@ -11,8 +11,8 @@
 
 #include "app/PublishedSettings.h"
 #include "app/WorkerThread.h"
+#include "capture/SystemServices.h"
 #include "packetmode/FilterSetupValues.h"
-#include "platform/NameResolver.h"
 
 namespace Ui {
 class FilterSetupDialog;
@@ -25,12 +25,6 @@ namespace qhs {
 
 class IpAddressEdit;
 class PacketFilter;
-
-// The name look-ups behind the resolver buttons; tests put their own in.
-struct HostLookups {
-    std::function<std::optional<std::string>(const std::string&)> hostAddress = &resolveHostAddress;
-    std::function<std::optional<std::string>(std::uint32_t)> addressName = &resolveAddressName;
-};
 
 // Edits the packet filters of Packet Sniffer Mode: five address lists, five port lists,
 // the size bounds, the search strings and the protocol switches, with a host name resolver

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <string>
 
-#include "packetmode/SpeakerTune.h"
+#include "app/SpeakerTune.h"
 
 namespace qhs {
 

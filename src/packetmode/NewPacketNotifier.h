@@ -4,9 +4,9 @@
 
 #include "app/PublishedSettings.h"
 #include "app/SettingsRecord.h"
+#include "app/SoundPlayer.h"
 #include "app/WorkerThread.h"
 #include "capture/PacketSnifferState.h"
-#include "packetmode/SoundPlayer.h"
 
 namespace qhs {
 

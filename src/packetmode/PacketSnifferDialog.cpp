@@ -35,13 +35,6 @@
 #include "packetmode/PacketSorter.h"
 #include "packetmode/SavingOptionsDialog.h"
 #include "packetmode/SequenceNavigation.h"
-#include "platform/AlsaSoundPlayer.h"
-#include "platform/CaptureFileReader.h"
-#include "platform/HugePageSlabMemory.h"
-#include "platform/NameResolver.h"
-#include "platform/PcapCaptureSource.h"
-#include "platform/ProcessFacts.h"
-#include "platform/SystemMemoryProbe.h"
 #include "ui_PacketSnifferDialog.h"
 
 namespace qhs {
@@ -69,14 +62,14 @@ bool PacketSnifferDialog::askYesNo(const UserMessage& question, QWidget* owner) 
 }
 
 PacketSnifferDialog::PacketSnifferDialog(PublishedSettings& settings, std::string settingsPath,
-                                         CaptureSourceFactory makeSource, QWidget* parent)
+                                         SystemServices services, QWidget* parent)
     : QDialog(parent),
       ui_(std::make_unique<Ui::PacketSnifferDialog>()),
       settings_(settings),
       settingsPath_(std::move(settingsPath)),
-      makeSource_(makeSource != nullptr ? makeSource : &PcapCaptureSource::create),
-      store_(std::make_unique<PacketStore>(hugePageSlabMemory(), flooredHugePageSlabMemory())),
-      list_(hugePageSlabMemory()) {
+      services_(std::move(services)),
+      store_(std::make_unique<PacketStore>(*services_.memory, *services_.flooredMemory)),
+      list_(*services_.memory) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
@@ -87,9 +80,10 @@ PacketSnifferDialog::PacketSnifferDialog(PublishedSettings& settings, std::strin
         state_, *store_, list_, filter_, settings_, [this](const std::string& status) {
             postToWindowThread(this, [this, status] { setStatusText(status); });
         }});
-    capture_ = std::make_unique<PacketCapture>(*intakeContext_, makeSource_, &raiseThreadPriority);
+    capture_ = std::make_unique<PacketCapture>(*intakeContext_, services_.packetSource,
+                                               services_.raiseThreadPriority);
 
-    model_ = new PacketListModel(state_, *store_, list_, hugePageSlabMemory(), this);
+    model_ = new PacketListModel(state_, *store_, list_, *services_.memory, this);
     setUpList();
 
     ui_->startButton->setIcon(startButtonPixmap());
@@ -113,11 +107,12 @@ PacketSnifferDialog::PacketSnifferDialog(PublishedSettings& settings, std::strin
     emptyDetailView();
 
     // Several filter setups may be open at once, beside the running capture.
-    connect(ui_->setupFiltersButton, &QPushButton::clicked, this,
-            [this] { FilterSetupDialog::openModeless(settings_, &filter_, this); });
+    connect(ui_->setupFiltersButton, &QPushButton::clicked, this, [this] {
+        FilterSetupDialog::openModeless(settings_, &filter_, this, services_.lookups);
+    });
 
     sorter_ = std::make_unique<PacketSorter>(*store_, list_, state_.listBusy);
-    soundPlayer_ = std::make_unique<AlsaSoundPlayer>();
+    soundPlayer_ = services_.makeSoundPlayer();
     notifier_ =
         std::make_unique<NewPacketNotifier>(state_, settings_, soundBoxTicked_, *soundPlayer_);
     connect(ui_->soundOnNewPacket, &QCheckBox::toggled, this,
@@ -207,11 +202,11 @@ void PacketSnifferDialog::buildMenu() {
         dialogService().runModal(help);
     });
     connect(menu.about, &QAction::triggered, this, [this] {
-        AboutDialog about(settings_.current(), this);
+        AboutDialog about(settings_.current(), services_.makeTcpClient, this);
         dialogService().runModal(about);
     });
     connect(menu.general, &QAction::triggered, this, [this] {
-        GeneralSettingsDialog dialog(settings_, this);
+        GeneralSettingsDialog dialog(settings_, this, services_.makeSoundPlayer());
         connect(&dialog, &GeneralSettingsDialog::colourSchemeChanged, this,
                 &PacketSnifferDialog::applyColourScheme);
         dialogService().runModal(dialog);
@@ -242,7 +237,8 @@ bool PacketSnifferDialog::initialize() {
     restoreControls();
 
     // Probe the stored interface before the user can press Start.
-    if (!InterfaceDialog::probeOnOpening(*makeSource_(), settings_, this)) {
+    if (!InterfaceDialog::probeOnOpening(*services_.packetSource(), settings_, this,
+                                         services_.interfaceAddresses)) {
         return false;
     }
     logger_->start();
@@ -263,8 +259,9 @@ void PacketSnifferDialog::restoreControls() {
     filter_.refresh(record.applyFilters != 0, record);
 }
 
-int PacketSnifferDialog::run(PublishedSettings& settings, const std::string& settingsPath) {
-    PacketSnifferDialog window(settings, settingsPath);
+int PacketSnifferDialog::run(PublishedSettings& settings, const std::string& settingsPath,
+                             const SystemServices& services) {
+    PacketSnifferDialog window(settings, settingsPath, services);
     if (!window.initialize()) {
         return 0;
     }
@@ -295,7 +292,7 @@ void PacketSnifferDialog::stopCapture() {
 }
 
 void PacketSnifferDialog::chooseInterface() {
-    InterfaceDialog::choose(settings_, this);
+    InterfaceDialog::choose(settings_, this, services_.interfaceAddresses);
     if (state_.capturing.load()) {
         stopCapture();
         startCapture();
@@ -423,7 +420,7 @@ std::uint64_t PacketSnifferDialog::droppedCount() const {
 }
 
 void PacketSnifferDialog::showMemoryStatus() {
-    const std::uint64_t freeKb = availableMemoryBytes() / 1024;
+    const std::uint64_t freeKb = services_.availableMemoryBytes() / 1024;
     const std::uint64_t allocatedKb = store_->allocatedBytes() / 1024;
     const std::uint64_t dropped = droppedCount();
     if (freeKb == shownFreeKb_ && allocatedKb == shownAllocatedKb_ && dropped == shownDropped_) {
@@ -556,7 +553,7 @@ void PacketSnifferDialog::setUpFind() {
         return callOnWindowThread(this, [this, &question] { return askYesNo(question, this); });
     };
     finder_ = std::make_unique<PacketFinder>(*store_, list_, state_.listBusy, std::move(hooks),
-                                             &lowerThreadPriority);
+                                             services_.lowerThreadPriority);
     connect(ui_->findButton, &QPushButton::clicked, this, &PacketSnifferDialog::findOrNext);
     // Typing in the find box ends a running search.
     connect(ui_->findText, &QLineEdit::textEdited, this, [this] { finder_->stopIfRunning(); });
@@ -586,7 +583,7 @@ void PacketSnifferDialog::writeStoreOnThread(const QString& fileTypes, bool askS
                                              StoreWriter writer) {
     ++runningSaveThreads_;
     operations_.start([this, fileTypes, askSavingOptions, writer] {
-        lowerThreadPriority();
+        services_.lowerThreadPriority();
         const QString path = callOnWindowThread(this, [this, &fileTypes] {
             return dialogService().saveFileName(this, QString(), QString(), fileTypes);
         });
@@ -677,12 +674,12 @@ void PacketSnifferDialog::readCaptureFile(const std::string& path) {
     // The whole file is checked first, so a bad one leaves the list as it was.
     std::optional<std::string> fault;
     {
-        CaptureFileReader checked(path);
-        if (!checked.isOpen()) {
-            fault = checked.fault();
+        const std::unique_ptr<CaptureFileFrames> checked = services_.openCaptureFile(path);
+        if (!checked->isOpen()) {
+            fault = checked->fault();
         } else {
             callOnWindowThread(this, [this] { showProgressPage(ProgressSteps); });
-            fault = checked.checkWhole(progressFrom(0, checked.size()));
+            fault = checked->checkWhole(progressFrom(0, checked->size()));
         }
     }
     if (fault) {
@@ -713,15 +710,15 @@ void PacketSnifferDialog::readCaptureFile(const std::string& path) {
     if (store_->storedCount() > 0) {
         clearOnThisThread();
     }
-    CaptureFileReader reader(path);
+    const std::unique_ptr<CaptureFileFrames> reader = services_.openCaptureFile(path);
     // The bar stands in for the list meanwhile, which takes in the rows once at the end
     // instead of each twentieth of a second.
     callOnWindowThread(this, [this] {
         model_->detach();
         showProgressPage(ProgressSteps);
     });
-    const CaptureFileLoad load =
-        loadCaptureFrames(reader, *intakeContext_, progressFrom(ProgressSteps / 2, reader.size()));
+    const CaptureFileLoad load = loadCaptureFrames(*reader, *intakeContext_,
+                                                   progressFrom(ProgressSteps / 2, reader->size()));
     const std::string status = captureFileStatusText(load);
     callOnWindowThread(this, [this, &status] {
         model_->attach();
@@ -915,10 +912,12 @@ void PacketSnifferDialog::reverseResolve(AddressField field) {
     ++runningResolvers_;
     operations_.start([this, slot, field] {
         const std::optional<UserMessage> message = qhs::reverseResolve(
-            *store_, state_.listBusy, slot, field, [](const std::array<std::uint8_t, 4>& bytes) {
+            *store_, state_.listBusy, slot, field,
+            [this](const std::array<std::uint8_t, 4>& bytes) -> std::optional<std::string> {
                 std::uint32_t address = 0;
                 std::memcpy(&address, bytes.data(), sizeof address);
-                return resolveAddressName(address);
+                return services_.lookups.addressName ? services_.lookups.addressName(address)
+                                                     : std::nullopt;
             });
         if (message) {
             callOnWindowThread(this,

@@ -11,11 +11,11 @@
 #include "app/PublishedSettings.h"
 #include "app/UserMessage.h"
 #include "app/WindowThread.h"
-#include "capture/CaptureSource.h"
 #include "capture/PacketCapture.h"
 #include "capture/PacketList.h"
 #include "capture/PacketSnifferState.h"
 #include "capture/PacketStore.h"
+#include "capture/SystemServices.h"
 #include "packetmode/PacketContextMenu.h"
 #include "packetmode/PacketDetail.h"
 #include "packetmode/PacketListSave.h"
@@ -46,7 +46,7 @@ class PacketSnifferDialog : public QDialog {
 
   public:
     PacketSnifferDialog(PublishedSettings& settings, std::string settingsPath,
-                        CaptureSourceFactory makeSource = nullptr, QWidget* parent = nullptr);
+                        SystemServices services, QWidget* parent = nullptr);
     ~PacketSnifferDialog() override;
 
     // The steps of opening, the interface probe among them. Returns false when a start-up
@@ -54,7 +54,8 @@ class PacketSnifferDialog : public QDialog {
     bool initialize();
 
     // Opens the window for a run and returns the exit code once it has closed.
-    static int run(PublishedSettings& settings, const std::string& settingsPath);
+    static int run(PublishedSettings& settings, const std::string& settingsPath,
+                   const SystemServices& services);
 
     // The buttons and menu commands, callable by tests as a click would.
     void startCapture();
@@ -159,7 +160,7 @@ class PacketSnifferDialog : public QDialog {
     // The run's record: every change is published to the worker threads as it is made.
     PublishedSettings& settings_;
     std::string settingsPath_;
-    CaptureSourceFactory makeSource_;
+    SystemServices services_;
 
     PacketSnifferState state_;
     // Clear, save and the name look-ups, each on a thread of its own.

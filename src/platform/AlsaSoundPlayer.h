@@ -5,7 +5,7 @@
 #include <atomic>
 #include <string>
 
-#include "packetmode/SoundPlayer.h"
+#include "app/SoundPlayer.h"
 
 namespace qhs {
 

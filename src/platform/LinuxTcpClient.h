@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "info/TcpClient.h"
+#include "app/TcpClient.h"
 
 namespace qhs {
 

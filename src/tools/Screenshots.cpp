@@ -23,6 +23,7 @@
 #include "packetmode/PacketListView.h"
 #include "packetmode/PacketSnifferDialog.h"
 #include "packetmode/SavingOptionsDialog.h"
+#include "platform/LinuxServices.h"
 #include "setup/AgreementDialog.h"
 #include "setup/InstallerDialog.h"
 #include "setup/SetupBackdrop.h"
@@ -31,6 +32,17 @@
 namespace {
 
 constexpr int SyntheticRows = 300;
+
+// The Linux services, with a synthetic capture of `rows` datagrams in place of a live one.
+qhs::SystemServices syntheticServices(int rows) {
+    qhs::SystemServices services = qhs::linuxServices();
+    services.packetSource = [rows] {
+        return std::unique_ptr<qhs::CaptureSource>(
+            std::make_unique<qhs::SyntheticCaptureSource>(rows));
+    };
+    services.fileModeSource = services.packetSource;
+    return services;
+}
 
 bool save(QWidget& window, const QDir& folder, const QString& name) {
     window.show();
@@ -57,10 +69,7 @@ bool packetSnifferWindow(const QDir& folder, bool windowsColours) {
     const std::string settingsPath =
         folder.filePath(QStringLiteral("screenshots.QHS")).toStdString();
     qhs::PublishedSettings published(settings);
-    qhs::PacketSnifferDialog window(published, settingsPath, [] {
-        return std::unique_ptr<qhs::CaptureSource>(
-            std::make_unique<qhs::SyntheticCaptureSource>(SyntheticRows));
-    });
+    qhs::PacketSnifferDialog window(published, settingsPath, syntheticServices(SyntheticRows));
     if (!window.initialize()) {
         return false;
     }
@@ -142,16 +151,13 @@ int main(int argc, char** argv) {
         qhs::SettingsRecord fileSettings = qhs::defaultSettings();
         qhs::setTextField(fileSettings.interfaceAddress, "192.168.1.20");
         qhs::PublishedSettings published(fileSettings);
-        qhs::FileSnifferDialog window(published, "/dev/null", [] {
-            return std::unique_ptr<qhs::CaptureSource>(
-                std::make_unique<qhs::SyntheticCaptureSource>(0));
-        });
+        qhs::FileSnifferDialog window(published, "/dev/null", syntheticServices(0));
         ok = window.initialize() && save(window, folder, QStringLiteral("file-sniffer")) && ok;
     }
     for (const bool windowsColours : {false, true}) {
         qhs::SettingsRecord aboutSettings = qhs::defaultSettings();
         aboutSettings.useWindowsColors = windowsColours ? 1 : 0;
-        qhs::AboutDialog dialog(aboutSettings);
+        qhs::AboutDialog dialog(aboutSettings, qhs::linuxServices().makeTcpClient);
         ok = save(dialog, folder,
                   windowsColours ? QStringLiteral("about-system-colours")
                                  : QStringLiteral("about-dark")) &&
@@ -183,7 +189,7 @@ int main(int argc, char** argv) {
         qhs::setTextField(filterSettings.filterContains1, "GET");
         qhs::setTextField(filterSettings.filterResolverHost, "www.example.com");
         qhs::PublishedSettings dialogSettings(filterSettings);
-        qhs::FilterSetupDialog dialog(dialogSettings, nullptr);
+        qhs::FilterSetupDialog dialog(dialogSettings, nullptr, qhs::linuxServices().lookups);
         ok = save(dialog, folder, QStringLiteral("filter-setup")) && ok;
     }
     {
@@ -192,7 +198,8 @@ int main(int argc, char** argv) {
         generalSettings.logDataHex = 1;
         qhs::setTextField(generalSettings.logFilePath, "/var/log/quillharbour/packets.txt");
         qhs::PublishedSettings dialogSettings(generalSettings);
-        qhs::GeneralSettingsDialog dialog(dialogSettings);
+        qhs::GeneralSettingsDialog dialog(dialogSettings, nullptr,
+                                          qhs::linuxServices().makeSoundPlayer());
         ok = save(dialog, folder, QStringLiteral("general-settings")) && ok;
     }
     {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/PacketFilter.h"
+#include "app/PublishedSettings.h"
 #include "support/TestDatagram.h"
 
 namespace qhs {
@@ -343,8 +344,8 @@ TEST_F(PacketFilterTest, RandomShortDatagramsStayInsideTheirBlock) {
     EXPECT_TRUE(filter.accept(nullptr, 0).accepted == false);
 }
 
-// One thread writes the record under the guard, one refreshes, one accepts: every verdict
-// must belong wholly to one of the two settings.
+// One thread publishes new settings, one refreshes from the published copies, one accepts:
+// every verdict must belong wholly to one of the two settings.
 TEST(PacketFilterConcurrency, RefreshRacingAcceptNeverMixesTwoSettings) {
     const std::uint32_t first = address(10, 0, 0, 1), second = address(10, 0, 0, 2);
     SettingsRecord settingsA = defaultSettings();
@@ -354,20 +355,20 @@ TEST(PacketFilterConcurrency, RefreshRacingAcceptNeverMixesTwoSettings) {
     settingsB.filterSourceIps[0] = second;
     setTextField(settingsB.filterLacks2, "omega");
 
-    SettingsRecord shared = settingsA;
+    PublishedSettings published(settingsA);
     PacketFilter filter;
-    filter.refresh(true, shared);
+    filter.refresh(true, published.current());
     std::atomic<bool> done{false};
 
     std::thread writer([&] {
         for (int i = 0; !done; ++i) {
-            std::lock_guard guard(filter.recordGuard());
-            shared = i % 2 == 0 ? settingsB : settingsA;
+            published.replace(i % 2 == 0 ? settingsB : settingsA);
         }
     });
     std::thread refresher([&] {
+        SettingsView view(published);
         for (int i = 0; !done; ++i) {
-            filter.refresh(true, shared);
+            filter.refresh(true, view.get());
             filter.setMatchCase(i % 3 == 0);
         }
     });

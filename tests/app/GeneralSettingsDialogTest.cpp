@@ -8,7 +8,7 @@
 #include <mutex>
 
 #include "app/GeneralSettingsDialog.h"
-#include "packetmode/SpeakerTune.h"
+#include "app/SpeakerTune.h"
 #include "support/QtWait.h"
 #include "support/ScriptedDialogService.h"
 

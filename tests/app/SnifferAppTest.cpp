@@ -21,6 +21,7 @@
 #include "app/ProductArt.h"
 #include "app/SnifferApp.h"
 #include "setup/SetupNames.h"
+#include "setup/SetupSteps.h"
 #include "support/InstallSandbox.h"
 #include "support/ScriptedDialogService.h"
 #include "support/TempDir.h"
@@ -72,7 +73,7 @@ class SnifferAppRun : public testing::Test {
             saveSettings(settings.current(), path);
             return 0;
         };
-        SnifferApp app({settingsPath, {}}, windows, sandbox.environment);
+        SnifferApp app({settingsPath, {}}, windows, setupSteps(sandbox.environment));
         return app.run(arguments);
     }
 

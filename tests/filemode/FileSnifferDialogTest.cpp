@@ -16,6 +16,7 @@
 #include "support/QueuedCaptureSource.h"
 #include "support/ScriptedDialogService.h"
 #include "support/TempDir.h"
+#include "support/TestServices.h"
 
 namespace qhs {
 namespace {
@@ -40,8 +41,8 @@ class FileSnifferWindow : public testing::Test {
         });
     }
     std::unique_ptr<FileSnifferDialog> open() {
-        auto window =
-            std::make_unique<FileSnifferDialog>(published, settingsPath, &makeQueuedSource);
+        auto window = std::make_unique<FileSnifferDialog>(published, settingsPath,
+                                                          servicesWith(&makeQueuedSource));
         EXPECT_TRUE(window->initialize());
         window->show();
         return window;

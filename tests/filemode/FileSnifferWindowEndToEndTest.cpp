@@ -12,6 +12,7 @@
 #include "support/QtWait.h"
 #include "support/ScriptedDialogService.h"
 #include "support/TempDir.h"
+#include "support/TestServices.h"
 
 namespace qhs {
 namespace {
@@ -45,7 +46,7 @@ TEST(FileSnifferWindowEndToEnd, DownloadIsRebuiltIntoTheChosenDirectory) {
     PublishedSettings published;
     published.change(
         [](SettingsRecord& settings) { setTextField(settings.interfaceAddress, "127.0.0.1"); });
-    FileSnifferDialog window(published, (work.path() / "file.QHS").string());
+    FileSnifferDialog window(published, (work.path() / "file.QHS").string(), servicesWith());
     ASSERT_TRUE(window.initialize());
     window.show();
     controlById<QLineEdit>(window, 1058)

@@ -6,6 +6,7 @@
 #include <QTreeWidget>
 
 #include "info/AboutDialog.h"
+#include "platform/LinuxServices.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/ScriptedDialogService.h"
 
@@ -16,7 +17,7 @@ class AboutWindow : public testing::Test {
   protected:
     // Presses "Check for newer version" with the server on this machine's port.
     void pressVersionCheck(std::uint16_t port) {
-        AboutDialog about(settings);
+        AboutDialog about(settings, linuxServices().makeTcpClient);
         about.setVersionServer({"127.0.0.1", port});
         controlById<QPushButton>(about, 1018)->click();
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "wait cursor left on";
@@ -76,7 +77,7 @@ TEST_F(AboutWindow, RefusedConnectionShowsExactlyOneErrorBox) {
 }
 
 TEST_F(AboutWindow, WebsiteAndMailOpenTheirAddressesWithTheHandOnlyOverWebsiteAndCheck) {
-    AboutDialog about(settings);
+    AboutDialog about(settings, linuxServices().makeTcpClient);
     EXPECT_EQ(controlById<QLineEdit>(about, 1027)->text(), "support@quillharbour.example");
     controlById<QPushButton>(about, 1016)->click();
     controlById<QPushButton>(about, 1017)->click();
@@ -91,7 +92,7 @@ TEST_F(AboutWindow, WebsiteAndMailOpenTheirAddressesWithTheHandOnlyOverWebsiteAn
 TEST_F(AboutWindow, HistoryReadsTopDownInTheDarkColoursUnlessWindowsColoursAreSet) {
     for (const bool windowsColours : {false, true}) {
         settings.useWindowsColors = windowsColours ? 1 : 0;
-        AboutDialog about(settings);
+        AboutDialog about(settings, linuxServices().makeTcpClient);
         auto* history = controlById<QTreeWidget>(about, 1028);
         ASSERT_NE(history, nullptr);
         const QStringList top = {"Version Change History:", "", "Changes in V1.5:", "",

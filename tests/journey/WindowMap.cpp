@@ -28,6 +28,7 @@
 #include "filemode/FileSnifferDialog.h"
 #include "packetmode/FilterSetupDialog.h"
 #include "packetmode/PacketSnifferDialog.h"
+#include "platform/LinuxServices.h"
 
 namespace {
 
@@ -38,13 +39,15 @@ std::unique_ptr<QDialog> buildWindow(const std::string& name, qhs::PublishedSett
         return std::make_unique<qhs::ModeChoiceDialog>(settings);
     }
     if (name == "packet-sniffer") {
-        return std::make_unique<qhs::PacketSnifferDialog>(settings, settingsPath);
+        return std::make_unique<qhs::PacketSnifferDialog>(settings, settingsPath,
+                                                          qhs::linuxServices());
     }
     if (name == "filter-setup") {
         return std::make_unique<qhs::FilterSetupDialog>(settings, nullptr);
     }
     if (name == "file-sniffer") {
-        return std::make_unique<qhs::FileSnifferDialog>(settings, settingsPath);
+        return std::make_unique<qhs::FileSnifferDialog>(settings, settingsPath,
+                                                        qhs::linuxServices());
     }
     return nullptr;
 }

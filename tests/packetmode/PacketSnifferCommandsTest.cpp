@@ -23,6 +23,7 @@
 #include "support/ScriptedDialogService.h"
 #include "support/TempDir.h"
 #include "support/TestDatagram.h"
+#include "support/TestServices.h"
 
 namespace qhs {
 namespace {
@@ -47,7 +48,8 @@ class PacketSnifferCommands : public testing::Test {
     void open(const std::vector<std::vector<std::uint8_t>>& datagrams) {
         published.change(
             [](SettingsRecord& settings) { setTextField(settings.interfaceAddress, "127.0.0.1"); });
-        window = std::make_unique<PacketSnifferDialog>(published, settingsPath, &openQueuedSource);
+        window = std::make_unique<PacketSnifferDialog>(published, settingsPath,
+                                                       servicesWith(&openQueuedSource));
         ASSERT_TRUE(window->initialize());
         window->show();
         window->startCapture();

@@ -33,6 +33,7 @@
 #include "support/ScriptedDialogService.h"
 #include "support/TempDir.h"
 #include "support/TestDatagram.h"
+#include "support/TestServices.h"
 
 namespace qhs {
 namespace {
@@ -47,7 +48,8 @@ class PacketSnifferWindow : public testing::Test {
     }
 
     std::unique_ptr<PacketSnifferDialog> open(CaptureSourceFactory factory = nullptr) {
-        auto window = std::make_unique<PacketSnifferDialog>(published, settingsPath, factory);
+        auto window =
+            std::make_unique<PacketSnifferDialog>(published, settingsPath, servicesWith(factory));
         EXPECT_TRUE(window->initialize());
         window->resize(900, 650);
         window->show();

@@ -25,6 +25,7 @@
 #include "support/ScriptedDialogService.h"
 #include "support/TempDir.h"
 #include "support/TestDatagram.h"
+#include "support/TestServices.h"
 
 namespace qhs {
 namespace {
@@ -36,7 +37,8 @@ class PacketSnifferFiles : public testing::Test {
     void open(int packets) {
         published.change(
             [](SettingsRecord& settings) { setTextField(settings.interfaceAddress, "127.0.0.1"); });
-        window = std::make_unique<PacketSnifferDialog>(published, settingsPath, &openQueuedSource);
+        window = std::make_unique<PacketSnifferDialog>(published, settingsPath,
+                                                       servicesWith(&openQueuedSource));
         ASSERT_TRUE(window->initialize());
         window->show();
         window->startCapture();

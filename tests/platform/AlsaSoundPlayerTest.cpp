@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "packetmode/SpeakerTune.h"
+#include "app/SpeakerTune.h"
 #include "packetmode/TestStore.h"
 #include "platform/AlsaSoundPlayer.h"
 #include "support/TempDir.h"

@@ -3,7 +3,7 @@
 #include <array>
 #include <string_view>
 
-#include "packetmode/SoundPlayer.h"
+#include "app/SoundPlayer.h"
 
 namespace qhs {
 

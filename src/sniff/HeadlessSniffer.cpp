@@ -1,4 +1,4 @@
-#include "app/HeadlessSniffer.h"
+#include "sniff/HeadlessSniffer.h"
 
 #include <atomic>
 #include <cerrno>
@@ -182,13 +182,18 @@ class HeadlessRun {
         if (privilegeFault()) {
             return nullptr;
         }
-        std::string fault;
-        std::unique_ptr<CaptureFrames> frames =
-            services_.openCaptureFile(options_.captureFile, fault);
-        if (!frames) {
-            fail(options_.captureFile + ": " + fault);
+        // The whole file is checked first, so a damaged one ends the run before any record.
+        std::optional<std::string> fault;
+        {
+            const std::unique_ptr<CaptureFileFrames> checked =
+                services_.system.openCaptureFile(options_.captureFile);
+            fault = checked->isOpen() ? checked->checkWhole({}) : checked->fault();
         }
-        return frames;
+        if (fault) {
+            fail(options_.captureFile + ": " + *fault);
+            return nullptr;
+        }
+        return services_.system.openCaptureFile(options_.captureFile);
     }
 
     int sniffPackets();
@@ -208,9 +213,11 @@ int HeadlessRun::sniffPackets() {
     settings_.applyFilters = options_.applyFilters ? 1 : 0;
     const PublishedSettings published(settings_);
     PacketSnifferState state;
-    SlabMemory& memory = services_.memory != nullptr ? *services_.memory : heapSlabMemory();
-    PacketStore store(memory,
-                      services_.flooredMemory != nullptr ? *services_.flooredMemory : memory);
+    SlabMemory& memory =
+        services_.system.memory != nullptr ? *services_.system.memory : heapSlabMemory();
+    PacketStore store(memory, services_.system.flooredMemory != nullptr
+                                  ? *services_.system.flooredMemory
+                                  : memory);
     PacketList list(memory);
     PacketFilter filter;
     filter.refresh(options_.applyFilters, settings_);
@@ -221,7 +228,7 @@ int HeadlessRun::sniffPackets() {
     std::unique_ptr<CaptureFrames> frames;
     std::unique_ptr<ObservedSource> source;
     if (live) {
-        source = std::make_unique<ObservedSource>(services_.packetSource(),
+        source = std::make_unique<ObservedSource>(services_.system.packetSource(),
                                                   [this] { dropPrivileges(); });
         state.capturing.store(true);
         source->createSocket();
@@ -355,7 +362,7 @@ int HeadlessRun::rebuildFiles() {
                 fileSource = source.get();
                 inner = std::move(source);
             } else {
-                inner = services_.fileModeSource();
+                inner = services_.system.fileModeSource();
             }
             // A live capture gives up the privileges once open, before the threads start.
             auto source = std::make_unique<ObservedSource>(std::move(inner), [this, live] {
@@ -366,7 +373,7 @@ int HeadlessRun::rebuildFiles() {
             observed = source.get();
             return source;
         },
-        {}, {}, services_.memory != nullptr ? *services_.memory : heapSlabMemory());
+        {}, {}, services_.system.memory != nullptr ? *services_.system.memory : heapSlabMemory());
     capture.setAckTimeoutMs(settings_.ackTimeoutMs);
     std::mutex outputGuard;
     capture.setFileWrittenHook([&](const std::string& path, bool incomplete) {

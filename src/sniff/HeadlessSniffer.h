@@ -7,20 +7,14 @@
 #include <string>
 
 #include "app/SettingsRecord.h"
-#include "app/SniffCommand.h"
-#include "capture/CaptureFile.h"
-#include "capture/CaptureSource.h"
-#include "capture/SlabMemory.h"
+#include "capture/SystemServices.h"
+#include "sniff/SniffCommand.h"
 
 namespace qhs {
 
 // What a sniffing run from the command line takes from the system.
 struct SniffServices {
-    CaptureSourceFactory packetSource;    // a live capture for Packet Sniffer Mode
-    CaptureSourceFactory fileModeSource;  // a live capture for File Sniffer Mode
-    // Opens a capture file and checks it whole; null, with `fault` set, when it cannot be read.
-    std::function<std::unique_ptr<CaptureFrames>(const std::string& path, std::string& fault)>
-        openCaptureFile;
+    SystemServices system;
     // Calls `stop` once, from another thread, on Ctrl-C or a termination request, or when
     // `seconds` have passed (0: never), for as long as the returned object lives.
     std::function<std::shared_ptr<void>(std::function<void()> stop, std::uint32_t seconds)>
@@ -30,8 +24,6 @@ struct SniffServices {
     std::function<bool()> dropPrivileges;
     // Records on standard output go to a terminal: text data shows only printable ASCII.
     bool standardOutputIsTerminal = false;
-    SlabMemory* memory = nullptr;  // the store's memory; null: the heap
-    SlabMemory* flooredMemory = nullptr;
 };
 
 // Runs Packet Sniffer Mode or File Sniffer Mode without a window, as the options say, over

@@ -1,4 +1,4 @@
-#include "packetmode/SpeakerTune.h"
+#include "app/SpeakerTune.h"
 
 #include <string>
 

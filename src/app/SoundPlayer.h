@@ -29,4 +29,11 @@ class SoundPlayer {
     virtual void resume() {}
 };
 
+// A player without a sound device: every sound fails at once.
+class SilentPlayer final : public SoundPlayer {
+  public:
+    bool playWaveFile(const std::string&) override { return false; }
+    bool playTones(std::span<const Tone>) override { return false; }
+};
+
 }  // namespace qhs

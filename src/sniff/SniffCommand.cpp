@@ -1,4 +1,4 @@
-#include "app/SniffCommand.h"
+#include "sniff/SniffCommand.h"
 
 #include <charconv>
 #include <string_view>

@@ -1,0 +1,60 @@
+# The floors of src/, ground first. A file may include headers of its own floor and of those
+# below it; only platform/ itself, main.cpp and tools/ include platform/ headers (main.cpp
+# picks the Linux services and hands them in).
+#
+# As a script: cmake -DSOURCE_ROOT=<folder> -P IncludeOrder.cmake fails, naming each include
+# that breaks the order. The build runs it over src/ when it is configured.
+
+set(QHS_FLOORS app 0 analysis 1 setup 1 info 1 capture 2 platform 3 filemode 4 packetmode 5
+    sniff 6)
+
+function(qhs_floor_of folder result)
+  list(FIND QHS_FLOORS "${folder}" at)
+  if(at EQUAL -1)
+    set(${result} "" PARENT_SCOPE)
+  else()
+    math(EXPR next "${at} + 1")
+    list(GET QHS_FLOORS ${next} floor)
+    set(${result} ${floor} PARENT_SCOPE)
+  endif()
+endfunction()
+
+function(qhs_check_include_order root)
+  get_filename_component(root "${root}" ABSOLUTE)
+  file(GLOB_RECURSE sources RELATIVE "${root}" "${root}/*.h" "${root}/*.cpp")
+  set(broken "")
+  foreach(source IN LISTS sources)
+    string(REGEX MATCH "^[^/]+" folder "${source}")
+    if(source STREQUAL "main.cpp" OR folder STREQUAL "tools")
+      set(own 7)
+      set(top TRUE)
+    else()
+      qhs_floor_of("${folder}" own)
+      set(top FALSE)
+      if(own STREQUAL "")
+        continue()
+      endif()
+    endif()
+    file(STRINGS "${root}/${source}" includes REGEX "^#include \"[a-z]+/")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^#include \"([a-z]+)/.*$" "\\1" target "${line}")
+      qhs_floor_of("${target}" floor)
+      if(floor STREQUAL "")
+        continue()
+      endif()
+      if(floor GREATER own)
+        list(APPEND broken "${source}: ${line} reaches up from ${folder}/ to ${target}/")
+      elseif(target STREQUAL "platform" AND NOT folder STREQUAL "platform" AND NOT top)
+        list(APPEND broken "${source}: ${line}: only main.cpp picks the Linux services")
+      endif()
+    endforeach()
+  endforeach()
+  if(broken)
+    list(JOIN broken "\n  " listed)
+    message(FATAL_ERROR "Includes that break the floor order of src/:\n  ${listed}")
+  endif()
+endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE AND SOURCE_ROOT)
+  qhs_check_include_order("${SOURCE_ROOT}")
+endif()
