@@ -39,7 +39,7 @@ int runFromCommandLine(const std::vector<std::string>& arguments) {
     const qhs::SettingsLocation settings =
         parsed.options->settingsFile.empty()
             ? qhs::settingsLocation(qhs::executablePath(), false)
-            : qhs::SettingsLocation{parsed.options->settingsFile, {}};
+            : qhs::SettingsLocation{parsed.options->settingsFile, {}, 0600};
     return qhs::runHeadlessSniff(*parsed.options, settings, services, stdout, stderr);
 }
 

@@ -98,10 +98,10 @@ SettingsRead loadSettings(SettingsRecord& record, const std::string& filePath,
     return outcome;
 }
 
-bool saveSettings(const SettingsRecord& record, const std::string& filePath) {
-    const Descriptor file{
-        ::open(filePath.c_str(),
-               O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600)};
+bool saveSettings(const SettingsRecord& record, const std::string& filePath, unsigned newFileMode) {
+    const Descriptor file{::open(
+        filePath.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+        static_cast<mode_t>(newFileMode & 0644))};
     struct stat facts {};
     if (file.value < 0 || ::fstat(file.value, &facts) != 0 || !S_ISREG(facts.st_mode) ||
         facts.st_uid != ::geteuid()) {

@@ -227,17 +227,21 @@ SettingsRead loadSettings(SettingsRecord& record, const std::string& filePath,
                           std::string_view defaultOutputDirectory = "/",
                           const std::string& seedPath = {});
 
-// Writes the record to the file, creating it (mode 0600) or truncating it. It is never
-// written through a symbolic link, nor when it is not a regular file of the running user;
-// a saved file is left writable by its owner alone. A file that cannot be written is left
-// as it is, silently. Returns whether the whole record was written.
-bool saveSettings(const SettingsRecord& record, const std::string& filePath);
+// Writes the record to the file, creating it (with `newFileMode`) or truncating it. It is
+// never written through a symbolic link, nor when it is not a regular file of the running
+// user; a saved file is left writable by its owner alone. A file that cannot be written is
+// left as it is, silently. Returns whether the whole record was written.
+bool saveSettings(const SettingsRecord& record, const std::string& filePath,
+                  unsigned newFileMode = 0600);
 
 // Where the settings of a run live: `path` is read and written; when it does not exist yet,
-// `seedPath` (if not empty) is read in its place.
+// `seedPath` (if not empty) is read in its place. A file made anew gets `newFileMode`: the
+// user's own is theirs alone; the system-wide defaults beside an installed copy, which root
+// edits, are readable by all so they can seed everyone's.
 struct SettingsLocation {
     std::string path;
     std::string seedPath;
+    unsigned newFileMode = 0600;
 };
 
 }  // namespace qhs

@@ -52,7 +52,7 @@ int SnifferApp::runSniffingMode() {
         loadSettings(record, settingsLocation_.path, defaultOutputDirectory_,
                      settingsLocation_.seedPath);
     });
-    saveSettings(settings_.current(), settingsLocation_.path);
+    saveSettings(settings_.current(), settingsLocation_.path, settingsLocation_.newFileMode);
     applyDialogColours();
 
     if (settings_.current().showModeChoice != 0) {

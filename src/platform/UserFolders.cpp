@@ -59,18 +59,20 @@ SettingsLocation settingsLocation(const std::string& executablePath, bool makeFo
         std::filesystem::path(executablePath).parent_path().string();
     if (::stat(executableFolder.empty() ? "/" : executableFolder.c_str(), &folder) == 0 &&
         folder.st_uid == ::geteuid()) {
-        return {beside, {}};  // a build folder or a portable copy of the user's own
+        // A build folder or a portable copy of the user's own; root's own folder holds the
+        // system-wide defaults of an installed copy, for everyone to read.
+        return {beside, {}, ::geteuid() == 0 ? 0644u : 0600u};
     }
     const std::string config = userConfigDirectory();
     if (config.empty()) {
-        return {beside, {}};
+        return {beside, {}, 0600};
     }
     const std::string own = config + "/quillharbour";
     if (makeFolder) {
         ::mkdir(config.c_str(), 0700);
         ::mkdir(own.c_str(), 0700);
     }
-    return {own + "/" + std::string(SettingsFileName), beside};
+    return {own + "/" + std::string(SettingsFileName), beside, 0600};
 }
 
 std::string xdgUserDirectory(const std::string& name) {

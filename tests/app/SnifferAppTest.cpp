@@ -73,7 +73,7 @@ class SnifferAppRun : public testing::Test {
             saveSettings(settings.current(), path);
             return 0;
         };
-        SnifferApp app({settingsPath, {}}, windows, setupSteps(sandbox.environment));
+        SnifferApp app({settingsPath, {}, 0600}, windows, setupSteps(sandbox.environment));
         return app.run(arguments);
     }
 

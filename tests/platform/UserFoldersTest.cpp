@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -58,6 +60,38 @@ TEST_F(UserFolders, DownloadFolderIsTheUsersOneElseHomeAlwaysWithASlash) {
 
     ::setenv("HOME", (home + "/gone").c_str(), 1);
     EXPECT_EQ(downloadFolder(), "/") << "neither folder exists";
+}
+
+// A copy in a folder of the user's own keeps its settings beside it; an installed one (in a
+// folder of another user) keeps each user's own in their configuration folder, seeded from
+// the file beside it. Root's configuration folder is never one an environment names.
+TEST_F(UserFolders, SettingsLiveBesideAnOwnCopyAndInTheConfigFolderForAnInstalledOne) {
+    namespace fs = std::filesystem;
+    const bool root = ::geteuid() == 0;
+    fs::create_directories(home + "/build");
+    const SettingsLocation own =
+        settingsLocation(home + "/build/QuillharbourSnifferV1.5.exe", false);
+    EXPECT_EQ(own.path, home + "/build/QuillharbourSnifferV1.5.QHS");
+    EXPECT_EQ(own.seedPath, "");
+    EXPECT_EQ(own.newFileMode, root ? 0644u : 0600u);
+
+    ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+    std::string installedFolder = "/usr/bin";
+    std::string config = home + "/config";
+    if (root) {
+        installedFolder = home + "/opt";
+        fs::create_directories(installedFolder);
+        ASSERT_EQ(::chown(installedFolder.c_str(), 65534, 65534), 0);
+        config = std::string(::getpwuid(0)->pw_dir) + "/.config";
+    }
+    const SettingsLocation installed =
+        settingsLocation(installedFolder + "/QuillharbourSnifferV1.5.exe", !root);
+    EXPECT_EQ(installed.path, config + "/quillharbour/QuillharbourSnifferV1.5.QHS");
+    EXPECT_EQ(installed.seedPath, installedFolder + "/QuillharbourSnifferV1.5.QHS");
+    EXPECT_EQ(installed.newFileMode, 0600u);
+    if (!root) {
+        EXPECT_EQ(fs::status(config + "/quillharbour").permissions(), fs::perms(0700));
+    }
 }
 
 }  // namespace
