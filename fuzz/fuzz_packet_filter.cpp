@@ -9,6 +9,7 @@
 #include "analysis/DatagramView.h"
 #include "analysis/PacketFilter.h"
 #include "app/SettingsRecord.h"
+#include "capture/ReceiveBuffer.h"
 
 using namespace qhs;
 
