@@ -141,6 +141,12 @@ TEST_F(FileSnifferEndToEnd, DownloadsAreRebuiltByteForByte) {
 }
 
 TEST_F(FileSnifferEndToEnd, FullSpeedDownloadOf200MegabytesIsRebuiltWhole) {
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer makes the capture thread many times slower than the kernel fills its
+    // ring at full loopback speed, so a drop there says nothing about the program; the
+    // other downloads of this suite still run under it.
+    GTEST_SKIP() << "a full-speed capture cannot keep up under ThreadSanitizer";
+#endif
     // On loopback curl takes this in a fraction of a second, far faster than fresh memory
     // can be backed for the segments as they come.
     std::string body(200'000'000, '\0');
