@@ -42,6 +42,22 @@ constexpr int AckTimeoutMs = 500;
 // --standard-buffer: ours with the 10,000,000-byte buffer of Packet Sniffer Mode, for comparison.
 bool standardBuffer = false;
 
+// A live capture that asks for the buffer of Packet Sniffer Mode whatever the mode asks for.
+class PacketModeBufferSource final : public qhs::CaptureSource {
+  public:
+    qhs::OpenOutcome open(const qhs::CaptureOptions& options) override {
+        return inner_.open({options.interfaceAddress, qhs::PacketCaptureBufferBytes});
+    }
+    qhs::ReceiveResult receive(const qhs::DatagramVisitor& visit) override {
+        return inner_.receive(visit);
+    }
+    void close() override { inner_.close(); }
+    std::uint64_t droppedCount() const override { return inner_.droppedCount(); }
+
+  private:
+    qhs::PcapCaptureSource inner_;
+};
+
 struct Run {
     bool whole = false;
     std::uint64_t dropped = 0;
@@ -93,7 +109,12 @@ bool readLine(int descriptor, std::string& text, const char* wanted, seconds lim
     qhs::setTextField(settings.interfaceAddress, "127.0.0.1");
     qhs::setTextField(settings.fileOutputDirectory, out.string());
     qhs::FileCapture capture(
-        standardBuffer ? qhs::PcapCaptureSource::create : qhs::PcapCaptureSource::createForFiles,
+        []() -> std::unique_ptr<qhs::CaptureSource> {
+            if (standardBuffer) {
+                return std::make_unique<PacketModeBufferSource>();
+            }
+            return qhs::PcapCaptureSource::create();
+        },
         {}, &qhs::raiseThreadPriority, qhs::flooredHugePageSlabMemory());
     capture.setAckTimeoutMs(AckTimeoutMs);
     const bool started = capture.start(settings).startThread;

@@ -1,8 +1,5 @@
 #include "capture/CaptureFileSource.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "capture/LinkLayer.h"
 
 namespace qhs {
@@ -10,7 +7,7 @@ namespace qhs {
 CaptureFileSource::CaptureFileSource(std::unique_ptr<CaptureFrames> frames)
     : frames_(std::move(frames)) {}
 
-ReceiveResult CaptureFileSource::receive(std::uint8_t* buffer, std::size_t capacity) {
+ReceiveResult CaptureFileSource::receive(const DatagramVisitor& visit) {
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(mutex_);
@@ -40,9 +37,8 @@ ReceiveResult CaptureFileSource::receive(std::uint8_t* buffer, std::size_t capac
             ++skipped_;
             continue;
         }
-        const std::size_t length = std::min(part->length, capacity);
-        std::memcpy(buffer, frame.bytes + part->offset, length);
-        return {true, length, 0, frame.arrivalNanoseconds};
+        visit(frame.bytes + part->offset, part->length);
+        return {true, part->length, 0, frame.arrivalNanoseconds};
     }
 }
 

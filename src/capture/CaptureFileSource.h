@@ -19,10 +19,9 @@ class CaptureFileSource final : public CaptureSource {
   public:
     explicit CaptureFileSource(std::unique_ptr<CaptureFrames> frames);
 
-    long createSocket() override { return 0; }
-    BindResult bindToInterface(const std::string&) override { return {}; }
-    void setLargeReceiveBuffer() override {}
-    ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity) override;
+    // The file was opened before: there is nothing left to open.
+    OpenOutcome open(const CaptureOptions&) override { return {}; }
+    ReceiveResult receive(const DatagramVisitor& visit) override;
     void close() override;
 
     // Whether every frame has been read (or the file found damaged); any thread.

@@ -20,10 +20,9 @@ UserMessage message(std::string text, MessageIcon icon = MessageIcon::None) {
     return box;
 }
 
-// Binding a socket that was never made fails as "not a socket"; report the code of that.
-long bindErrorCode(const BindResult& bind) {
-    return bind.status == BindStatus::NotASocket ? ENOTSOCK : bind.errorCode;
-}
+// Without the privilege there is no socket, so what would have been bound to the interface
+// fails as "not a socket".
+constexpr long UnopenedSocketErrorCode = ENOTSOCK;
 
 }  // namespace
 
@@ -53,20 +52,23 @@ PacketCaptureStart openPacketCapture(CaptureSource& source, const std::string& i
                                      std::atomic<bool>& capturing) {
     PacketCaptureStart start;
     capturing.store(true);
-    if (const long error = source.createSocket(); error != 0) {
-        start.messages.push_back(message(socketCreationErrorText(error)));
+    start.opening = source.open({interfaceAddress, PacketCaptureBufferBytes});
+    switch (start.opening.status) {
+        case OpenStatus::Opened:
+            break;
+        case OpenStatus::NoPermission:
+            start.messages.push_back(message(socketCreationErrorText(start.opening.errorCode)));
+            start.messages.push_back(message(otherSocketErrorText(UnopenedSocketErrorCode)));
+            break;
+        case OpenStatus::NoSuchInterface:
+            source.close();
+            capturing.store(false);
+            start.messages.push_back(message(packetListenErrorText(interfaceAddress)));
+            return start;
+        case OpenStatus::OtherError:
+            start.messages.push_back(message(otherSocketErrorText(start.opening.errorCode)));
+            break;
     }
-    const BindResult bind = source.bindToInterface(interfaceAddress);
-    if (bind.status == BindStatus::NotAnInterface) {
-        source.close();
-        capturing.store(false);
-        start.messages.push_back(message(packetListenErrorText(interfaceAddress)));
-        return start;
-    }
-    if (bind.status != BindStatus::Bound) {
-        start.messages.push_back(message(otherSocketErrorText(bindErrorCode(bind))));
-    }
-    source.setLargeReceiveBuffer();
     start.startThread = true;
     return start;
 }
@@ -79,47 +81,45 @@ FileCaptureStart openFileCapture(CaptureSource& source, const std::string& inter
     }
     capturing.store(true);
     start.statusText = "Status: Starting...";
-    if (const long error = source.createSocket(); error != 0) {
-        start.statusText = "Status: Error Starting";
-        capturing.store(false);
-        start.messages.push_back(message(socketCreationErrorText(error)));
-        return start;
+    start.opening = source.open({interfaceAddress, FileCaptureBufferBytes});
+    switch (start.opening.status) {
+        case OpenStatus::Opened:
+            break;
+        case OpenStatus::NoPermission:
+        case OpenStatus::NoSuchInterface:
+            capturing.store(false);
+            source.close();
+            start.statusText = "Status: Error Starting";
+            start.messages.push_back(message(start.opening.status == OpenStatus::NoPermission
+                                                 ? socketCreationErrorText(start.opening.errorCode)
+                                                 : fileListenErrorText(interfaceAddress)));
+            return start;
+        case OpenStatus::OtherError:
+            start.messages.push_back(message(otherSocketErrorText(start.opening.errorCode)));
+            break;
     }
-    const BindResult bind = source.bindToInterface(interfaceAddress);
-    if (bind.status == BindStatus::NotAnInterface) {
-        capturing.store(false);
-        source.close();
-        start.statusText = "Status: Error Starting";
-        start.messages.push_back(message(fileListenErrorText(interfaceAddress)));
-        return start;
-    }
-    if (bind.status != BindStatus::Bound) {
-        start.messages.push_back(message(otherSocketErrorText(bindErrorCode(bind))));
-    }
-    source.setLargeReceiveBuffer();
     start.startThread = true;
     return start;
 }
 
 ProbeResult probeInterface(CaptureSource& source, const std::string& interfaceAddress) {
     ProbeResult probe;
-    if (const long error = source.createSocket(); error != 0) {
-        probe.messages.push_back(message(socketCreationErrorText(error)));
-    }
-    const BindResult bind = source.bindToInterface(interfaceAddress);
-    switch (bind.status) {
-        case BindStatus::Bound:
+    // Opened only to be closed again, it needs no large buffer.
+    const OpenOutcome opening = source.open({interfaceAddress, 0});
+    switch (opening.status) {
+        case OpenStatus::Opened:
             break;
-        case BindStatus::NotAnInterface:
+        case OpenStatus::NoSuchInterface:
             probe.outcome = ProbeOutcome::ChooseInterface;
             break;
-        case BindStatus::NotASocket:
+        case OpenStatus::NoPermission:
             probe.outcome = ProbeOutcome::EndProcess;
+            probe.messages.push_back(message(socketCreationErrorText(opening.errorCode)));
             probe.messages.push_back(message(StartupPrivilegeErrorText, MessageIcon::Stop));
             break;
-        case BindStatus::OtherError:
+        case OpenStatus::OtherError:
             probe.outcome = ProbeOutcome::EndProcess;
-            probe.messages.push_back(message(formatted("Startup error: %ld", bind.errorCode)));
+            probe.messages.push_back(message(formatted("Startup error: %ld", opening.errorCode)));
             break;
     }
     source.close();

@@ -11,12 +11,14 @@ namespace qhs {
 
 // What the Start button of the Packet Sniffer window does with a new capture source.
 struct PacketCaptureStart {
+    OpenOutcome opening;
     bool startThread = false;  // run the capture thread on the source
     std::vector<UserMessage> messages;
 };
 
 // What the Start button of the File Sniffer window does.
 struct FileCaptureStart {
+    OpenOutcome opening;
     bool startThread = false;
     std::string statusText;  // empty: leave the status as it is
     std::vector<UserMessage> messages;
@@ -34,9 +36,10 @@ struct ProbeResult {
     std::vector<UserMessage> messages;
 };
 
-// Sets `capturing`, opens `source` on the address and enlarges its buffer. A failed socket
-// creation is reported and the sequence goes on (the thread then ends at its first
-// receive); an address that is not an interface clears `capturing` and starts nothing.
+// The Start of the Packet Sniffer window: sets `capturing` and opens `source` on the address.
+// A lack of privilege is reported as the failed socket creation it is and the capture thread
+// still starts (it ends at its first receive); an address that is not an interface clears
+// `capturing` and starts nothing.
 PacketCaptureStart openPacketCapture(CaptureSource& source, const std::string& interfaceAddress,
                                      std::atomic<bool>& capturing);
 

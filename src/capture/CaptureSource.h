@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -8,21 +9,35 @@
 #include <memory>
 #include <string>
 
-#include "capture/ReceiveBuffer.h"
-
 namespace qhs {
 
-// How binding the capture to an interface address ended.
-enum class BindStatus {
-    Bound,
-    NotAnInterface,  // empty, not dotted IPv4, or no interface that is up owns it
-    NotASocket,      // there is no socket to bind: its creation failed
-    OtherError,
+// The kernel buffer a Packet Sniffer capture asks for, in bytes.
+inline constexpr int PacketCaptureBufferBytes = 10000000;
+
+// File Sniffer Mode keeps every segment of a download, and on loopback a download outruns
+// the copying of its segments into fresh memory (1 to 3.5 s/GB to back on a virtual
+// machine) by far. Its buffer of 256 MiB holds all of a 200 MB burst.
+inline constexpr int FileCaptureBufferBytes = 256 << 20;
+
+// What a capture is opened on and how.
+struct CaptureOptions {
+    std::string interfaceAddress;  // dotted IPv4 address of a local interface
+    int bufferBytes = 0;           // the kernel buffer; 0: the system's default
 };
 
-struct BindResult {
-    BindStatus status = BindStatus::Bound;
-    long errorCode = 0;  // errno for OtherError
+// How opening a capture ended.
+enum class OpenStatus {
+    Opened,
+    NoPermission,     // the process may not capture (errorCode says why, as errno)
+    NoSuchInterface,  // empty, not dotted IPv4, or no interface that is up owns the address
+    OtherError,       // errorCode: errno, or libpcap's own negative code
+};
+
+struct OpenOutcome {
+    OpenStatus status = OpenStatus::Opened;
+    long errorCode = 0;
+
+    bool opened() const { return status == OpenStatus::Opened; }
 };
 
 struct ReceiveResult {
@@ -34,59 +49,40 @@ struct ReceiveResult {
     std::int64_t arrivalNanoseconds = 0;
 };
 
-// The source of whole IPv4 datagrams seen by one local interface. The steps mirror the
-// order in which the windows open a capture, so each step's failure can be told apart.
-// close() may be called from any thread and wakes a blocked receive() at once.
-// Gives the memory for a datagram of `length` bytes, or null to let it go.
-using DatagramAllocator = std::function<std::uint8_t*(std::size_t length)>;
-// Looks at a datagram of `length` bytes where the source holds it.
+// Looks at a datagram of `length` bytes where the source holds it; it must copy what it keeps.
 using DatagramVisitor = std::function<void(const std::uint8_t* datagram, std::size_t length)>;
 
+// The whole IPv4 datagrams one local interface sees, in the shape of a libpcap capture: one
+// open that says what failed, then one receive at a time until close(). close() may be
+// called from any thread and wakes a blocked receive at once.
 class CaptureSource {
   public:
     virtual ~CaptureSource() = default;
 
-    // Creates the underlying socket; returns 0 or the error code.
-    virtual long createSocket() = 0;
-    virtual BindResult bindToInterface(const std::string& interfaceAddress) = 0;
-    virtual void setLargeReceiveBuffer() = 0;
-    // Blocks until one datagram arrives, the source is closed, or it fails.
-    virtual ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity) = 0;
-    // The same, with the datagram copied once into memory that `allocate` gives for its exact
-    // length. Sources that can read a datagram in place copy it straight there.
-    virtual ReceiveResult receiveInto(const DatagramAllocator& allocate) {
-        const ReceiveResult result = receive(scratch(), ReceiveBufferBytes);
-        if (result.ok) {
-            std::uint8_t* const destination = allocate(result.length);
-            if (destination != nullptr && result.length > 0) {
-                std::memcpy(destination, scratch_.get(), result.length);
-            }
-        }
-        return result;
-    }
-    // The same, with no copy at all where the source can help it: `visit` is handed the
-    // datagram in the source's own memory before the receive returns, and must not keep it.
-    virtual ReceiveResult receiveVisit(const DatagramVisitor& visit) {
-        const ReceiveResult result = receive(scratch(), ReceiveBufferBytes);
-        if (result.ok) {
-            visit(scratch_.get(), result.length);
-        }
-        return result;
-    }
+    virtual OpenOutcome open(const CaptureOptions& options) = 0;
+    // Blocks until one datagram arrives, the source is closed, or it fails. `visit` is handed
+    // the datagram in the source's own memory before the receive returns, so the datagram is
+    // copied at most once, by the visitor, to where it goes.
+    virtual ReceiveResult receive(const DatagramVisitor& visit) = 0;
     virtual void close() = 0;
     // Datagrams the system dropped because the reader fell behind, since the source opened.
     // May be called from any thread.
     virtual std::uint64_t droppedCount() const { return 0; }
-
-  private:
-    std::uint8_t* scratch() {
-        if (!scratch_) {
-            scratch_ = std::make_unique<std::uint8_t[]>(ReceiveBufferBytes);
-        }
-        return scratch_.get();
-    }
-    std::unique_ptr<std::uint8_t[]> scratch_;
 };
+
+// Receives the next datagram into `buffer`, cut to `capacity` bytes.
+inline ReceiveResult receiveCopy(CaptureSource& source, std::uint8_t* buffer,
+                                 std::size_t capacity) {
+    std::size_t copied = 0;
+    ReceiveResult result = source.receive([&](const std::uint8_t* datagram, std::size_t length) {
+        copied = std::min(length, capacity);
+        if (copied > 0) {
+            std::memcpy(buffer, datagram, copied);
+        }
+    });
+    result.length = copied;
+    return result;
+}
 
 // Whether a failed receive is worth trying again: a signal came, or the system was briefly
 // short of memory. Any other failure means the capture is gone (its interface disappeared or

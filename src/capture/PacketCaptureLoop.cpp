@@ -1,6 +1,7 @@
 #include "capture/PacketCaptureLoop.h"
 
 #include <chrono>
+#include <cstring>
 
 #include "capture/PacketIntake.h"
 
@@ -33,8 +34,13 @@ void runPacketCapture(CaptureSource& source, PacketCaptureContext& context) {
     PacketIntake intake(context);
     context.setStatus("Listening on: " +
                       std::string(textField(intake.settings().interfaceAddress)));
-    const DatagramAllocator allocate = [&intake](std::size_t length) {
-        return intake.allocate(length);
+    // The datagram is copied once, from where the source holds it into its store block.
+    const DatagramVisitor copyIntoStore = [&intake](const std::uint8_t* datagram,
+                                                    std::size_t length) {
+        std::uint8_t* const block = intake.allocate(length);
+        if (block != nullptr && length > 0) {
+            std::memcpy(block, datagram, length);
+        }
     };
     std::string status;
     for (;;) {
@@ -42,7 +48,7 @@ void runPacketCapture(CaptureSource& source, PacketCaptureContext& context) {
             status = endCapture(source, state, StatusStopped);
             break;
         }
-        const ReceiveResult received = source.receiveInto(allocate);
+        const ReceiveResult received = source.receive(copyIntoStore);
         if (!received.ok) {
             status = endCapture(source, state, StatusStopped);
             break;

@@ -9,7 +9,7 @@ namespace qhs {
 SyntheticCaptureSource::SyntheticCaptureSource(std::uint64_t datagramCount, std::uint32_t seed)
     : remaining_(datagramCount), state_(seed == 0 ? 1 : seed) {}
 
-ReceiveResult SyntheticCaptureSource::receive(std::uint8_t* buffer, std::size_t capacity) {
+ReceiveResult SyntheticCaptureSource::receive(const DatagramVisitor& visit) {
     using namespace std::chrono_literals;
     while (remaining_ == 0 && !closed_.load()) {
         std::this_thread::sleep_for(2ms);
@@ -24,10 +24,8 @@ ReceiveResult SyntheticCaptureSource::receive(std::uint8_t* buffer, std::size_t 
     state_ ^= state_ << 5;
     const std::uint32_t kind = state_ % 10;
     const std::uint8_t protocol = kind < 6 ? 6 : (kind < 9 ? 17 : 1);
-    std::size_t length = 60 + state_ % 1441;
-    if (length > capacity) {
-        length = capacity;
-    }
+    std::uint8_t* const buffer = datagram_;
+    const std::size_t length = 60 + state_ % 1441;
     std::memset(buffer, 'a' + static_cast<int>(state_ % 26), length);
     buffer[0] = 0x45;
     buffer[1] = 0;
@@ -50,6 +48,7 @@ ReceiveResult SyntheticCaptureSource::receive(std::uint8_t* buffer, std::size_t 
         buffer[32] = 0x50;
         buffer[33] = 0x18;  // acknowledgement and push
     }
+    visit(buffer, length);
     delivered_.fetch_add(1);
     return {true, length, 0};
 }

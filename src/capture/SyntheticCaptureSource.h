@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "capture/CaptureSource.h"
@@ -15,10 +16,8 @@ class SyntheticCaptureSource final : public CaptureSource {
   public:
     explicit SyntheticCaptureSource(std::uint64_t datagramCount, std::uint32_t seed = 1);
 
-    long createSocket() override { return 0; }
-    BindResult bindToInterface(const std::string&) override { return {}; }
-    void setLargeReceiveBuffer() override {}
-    ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity) override;
+    OpenOutcome open(const CaptureOptions&) override { return {}; }
+    ReceiveResult receive(const DatagramVisitor& visit) override;
     void close() override;
 
     std::uint64_t delivered() const { return delivered_.load(); }
@@ -28,6 +27,7 @@ class SyntheticCaptureSource final : public CaptureSource {
     std::uint32_t state_;
     std::atomic<std::uint64_t> delivered_{0};
     std::atomic<bool> closed_{false};
+    std::uint8_t datagram_[1500];
 };
 
 }  // namespace qhs

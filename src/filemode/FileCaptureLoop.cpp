@@ -65,7 +65,7 @@ void runFileCapture(CaptureSource& source, const SettingsRecord& settings, Strea
         }
     };
     while (!state.stopRequested.load()) {
-        const ReceiveResult received = source.receiveVisit(fileDatagram);
+        const ReceiveResult received = source.receive(fileDatagram);
         if (received.ok) {
             continue;
         }

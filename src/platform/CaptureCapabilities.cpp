@@ -104,6 +104,21 @@ constexpr const char* CodePathVariables[] = {
 
 }  // namespace
 
+bool mayOpenCaptures() {
+    cap_t capabilities = cap_get_proc();
+    if (capabilities == nullptr) {
+        return false;
+    }
+    bool held = true;
+    for (const cap_value_t capability : CaptureCapabilityList) {
+        cap_flag_value_t permitted = CAP_CLEAR;
+        held = held && cap_get_flag(capabilities, capability, CAP_PERMITTED, &permitted) == 0 &&
+               permitted == CAP_SET;
+    }
+    cap_free(capabilities);
+    return held;
+}
+
 bool runsWithCapabilities() {
     if (::getauxval(AT_SECURE) != 0) {
         return true;

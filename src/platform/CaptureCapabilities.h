@@ -13,6 +13,9 @@ namespace qhs {
 // keeps what it has.
 void lowerCaptureCapabilities();
 
+// Whether the process holds the capture capabilities as permitted, so a capture may open.
+bool mayOpenCaptures();
+
 // Whether the process holds any capability (root, or file capabilities): it then runs in
 // secure-execution mode, where nothing the user names may load code into it.
 bool runsWithCapabilities();

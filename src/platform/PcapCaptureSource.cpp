@@ -5,7 +5,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -23,22 +22,21 @@ std::int64_t nanosecondsOf(const pcap_pkthdr& header) {
 }
 
 // The outcome of an activation libpcap refused.
-BindResult activationFailure(int status, int errorNumber) {
+OpenOutcome activationFailure(int status, int errorNumber) {
     switch (status) {
         case PCAP_ERROR_PERM_DENIED:
-            return {BindStatus::NotASocket, 0};
+            return {OpenStatus::NoPermission,
+                    errorNumber == EACCES || errorNumber == EPERM ? errorNumber : EPERM};
         case PCAP_ERROR_NO_SUCH_DEVICE:
         case PCAP_ERROR_IFACE_NOT_UP:
-            return {BindStatus::NotAnInterface, 0};
+            return {OpenStatus::NoSuchInterface, 0};
         default:
             // libpcap leaves errno from the call that failed; its own codes are negative.
-            return {BindStatus::OtherError, errorNumber != 0 ? errorNumber : status};
+            return {OpenStatus::OtherError, errorNumber != 0 ? errorNumber : status};
     }
 }
 
 }  // namespace
-
-PcapCaptureSource::PcapCaptureSource(int bufferBytes) : bufferBytes_(bufferBytes) {}
 
 PcapCaptureSource::~PcapCaptureSource() {
     if (handle_ != nullptr) {
@@ -50,38 +48,27 @@ std::unique_ptr<CaptureSource> PcapCaptureSource::create() {
     return std::make_unique<PcapCaptureSource>();
 }
 
-std::unique_ptr<CaptureSource> PcapCaptureSource::createForFiles() {
-    return std::make_unique<PcapCaptureSource>(FileCaptureReceiveBufferBytes);
-}
-
-long PcapCaptureSource::createSocket() {
-    const RaisedCaptureCapabilities raised;
-    const int probe = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
-    if (probe < 0) {
-        creationError_ = errno;
-        return creationError_;
+OpenOutcome PcapCaptureSource::open(const CaptureOptions& options) {
+    // libpcap reports a lack of privilege before a missing device; without a device to name,
+    // the process's own capabilities answer the same question.
+    if (!mayOpenCaptures()) {
+        return {OpenStatus::NoPermission, EPERM};
     }
-    ::close(probe);
-    return 0;
-}
-
-BindResult PcapCaptureSource::bindToInterface(const std::string& interfaceAddress) {
-    if (creationError_ != 0) {
-        return {BindStatus::NotASocket, 0};
-    }
-    const std::optional<OwningInterface> owner = interfaceForAddress(interfaceAddress);
+    const std::optional<OwningInterface> owner = interfaceForAddress(options.interfaceAddress);
     if (!owner) {
-        return {BindStatus::NotAnInterface, 0};
+        return {OpenStatus::NoSuchInterface, 0};
     }
     char error[PCAP_ERRBUF_SIZE] = {};
     pcap_t* const handle = pcap_create(owner->name.c_str(), error);
     if (handle == nullptr) {
-        return {BindStatus::OtherError, ENODEV};
+        return {OpenStatus::OtherError, ENODEV};
     }
     pcap_set_snaplen(handle, CaptureSnapLength);
     pcap_set_promisc(handle, 0);
     pcap_set_timeout(handle, CaptureTimeoutMilliseconds);
-    pcap_set_buffer_size(handle, bufferBytes_);
+    if (options.bufferBytes > 0) {
+        pcap_set_buffer_size(handle, options.bufferBytes);
+    }
     pcap_set_tstamp_precision(handle, PCAP_TSTAMP_PRECISION_NANO);
     int status = 0;
     int errorNumber = 0;
@@ -101,7 +88,7 @@ BindResult PcapCaptureSource::bindToInterface(const std::string& interfaceAddres
     if (owner->loopback) {
         if (pcap_setdirection(handle, PCAP_D_IN) != 0) {
             pcap_close(handle);
-            return {BindStatus::OtherError, EINVAL};
+            return {OpenStatus::OtherError, EINVAL};
         }
         const int ignore = 1;
         ::setsockopt(pcap_fileno(handle), SOL_PACKET, PACKET_IGNORE_OUTGOING, &ignore,
@@ -109,64 +96,46 @@ BindResult PcapCaptureSource::bindToInterface(const std::string& interfaceAddres
     }
     handle_ = handle;
     linkType_ = pcap_datalink(handle);
-    return {BindStatus::Bound, 0};
+    return {};
 }
-
-// Where the datagram of the next frame goes, and what became of it.
-struct DeliveryTarget {
-    int linkType = -1;
-    std::uint8_t* buffer = nullptr;  // a buffer of `capacity` bytes, or
-    std::size_t capacity = 0;
-    const DatagramAllocator* allocate = nullptr;  // memory of the datagram's own length, or
-    const DatagramVisitor* visit = nullptr;       // a look where it lies
-    ReceiveResult result;
-};
 
 namespace {
 
+// What the next frame's datagram is handed to, and what became of it.
+struct Delivery {
+    int linkType = -1;
+    const DatagramVisitor* visit = nullptr;
+    ReceiveResult result;
+};
+
 // Runs while the frame is still in libpcap's buffer, which it hands back to the kernel once
-// this returns; so the datagram is copied once, from there to where it goes.
+// this returns; so the visitor copies the datagram once, from there to where it goes.
 void deliverFrame(u_char* user, const pcap_pkthdr* header, const u_char* frame) {
-    DeliveryTarget& target = *reinterpret_cast<DeliveryTarget*>(user);
-    const std::optional<Ipv4InFrame> part = ipv4InFrame(target.linkType, frame, header->caplen);
+    Delivery& delivery = *reinterpret_cast<Delivery*>(user);
+    const std::optional<Ipv4InFrame> part = ipv4InFrame(delivery.linkType, frame, header->caplen);
     if (!part) {
         return;
     }
-    std::size_t length = part->length;
-    target.result = {true, length, 0, nanosecondsOf(*header)};
-    if (target.visit != nullptr) {
-        (*target.visit)(frame + part->offset, length);
-        return;
-    }
-    std::uint8_t* destination = nullptr;
-    if (target.allocate != nullptr) {
-        destination = (*target.allocate)(length);
-    } else {
-        length = std::min(length, target.capacity);
-        destination = target.buffer;
-    }
-    if (destination != nullptr && length > 0) {
-        std::memcpy(destination, frame + part->offset, length);
-    }
-    target.result.length = length;
+    delivery.result = {true, part->length, 0, nanosecondsOf(*header)};
+    (*delivery.visit)(frame + part->offset, part->length);
 }
 
 }  // namespace
 
-ReceiveResult PcapCaptureSource::deliverNext(DeliveryTarget& target) {
+ReceiveResult PcapCaptureSource::receive(const DatagramVisitor& visit) {
     if (handle_ == nullptr) {
         return {false, 0, EBADF};
     }
-    target.linkType = linkType_;
+    Delivery delivery{linkType_, &visit, {}};
     for (;;) {
         if (closed_.load(std::memory_order_acquire)) {
             return {false, 0, 0};
         }
         // One frame at a time: pcap_next_ex would first copy each into a buffer of its own.
         const int handled =
-            pcap_dispatch(handle_, 1, &deliverFrame, reinterpret_cast<u_char*>(&target));
-        if (target.result.ok) {
-            return target.result;
+            pcap_dispatch(handle_, 1, &deliverFrame, reinterpret_cast<u_char*>(&delivery));
+        if (delivery.result.ok) {
+            return delivery.result;
         }
         if (handled == PCAP_ERROR_BREAK) {
             return {false, 0, 0};
@@ -176,25 +145,6 @@ ReceiveResult PcapCaptureSource::deliverNext(DeliveryTarget& target) {
         }
         // Nothing yet, or a frame that carried no IPv4 datagram.
     }
-}
-
-ReceiveResult PcapCaptureSource::receive(std::uint8_t* buffer, std::size_t capacity) {
-    DeliveryTarget target;
-    target.buffer = buffer;
-    target.capacity = capacity;
-    return deliverNext(target);
-}
-
-ReceiveResult PcapCaptureSource::receiveInto(const DatagramAllocator& allocate) {
-    DeliveryTarget target;
-    target.allocate = &allocate;
-    return deliverNext(target);
-}
-
-ReceiveResult PcapCaptureSource::receiveVisit(const DatagramVisitor& visit) {
-    DeliveryTarget target;
-    target.visit = &visit;
-    return deliverNext(target);
 }
 
 void PcapCaptureSource::close() {

@@ -35,59 +35,45 @@ class ObservedSource final : public CaptureSource {
     ObservedSource(std::unique_ptr<CaptureSource> inner, std::function<void()> opened)
         : inner_(std::move(inner)), opened_(std::move(opened)) {}
 
-    long createSocket() override { return creationError = inner_->createSocket(); }
-    BindResult bindToInterface(const std::string& address) override {
-        bind = inner_->bindToInterface(address);
+    OpenOutcome open(const CaptureOptions& options) override {
+        opening = inner_->open(options);
         if (opened_) {
             opened_();
         }
-        return bind;
+        return opening;
     }
-    void setLargeReceiveBuffer() override { inner_->setLargeReceiveBuffer(); }
-    ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity) override {
-        return counted(inner_->receive(buffer, capacity));
-    }
-    ReceiveResult receiveInto(const DatagramAllocator& allocate) override {
-        return counted(inner_->receiveInto(allocate));
-    }
-    ReceiveResult receiveVisit(const DatagramVisitor& visit) override {
-        return counted(inner_->receiveVisit(visit));
-    }
-    void close() override { inner_->close(); }
-    std::uint64_t droppedCount() const override { return inner_->droppedCount(); }
-
-    long creationError = 0;
-    BindResult bind;
-    std::atomic<std::uint64_t> received{0};
-
-  private:
-    ReceiveResult counted(const ReceiveResult& result) {
+    ReceiveResult receive(const DatagramVisitor& visit) override {
+        const ReceiveResult result = inner_->receive(visit);
         if (result.ok) {
             received.fetch_add(1, std::memory_order_relaxed);
         }
         return result;
     }
+    void close() override { inner_->close(); }
+    std::uint64_t droppedCount() const override { return inner_->droppedCount(); }
+
+    OpenOutcome opening;
+    std::atomic<std::uint64_t> received{0};
+
+  private:
     std::unique_ptr<CaptureSource> inner_;
     std::function<void()> opened_;
 };
 
-// The one-line reason an opened source cannot capture, or nothing when it can.
-std::optional<std::string> openingFault(const ObservedSource& source, const std::string& address) {
-    const long creation = source.creationError;
-    if (creation == EPERM || creation == EACCES || source.bind.status == BindStatus::NotASocket) {
-        return "no permission to capture: run as root, or as a member of the group "
-               "quillharbour-capture (see the README)";
+// The one-line reason a source could not be opened, or nothing when it was.
+std::optional<std::string> openingFault(const OpenOutcome& opening, const std::string& address) {
+    switch (opening.status) {
+        case OpenStatus::Opened:
+            return std::nullopt;
+        case OpenStatus::NoPermission:
+            return "no permission to capture: run as root, or as a member of the group "
+                   "quillharbour-capture (see the README)";
+        case OpenStatus::NoSuchInterface:
+            return "no interface that is up owns the address \"" + address + "\"";
+        case OpenStatus::OtherError:
+            break;
     }
-    if (creation != 0) {
-        return "cannot open a capture: " + std::string(std::strerror(static_cast<int>(creation)));
-    }
-    if (source.bind.status == BindStatus::NotAnInterface) {
-        return "no interface that is up owns the address \"" + address + "\"";
-    }
-    if (source.bind.status == BindStatus::OtherError) {
-        return "cannot capture on " + address + ": error " + std::to_string(source.bind.errorCode);
-    }
-    return std::nullopt;
+    return "cannot capture on " + address + ": error " + std::to_string(opening.errorCode);
 }
 
 RecordFlags recordFlags(SniffData data, bool forTerminal) {
@@ -231,15 +217,13 @@ int HeadlessRun::sniffPackets() {
         source = std::make_unique<ObservedSource>(services_.system.packetSource(),
                                                   [this] { dropPrivileges(); });
         state.capturing.store(true);
-        source->createSocket();
-        source->bindToInterface(address_);
-        if (const std::optional<std::string> reason = openingFault(*source, address_)) {
+        source->open({address_, PacketCaptureBufferBytes});
+        if (const std::optional<std::string> reason = openingFault(source->opening, address_)) {
             return fail(*reason);
         }
         if (const std::optional<int> failed = privilegeFault()) {
             return *failed;
         }
-        source->setLargeReceiveBuffer();
     } else {
         frames = openFile();
         if (!frames) {
@@ -387,7 +371,7 @@ int HeadlessRun::rebuildFiles() {
     if (observed == nullptr) {
         return fail("cannot open a capture");
     }
-    if (const std::optional<std::string> reason = openingFault(*observed, address_)) {
+    if (const std::optional<std::string> reason = openingFault(observed->opening, address_)) {
         return fail(*reason);
     }
     if (const std::optional<int> failed = privilegeFault()) {

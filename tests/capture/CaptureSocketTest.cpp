@@ -7,23 +7,22 @@
 namespace qhs {
 namespace {
 
-// A source whose steps fail as a test says, recording which steps ran.
+// A source whose opening fails as a test says, recording how it was opened.
 class ScriptedSource : public CaptureSource {
   public:
-    long creationError = 0;
-    BindResult bindResult;
+    long creationError = 0;  // a lack of privilege, as errno
+    OpenOutcome openResult;
     bool bufferSet = false;
     bool closed = false;
 
-    long createSocket() override { return creationError; }
-    BindResult bindToInterface(const std::string&) override {
+    OpenOutcome open(const CaptureOptions& options) override {
         if (creationError != 0) {
-            return {BindStatus::NotASocket, 0};
+            return {OpenStatus::NoPermission, creationError};
         }
-        return bindResult;
+        bufferSet = options.bufferBytes > 0;
+        return openResult;
     }
-    void setLargeReceiveBuffer() override { bufferSet = true; }
-    ReceiveResult receive(std::uint8_t*, std::size_t) override { return {}; }
+    ReceiveResult receive(const DatagramVisitor&) override { return {}; }
     void close() override { closed = true; }
 };
 
@@ -42,7 +41,7 @@ TEST(PacketCaptureStart, UsableInterfaceStartsTheThreadWithTheLargeBuffer) {
 
 TEST(PacketCaptureStart, NotAnInterfaceStopsWithTheListenTextAndClearsCapturing) {
     ScriptedSource source;
-    source.bindResult = {BindStatus::NotAnInterface, 0};
+    source.openResult = {OpenStatus::NoSuchInterface, 0};
     std::atomic<bool> capturing{false};
     const PacketCaptureStart start = openPacketCapture(source, Address, capturing);
     EXPECT_FALSE(start.startThread);
@@ -70,9 +69,9 @@ TEST(PacketCaptureStart, CreationFailureIsReportedAndTheSequenceGoesOn) {
     EXPECT_EQ(start.messages[1].text, "Error: " + std::to_string(ENOTSOCK));
 }
 
-TEST(PacketCaptureStart, OtherBindErrorIsShownAndTheCaptureStarts) {
+TEST(PacketCaptureStart, OtherOpenErrorIsShownAndTheCaptureStarts) {
     ScriptedSource source;
-    source.bindResult = {BindStatus::OtherError, ENODEV};
+    source.openResult = {OpenStatus::OtherError, ENODEV};
     std::atomic<bool> capturing{false};
     const PacketCaptureStart start = openPacketCapture(source, Address, capturing);
     EXPECT_TRUE(start.startThread);
@@ -103,7 +102,7 @@ TEST(FileCaptureStart, CreationFailureStopsAtOnce) {
 
 TEST(FileCaptureStart, NotAnInterfaceGivesTheLongerListenText) {
     ScriptedSource source;
-    source.bindResult = {BindStatus::NotAnInterface, 0};
+    source.openResult = {OpenStatus::NoSuchInterface, 0};
     std::atomic<bool> capturing{false};
     const FileCaptureStart start = openFileCapture(source, "", capturing);
     EXPECT_FALSE(start.startThread);
@@ -127,7 +126,7 @@ TEST(FileCaptureStart, UsableInterfaceSaysStarting) {
     EXPECT_EQ(start.statusText, "Status: Starting...");
 }
 
-TEST(InterfaceProbe, OutcomesFollowTheBindResultAndTheSourceIsAlwaysClosed) {
+TEST(InterfaceProbe, OutcomesFollowTheOpenResultAndTheSourceIsAlwaysClosed) {
     {
         ScriptedSource source;
         const ProbeResult probe = probeInterface(source, Address);
@@ -138,7 +137,7 @@ TEST(InterfaceProbe, OutcomesFollowTheBindResultAndTheSourceIsAlwaysClosed) {
     }
     {
         ScriptedSource source;
-        source.bindResult = {BindStatus::NotAnInterface, 0};
+        source.openResult = {OpenStatus::NoSuchInterface, 0};
         const ProbeResult probe = probeInterface(source, "");
         EXPECT_EQ(probe.outcome, ProbeOutcome::ChooseInterface);
         EXPECT_TRUE(probe.messages.empty());
@@ -146,7 +145,7 @@ TEST(InterfaceProbe, OutcomesFollowTheBindResultAndTheSourceIsAlwaysClosed) {
     }
     {
         ScriptedSource source;
-        source.bindResult = {BindStatus::OtherError, ENOBUFS};
+        source.openResult = {OpenStatus::OtherError, ENOBUFS};
         const ProbeResult probe = probeInterface(source, Address);
         EXPECT_EQ(probe.outcome, ProbeOutcome::EndProcess);
         ASSERT_EQ(probe.messages.size(), 1u);

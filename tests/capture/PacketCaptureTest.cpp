@@ -169,8 +169,8 @@ class SourceThatQuitsAfterOneDatagram : public QueuedCaptureSource {
     explicit SourceThatQuitsAfterOneDatagram(PacketSnifferState& state) : state_(state) {
         push(makeDatagram(17, 60));
     }
-    ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity) override {
-        const ReceiveResult result = QueuedCaptureSource::receive(buffer, capacity);
+    ReceiveResult receive(const DatagramVisitor& visit) override {
+        const ReceiveResult result = QueuedCaptureSource::receive(visit);
         state_.quitting = true;
         return result;
     }
@@ -254,7 +254,7 @@ TEST(PacketCaptureSession, AddressThatIsNoInterfaceStartsNothing) {
         PacketCaptureContext{state, *store, list, filter, published, [](const std::string&) {}},
         [] {
             auto source = std::make_unique<QueuedCaptureSource>();
-            source->bindStatus = BindStatus::NotAnInterface;
+            source->opening = {OpenStatus::NoSuchInterface, 0};
             return std::unique_ptr<CaptureSource>(std::move(source));
         });
     const PacketCaptureStart start = capture.start();

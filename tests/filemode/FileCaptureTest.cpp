@@ -40,12 +40,12 @@ std::vector<std::string> fileContents(const fs::path& directory) {
 class FailingOnceSource : public QueuedCaptureSource {
   public:
     explicit FailingOnceSource(long error = ENOBUFS) : error_(error) {}
-    ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity) override {
+    ReceiveResult receive(const DatagramVisitor& visit) override {
         if (!failed_) {
             failed_ = true;
             return {false, 0, error_};
         }
-        return QueuedCaptureSource::receive(buffer, capacity);
+        return QueuedCaptureSource::receive(visit);
     }
 
   private:

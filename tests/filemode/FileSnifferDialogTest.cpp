@@ -21,11 +21,11 @@
 namespace qhs {
 namespace {
 
-BindStatus nextBindStatus = BindStatus::Bound;
+OpenOutcome nextOpening;
 QueuedCaptureSource* lastSource = nullptr;
 std::unique_ptr<CaptureSource> makeQueuedSource() {
     auto source = std::make_unique<QueuedCaptureSource>();
-    source->bindStatus = nextBindStatus;
+    source->opening = nextOpening;
     lastSource = source.get();
     return source;
 }
@@ -33,7 +33,7 @@ std::unique_ptr<CaptureSource> makeQueuedSource() {
 class FileSnifferWindow : public testing::Test {
   protected:
     FileSnifferWindow() {
-        nextBindStatus = BindStatus::Bound;
+        nextOpening = {};
         published.change(
             [](SettingsRecord& settings) { setTextField(settings.interfaceAddress, "127.0.0.1"); });
         published.change([this](SettingsRecord& settings) {
@@ -107,7 +107,7 @@ TEST_F(FileSnifferWindow, SystemDropsAreShownOnceThereAreAny) {
 
 TEST_F(FileSnifferWindow, AddressThatIsNoInterfaceFailsTheStartAndKeepsTheWindowUsable) {
     auto window = open();
-    nextBindStatus = BindStatus::NotAnInterface;
+    nextOpening = {OpenStatus::NoSuchInterface, 0};
     window->startCapture();
     EXPECT_EQ(control<QLabel>(*window, 1060)->text(), "Status: Error Starting");
     ASSERT_EQ(user.shown.size(), 1u);
@@ -166,7 +166,7 @@ TEST_F(FileSnifferWindow, ResolverReplacesTheNameByItsAddressOrSaysItFailed) {
 
 TEST_F(FileSnifferWindow, FirstRunAsksForAnInterface) {
     published.change([](SettingsRecord& settings) { setTextField(settings.interfaceAddress, ""); });
-    nextBindStatus = BindStatus::NotAnInterface;
+    nextOpening = {OpenStatus::NoSuchInterface, 0};
     user.dialogHandlers.push_back([](QDialog& dialog) {
         auto* list = dialog.findChild<QWidget*>("addressList");
         EXPECT_NE(list, nullptr);

@@ -95,7 +95,7 @@ class FileSnifferEndToEnd : public testing::Test {
     std::unique_ptr<LocalWebServer> server;
     // Set up as the window sets it up.
     FileCapture capture{
-        PcapCaptureSource::createForFiles, {}, &raiseThreadPriority, flooredHugePageSlabMemory()};
+        PcapCaptureSource::create, {}, &raiseThreadPriority, flooredHugePageSlabMemory()};
 };
 
 TEST_F(FileSnifferEndToEnd, DownloadsAreRebuiltByteForByte) {

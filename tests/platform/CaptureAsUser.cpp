@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "capture/CaptureSocket.h"
+#include "capture/ReceiveBuffer.h"
 #include "platform/CaptureCapabilities.h"
 #include "platform/PcapCaptureSource.h"
 #include "support/LoopbackTraffic.h"
@@ -56,7 +57,8 @@ int main() {
     std::thread receiver([&] {
         std::vector<std::uint8_t> buffer(qhs::ReceiveBufferBytes);
         for (;;) {
-            const qhs::ReceiveResult result = source.receive(buffer.data(), buffer.size());
+            const qhs::ReceiveResult result =
+                qhs::receiveCopy(source, buffer.data(), buffer.size());
             if (!result.ok) {
                 return;
             }

@@ -73,7 +73,7 @@ std::vector<Datagram> receiveAll(CaptureSource& source, std::atomic<bool>& fence
     std::vector<Datagram> received;
     std::vector<std::uint8_t> buffer(65540);
     for (;;) {
-        const ReceiveResult result = source.receive(buffer.data(), buffer.size());
+        const ReceiveResult result = receiveCopy(source, buffer.data(), buffer.size());
         if (!result.ok) {
             return received;
         }
@@ -128,8 +128,7 @@ TEST(PcapCaptureSource, LoopbackUdpDatagramArrivesOnceWithTheIpHeaderFirst) {
 TEST(PcapCaptureSource, CloseFromAnotherThreadEndsABlockedReceiveAtOnce) {
     REQUIRE_ROOT();
     PcapCaptureSource source;
-    ASSERT_EQ(source.createSocket(), 0);
-    ASSERT_EQ(source.bindToInterface("127.0.0.1").status, BindStatus::Bound);
+    ASSERT_EQ(source.open({"127.0.0.1", PacketCaptureBufferBytes}).status, OpenStatus::Opened);
 
     std::atomic<bool> returned{false};
     std::atomic<pid_t> receiverThread{0};
@@ -137,7 +136,7 @@ TEST(PcapCaptureSource, CloseFromAnotherThreadEndsABlockedReceiveAtOnce) {
     std::thread receiver([&] {
         receiverThread = currentThreadId();
         std::vector<std::uint8_t> buffer(65540);
-        result = source.receive(buffer.data(), buffer.size());
+        result = receiveCopy(source, buffer.data(), buffer.size());
         returned = true;
     });
     EXPECT_TRUE(eventually([&] { return waitsForDatagrams(receiverThread); }));
@@ -148,7 +147,7 @@ TEST(PcapCaptureSource, CloseFromAnotherThreadEndsABlockedReceiveAtOnce) {
     EXPECT_FALSE(result.ok);
     // Later receives fail at once as well.
     std::uint8_t buffer[64];
-    EXPECT_FALSE(source.receive(buffer, sizeof buffer).ok);
+    EXPECT_FALSE(receiveCopy(source, buffer, sizeof buffer).ok);
 }
 
 TEST(PcapCaptureSource, BurstArrivesCompleteInOrderWithNoDrops) {
@@ -219,8 +218,8 @@ TEST(PcapCaptureSource, AddressesNoInterfaceOwnsAreNotAnInterface) {
          std::vector<std::string>{"", "10.255.255.1", "127.0.0", "abc", "1.2.3.256", "127.0.0.1x",
                                   " 127.0.0.1", "127.1", "0x7f.0.0.1", std::string(2000, '9')}) {
         PcapCaptureSource source;
-        ASSERT_EQ(source.createSocket(), 0);
-        EXPECT_EQ(source.bindToInterface(address).status, BindStatus::NotAnInterface)
+        EXPECT_EQ(source.open({address, PacketCaptureBufferBytes}).status,
+                  OpenStatus::NoSuchInterface)
             << '"' << address << '"';
         PcapCaptureSource probed;
         EXPECT_EQ(probeInterface(probed, address).outcome, ProbeOutcome::ChooseInterface);
@@ -250,7 +249,13 @@ TEST(PcapCaptureSource, UnprivilegedProcessGetsThePrivilegeOutcome) {
                                       probe.messages.size() == 2 &&
                                       probe.messages[1].icon == MessageIcon::Stop &&
                                       probe.messages[1].text == StartupPrivilegeErrorText;
-        ::_exit(privilegeOutcome ? 0 : 11);
+        if (!privilegeOutcome) {
+            ::_exit(11);
+        }
+        // As libpcap does, the lack of privilege is told before a missing interface.
+        PcapCaptureSource elsewhere;
+        const OpenOutcome opening = elsewhere.open({"10.255.255.1", PacketCaptureBufferBytes});
+        ::_exit(opening.status == OpenStatus::NoPermission && opening.errorCode == EPERM ? 0 : 12);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);

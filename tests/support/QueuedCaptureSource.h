@@ -17,7 +17,7 @@ namespace qhs {
 // none are queued, until close(). For logic that needs no real socket.
 class QueuedCaptureSource : public CaptureSource {
   public:
-    BindStatus bindStatus = BindStatus::Bound;
+    OpenOutcome opening;                    // what open() reports
     std::atomic<std::uint64_t> dropped{0};  // what droppedCount() reports
 
     void push(std::vector<std::uint8_t> datagram) {
@@ -44,10 +44,11 @@ class QueuedCaptureSource : public CaptureSource {
         return closed_;
     }
 
-    long createSocket() override { return 0; }
-    BindResult bindToInterface(const std::string&) override { return {bindStatus, 0}; }
-    void setLargeReceiveBuffer() override {}
-    ReceiveResult receive(std::uint8_t* buffer, std::size_t capacity) override {
+    OpenOutcome open(const CaptureOptions& options) override {
+        openedWith = options;
+        return opening;
+    }
+    ReceiveResult receive(const DatagramVisitor& visit) override {
         std::unique_lock<std::mutex> lock(mutex_);
         ++readersWaiting_;
         changed_.notify_all();
@@ -59,13 +60,13 @@ class QueuedCaptureSource : public CaptureSource {
         std::vector<std::uint8_t> datagram = std::move(queue_.front());
         queue_.pop_front();
         changed_.notify_all();
-        const std::size_t length = datagram.size() < capacity ? datagram.size() : capacity;
-        if (length > 0) {
-            std::memcpy(buffer, datagram.data(), length);
-        }
-        return {true, length, 0};
+        // The datagram is gone from the queue, so it is looked at outside the lock.
+        lock.unlock();
+        visit(datagram.data(), datagram.size());
+        return {true, datagram.size(), 0};
     }
     std::uint64_t droppedCount() const override { return dropped.load(); }
+    CaptureOptions openedWith;
     void close() override {
         {
             std::lock_guard<std::mutex> lock(mutex_);
