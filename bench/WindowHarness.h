@@ -23,7 +23,7 @@ namespace qhs::bench {
 inline SystemServices windowServices(int syntheticDatagrams = -1) {
     SystemServices services = linuxServices();
     if (syntheticDatagrams >= 0) {
-        services.packetSource = [syntheticDatagrams] {
+        services.captureSource = [syntheticDatagrams] {
             return std::unique_ptr<CaptureSource>(
                 std::make_unique<SyntheticCaptureSource>(syntheticDatagrams));
         };

@@ -25,8 +25,7 @@ struct HostLookups {
 // Linux services (the one place that knows them); tests and benchmarks put their own in
 // where they need to.
 struct SystemServices {
-    CaptureSourceFactory packetSource;    // a live capture for Packet Sniffer Mode
-    CaptureSourceFactory fileModeSource;  // a live capture for File Sniffer Mode
+    CaptureSourceFactory captureSource;  // a live capture, for either mode
     CaptureFileOpener openCaptureFile;
     // The slabs of the store and the list; the store's own stop short of the system's last
     // free memory.

@@ -86,7 +86,7 @@ FileSnifferDialog::FileSnifferDialog(PublishedSettings& settings, std::string se
     ui_->resolverHost->setMaxLength(1023);
 
     capture_ = std::make_unique<FileCapture>(
-        [this] { return services_.fileModeSource(); },
+        [this] { return services_.captureSource(); },
         [this](const std::string& status) {
             postToWindowThread(
                 this, [this, status] { ui_->statusLine->setText(fromWindows1252(status)); });
@@ -113,7 +113,7 @@ bool FileSnifferDialog::initialize() {
     timer_.start();
     capture_->setAckTimeoutMs(ackTimeoutValue(ui_->ackTimeout->text()));
 
-    if (!InterfaceDialog::probeOnOpening(*services_.fileModeSource(), settings_, this,
+    if (!InterfaceDialog::probeOnOpening(*services_.captureSource(), settings_, this,
                                          services_.interfaceAddresses)) {
         return false;
     }

@@ -14,8 +14,7 @@ namespace qhs {
 
 SystemServices linuxServices() {
     SystemServices services;
-    services.packetSource = &PcapCaptureSource::create;
-    services.fileModeSource = &PcapCaptureSource::create;
+    services.captureSource = &PcapCaptureSource::create;
     services.openCaptureFile = [](const std::string& path) -> std::unique_ptr<CaptureFileFrames> {
         return std::make_unique<CaptureFileReader>(path);
     };

@@ -7,17 +7,15 @@
 #include <cstring>
 #include <mutex>
 
-#include "analysis/PacketFilter.h"
 #include "app/ProcessClock.h"
 #include "app/PublishedSettings.h"
 #include "app/SettingsRecord.h"
 #include "capture/CaptureFileSource.h"
-#include "capture/PacketCaptureLoop.h"
 #include "filemode/FileCapture.h"
 #include "filemode/StreamCompletion.h"
-#include "packetmode/CaptureFileExport.h"
 #include "packetmode/PacketListSave.h"
 #include "packetmode/PacketRecord.h"
+#include "packetmode/PacketSession.h"
 #include "packetmode/RecordFile.h"
 
 namespace qhs {
@@ -27,37 +25,35 @@ namespace {
 constexpr int ExitDone = 0;
 constexpr int ExitFailed = 1;
 
-// A source that remembers how opening it went and counts what it delivered, so the run can
-// say what failed and how much it received.
+// A source that tells how opening it went and counts what it delivered, so the run can act
+// on the opening and say how much it received.
 class ObservedSource final : public CaptureSource {
   public:
-    // `opened` runs once the capture is open (or failed to open), on the opening thread.
-    ObservedSource(std::unique_ptr<CaptureSource> inner, std::function<void()> opened)
-        : inner_(std::move(inner)), opened_(std::move(opened)) {}
+    // `opened` runs once the capture is open (or failed to open), on the opening thread,
+    // before the capture thread starts.
+    ObservedSource(std::unique_ptr<CaptureSource> inner, std::atomic<std::uint64_t>& received,
+                   std::function<void(const OpenOutcome&)> opened)
+        : inner_(std::move(inner)), received_(received), opened_(std::move(opened)) {}
 
     OpenOutcome open(const CaptureOptions& options) override {
-        opening = inner_->open(options);
-        if (opened_) {
-            opened_();
-        }
+        const OpenOutcome opening = inner_->open(options);
+        opened_(opening);
         return opening;
     }
     ReceiveResult receive(const DatagramVisitor& visit) override {
         const ReceiveResult result = inner_->receive(visit);
         if (result.ok) {
-            received.fetch_add(1, std::memory_order_relaxed);
+            received_.fetch_add(1, std::memory_order_relaxed);
         }
         return result;
     }
     void close() override { inner_->close(); }
     std::uint64_t droppedCount() const override { return inner_->droppedCount(); }
 
-    OpenOutcome opening;
-    std::atomic<std::uint64_t> received{0};
-
   private:
     std::unique_ptr<CaptureSource> inner_;
-    std::function<void()> opened_;
+    std::atomic<std::uint64_t>& received_;
+    std::function<void(const OpenOutcome&)> opened_;
 };
 
 // The one-line reason a source could not be opened, or nothing when it was.
@@ -100,9 +96,9 @@ class StopLatch {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, period, [this] { return requested_; });
     }
-    bool requested() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return requested_;
+    void wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return requested_; });
     }
 
   private:
@@ -197,64 +193,67 @@ class HeadlessRun {
 
 int HeadlessRun::sniffPackets() {
     settings_.applyFilters = options_.applyFilters ? 1 : 0;
-    const PublishedSettings published(settings_);
-    PacketSnifferState state;
-    SlabMemory& memory =
-        services_.system.memory != nullptr ? *services_.system.memory : heapSlabMemory();
-    PacketStore store(memory, services_.system.flooredMemory != nullptr
-                                  ? *services_.system.flooredMemory
-                                  : memory);
-    PacketList list(memory);
-    PacketFilter filter;
-    filter.refresh(options_.applyFilters, settings_);
-
-    // The capture opens first, and every privilege goes with it; only then are the outputs
-    // made, as the user who ran the program.
+    PublishedSettings published(settings_);
     const bool live = options_.captureFile.empty();
-    std::unique_ptr<CaptureFrames> frames;
-    std::unique_ptr<ObservedSource> source;
-    if (live) {
-        source = std::make_unique<ObservedSource>(services_.system.packetSource(),
-                                                  [this] { dropPrivileges(); });
-        state.capturing.store(true);
-        source->open({address_, PacketCaptureBufferBytes});
-        if (const std::optional<std::string> reason = openingFault(source->opening, address_)) {
-            return fail(*reason);
-        }
-        if (const std::optional<int> failed = privilegeFault()) {
-            return *failed;
-        }
-    } else {
-        frames = openFile();
-        if (!frames) {
-            return ExitFailed;
-        }
-    }
-
     RecordFile records;
     const bool toFile = !options_.recordFile.empty();
-    if (toFile) {
-        if (const int error = records.create(options_.recordFile); error != 0) {
-            return fail(options_.recordFile + ": " + std::strerror(error));
-        }
-        records.write(SavedListHeader);
-    } else if (!options_.quiet) {
-        records.useStandardOutput();
-    }
-    const std::uint64_t startMs = processClockMs();
     const RecordFlags flags =
         recordFlags(options_.data, !toFile && services_.standardOutputIsTerminal);
-    std::function<void()> stopStoring;
-    std::uint64_t storedCount = 0;
+    // The outputs are made only once every privilege is gone, as the user who ran the program.
+    std::optional<int> outputFault;
+    const auto openOutputs = [&] {
+        if (const std::optional<int> failed = privilegeFault()) {
+            outputFault = failed;
+        } else if (toFile) {
+            if (const int error = records.create(options_.recordFile); error != 0) {
+                outputFault = fail(options_.recordFile + ": " + std::strerror(error));
+            } else {
+                records.write(SavedListHeader);
+            }
+        } else if (!options_.quiet) {
+            records.useStandardOutput();
+        }
+        return !outputFault;
+    };
+
+    std::atomic<std::uint64_t> received{0};
+    SystemServices system = services_.system;
+    // The new-packet sound is the window's.
+    system.makeSoundPlayer = nullptr;
+    // A live capture gives up every privilege the moment it is open, before its thread starts.
+    system.captureSource = [&] {
+        return std::make_unique<ObservedSource>(services_.system.captureSource(), received,
+                                                [&](const OpenOutcome& opening) {
+                                                    dropPrivileges();
+                                                    if (opening.opened()) {
+                                                        openOutputs();
+                                                    }
+                                                });
+    };
+    StopLatch stop;
     // How the capture ended, when the store or memory ended it.
     std::string endedBy;
-    PacketCaptureContext context{
-        state,  store,     list,
-        filter, published, [&endedBy](const std::string& status) { endedBy = status; }};
+    std::uint64_t storedCount = 0;
+    PacketSession* running = nullptr;
+    const std::function<void()> stopStoring = [&] {
+        if (live) {
+            running->state().capturing.store(false);
+            stop.request();
+        } else {
+            running->state().quitting.store(true);
+        }
+    };
+    PacketSessionReports reports;
+    reports.status = [&](const std::string& status) {
+        if (status.rfind(StatusStopped, 0) == 0) {
+            endedBy = status;
+            stop.request();
+        }
+    };
     // A live capture shows each packet as it comes; a file's go out in large writes.
-    context.stored = [&](std::int32_t slot) {
+    reports.stored = [&](std::int32_t slot) {
         if (records.isOpen()) {
-            writePacketRecord(records, store, slot, flags);
+            writePacketRecord(records, running->table(), slot, flags);
             if (live) {
                 records.writePending();
             }
@@ -263,45 +262,58 @@ int HeadlessRun::sniffPackets() {
             stopStoring();
         }
     };
+    PacketSession session(published, system, reports);
+    running = &session;
+    session.filter().refresh(options_.applyFilters, settings_);
+    const std::uint64_t startMs = processClockMs();
 
-    std::uint64_t received = 0;
-    std::uint64_t dropped = 0;
     std::uint64_t skipped = 0;
     std::optional<std::string> fault;
-    if (!live) {
-        stopStoring = [&state] { state.quitting.store(true); };
-        const std::shared_ptr<void> watch = services_.watchForStop(stopStoring, options_.seconds);
-        const CaptureFileLoad load = loadCaptureFrames(*frames, context, {});
-        received = load.read - load.skipped;
-        skipped = load.skipped;
-        fault = load.fault;
-        endedBy = load.endedBy != nullptr ? load.endedBy : "";
-    } else {
-        announceListening();
-        stopStoring = [&source, &state] {
-            state.capturing.store(false);
-            source->close();
-        };
-        {
-            const std::shared_ptr<void> watch =
-                services_.watchForStop(stopStoring, options_.seconds);
-            runPacketCapture(*source, context);
+    if (live) {
+        const PacketCaptureStart started = session.start();
+        if (const std::optional<std::string> reason = openingFault(started.opening, address_)) {
+            session.stop();
+            return fail(*reason);
         }
-        received = source->received.load();
-        dropped = source->droppedCount();
+        if (outputFault) {
+            session.stop();
+            return *outputFault;
+        }
+        announceListening();
+        const std::shared_ptr<void> watch =
+            services_.watchForStop([&stop] { stop.request(); }, options_.seconds);
+        stop.wait();
+        session.stop();
+    } else {
+        // Reading a file needs no privilege, so every one goes first.
+        dropPrivileges();
+        if (const std::optional<int> failed = privilegeFault()) {
+            return *failed;
+        }
+        const std::shared_ptr<void> watch = services_.watchForStop(stopStoring, options_.seconds);
+        CaptureFileReadHooks hooks;
+        // The whole file is checked first, so a damaged one ends the run before any record.
+        hooks.proceed = [&](std::int32_t) { return openOutputs(); };
+        const CaptureFileRead read = session.readCaptureFile(options_.captureFile, hooks);
+        if (!read.load) {
+            return read.fault ? fail(options_.captureFile + ": " + *read.fault) : *outputFault;
+        }
+        received = read.load->read - read.load->skipped;
+        skipped = read.load->skipped;
+        fault = read.fault;
+        endedBy = read.load->endedBy != nullptr ? read.load->endedBy : "";
     }
 
     int exitCode = ExitDone;
     if (!options_.pcapFile.empty()) {
         std::atomic<bool> cancel{false};
-        const SaveOutcome saved =
-            writeCaptureFile(options_.pcapFile, store, state, settings_, cancel);
-        if (saved.status != SaveStatus::Saved) {
+        if (session.exportCaptureFile(options_.pcapFile, cancel).status != SaveStatus::Saved) {
             exitCode = fail(options_.pcapFile + ": the capture file could not be written");
         }
     }
     if (toFile) {
-        records.write(savedListTrailer(store.storedCount(), processClockMs() - startMs));
+        records.write(
+            savedListTrailer(session.table().storedCount(), processClockMs() - startMs));
     }
     if (const int error = records.close(); error != 0) {
         exitCode = fail((toFile ? options_.recordFile : std::string("standard output")) + ": " +
@@ -311,9 +323,9 @@ int HeadlessRun::sniffPackets() {
         exitCode = fail(options_.captureFile + ": " + *fault);
     }
     std::fprintf(err_, "%llu packets received, %llu accepted, %llu dropped by the system",
-                 static_cast<unsigned long long>(received),
+                 static_cast<unsigned long long>(received.load()),
                  static_cast<unsigned long long>(storedCount),
-                 static_cast<unsigned long long>(dropped));
+                 static_cast<unsigned long long>(session.droppedCount()));
     if (skipped > 0) {
         std::fprintf(err_, ", %llu skipped (not IPv4)", static_cast<unsigned long long>(skipped));
     }
@@ -329,7 +341,7 @@ int HeadlessRun::sniffPackets() {
 int HeadlessRun::rebuildFiles() {
     setTextField(settings_.fileOutputDirectory, options_.filesDirectory);
     CaptureFileSource* fileSource = nullptr;
-    ObservedSource* observed = nullptr;
+    std::atomic<std::uint64_t> received{0};
     std::unique_ptr<CaptureFrames> frames;
     if (!options_.captureFile.empty()) {
         frames = openFile();
@@ -346,16 +358,15 @@ int HeadlessRun::rebuildFiles() {
                 fileSource = source.get();
                 inner = std::move(source);
             } else {
-                inner = services_.system.fileModeSource();
+                inner = services_.system.captureSource();
             }
             // A live capture gives up the privileges once open, before the threads start.
-            auto source = std::make_unique<ObservedSource>(std::move(inner), [this, live] {
-                if (live) {
-                    dropPrivileges();
-                }
-            });
-            observed = source.get();
-            return source;
+            return std::make_unique<ObservedSource>(std::move(inner), received,
+                                                    [this, live](const OpenOutcome&) {
+                                                        if (live) {
+                                                            dropPrivileges();
+                                                        }
+                                                    });
         },
         {}, {}, services_.system.memory != nullptr ? *services_.system.memory : heapSlabMemory());
     capture.setAckTimeoutMs(settings_.ackTimeoutMs);
@@ -367,11 +378,8 @@ int HeadlessRun::rebuildFiles() {
         std::fprintf(out_, "%s\n", path.c_str());
         std::fflush(out_);
     });
-    capture.start(settings_);
-    if (observed == nullptr) {
-        return fail("cannot open a capture");
-    }
-    if (const std::optional<std::string> reason = openingFault(observed->opening, address_)) {
+    const FileCaptureStart started = capture.start(settings_);
+    if (const std::optional<std::string> reason = openingFault(started.opening, address_)) {
         return fail(*reason);
     }
     if (const std::optional<int> failed = privilegeFault()) {
@@ -401,7 +409,6 @@ int HeadlessRun::rebuildFiles() {
         }
     }
     const std::uint64_t dropped = capture.droppedCount();
-    const std::uint64_t received = observed->received.load();
     const std::optional<std::string> fault =
         fileSource != nullptr ? fileSource->fault() : std::nullopt;
     capture.stop();
@@ -410,7 +417,7 @@ int HeadlessRun::rebuildFiles() {
         exitCode = fail(options_.captureFile + ": " + *fault);
     }
     std::fprintf(err_, "%llu packets received, %llu dropped by the system, %d files written",
-                 static_cast<unsigned long long>(received),
+                 static_cast<unsigned long long>(received.load()),
                  static_cast<unsigned long long>(dropped), capture.filesWritten());
     if (const std::int32_t incomplete = capture.incompleteFiles(); incomplete > 0) {
         std::fprintf(err_, ", %d incomplete", incomplete);

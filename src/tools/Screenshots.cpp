@@ -36,11 +36,10 @@ constexpr int SyntheticRows = 300;
 // The Linux services, with a synthetic capture of `rows` datagrams in place of a live one.
 qhs::SystemServices syntheticServices(int rows) {
     qhs::SystemServices services = qhs::linuxServices();
-    services.packetSource = [rows] {
+    services.captureSource = [rows] {
         return std::unique_ptr<qhs::CaptureSource>(
             std::make_unique<qhs::SyntheticCaptureSource>(rows));
     };
-    services.fileModeSource = services.packetSource;
     return services;
 }
 

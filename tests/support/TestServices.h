@@ -9,8 +9,7 @@ namespace qhs {
 inline SystemServices servicesWith(CaptureSourceFactory source = nullptr) {
     SystemServices services = linuxServices();
     if (source) {
-        services.packetSource = source;
-        services.fileModeSource = std::move(source);
+        services.captureSource = std::move(source);
     }
     return services;
 }
