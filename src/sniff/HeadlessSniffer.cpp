@@ -215,10 +215,9 @@ int HeadlessRun::sniffPackets() {
     PacketSnifferState state;
     SlabMemory& memory =
         services_.system.memory != nullptr ? *services_.system.memory : heapSlabMemory();
-    PacketStore store(memory, services_.system.flooredMemory != nullptr
+    PacketTable table(memory, services_.system.flooredMemory != nullptr
                                   ? *services_.system.flooredMemory
                                   : memory);
-    PacketList list(memory);
     PacketFilter filter;
     filter.refresh(options_.applyFilters, settings_);
 
@@ -264,13 +263,12 @@ int HeadlessRun::sniffPackets() {
     std::uint64_t storedCount = 0;
     // How the capture ended, when the store or memory ended it.
     std::string endedBy;
-    PacketCaptureContext context{
-        state,  store,     list,
-        filter, published, [&endedBy](const std::string& status) { endedBy = status; }};
+    PacketCaptureContext context{state, table, filter, published,
+                                 [&endedBy](const std::string& status) { endedBy = status; }};
     // A live capture shows each packet as it comes; a file's go out in large writes.
     context.stored = [&](std::int32_t slot) {
         if (records.isOpen()) {
-            writePacketRecord(records, store, slot, flags);
+            writePacketRecord(records, table.lock().store(), slot, flags);
             if (live) {
                 records.writePending();
             }
@@ -310,14 +308,13 @@ int HeadlessRun::sniffPackets() {
     int exitCode = ExitDone;
     if (!options_.pcapFile.empty()) {
         std::atomic<bool> cancel{false};
-        const SaveOutcome saved =
-            writeCaptureFile(options_.pcapFile, store, state, settings_, cancel);
+        const SaveOutcome saved = writeCaptureFile(options_.pcapFile, table, settings_, cancel);
         if (saved.status != SaveStatus::Saved) {
             exitCode = fail(options_.pcapFile + ": the capture file could not be written");
         }
     }
     if (toFile) {
-        records.write(savedListTrailer(store.storedCount(), processClockMs() - startMs));
+        records.write(savedListTrailer(table.storedCount(), processClockMs() - startMs));
     }
     if (const int error = records.close(); error != 0) {
         exitCode = fail((toFile ? options_.recordFile : std::string("standard output")) + ": " +
