@@ -153,13 +153,13 @@ int main(int argc, char** argv) {
     qhs::bench::serveUntil([&] { return !window.openingCaptureFile(); });
     const qint64 openMs = wall.elapsed();
     qhs::bench::serveUntil(
-        [&] { return window.model().rowCount() == window.store().storedCount(); });
+        [&] { return window.model().rowCount() == window.table().storedCount(); });
     const qint64 listedMs = wall.elapsed();
     std::printf(
         "open: %lld ms to read the file into rows and slots, %lld ms until all are "
         "listed; %d packets; peak memory %ld MB (%ld MB before)\n",
         static_cast<long long>(openMs), static_cast<long long>(listedMs),
-        window.store().storedCount(), peakKilobytes() / 1024, before / 1024);
+        window.table().storedCount(), peakKilobytes() / 1024, before / 1024);
 
     const std::filesystem::path exported = run.folder() / "exported.pcap";
     user.pickedPaths = {QString::fromStdString(exported.string())};

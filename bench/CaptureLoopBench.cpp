@@ -13,12 +13,10 @@ namespace {
 // slot, with the filters off; the store is cleared between iterations (not timed).
 void BM_CaptureLoopMillion(benchmark::State& state) {
     const qhs::PublishedSettings settings(qhs::defaultSettings());
-    auto store = std::make_unique<qhs::PacketStore>();
-    qhs::PacketList list;
+    auto table = std::make_unique<qhs::PacketTable>();
     qhs::PacketFilter filter;
     qhs::PacketSnifferState shared;
-    qhs::PacketCaptureContext context{shared, *store,   list,
-                                      filter, settings, [](const std::string&) {}};
+    qhs::PacketCaptureContext context{shared, *table, filter, settings, [](const std::string&) {}};
     for (auto _ : state) {
         // One more than fits: its arrival ends the loop with the store full.
         qhs::SyntheticCaptureSource source(qhs::PacketStoreCapacity + 1);
@@ -26,8 +24,11 @@ void BM_CaptureLoopMillion(benchmark::State& state) {
         // The loop ends by itself when the store is full.
         qhs::runPacketCapture(source, context);
         state.PauseTiming();
-        list.clear();
-        store->freeAllSlots();
+        {
+            qhs::PacketTable::Access held = table->lock();
+            held.list().clear();
+            held.store().freeAllSlots();
+        }
         state.ResumeTiming();
     }
     state.SetItemsProcessed(state.iterations() * qhs::PacketStoreCapacity);

@@ -315,7 +315,7 @@ bool readUntil(int descriptor, std::string& text, std::chrono::milliseconds limi
     // The list catches up with the last stored rows in its next batch.
     QApplication::processEvents(QEventLoop::AllEvents, 100);
     window.synchronizeList();
-    const std::uint64_t figures[3] = {static_cast<std::uint64_t>(window.store().storedCount()),
+    const std::uint64_t figures[3] = {static_cast<std::uint64_t>(window.table().storedCount()),
                                       window.droppedCount(),
                                       static_cast<std::uint64_t>(window.model().rowCount())};
     written = ::write(resultsPipe, figures, sizeof figures);

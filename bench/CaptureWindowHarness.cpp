@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     qint64 storedAt = -1;
     qhs::serveEventsUntil(
         [&] {
-            if (storedAt < 0 && window.store().storedCount() >= qhs::PacketStoreCapacity) {
+            if (storedAt < 0 && window.table().storedCount() >= qhs::PacketStoreCapacity) {
                 storedAt = clock.elapsed();
             }
             return window.model().rowCount() >= qhs::PacketStoreCapacity ||
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
         storedAt = shownAt;
     }
     const long residentAfter = qhs::bench::residentKilobytes();
-    const double blockBytes = static_cast<double>(window.store().allocatedBytes());
+    const double blockBytes = static_cast<double>(window.table().allocatedBytes());
     const double overheadPerPacket =
         ((residentAfter - residentBefore) * 1024.0 - blockBytes) / qhs::PacketStoreCapacity;
 

@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "app/SettingsRecord.h"
-#include "capture/PacketSnifferState.h"
-#include "capture/PacketStore.h"
+#include "capture/PacketTable.h"
 #include "packetmode/CaptureFileExport.h"
 #include "packetmode/PacketListSave.h"
 
@@ -17,9 +16,10 @@ namespace {
 
 // A full store of a million small IPv4 datagrams (40 to 120 bytes, TCP, UDP and ICMP, with
 // varied addresses and ports), built once for every benchmark.
-const qhs::PacketStore& fullStore() {
-    static const std::unique_ptr<qhs::PacketStore> store = [] {
-        auto made = std::make_unique<qhs::PacketStore>();
+qhs::PacketTable& fullStore() {
+    static const std::unique_ptr<qhs::PacketTable> table = [] {
+        auto made = std::make_unique<qhs::PacketTable>();
+        qhs::PacketTable::Access held = made->lock();
         std::mt19937 random(11);
         std::uniform_int_distribution<std::uint32_t> length(40, 120);
         std::uniform_int_distribution<int> byte(0, 255);
@@ -33,31 +33,31 @@ const qhs::PacketStore& fullStore() {
             datagram[9] = protocols[slot % 6];
             qhs::CapturedPacket packet =
                 qhs::CapturedPacket::copyOf(datagram.data(), length(random));
-            made->append(packet, "2003.04.03 - 09:05:07.042");
+            held.store().append(packet, "2003.04.03 - 09:05:07.042");
         }
+        held.unlock();
         return made;
     }();
-    return *store;
+    return *table;
 }
 
-using StoreWriter = qhs::SaveOutcome (*)(const std::string&, const qhs::PacketStore&,
-                                         qhs::PacketSnifferState&, const qhs::SettingsRecord&,
-                                         std::atomic<bool>&, const qhs::SaveHooks&);
+using StoreWriter = qhs::SaveOutcome (*)(const std::string&, qhs::PacketTable&,
+                                         const qhs::SettingsRecord&, std::atomic<bool>&,
+                                         const qhs::SaveHooks&);
 
 void saveStore(benchmark::State& state, bool hex, StoreWriter writer = &qhs::writePacketListFile) {
-    const qhs::PacketStore& store = fullStore();
+    qhs::PacketTable& table = fullStore();
     qhs::SettingsRecord settings = qhs::defaultSettings();
     settings.saveIncludeData = hex ? 1 : 0;
     settings.saveDataText = 0;
     settings.saveDataDec = 0;
     settings.saveDataHex = hex ? 1 : 0;
-    qhs::PacketSnifferState sniffer;
     std::atomic<bool> cancel{false};
     const std::string path =
         (std::filesystem::temp_directory_path() / "qhs-bench-saved-list.txt").string();
     std::uint64_t bytes = 0;
     for (auto _ : state) {
-        const qhs::SaveOutcome outcome = writer(path, store, sniffer, settings, cancel, {});
+        const qhs::SaveOutcome outcome = writer(path, table, settings, cancel, {});
         if (outcome.status != qhs::SaveStatus::Saved) {
             state.SkipWithError("the save failed");
             break;

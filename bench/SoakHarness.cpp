@@ -219,7 +219,7 @@ int main(int argc, char** argv) {
     QElapsedTimer saveTime;
     QObject::connect(&saveTimer, &QTimer::timeout, [&] {
         user.pickedPaths.push_back(QString::fromStdString((folder / "saved.txt").string()));
-        savedPackets.push_back(window.store().storedCount());
+        savedPackets.push_back(window.table().storedCount());
         saveTime.start();
         window.saveList();
         auto* waitForSave = new QTimer(&window);
@@ -242,7 +242,7 @@ int main(int argc, char** argv) {
         saveTimer.stop();
         traffic.request_stop();
         traffic.join();
-        storedAtTheEnd = window.store().storedCount();
+        storedAtTheEnd = window.table().storedCount();
         // The last datagrams reach the store, and a log pass takes them.
         QTimer::singleShot(3000, &application, &QApplication::quit);
     });

@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     window.show();
     window.startCapture();
     qhs::bench::serveUntil(
-        [&] { return window.store().storedCount() == qhs::PacketStoreCapacity; });
+        [&] { return window.table().storedCount() == qhs::PacketStoreCapacity; });
     window.stopCapture();
     qhs::bench::serveUntil([&] { return window.model().rowCount() == qhs::PacketStoreCapacity; });
 

@@ -42,16 +42,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const PublishedSettings settings(defaultSettings());
     static PacketFilter filter;
     static PacketSnifferState state;
-    static PacketStore store;
-    static PacketList list;
-    static PacketCaptureContext context{state, store, list, filter, settings, {}};
-    list.clear();
-    store.freeAllSlots();
+    static PacketTable table;
+    static PacketCaptureContext context{state, table, filter, settings, {}};
+    {
+        PacketTable::Access held = table.lock();
+        held.list().clear();
+        held.store().freeAllSlots();
+    }
     CaptureFileReader reader(path);
     const CaptureFileLoad load = loadCaptureFrames(reader, context, {});
     QHS_FUZZ_REQUIRE(!load.fault);
     QHS_FUZZ_REQUIRE(load.stored + load.skipped + load.filtered == load.read);
-    QHS_FUZZ_REQUIRE(static_cast<std::uint64_t>(store.storedCount()) == load.stored);
+    QHS_FUZZ_REQUIRE(static_cast<std::uint64_t>(table.storedCount()) == load.stored);
+    const PacketTable::Access held = table.lock();
+    const PacketStore& store = held.store();
     for (std::int32_t slot = 0; slot < store.storedCount(); ++slot) {
         QHS_FUZZ_REQUIRE(store.length(slot) <= size);
     }

@@ -62,24 +62,15 @@ void PacketCapture::stop() {
     joinFinishedThread();
 }
 
-void clearPackets(PacketSnifferState& state, PacketStore& store, PacketList& list,
-                  const ClearHooks& hooks) {
+void clearPackets(PacketTable& table, const ClearHooks& hooks) {
     if (hooks.stopSearch) {
         hooks.stopSearch();
     }
-    store.resetAllocation();
+    table.resetAllocation();
     if (hooks.beforeFree) {
-        hooks.beforeFree(store.storedCount());
+        hooks.beforeFree(table.storedCount());
     }
-    {
-        std::lock_guard<std::mutex> guard(state.listBusy);
-        if (hooks.whileGuarded) {
-            hooks.whileGuarded();
-        }
-        list.clear();
-        store.freeAllSlots(hooks.progress);
-        store.markCleared();
-    }
+    table.clear(hooks.whileGuarded, hooks.progress);
     if (hooks.afterFree) {
         hooks.afterFree();
     }

@@ -56,7 +56,7 @@ struct ClearHooks {
     std::function<void(std::int32_t storedCount)> beforeFree;
     // Runs under the list guard just before the slots are freed (the automatic log writes
     // what it has not yet written); must not wait for the window.
-    std::function<void()> whileGuarded;
+    std::function<void(const PacketStore& store)> whileGuarded;
     // Progress over the slots freed; must not wait for the window.
     std::function<void(std::int32_t slot)> progress;
     // Shows the list again and empties the detail view.
@@ -65,7 +65,6 @@ struct ClearHooks {
 
 // Clears the list and frees every stored packet: the search is stopped, the allocation
 // total reset, rows and slots emptied and the clear time noted together under the list guard.
-void clearPackets(PacketSnifferState& state, PacketStore& store, PacketList& list,
-                  const ClearHooks& hooks);
+void clearPackets(PacketTable& table, const ClearHooks& hooks);
 
 }  // namespace qhs

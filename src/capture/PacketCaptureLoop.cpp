@@ -26,7 +26,7 @@ std::int64_t systemClockNanoseconds() {
 
 void runPacketCapture(CaptureSource& source, PacketCaptureContext& context) {
     PacketSnifferState& state = context.state;
-    if (context.store.storedCount() >= PacketStoreCapacity) {
+    if (context.table.storedCount() >= PacketStoreCapacity) {
         context.setStatus(endCapture(source, state, StatusItemLimit));
         return;
     }

@@ -6,9 +6,8 @@
 #include "app/PublishedSettings.h"
 #include "app/SettingsRecord.h"
 #include "capture/CaptureSource.h"
-#include "capture/PacketList.h"
 #include "capture/PacketSnifferState.h"
-#include "capture/PacketStore.h"
+#include "capture/PacketTable.h"
 
 namespace qhs {
 
@@ -22,8 +21,7 @@ inline constexpr const char* StatusMemoryError = "Stopped/Memory Error";
 // for the capture to end).
 struct PacketCaptureContext {
     PacketSnifferState& state;
-    PacketStore& store;
-    PacketList& list;
+    PacketTable& table;
     PacketFilter& filter;
     const PublishedSettings& settings;
     std::function<void(const std::string& status)> setStatus;

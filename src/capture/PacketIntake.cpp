@@ -7,7 +7,7 @@
 namespace qhs {
 
 PacketIntake::PacketIntake(PacketCaptureContext& context)
-    : context_(context), settings_(context.settings), arena_(context.store.arena()) {
+    : context_(context), settings_(context.settings), arena_(context.table.arena()) {
     arena_.prepareAhead();
 }
 
@@ -32,31 +32,29 @@ PacketIntake::Outcome PacketIntake::take(std::size_t length, std::int64_t arriva
         arena_.giveBack(block, blockBytes_);  // a dropped datagram leaves no trace
         return Outcome::Filtered;
     }
-    PacketStore& store = context_.store;
-    if (store.storedCount() >= PacketStoreCapacity) {
+    PacketTable& table = context_.table;
+    if (table.storedCount() >= PacketStoreCapacity) {
         arena_.giveBack(block, blockBytes_);
         return Outcome::StoreFull;
     }
-    store.countAllocation(datagramLength);
+    table.countAllocation(datagramLength);
     const std::string_view timeText =
         timeTexts_.text(textField(settings_.get().dateTimeTemplate), arrivalNanoseconds);
 
-    std::int32_t slot = 0;
-    {
-        // The row and its slot appear together, so no reader sees a row without its packet.
-        std::lock_guard<std::mutex> guard(context_.state.listBusy);
-        // A clear gives the arena back, the shared time text with it: keep it anew then.
-        if (storedTime_ == nullptr || storedTimeVersion_ != timeTexts_.version() ||
-            storedTimeClears_ != store.clearCount()) {
-            storedTime_ = arena_.copyText(timeText);
-            storedTimeVersion_ = timeTexts_.version();
-            storedTimeClears_ = store.clearCount();
-        }
-        slot = store.storedCount();
-        // Rows never outnumber stored slots, so below the store's limit there is room.
-        context_.list.insertRow(slot, slot, verdict.containsColumn, verdict.lacksColumn);
-        store.appendFromArena(block, datagramLength, storedTime_, arrivalNanoseconds);
-    }
+    // The row and its slot appear together, so no reader sees a row without its packet.
+    const std::int32_t slot = table.appendFromArena(
+        block, datagramLength,
+        [&](PacketArena& arena, std::uint64_t clearCount) {
+            // A clear gives the arena back, the shared time text with it: keep it anew then.
+            if (storedTime_ == nullptr || storedTimeVersion_ != timeTexts_.version() ||
+                storedTimeClears_ != clearCount) {
+                storedTime_ = arena.copyText(timeText);
+                storedTimeVersion_ = timeTexts_.version();
+                storedTimeClears_ = clearCount;
+            }
+            return storedTime_;
+        },
+        verdict.containsColumn, verdict.lacksColumn, arrivalNanoseconds);
     if (context_.stored) {
         context_.stored(slot);
     }

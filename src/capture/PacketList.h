@@ -24,9 +24,9 @@ struct FilterTexts {
     std::string lacks;     // "Lacks string" column
 };
 
-// The rows of the packet list in display order. Every access happens under the window's
-// list guard. The filter texts of a capture are mostly the same from row to row, so each
-// distinct pair is kept once and rows refer to it by number.
+// The rows of the packet list in display order. Every access happens under the list guard
+// of the PacketTable that owns the list. The filter texts of a capture are mostly the same from row
+// to row, so each distinct pair is kept once and rows refer to it by number.
 //
 // `changes` counts every change other than an append at the end (clear, sort, delete), so a
 // view that copies rows in batches knows when to copy all of them again.

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 
 namespace qhs {
 
@@ -10,8 +9,6 @@ struct PacketSnifferState {
     std::atomic<bool> capturing{false};        // a capture thread is running
     std::atomic<bool> quitting{false};         // the window is closing; threads end
     std::atomic<bool> newPacketSignal{false};  // set per stored packet, taken by the notifier
-    // Guards the list rows and the store's arrays. Never held while waiting for the window.
-    std::mutex listBusy;
 };
 
 }  // namespace qhs

@@ -33,8 +33,9 @@ struct CapturedPacket {
 // arrays (block, length, time text) and nothing else per slot. Every block and time text
 // lives in the store's arena, which owns them all and which a clear gives back whole; a slot
 // only points into it, and a released slot forgets its memory. Slots fill in arrival order
-// and are reused only after a clear. The arrays and storedCount are written under the
-// window's list guard; the counters may be read by any thread at any time.
+// and are reused only after a clear. The arrays and storedCount are written under the list
+// guard of the PacketTable that owns the store; the counters may be read by any thread at
+// any time.
 class PacketStore {
   public:
     explicit PacketStore(SlabMemory& memory = heapSlabMemory()) : PacketStore(memory, memory) {}

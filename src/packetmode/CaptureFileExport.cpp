@@ -49,15 +49,15 @@ int writeRecord(RecordFile& file, const PacketStore& store, std::int32_t slot) {
 
 }  // namespace
 
-SaveOutcome writeCaptureFile(const std::string& path, const PacketStore& store,
-                             PacketSnifferState& state, const SettingsRecord& settings,
-                             std::atomic<bool>& cancel, const SaveHooks& hooks) {
+SaveOutcome writeCaptureFile(const std::string& path, PacketTable& table,
+                             const SettingsRecord& settings, std::atomic<bool>& cancel,
+                             const SaveHooks& hooks) {
     StoreFileFormat format;
     format.header = fileHeader();
-    format.record = [&store](RecordFile& file, std::int32_t slot) {
+    format.record = [](RecordFile& file, const PacketStore& store, std::int32_t slot) {
         return writeRecord(file, store, slot);
     };
-    return writeStoreFile(path, store, state, settings, cancel, hooks, format);
+    return writeStoreFile(path, table, settings, cancel, hooks, format);
 }
 
 }  // namespace qhs

@@ -4,8 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "capture/PacketSnifferState.h"
-#include "capture/PacketStore.h"
+#include "capture/PacketTable.h"
 #include "packetmode/PacketListSave.h"
 
 namespace qhs {
@@ -22,8 +21,8 @@ inline constexpr std::uint32_t PcapSnapLength = 65535;
 // again before every slot, so packets captured meanwhile are written too; `cancel` is cleared
 // once the file is created and stops the export before the next slot. The outcomes and
 // messages are those of a save; `hooks` as for a save.
-SaveOutcome writeCaptureFile(const std::string& path, const PacketStore& store,
-                             PacketSnifferState& state, const SettingsRecord& settings,
-                             std::atomic<bool>& cancel, const SaveHooks& hooks = {});
+SaveOutcome writeCaptureFile(const std::string& path, PacketTable& table,
+                             const SettingsRecord& settings, std::atomic<bool>& cancel,
+                             const SaveHooks& hooks = {});
 
 }  // namespace qhs

@@ -25,9 +25,10 @@ std::string formatAddress(const char* format, const std::array<std::uint8_t, 4>&
 
 }  // namespace
 
-PacketMenuContext openPacketMenu(const PacketStore& store, const PacketList& list,
-                                 std::mutex& listBusy, std::int32_t selectionMark) {
-    std::lock_guard<std::mutex> guard(listBusy);
+PacketMenuContext openPacketMenu(PacketTable& table, std::int32_t selectionMark) {
+    const PacketTable::Access access = table.lock();
+    const PacketStore& store = access.store();
+    const PacketList& list = access.list();
     PacketMenuContext context;
     if (selectionMark < 0 || selectionMark >= list.rowCount()) {
         return context;
@@ -39,7 +40,7 @@ PacketMenuContext openPacketMenu(const PacketStore& store, const PacketList& lis
     return context;
 }
 
-bool deleteContextRow(const PacketMenuContext& context, PacketList& list, std::mutex& listBusy,
+bool deleteContextRow(const PacketMenuContext& context, PacketTable& table,
                       const std::function<bool(const UserMessage&)>& ask) {
     if (!context.opens()) {
         return false;
@@ -49,11 +50,11 @@ bool deleteContextRow(const PacketMenuContext& context, PacketList& list, std::m
     if (!ask(question)) {
         return false;
     }
-    std::lock_guard<std::mutex> guard(listBusy);
-    return removeRowOfSlot(list, context.slot, context.row);
+    PacketTable::Access access = table.lock();
+    return removeRowOfSlot(access.list(), context.slot, context.row);
 }
 
-std::optional<UserMessage> reverseResolve(const PacketStore& store, std::mutex& listBusy,
+std::optional<UserMessage> reverseResolve(PacketTable& table,
                                           std::optional<std::int32_t> selectedSlot,
                                           AddressField field, const ReverseResolver& resolver) {
     if (!selectedSlot) {
@@ -61,7 +62,8 @@ std::optional<UserMessage> reverseResolve(const PacketStore& store, std::mutex& 
     }
     std::optional<std::array<std::uint8_t, 4>> address;
     {
-        std::lock_guard<std::mutex> guard(listBusy);
+        const PacketTable::Access access = table.lock();
+        const PacketStore& store = access.store();
         const DatagramView datagram(store.packet(*selectedSlot), store.length(*selectedSlot));
         if (datagram.hasData()) {
             address = field == AddressField::Source ? datagram.sourceAddressBytes()

@@ -3,13 +3,11 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "app/UserMessage.h"
-#include "capture/PacketList.h"
-#include "capture/PacketStore.h"
+#include "capture/PacketTable.h"
 
 namespace qhs {
 
@@ -26,13 +24,12 @@ struct PacketMenuContext {
 
 // The context of the menu for the list's selection mark (-1 when there is none). Takes the
 // list guard for the moment it reads the row and the protocol byte.
-PacketMenuContext openPacketMenu(const PacketStore& store, const PacketList& list,
-                                 std::mutex& listBusy, std::int32_t selectionMark);
+PacketMenuContext openPacketMenu(PacketTable& table, std::int32_t selectionMark);
 
 // "&Delete packet from list": asks (Yes/No, true for Yes) and on Yes removes the context row,
 // found again by its slot in case it moved. The store slot keeps its datagram. Returns
 // whether a row was removed.
-bool deleteContextRow(const PacketMenuContext& context, PacketList& list, std::mutex& listBusy,
+bool deleteContextRow(const PacketMenuContext& context, PacketTable& table,
                       const std::function<bool(const UserMessage& question)>& ask);
 
 // Where an address lies in the datagram.
@@ -46,7 +43,7 @@ using ReverseResolver =
 // "Reverse resolve ...", on a thread of its own: the message to show (caption "Host Info")
 // for the slot of the selection mark as it is now, or nothing when there is no selection.
 // The address is copied under the list guard; the lookup runs without it.
-std::optional<UserMessage> reverseResolve(const PacketStore& store, std::mutex& listBusy,
+std::optional<UserMessage> reverseResolve(PacketTable& table,
                                           std::optional<std::int32_t> selectedSlot,
                                           AddressField field, const ReverseResolver& resolver);
 

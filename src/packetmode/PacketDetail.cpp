@@ -144,13 +144,13 @@ PacketDetail renderDetail(const DatagramView& datagram, EntirePacketRendering re
     return detail;
 }
 
-bool answerInvalidPacketQuestion(bool yes, PacketList& list, std::mutex& listBusy, std::int32_t row,
+bool answerInvalidPacketQuestion(bool yes, PacketTable& table, std::int32_t row,
                                  std::int32_t slot) {
     if (!yes) {
         return false;
     }
-    std::lock_guard<std::mutex> guard(listBusy);
-    return removeRowOfSlot(list, slot, row);
+    PacketTable::Access access = table.lock();
+    return removeRowOfSlot(access.list(), slot, row);
 }
 
 std::optional<CharacterRange> highlightRange(const PacketDetail& shown, DetailField field) {

@@ -2,15 +2,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "analysis/DatagramView.h"
 #include "app/UserMessage.h"
-#include "capture/PacketList.h"
-#include "capture/PacketStore.h"
+#include "capture/PacketTable.h"
 
 namespace qhs {
 
@@ -80,8 +78,7 @@ PacketDetail renderDetail(const DatagramView& datagram, EntirePacketRendering re
 // removes the row that shows `slot` (it may have moved while the question was open), No
 // changes nothing. The store slot is never touched. Takes the list guard itself; returns
 // whether a row was removed.
-bool answerInvalidPacketQuestion(bool yes, PacketList& list, std::mutex& listBusy, std::int32_t row,
-                                 std::int32_t slot);
+bool answerInvalidPacketQuestion(bool yes, PacketTable& table, std::int32_t row, std::int32_t slot);
 
 // Characters [begin, end) of a pane text.
 struct CharacterRange {

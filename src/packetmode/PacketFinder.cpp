@@ -36,13 +36,8 @@ UserMessage errorMessage(std::string_view text) {
 
 }  // namespace
 
-PacketFinder::PacketFinder(PacketStore& store, PacketList& list, std::mutex& listBusy,
-                           FindHooks hooks, std::function<void()> onFindThread)
-    : store_(store),
-      list_(list),
-      listBusy_(listBusy),
-      hooks_(std::move(hooks)),
-      onFindThread_(std::move(onFindThread)) {}
+PacketFinder::PacketFinder(PacketTable& table, FindHooks hooks, std::function<void()> onFindThread)
+    : table_(table), hooks_(std::move(hooks)), onFindThread_(std::move(onFindThread)) {}
 
 PacketFinder::~PacketFinder() {
     stopSearch.store(true);
@@ -90,11 +85,7 @@ FindOutcome PacketFinder::run() {
 
 FindOutcome PacketFinder::runPasses() {
     for (;;) {
-        bool listEmpty;
-        {
-            std::lock_guard<std::mutex> guard(listBusy_);
-            listEmpty = list_.rowCount() == 0;
-        }
+        const bool listEmpty = table_.lock().list().rowCount() == 0;
         if (listEmpty) {
             hooks_.showMessage(errorMessage(NothingToSearchText));
             endRun();
@@ -135,7 +126,7 @@ FindOutcome PacketFinder::runPasses() {
 
 PacketFinder::PassResult PacketFinder::searchPass(std::string_view findText, bool matchCase) {
     // Slots stored after this point are not searched by this pass.
-    const std::int32_t count = store_.storedCount();
+    const std::int32_t count = table_.storedCount();
     hooks_.setProgressRange(count);
     hooks_.showProgressBar(true);
 
@@ -149,7 +140,8 @@ PacketFinder::PassResult PacketFinder::searchPass(std::string_view findText, boo
         std::int32_t matchSlot = -1;
         bool stopped = false;
         {
-            std::lock_guard<std::mutex> guard(listBusy_);
+            const PacketTable::Access access = table_.lock();
+            const PacketStore& store = access.store();
             std::size_t chunkBytes = 0;
             const std::int32_t chunkEnd = count - slot > ChunkSlots ? slot + ChunkSlots : count;
             for (; slot < chunkEnd && chunkBytes < ChunkBytes; ++slot) {
@@ -157,7 +149,7 @@ PacketFinder::PassResult PacketFinder::searchPass(std::string_view findText, boo
                     stopped = true;
                     break;
                 }
-                const DatagramView datagram(store_.packet(slot), store_.length(slot));
+                const DatagramView datagram(store.packet(slot), store.length(slot));
                 const std::span<const std::uint8_t> payload = datagram.payload();
                 chunkBytes += payload.size();
                 if (payload.size() < needleLength) {
@@ -168,7 +160,7 @@ PacketFinder::PassResult PacketFinder::searchPass(std::string_view findText, boo
                 }
                 // A slot whose row was deleted counts as found but is not shown.
                 found = true;
-                const std::int32_t row = findRowOfSlot(list_, slot);
+                const std::int32_t row = findRowOfSlot(access.list(), slot);
                 if (row >= 0) {
                     matchRow = row;
                     matchSlot = slot++;

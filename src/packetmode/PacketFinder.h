@@ -3,14 +3,12 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "app/UserMessage.h"
 #include "app/WorkerThread.h"
-#include "capture/PacketList.h"
-#include "capture/PacketStore.h"
+#include "capture/PacketTable.h"
 
 namespace qhs {
 
@@ -59,8 +57,7 @@ enum class FindOutcome {
 class PacketFinder {
   public:
     // `onFindThread` runs first on each find thread (the window lowers its priority there).
-    PacketFinder(PacketStore& store, PacketList& list, std::mutex& listBusy, FindHooks hooks,
-                 std::function<void()> onFindThread = {});
+    PacketFinder(PacketTable& table, FindHooks hooks, std::function<void()> onFindThread = {});
     // Stops a running search and waits for its thread, so the hooks must not wait for a
     // window that is already gone.
     ~PacketFinder();
@@ -92,9 +89,7 @@ class PacketFinder {
     bool waitAtMatch();
     void endRun();
 
-    PacketStore& store_;
-    PacketList& list_;
-    std::mutex& listBusy_;
+    PacketTable& table_;
     FindHooks hooks_;
     std::function<void()> onFindThread_;
     WorkerThread thread_;

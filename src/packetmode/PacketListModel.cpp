@@ -18,13 +18,8 @@ const std::array<const char*, PacketListColumnCount> Headers = {
 }  // namespace
 
 // Room for a full list at once: later batches never move the rows.
-PacketListModel::PacketListModel(PacketSnifferState& state, const PacketStore& store,
-                                 const PacketList& list, SlabMemory& memory, QObject* parent)
-    : QAbstractTableModel(parent),
-      state_(state),
-      store_(store),
-      list_(list),
-      rows_(memory, PacketStoreCapacity) {}
+PacketListModel::PacketListModel(PacketTable& table, SlabMemory& memory, QObject* parent)
+    : QAbstractTableModel(parent), table_(table), rows_(memory, PacketStoreCapacity) {}
 
 const std::array<int, PacketListColumnCount>& PacketListModel::columnWidths() {
     static const std::array<int, PacketListColumnCount> widths = {40, 40,  100, 100, 60,
@@ -62,12 +57,13 @@ QString PacketListModel::cellText(int row, int column) const {
                                                                          : texts.lacks);
     }
     const std::int32_t slot = packetRow.slot;
-    const std::uint8_t* block = store_.packet(slot);
+    // The slot of a shown row, read without the guard (see PacketTable::storedPacket).
+    const std::uint8_t* block = table_.storedPacket(slot);
     if (block == nullptr) {
         return {};
     }
     // Fields beyond a short datagram read as 0, as its zeroed spare bytes would.
-    const std::uint32_t length = store_.length(slot);
+    const std::uint32_t length = table_.storedLength(slot);
     const DatagramView header(block, length);
     const std::uint8_t protocol = header.protocol();
     const bool hasPorts =
@@ -87,7 +83,7 @@ QString PacketListModel::cellText(int row, int column) const {
         case PacketListColumn::ToPort:
             return hasPorts ? QString::number(header.destinationPort()) : QString();
         case PacketListColumn::DateTime:
-            return fromWindows1252(store_.time(slot));
+            return fromWindows1252(table_.storedTime(slot));
         default:
             return {};
     }
@@ -118,26 +114,23 @@ PacketListModel::SyncResult PacketListModel::synchronize(bool wait) {
     if (detached_) {
         return result;
     }
-    std::unique_lock<std::mutex> guard(state_.listBusy, std::defer_lock);
-    if (wait) {
-        guard.lock();
-    } else {
-        guard.try_lock();
-    }
-    if (!guard.owns_lock()) {
+    PacketTable::Access access = wait ? table_.lock() : table_.tryLock();
+    if (!access) {
         return result;
     }
+    const PacketList& list = access.list();
     result.synchronized = true;
     // Under the guard the rows and texts are only copied; the views hear of them after it is
     // let go, so the capture thread never waits while they lay out and paint.
-    const bool changed = list_.changes() != seenChanges_;
-    seenChanges_ = list_.changes();
+    const bool changed = copyAll_ || list.changes() != seenChanges_;
+    copyAll_ = false;
+    seenChanges_ = list.changes();
     copiedTexts_.clear();
     for (std::uint32_t i = changed ? 0 : static_cast<std::uint32_t>(texts_.size());
-         i < list_.filterTextCount(); ++i) {
-        copiedTexts_.push_back(list_.filterTexts(i));
+         i < list.filterTextCount(); ++i) {
+        copiedTexts_.push_back(list.filterTexts(i));
     }
-    const std::span<const PacketRow> rows = list_.rows();
+    const std::span<const PacketRow> rows = list.rows();
     std::vector<PacketRow> allRows;
     std::size_t newRows = 0;
     if (changed) {
@@ -148,7 +141,7 @@ PacketListModel::SyncResult PacketListModel::synchronize(bool wait) {
         newRows = std::min(fresh.size(), rows_.spare().size());
         std::copy_n(fresh.begin(), newRows, rows_.spare().begin());
     }
-    guard.unlock();
+    access.unlock();
 
     if (changed) {
         beginResetModel();
@@ -181,7 +174,7 @@ void PacketListModel::detach() {
 void PacketListModel::attach() {
     detached_ = false;
     // Copy everything again on the next synchronisation.
-    seenChanges_ = ~list_.changes();
+    copyAll_ = true;
 }
 
 }  // namespace qhs

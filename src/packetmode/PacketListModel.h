@@ -3,15 +3,13 @@
 #include <QAbstractTableModel>
 #include <vector>
 
-#include "capture/PacketList.h"
-#include "capture/PacketSnifferState.h"
-#include "capture/PacketStore.h"
+#include "capture/PacketTable.h"
 #include "packetmode/PacketListColumn.h"
 
 namespace qhs {
 
 // The packet list as the window shows it: a virtual table over the core rows. The capture
-// thread adds rows to PacketList without waiting for the window; synchronize(), run on the
+// thread adds rows to the table's list without waiting for the window; synchronize(), run on the
 // window thread every few milliseconds, copies what is new under the list guard (skipping
 // a cycle while the guard is held) and announces it in one batch. Cell texts are made on
 // demand from the stored datagram, so a million rows cost only their row records here.
@@ -20,8 +18,8 @@ class PacketListModel : public QAbstractTableModel {
 
   public:
     // The shown rows live in `memory`.
-    PacketListModel(PacketSnifferState& state, const PacketStore& store, const PacketList& list,
-                    SlabMemory& memory = heapSlabMemory(), QObject* parent = nullptr);
+    explicit PacketListModel(PacketTable& table, SlabMemory& memory = heapSlabMemory(),
+                             QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -51,15 +49,14 @@ class PacketListModel : public QAbstractTableModel {
     static const std::array<int, PacketListColumnCount>& columnWidths();
 
   private:
-    PacketSnifferState& state_;
-    const PacketStore& store_;
-    const PacketList& list_;
+    PacketTable& table_;
     SlabArray<PacketRow> rows_;
     std::vector<FilterTexts> texts_;
     // Texts copied under the list guard, taken into the model after it is let go (new rows
     // wait in the spare room past the shown ones).
     std::vector<FilterTexts> copiedTexts_;
     std::uint64_t seenChanges_ = 0;
+    bool copyAll_ = false;  // set by attach(): the next synchronisation copies every row
     bool detached_ = false;
 };
 

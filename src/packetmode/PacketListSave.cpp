@@ -1,7 +1,5 @@
 #include "packetmode/PacketListSave.h"
 
-#include <mutex>
-
 #include "app/ProcessClock.h"
 #include "packetmode/PacketRecord.h"
 #include "packetmode/RecordFile.h"
@@ -18,10 +16,9 @@ UserMessage writeFailure(int errorCode, const std::string& path, const SettingsR
 
 }  // namespace
 
-SaveOutcome writeStoreFile(const std::string& path, const PacketStore& store,
-                           PacketSnifferState& state, const SettingsRecord& settings,
-                           std::atomic<bool>& cancel, const SaveHooks& hooks,
-                           const StoreFileFormat& format) {
+SaveOutcome writeStoreFile(const std::string& path, PacketTable& table,
+                           const SettingsRecord& settings, std::atomic<bool>& cancel,
+                           const SaveHooks& hooks, const StoreFileFormat& format) {
     SaveOutcome outcome;
     RecordFile file;
     if (file.create(path) != 0) {
@@ -34,12 +31,12 @@ SaveOutcome writeStoreFile(const std::string& path, const PacketStore& store,
     const std::uint64_t startMs = processClockMs();
     cancel = false;
     if (hooks.started) {
-        hooks.started(store.storedCount());
+        hooks.started(table.storedCount());
     }
     std::int32_t slot = 0;
     int error = 0;
     bool cancelled = false;
-    for (; slot < store.storedCount(); ++slot) {
+    for (; slot < table.storedCount(); ++slot) {
         if (cancel) {
             cancelled = true;
             break;
@@ -48,8 +45,8 @@ SaveOutcome writeStoreFile(const std::string& path, const PacketStore& store,
             // Delete and Clear free slots under the list guard; holding it for one record
             // keeps the slot's block alive while it is written, and lets capture go on
             // between records.
-            std::lock_guard<std::mutex> lock(state.listBusy);
-            error = format.record(file, slot);
+            const PacketTable::Access access = table.lock();
+            error = format.record(file, access.store(), slot);
         }
         if (error != 0) {
             break;
@@ -84,17 +81,17 @@ std::string savedListTrailer(std::int32_t packets, std::uint64_t elapsedMs) {
     return trailer;
 }
 
-SaveOutcome writePacketListFile(const std::string& path, const PacketStore& store,
-                                PacketSnifferState& state, const SettingsRecord& settings,
-                                std::atomic<bool>& cancel, const SaveHooks& hooks) {
+SaveOutcome writePacketListFile(const std::string& path, PacketTable& table,
+                                const SettingsRecord& settings, std::atomic<bool>& cancel,
+                                const SaveHooks& hooks) {
     const RecordFlags flags = savingFlags(settings);
     StoreFileFormat format;
     format.header = std::string(SavedListHeader);
-    format.record = [&store, flags](RecordFile& file, std::int32_t slot) {
+    format.record = [flags](RecordFile& file, const PacketStore& store, std::int32_t slot) {
         return writePacketRecord(file, store, slot, flags);
     };
     format.trailer = &savedListTrailer;
-    return writeStoreFile(path, store, state, settings, cancel, hooks, format);
+    return writeStoreFile(path, table, settings, cancel, hooks, format);
 }
 
 }  // namespace qhs

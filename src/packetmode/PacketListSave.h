@@ -9,8 +9,7 @@
 
 #include "app/SettingsRecord.h"
 #include "app/UserMessage.h"
-#include "capture/PacketSnifferState.h"
-#include "capture/PacketStore.h"
+#include "capture/PacketTable.h"
 #include "packetmode/RecordFile.h"
 
 namespace qhs {
@@ -56,15 +55,16 @@ struct SaveHooks {
 // packets is read again before every slot, so packets captured meanwhile are saved too.
 // `cancel` is cleared once the file is created; setting it stops the save before the next
 // slot. The save thread runs this; the options it writes with are read from `settings`.
-SaveOutcome writePacketListFile(const std::string& path, const PacketStore& store,
-                                PacketSnifferState& state, const SettingsRecord& settings,
-                                std::atomic<bool>& cancel, const SaveHooks& hooks = {});
+SaveOutcome writePacketListFile(const std::string& path, PacketTable& table,
+                                const SettingsRecord& settings, std::atomic<bool>& cancel,
+                                const SaveHooks& hooks = {});
 
 // What a file of the whole store holds: the saved list and the capture file differ only here.
 struct StoreFileFormat {
     std::string header;
     // Writes one slot's record (or nothing for a slot without data); 0 or the error code.
-    std::function<int(RecordFile& file, std::int32_t slot)> record;
+    // Runs under the list guard.
+    std::function<int(RecordFile& file, const PacketStore& store, std::int32_t slot)> record;
     // Written after the last record unless a write failed; may be unset.
     std::function<std::string(std::int32_t slotsReached, std::uint64_t elapsedMs)> trailer;
 };
@@ -72,9 +72,8 @@ struct StoreFileFormat {
 // The walk a save makes over the store, for any format: creates the file, writes the header,
 // then each slot's record under the list guard, in slot order, until the stored count (read
 // again before every slot) or `cancel`; then the trailer. The outcomes as for a save.
-SaveOutcome writeStoreFile(const std::string& path, const PacketStore& store,
-                           PacketSnifferState& state, const SettingsRecord& settings,
-                           std::atomic<bool>& cancel, const SaveHooks& hooks,
-                           const StoreFileFormat& format);
+SaveOutcome writeStoreFile(const std::string& path, PacketTable& table,
+                           const SettingsRecord& settings, std::atomic<bool>& cancel,
+                           const SaveHooks& hooks, const StoreFileFormat& format);
 
 }  // namespace qhs

@@ -1,7 +1,6 @@
 #include "packetmode/PacketLogger.h"
 
 #include <chrono>
-#include <mutex>
 
 #include "packetmode/PacketRecord.h"
 #include "packetmode/RecordFile.h"
@@ -17,9 +16,9 @@ constexpr auto PassDelay = 10ms;
 
 }  // namespace
 
-PacketLogger::PacketLogger(PacketSnifferState& state, const PacketStore& store,
+PacketLogger::PacketLogger(PacketSnifferState& state, PacketTable& table,
                            const PublishedSettings& settings, ErrorBox showError)
-    : state_(state), store_(store), settings_(settings), showError_(std::move(showError)) {}
+    : state_(state), table_(table), settings_(settings), showError_(std::move(showError)) {}
 
 PacketLogger::~PacketLogger() {
     stop();
@@ -64,28 +63,28 @@ void PacketLogger::waitInterval(const std::stop_token& stop) {
 }
 
 void PacketLogger::logNewPackets() {
-    std::unique_lock<std::mutex> lock(state_.listBusy);
+    PacketTable::Access access = table_.lock();
     PendingFile pending;
-    appendNewRecords(pending);
-    lock.unlock();
+    appendNewRecords(access.store(), pending);
+    access.unlock();
     // Records still buffered reach the file here, outside the guard.
     finish(pending, true);
 }
 
-void PacketLogger::logBeforeClear(bool reportErrors) {
+void PacketLogger::logBeforeClear(const PacketStore& store, bool reportErrors) {
     if (autoLogOn()) {
         PendingFile pending;
-        appendNewRecords(pending);
+        appendNewRecords(store, pending);
         finish(pending, reportErrors);
     }
 }
 
-void PacketLogger::appendNewRecords(PendingFile& pending) {
-    const std::int32_t storedCount = store_.storedCount();
+void PacketLogger::appendNewRecords(const PacketStore& store, PendingFile& pending) {
+    const std::int32_t storedCount = store.storedCount();
     if (storedCount == 0) {
         return;
     }
-    const std::uint64_t clearTime = store_.lastClearTime();
+    const std::uint64_t clearTime = store.lastClearTime();
     if (clearTime != seenClearTime_) {
         // A Clear since the last pass: the slots are a new list, logged from slot 0. The
         // count is reset together with the noted clear time, so a pass that cannot open the
@@ -104,7 +103,7 @@ void PacketLogger::appendNewRecords(PendingFile& pending) {
     const RecordFlags flags = loggingFlags(*settings);
     const std::int32_t first = loggedCount_;
     for (std::int32_t slot = first; slot < storedCount && pending.error == 0; ++slot) {
-        pending.error = writePacketRecord(pending.file, store_, slot, flags);
+        pending.error = writePacketRecord(pending.file, store, slot, flags);
     }
     loggedCount_ = storedCount;
 }

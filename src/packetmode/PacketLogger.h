@@ -10,7 +10,7 @@
 #include "app/UserMessage.h"
 #include "app/WorkerThread.h"
 #include "capture/PacketSnifferState.h"
-#include "capture/PacketStore.h"
+#include "capture/PacketTable.h"
 #include "packetmode/RecordFile.h"
 
 namespace qhs {
@@ -25,8 +25,8 @@ class PacketLogger {
     // of its own, so an open box never stops logging; it must not wait for the list guard.
     using ErrorBox = std::function<void(const UserMessage&)>;
 
-    PacketLogger(PacketSnifferState& state, const PacketStore& store,
-                 const PublishedSettings& settings, ErrorBox showError);
+    PacketLogger(PacketSnifferState& state, PacketTable& table, const PublishedSettings& settings,
+                 ErrorBox showError);
     // Stops the thread and waits for an open error box to be closed: show the box modal
     // to the window, so the window cannot close (and destroy the logger) while it is open.
     ~PacketLogger();
@@ -43,10 +43,11 @@ class PacketLogger {
     // The thread calls this after each interval; tests call it directly.
     void logNewPackets();
 
-    // Called by Clear while it holds the list guard, before the slots are freed: when
-    // logging is on, the slots stored since the last pass are logged now rather than lost.
-    // At the window's close the errors are not reported, as no box can be shown any more.
-    void logBeforeClear(bool reportErrors);
+    // Called by Clear while it holds the list guard, with the store it guards, before the
+    // slots are freed: when logging is on, the slots stored since the last pass are logged
+    // now rather than lost. At the window's close the errors are not reported, as no box can
+    // be shown any more.
+    void logBeforeClear(const PacketStore& store, bool reportErrors);
 
     std::int32_t loggedCount() const { return loggedCount_; }
     bool errorBoxOpen() const { return errorBoxOpen_; }
@@ -58,7 +59,7 @@ class PacketLogger {
         int error = 0;
     };
     // Steps of a pass under the list guard; the file is left open for finish().
-    void appendNewRecords(PendingFile& pending);
+    void appendNewRecords(const PacketStore& store, PendingFile& pending);
     void finish(PendingFile& pending, bool reportErrors);
     void run(std::stop_token stop);
     bool shouldEnd(const std::stop_token& stop) const {
@@ -69,7 +70,7 @@ class PacketLogger {
     void showLogError(int errorCode, std::string path);
 
     PacketSnifferState& state_;
-    const PacketStore& store_;
+    PacketTable& table_;
     const PublishedSettings& settings_;
     ErrorBox showError_;
 

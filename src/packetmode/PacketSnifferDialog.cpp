@@ -68,8 +68,7 @@ PacketSnifferDialog::PacketSnifferDialog(PublishedSettings& settings, std::strin
       settings_(settings),
       settingsPath_(std::move(settingsPath)),
       services_(std::move(services)),
-      store_(std::make_unique<PacketStore>(*services_.memory, *services_.flooredMemory)),
-      list_(*services_.memory) {
+      table_(std::make_unique<PacketTable>(*services_.memory, *services_.flooredMemory)) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
@@ -77,13 +76,13 @@ PacketSnifferDialog::PacketSnifferDialog(PublishedSettings& settings, std::strin
     buildMenu();
 
     intakeContext_ = std::make_unique<PacketCaptureContext>(PacketCaptureContext{
-        state_, *store_, list_, filter_, settings_, [this](const std::string& status) {
+        state_, *table_, filter_, settings_, [this](const std::string& status) {
             postToWindowThread(this, [this, status] { setStatusText(status); });
         }});
     capture_ = std::make_unique<PacketCapture>(*intakeContext_, services_.packetSource,
                                                services_.raiseThreadPriority);
 
-    model_ = new PacketListModel(state_, *store_, list_, *services_.memory, this);
+    model_ = new PacketListModel(*table_, *services_.memory, this);
     setUpList();
 
     ui_->startButton->setIcon(startButtonPixmap());
@@ -111,7 +110,7 @@ PacketSnifferDialog::PacketSnifferDialog(PublishedSettings& settings, std::strin
         FilterSetupDialog::openModeless(settings_, &filter_, this, services_.lookups);
     });
 
-    sorter_ = std::make_unique<PacketSorter>(*store_, list_, state_.listBusy);
+    sorter_ = std::make_unique<PacketSorter>(*table_);
     soundPlayer_ = services_.makeSoundPlayer();
     notifier_ =
         std::make_unique<NewPacketNotifier>(state_, settings_, soundBoxTicked_, *soundPlayer_);
@@ -119,7 +118,7 @@ PacketSnifferDialog::PacketSnifferDialog(PublishedSettings& settings, std::strin
             [this](bool ticked) { soundBoxTicked_ = ticked; });
     // A failed log write shows one box at a time; the logger waits until it is closed.
     logger_ = std::make_unique<PacketLogger>(
-        state_, *store_, settings_, [this](const UserMessage& message) {
+        state_, *table_, settings_, [this](const UserMessage& message) {
             callOnWindowThread(this,
                                [this, &message] { dialogService().showMessage(this, message); });
         });
@@ -307,7 +306,7 @@ void PacketSnifferDialog::synchronizeList() {
     const bool atEnd = bar->value() + 2 >= bar->maximum() - 1;
     const PacketListModel::SyncResult sync = model_->synchronize();
     if (sync.synchronized) {
-        ui_->storeGauge->setValue(store_->storedCount());
+        ui_->storeGauge->setValue(table_->storedCount());
     }
     if (sync.appendedRows > 0 && atEnd && ui_->listArea->currentIndex() == 0) {
         view->scrollToBottom();
@@ -330,7 +329,7 @@ void PacketSnifferDialog::clearPackets() {
 void PacketSnifferDialog::clearOnThisThread() {
     ClearHooks hooks;
     hooks.stopSearch = [this] { finder_->stopIfRunning(); };
-    hooks.whileGuarded = [this] { logger_->logBeforeClear(true); };
+    hooks.whileGuarded = [this](const PacketStore& store) { logger_->logBeforeClear(store, true); };
     hooks.beforeFree = [this](std::int32_t storedCount) {
         callOnWindowThread(this, [this, storedCount] {
             model_->detach();
@@ -347,7 +346,7 @@ void PacketSnifferDialog::clearOnThisThread() {
             emptyDetailView();
         });
     };
-    qhs::clearPackets(state_, *store_, list_, hooks);
+    qhs::clearPackets(*table_, hooks);
 }
 
 void PacketSnifferDialog::finishClearThread() {
@@ -421,7 +420,7 @@ std::uint64_t PacketSnifferDialog::droppedCount() const {
 
 void PacketSnifferDialog::showMemoryStatus() {
     const std::uint64_t freeKb = services_.availableMemoryBytes() / 1024;
-    const std::uint64_t allocatedKb = store_->allocatedBytes() / 1024;
+    const std::uint64_t allocatedKb = table_->allocatedBytes() / 1024;
     const std::uint64_t dropped = droppedCount();
     if (freeKb == shownFreeKb_ && allocatedKb == shownAllocatedKb_ && dropped == shownDropped_) {
         return;
@@ -497,8 +496,10 @@ void PacketSnifferDialog::closeWindow() {
 
     model_->detach();
     ClearHooks hooks;
-    hooks.whileGuarded = [this] { logger_->logBeforeClear(false); };
-    qhs::clearPackets(state_, *store_, list_, hooks);
+    hooks.whileGuarded = [this](const PacketStore& store) {
+        logger_->logBeforeClear(store, false);
+    };
+    qhs::clearPackets(*table_, hooks);
     done(0);
 }
 
@@ -552,8 +553,8 @@ void PacketSnifferDialog::setUpFind() {
     hooks.ask = [this](const UserMessage& question) {
         return callOnWindowThread(this, [this, &question] { return askYesNo(question, this); });
     };
-    finder_ = std::make_unique<PacketFinder>(*store_, list_, state_.listBusy, std::move(hooks),
-                                             services_.lowerThreadPriority);
+    finder_ =
+        std::make_unique<PacketFinder>(*table_, std::move(hooks), services_.lowerThreadPriority);
     connect(ui_->findButton, &QPushButton::clicked, this, &PacketSnifferDialog::findOrNext);
     // Typing in the find box ends a running search.
     connect(ui_->findText, &QLineEdit::textEdited, this, [this] { finder_->stopIfRunning(); });
@@ -602,8 +603,8 @@ void PacketSnifferDialog::writeStoreOnThread(const QString& fileTypes, bool askS
                 });
             };
             hooks.progress = [this](std::int32_t slot) { operationProgress_.report(slot); };
-            const SaveOutcome outcome = writer(QFile::encodeName(path).toStdString(), *store_,
-                                               state_, *settings_.latest(), saveCancel_, hooks);
+            const SaveOutcome outcome = writer(QFile::encodeName(path).toStdString(), *table_,
+                                               *settings_.latest(), saveCancel_, hooks);
             if (outcome.message) {
                 callOnWindowThread(this, [this, &outcome] {
                     dialogService().showMessage(this, *outcome.message);
@@ -686,7 +687,7 @@ void PacketSnifferDialog::readCaptureFile(const std::string& path) {
         showFault(*fault);
         return;
     }
-    const std::int32_t held = store_->storedCount();
+    const std::int32_t held = table_->storedCount();
     const bool replace = callOnWindowThread(this, [this, held, &path] {
         showListPage();
         if (held == 0) {
@@ -707,7 +708,7 @@ void PacketSnifferDialog::readCaptureFile(const std::string& path) {
         finishClearThread();
         stopCapture();
     });
-    if (store_->storedCount() > 0) {
+    if (table_->storedCount() > 0) {
         clearOnThisThread();
     }
     const std::unique_ptr<CaptureFileFrames> reader = services_.openCaptureFile(path);
@@ -762,12 +763,13 @@ void PacketSnifferDialog::renderSelection() {
     const std::int32_t slot = model_->slotOfRow(row);
     PacketDetail detail;
     {
-        std::unique_lock<std::mutex> guard(state_.listBusy, std::try_to_lock);
-        if (!guard.owns_lock()) {
+        // The window never waits for the guard here: a busy guard skips this cycle.
+        const PacketTable::Access access = table_->tryLock();
+        if (!access) {
             return;
         }
         detail = qhs::renderDetail(
-            *store_, slot,
+            access.store(), slot,
             chooseEntirePacketRendering(ui_->showText->isChecked(), ui_->showDec->isChecked(),
                                         ui_->showHex->isChecked()));
     }
@@ -776,7 +778,7 @@ void PacketSnifferDialog::renderSelection() {
     if (detail.invalidPacketQuestion) {
         // The question has no owner window, as a box of the watcher would have.
         const bool yes = askYesNo(*detail.invalidPacketQuestion, nullptr);
-        if (answerInvalidPacketQuestion(yes, list_, state_.listBusy, row, slot)) {
+        if (answerInvalidPacketQuestion(yes, *table_, row, slot)) {
             model_->synchronize(true);
         }
     }
@@ -838,13 +840,13 @@ void PacketSnifferDialog::sortByColumn(int column) {
     sortRunning_ = true;
     SortHooks hooks;
     hooks.ask = [this](const UserMessage& question) { return askYesNo(question, this); };
-    hooks.waitForGuard = [this](std::unique_lock<std::mutex>& guard) {
+    hooks.waitForGuard = [this](PacketTable::Access& access) {
         // The window keeps painting while it waits; it blocks only for the sort itself.
-        if (guard.try_lock()) {
+        if (access.tryLock()) {
             return true;
         }
-        serveEventsUntil([this, &guard] { return state_.quitting.load() || guard.try_lock(); });
-        return guard.owns_lock();
+        serveEventsUntil([this, &access] { return state_.quitting.load() || access.tryLock(); });
+        return access.held();
     };
     hooks.sorting = [](bool sorting) {
         if (sorting) {
@@ -862,7 +864,7 @@ void PacketSnifferDialog::sortByColumn(int column) {
 
 std::unique_ptr<QMenu> PacketSnifferDialog::makePacketMenu() {
     model_->synchronize(true);
-    menuContext_ = qhs::openPacketMenu(*store_, list_, state_.listBusy, selectionMark());
+    menuContext_ = qhs::openPacketMenu(*table_, selectionMark());
     if (!menuContext_.opens()) {
         return nullptr;
     }
@@ -912,7 +914,7 @@ void PacketSnifferDialog::reverseResolve(AddressField field) {
     ++runningResolvers_;
     operations_.start([this, slot, field] {
         const std::optional<UserMessage> message = qhs::reverseResolve(
-            *store_, state_.listBusy, slot, field,
+            *table_, slot, field,
             [this](const std::array<std::uint8_t, 4>& bytes) -> std::optional<std::string> {
                 std::uint32_t address = 0;
                 std::memcpy(&address, bytes.data(), sizeof address);
@@ -928,9 +930,9 @@ void PacketSnifferDialog::reverseResolve(AddressField field) {
 }
 
 void PacketSnifferDialog::deleteContextRow() {
-    if (qhs::deleteContextRow(
-            menuContext_, list_, state_.listBusy,
-            [this](const UserMessage& question) { return askYesNo(question, this); })) {
+    if (qhs::deleteContextRow(menuContext_, *table_, [this](const UserMessage& question) {
+            return askYesNo(question, this);
+        })) {
         model_->synchronize(true);
     }
 }
@@ -939,9 +941,9 @@ void PacketSnifferDialog::gotoSequence(int command) {
     if (!menuContext_.opens()) {
         return;
     }
-    const SequenceWalkOutcome outcome = qhs::gotoSequence(
-        static_cast<SequenceCommand>(command), menuContext_.slot, *store_, list_, state_.listBusy,
-        [this](const UserMessage& question) { return askYesNo(question, this); });
+    const SequenceWalkOutcome outcome =
+        qhs::gotoSequence(static_cast<SequenceCommand>(command), menuContext_.slot, *table_,
+                          [this](const UserMessage& question) { return askYesNo(question, this); });
     if (outcome.selectRow >= 0) {
         model_->synchronize(true);
         selectRow(outcome.selectRow);

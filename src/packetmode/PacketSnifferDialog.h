@@ -12,9 +12,8 @@
 #include "app/UserMessage.h"
 #include "app/WindowThread.h"
 #include "capture/PacketCapture.h"
-#include "capture/PacketList.h"
 #include "capture/PacketSnifferState.h"
-#include "capture/PacketStore.h"
+#include "capture/PacketTable.h"
 #include "capture/SystemServices.h"
 #include "packetmode/PacketContextMenu.h"
 #include "packetmode/PacketDetail.h"
@@ -68,8 +67,7 @@ class PacketSnifferDialog : public QDialog {
     void closeWindow();
 
     PacketSnifferState& state() { return state_; }
-    PacketStore& store() { return *store_; }
-    PacketList& list() { return list_; }
+    PacketTable& table() { return *table_; }
     PacketFilter& filter() { return filter_; }
     PacketListModel& model() { return *model_; }
     QMenuBar& menuBar() { return *menuBar_; }
@@ -138,9 +136,9 @@ class PacketSnifferDialog : public QDialog {
     void waitForWorkers();
     // The Saving options dialog, modal, before each save.
     void chooseSavingOptions();
-    using StoreWriter = SaveOutcome (*)(const std::string& path, const PacketStore& store,
-                                        PacketSnifferState& state, const SettingsRecord& settings,
-                                        std::atomic<bool>& cancel, const SaveHooks& hooks);
+    using StoreWriter = SaveOutcome (*)(const std::string& path, PacketTable& table,
+                                        const SettingsRecord& settings, std::atomic<bool>& cancel,
+                                        const SaveHooks& hooks);
     // Asks for the file and writes the whole store to it on a thread of its own.
     void writeStoreOnThread(const QString& fileTypes, bool askSavingOptions, StoreWriter writer);
     void finishClearThread();
@@ -167,8 +165,7 @@ class PacketSnifferDialog : public QDialog {
     OperationThreads operations_;
     // Their progress, shown by the bar that stands in for the list.
     ProgressRelay operationProgress_{this, [this](int value) { showOperationProgress(value); }};
-    std::unique_ptr<PacketStore> store_;
-    PacketList list_;
+    std::unique_ptr<PacketTable> table_;
     PacketFilter filter_;
     std::unique_ptr<PacketCapture> capture_;
     // What a capture and a capture file read work on.

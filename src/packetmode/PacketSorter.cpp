@@ -184,8 +184,7 @@ std::vector<PacketRow> sortedRows(const PacketStore& store, const PacketList& li
     });
 }
 
-PacketSorter::PacketSorter(const PacketStore& store, PacketList& list, std::mutex& listBusy)
-    : store_(store), list_(list), listBusy_(listBusy) {}
+PacketSorter::PacketSorter(PacketTable& table) : table_(table) {}
 
 SortResult PacketSorter::sortByColumn(std::int32_t column,
                                       const std::function<bool(const UserMessage&)>& ask) {
@@ -198,8 +197,8 @@ SortResult PacketSorter::sortByColumn(std::int32_t column, const SortHooks& hook
     if (!isPacketListColumn(column)) {
         return SortResult::NoSuchColumn;
     }
-    std::unique_lock<std::mutex> lock(listBusy_, std::try_to_lock);
-    if (!lock.owns_lock()) {
+    PacketTable::Access access = table_.tryLock();
+    if (!access) {
         return SortResult::Busy;
     }
     const auto sorting = [&hooks](bool on) {
@@ -210,9 +209,9 @@ SortResult PacketSorter::sortByColumn(std::int32_t column, const SortHooks& hook
     const bool filterTextColumn =
         column == static_cast<std::int32_t>(PacketListColumn::ContainsString) ||
         column == static_cast<std::int32_t>(PacketListColumn::LacksString);
-    if (filterTextColumn && list_.rowCount() > FilterTextSortWarningRows) {
+    if (filterTextColumn && access.list().rowCount() > FilterTextSortWarningRows) {
         // The question waits for the user, so the guard is let go meanwhile.
-        lock.unlock();
+        access.unlock();
         const UserMessage question{std::string(FilterTextSortQuestion),
                                    std::string(FilterTextSortCaption), MessageIcon::Question};
         if (!hooks.ask || !hooks.ask(question)) {
@@ -220,18 +219,18 @@ SortResult PacketSorter::sortByColumn(std::int32_t column, const SortHooks& hook
         }
         sorting(true);
         if (hooks.waitForGuard) {
-            if (!hooks.waitForGuard(lock)) {
+            if (!hooks.waitForGuard(access) || !access.held()) {
                 sorting(false);
                 return SortResult::Busy;
             }
         } else {
-            lock.lock();
+            access.lock();
         }
     } else {
         sorting(true);
     }
-    list_.reorder(sortedRows(store_, list_, column, sortAscending));
-    lock.unlock();
+    access.list().reorder(sortedRows(access.store(), access.list(), column, sortAscending));
+    access.unlock();
     sorting(false);
     sortAscending = !sortAscending;
     return SortResult::Sorted;

@@ -2,12 +2,10 @@
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <vector>
 
 #include "app/UserMessage.h"
-#include "capture/PacketList.h"
-#include "capture/PacketStore.h"
+#include "capture/PacketTable.h"
 #include "packetmode/PacketListColumn.h"
 
 namespace qhs {
@@ -26,9 +24,10 @@ enum class SortResult {
 struct SortHooks {
     // Puts the warning question for a long list (Yes/No; true for Yes), without the guard.
     std::function<bool(const UserMessage& question)> ask;
-    // Takes the guard for the sort once the user has answered Yes, waiting as long as it is
-    // held; false gives the sort up (the window is closing). Unset: a plain blocking lock.
-    std::function<bool(std::unique_lock<std::mutex>& guard)> waitForGuard;
+    // Takes the guard for the sort once the user has answered Yes (by access.tryLock() or
+    // access.lock()), waiting as long as it is held; false gives the sort up (the window is
+    // closing). Unset: a plain blocking lock.
+    std::function<bool(PacketTable::Access& access)> waitForGuard;
     // Called with true before the sort takes the guard and with false once it has let it go.
     std::function<void(bool sorting)> sorting;
 };
@@ -43,7 +42,7 @@ struct SortHooks {
 // below every row that has one, so they come last in a descending sort.
 class PacketSorter {
   public:
-    PacketSorter(const PacketStore& store, PacketList& list, std::mutex& listBusy);
+    explicit PacketSorter(PacketTable& table);
 
     // A click on a column header, on the window's thread. Ignored while the list guard is
     // held. For columns 7 and 8 with more than 1000 rows, `ask` puts the warning question
@@ -58,9 +57,7 @@ class PacketSorter {
     bool sortAscending = false;
 
   private:
-    const PacketStore& store_;
-    PacketList& list_;
-    std::mutex& listBusy_;
+    PacketTable& table_;
 };
 
 // The rows of `list` in the order of one column, ascending or descending. The caller holds

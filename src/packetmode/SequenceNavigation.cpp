@@ -95,13 +95,15 @@ std::optional<SequenceCandidate> findSequenceCandidate(const PacketStore& store,
 }
 
 SequenceWalkOutcome gotoSequence(SequenceCommand command, std::int32_t contextSlot,
-                                 PacketStore& store, const PacketList& list, std::mutex& listBusy,
+                                 PacketTable& table,
                                  const std::function<bool(const UserMessage&)>& ask) {
     const CommandTexts texts = textsOf(command);
     for (;;) {
         SequenceCandidate gone;
         {
-            std::lock_guard<std::mutex> guard(listBusy);
+            const PacketTable::Access access = table.lock();
+            const PacketStore& store = access.store();
+            const PacketList& list = access.list();
             const DatagramView context(store.packet(contextSlot), store.length(contextSlot));
             if (!context.isTcpNavigable()) {
                 return {-1, -1,
@@ -137,12 +139,12 @@ SequenceWalkOutcome gotoSequence(SequenceCommand command, std::int32_t contextSl
         if (!ask(question)) {
             return {};
         }
-        std::lock_guard<std::mutex> guard(listBusy);
+        PacketTable::Access access = table.lock();
         // A Clear while the question was open may have filled the slot with a listed packet.
-        if (findRowOfSlot(list, gone.slot) >= 0) {
+        if (findRowOfSlot(access.list(), gone.slot) >= 0) {
             continue;
         }
-        store.release(gone.slot);
+        access.store().release(gone.slot);
     }
 }
 

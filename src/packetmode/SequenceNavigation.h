@@ -2,12 +2,10 @@
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 
 #include "app/UserMessage.h"
-#include "capture/PacketList.h"
-#include "capture/PacketStore.h"
+#include "capture/PacketTable.h"
 
 namespace qhs {
 
@@ -46,28 +44,25 @@ struct SequenceWalkOutcome {
 // and walks again; No ends with nothing to do. The list guard is held for each walk but not
 // while asking.
 SequenceWalkOutcome gotoSequence(SequenceCommand command, std::int32_t contextSlot,
-                                 PacketStore& store, const PacketList& list, std::mutex& listBusy,
+                                 PacketTable& table,
                                  const std::function<bool(const UserMessage& question)>& ask);
 
-inline SequenceWalkOutcome gotoNextSequence(std::int32_t contextSlot, PacketStore& store,
-                                            const PacketList& list, std::mutex& listBusy,
+inline SequenceWalkOutcome gotoNextSequence(std::int32_t contextSlot, PacketTable& table,
                                             const std::function<bool(const UserMessage&)>& ask) {
-    return gotoSequence(SequenceCommand::Next, contextSlot, store, list, listBusy, ask);
+    return gotoSequence(SequenceCommand::Next, contextSlot, table, ask);
 }
 inline SequenceWalkOutcome gotoPreviousSequence(
-    std::int32_t contextSlot, PacketStore& store, const PacketList& list, std::mutex& listBusy,
+    std::int32_t contextSlot, PacketTable& table,
     const std::function<bool(const UserMessage&)>& ask) {
-    return gotoSequence(SequenceCommand::Previous, contextSlot, store, list, listBusy, ask);
+    return gotoSequence(SequenceCommand::Previous, contextSlot, table, ask);
 }
-inline SequenceWalkOutcome gotoFirstSequence(std::int32_t contextSlot, PacketStore& store,
-                                             const PacketList& list, std::mutex& listBusy,
+inline SequenceWalkOutcome gotoFirstSequence(std::int32_t contextSlot, PacketTable& table,
                                              const std::function<bool(const UserMessage&)>& ask) {
-    return gotoSequence(SequenceCommand::First, contextSlot, store, list, listBusy, ask);
+    return gotoSequence(SequenceCommand::First, contextSlot, table, ask);
 }
-inline SequenceWalkOutcome gotoLastSequence(std::int32_t contextSlot, PacketStore& store,
-                                            const PacketList& list, std::mutex& listBusy,
+inline SequenceWalkOutcome gotoLastSequence(std::int32_t contextSlot, PacketTable& table,
                                             const std::function<bool(const UserMessage&)>& ask) {
-    return gotoSequence(SequenceCommand::Last, contextSlot, store, list, listBusy, ask);
+    return gotoSequence(SequenceCommand::Last, contextSlot, table, ask);
 }
 
 }  // namespace qhs

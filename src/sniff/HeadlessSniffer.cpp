@@ -253,7 +253,7 @@ int HeadlessRun::sniffPackets() {
     // A live capture shows each packet as it comes; a file's go out in large writes.
     reports.stored = [&](std::int32_t slot) {
         if (records.isOpen()) {
-            writePacketRecord(records, running->table(), slot, flags);
+            writePacketRecord(records, running->table().lock().store(), slot, flags);
             if (live) {
                 records.writePending();
             }

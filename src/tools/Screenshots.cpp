@@ -75,7 +75,7 @@ bool packetSnifferWindow(const QDir& folder, bool windowsColours) {
     window.resize(1000, 720);
     window.show();
     window.startCapture();
-    waitFor([&] { return window.store().storedCount() >= SyntheticRows; });
+    waitFor([&] { return window.table().storedCount() >= SyntheticRows; });
     waitFor([&] {
         window.synchronizeList();
         return window.model().rowCount() >= SyntheticRows;

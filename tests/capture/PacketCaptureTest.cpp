@@ -21,11 +21,11 @@ class PacketCaptureLoop : public testing::Test {
 
     PacketCaptureContext context() {
         published.replace(settings);
-        return PacketCaptureContext{
-            state, *store, list, filter, published, [this](const std::string& status) {
-                std::lock_guard<std::mutex> lock(statusMutex);
-                statuses.push_back(status);
-            }};
+        return PacketCaptureContext{state, *table, filter, published,
+                                    [this](const std::string& status) {
+                                        std::lock_guard<std::mutex> lock(statusMutex);
+                                        statuses.push_back(status);
+                                    }};
     }
 
     // Runs the loop on its own thread over `datagrams`, then closes the source.
@@ -48,8 +48,7 @@ class PacketCaptureLoop : public testing::Test {
     PacketSnifferState state;
     test::ScriptedMemoryProbe probe;
     FlooredSlabMemory flooredMemory{heapSlabMemory(), probe};
-    std::unique_ptr<PacketStore> store = std::make_unique<PacketStore>();
-    PacketList list;
+    std::unique_ptr<PacketTable> table = std::make_unique<PacketTable>();
     PacketFilter filter;
     std::mutex statusMutex;
     std::vector<std::string> statuses;
@@ -58,16 +57,16 @@ class PacketCaptureLoop : public testing::Test {
 TEST_F(PacketCaptureLoop, AcceptedDatagramsBecomeRowsAndSlotsInArrivalOrder) {
     captureAll(
         {makeDatagram(17, 60, 53, 1053), makeDatagram(1, 84), makeDatagram(6, 40, 80, 3000)});
-    ASSERT_EQ(store->storedCount(), 3);
-    ASSERT_EQ(list.rowCount(), 3);
+    ASSERT_EQ(table->storedCount(), 3);
+    ASSERT_EQ(table->lock().list().rowCount(), 3);
     for (std::int32_t row = 0; row < 3; ++row) {
-        EXPECT_EQ(list.row(row).slot, row);
-        EXPECT_EQ(list.row(row).filterTexts, 0u);
+        EXPECT_EQ(table->lock().list().row(row).slot, row);
+        EXPECT_EQ(table->lock().list().row(row).filterTexts, 0u);
     }
-    EXPECT_EQ(store->length(0), 60u);
-    EXPECT_EQ(store->packet(1)[9], 1);
-    EXPECT_EQ(store->time(2), "09:05:07.042");
-    EXPECT_EQ(store->allocatedBytes(), (60u + 44) + (84 + 44) + (40 + 44));
+    EXPECT_EQ(table->lock().store().length(0), 60u);
+    EXPECT_EQ(table->lock().store().packet(1)[9], 1);
+    EXPECT_EQ(table->lock().store().time(2), "09:05:07.042");
+    EXPECT_EQ(table->allocatedBytes(), (60u + 44) + (84 + 44) + (40 + 44));
     EXPECT_TRUE(state.newPacketSignal);
     EXPECT_FALSE(state.capturing);
     EXPECT_EQ(statuses.front(), "Listening on: 10.0.0.1");
@@ -78,16 +77,18 @@ TEST_F(PacketCaptureLoop, RejectedDatagramLeavesNoTrace) {
     settings.filterAllowUdp = 0;
     filter.refresh(true, settings);
     captureAll({makeDatagram(17, 60, 1, 2), makeDatagram(6, 40, 1, 2), makeDatagram(17, 70, 1, 2)});
-    EXPECT_EQ(store->storedCount(), 1);
-    EXPECT_EQ(list.rowCount(), 1);
-    EXPECT_EQ(store->packet(0)[9], 6);
-    EXPECT_EQ(store->allocatedBytes(), 84u);
+    EXPECT_EQ(table->storedCount(), 1);
+    EXPECT_EQ(table->lock().list().rowCount(), 1);
+    EXPECT_EQ(table->lock().store().packet(0)[9], 6);
+    EXPECT_EQ(table->allocatedBytes(), 84u);
 }
 
 TEST_F(PacketCaptureLoop, RowsKeepTheFilterTextsTheyWereAcceptedWith) {
     setTextField(settings.filterLacks1, "secret");
     filter.refresh(true, settings);
     captureAll({makeDatagram(17, 60), makeDatagram(17, 61)});
+    const PacketTable::Access held = table->lock();
+    const PacketList& list = held.list();
     ASSERT_EQ(list.rowCount(), 2);
     const FilterTexts& texts = list.filterTexts(list.row(1).filterTexts);
     EXPECT_EQ(texts.contains, ",,");
@@ -100,15 +101,15 @@ TEST_F(PacketCaptureLoop, RowsKeepTheFilterTextsTheyWereAcceptedWith) {
 TEST_F(PacketCaptureLoop, ANewCaptureAppendsAfterWhatIsStored) {
     captureAll({makeDatagram(17, 60)});
     captureAll({makeDatagram(17, 61), makeDatagram(17, 62)});
-    ASSERT_EQ(store->storedCount(), 3);
-    EXPECT_EQ(store->length(1), 61u);
-    EXPECT_EQ(list.row(2).slot, 2);
+    ASSERT_EQ(table->storedCount(), 3);
+    EXPECT_EQ(table->lock().store().length(1), 61u);
+    EXPECT_EQ(table->lock().list().row(2).slot, 2);
 }
 
 TEST_F(PacketCaptureLoop, FullStoreEndsTheCaptureAtOnce) {
     for (std::int32_t i = 0; i < PacketStoreCapacity; ++i) {
         CapturedPacket packet = CapturedPacket::copyOf(nullptr, 0);
-        store->append(packet, "");
+        table->lock().store().append(packet, "");
     }
     QueuedCaptureSource source;
     state.capturing = true;
@@ -122,20 +123,20 @@ TEST_F(PacketCaptureLoop, FullStoreEndsTheCaptureAtOnce) {
 TEST_F(PacketCaptureLoop, StoreFillingUpDuringCaptureStopsWithoutStoringTheExtraPacket) {
     for (std::int32_t i = 0; i < PacketStoreCapacity - 1; ++i) {
         CapturedPacket packet = CapturedPacket::copyOf(nullptr, 0);
-        store->append(packet, "");
+        table->lock().store().append(packet, "");
     }
     captureAll({makeDatagram(17, 60), makeDatagram(17, 61)});
-    EXPECT_EQ(store->storedCount(), PacketStoreCapacity);
-    EXPECT_EQ(store->length(PacketStoreCapacity - 1), 60u);
+    EXPECT_EQ(table->storedCount(), PacketStoreCapacity);
+    EXPECT_EQ(table->lock().store().length(PacketStoreCapacity - 1), 60u);
     EXPECT_EQ(statuses.back(), "Stopped/Item Limit Reached");
-    EXPECT_EQ(store->allocatedBytes(), 104u);
+    EXPECT_EQ(table->allocatedBytes(), 104u);
 }
 
 TEST_F(PacketCaptureLoop, MemoryFloorStopsTheCaptureWithMemoryErrorAndIsReadOnlyNowAndThen) {
-    store = std::make_unique<PacketStore>(heapSlabMemory(), flooredMemory);
+    table = std::make_unique<PacketTable>(heapSlabMemory(), flooredMemory);
     std::vector<std::vector<std::uint8_t>> datagrams(2000, makeDatagram(17, 200, 53, 1053));
     captureAll(datagrams);
-    EXPECT_EQ(store->storedCount(), 2000);
+    EXPECT_EQ(table->storedCount(), 2000);
     EXPECT_LE(probe.reads.load(), 5) << "not read per packet";
 
     probe.setBelowFloor();
@@ -144,7 +145,7 @@ TEST_F(PacketCaptureLoop, MemoryFloorStopsTheCaptureWithMemoryErrorAndIsReadOnly
     datagrams.assign(1200, makeDatagram(17, 60000, 53, 1053));
     probe.waitUntilReadingIsStale();
     captureAll(datagrams);
-    EXPECT_LT(store->storedCount(), 3200);
+    EXPECT_LT(table->storedCount(), 3200);
     EXPECT_EQ(statuses.back(), StatusMemoryError);
     EXPECT_FALSE(state.capturing.load());
 }
@@ -156,7 +157,7 @@ TEST_F(PacketCaptureLoop, QuittingEndsTheLoopWithStopped) {
     state.quitting = true;
     PacketCaptureContext loopContext = context();
     runPacketCapture(source, loopContext);
-    EXPECT_EQ(store->storedCount(), 0);
+    EXPECT_EQ(table->storedCount(), 0);
     EXPECT_EQ(statuses.back(), "Stopped");
     EXPECT_FALSE(state.capturing) << "Stop waits for this, so it must be clear";
     EXPECT_TRUE(source.closed());
@@ -185,13 +186,11 @@ TEST(PacketCaptureSession, StopJoinsACaptureThatEndedOnQuitting) {
     static PacketSnifferState state;
     static QueuedCaptureSource* quittingSource = nullptr;
     state.quitting = false;  // static for the source factory: a repeated run starts afresh
-    auto store = std::make_unique<PacketStore>();
-    PacketList list;
+    auto table = std::make_unique<PacketTable>();
     PacketFilter filter;
     const PublishedSettings published(settings);
     PacketCapture capture(
-        PacketCaptureContext{state, *store, list, filter, published, [](const std::string&) {}},
-        [] {
+        PacketCaptureContext{state, *table, filter, published, [](const std::string&) {}}, [] {
             auto source = std::make_unique<SourceThatQuitsAfterOneDatagram>(state);
             quittingSource = source.get();
             return std::unique_ptr<CaptureSource>(std::move(source));
@@ -201,28 +200,26 @@ TEST(PacketCaptureSession, StopJoinsACaptureThatEndedOnQuitting) {
     // Returns only once the capture thread has ended and been joined.
     capture.stop();
     EXPECT_FALSE(state.capturing);
-    EXPECT_EQ(store->storedCount(), 1);
+    EXPECT_EQ(table->storedCount(), 1);
 }
 
 TEST_F(PacketCaptureLoop, TruncatedAndEmptyDatagramsAreStoredSafely) {
     captureAll({makeDatagram(17, 0), {0x45}, makeDatagram(6, 19), makeDatagram(6, 21, 7, 8)});
-    ASSERT_EQ(store->storedCount(), 4);
-    EXPECT_EQ(store->length(0), 0u);
-    EXPECT_EQ(store->length(1), 1u);
+    ASSERT_EQ(table->storedCount(), 4);
+    EXPECT_EQ(table->lock().store().length(0), 0u);
+    EXPECT_EQ(table->lock().store().length(1), 1u);
 }
 
 TEST(PacketCaptureSession, StopReturnsWithCapturingClearAndStartAppendsAgain) {
     SettingsRecord settings = defaultSettings();
     setTextField(settings.interfaceAddress, "10.0.0.1");
     PacketSnifferState state;
-    auto store = std::make_unique<PacketStore>();
-    PacketList list;
+    auto table = std::make_unique<PacketTable>();
     PacketFilter filter;
     const PublishedSettings published(settings);
     static QueuedCaptureSource* lastSource = nullptr;
     PacketCapture capture(
-        PacketCaptureContext{state, *store, list, filter, published, [](const std::string&) {}},
-        [] {
+        PacketCaptureContext{state, *table, filter, published, [](const std::string&) {}}, [] {
             auto source = std::make_unique<QueuedCaptureSource>();
             lastSource = source.get();
             return std::unique_ptr<CaptureSource>(std::move(source));
@@ -239,20 +236,18 @@ TEST(PacketCaptureSession, StopReturnsWithCapturingClearAndStartAppendsAgain) {
     lastSource->push(makeDatagram(17, 61));
     lastSource->waitUntilDrained();
     capture.stop();
-    EXPECT_EQ(store->storedCount(), 2);
-    EXPECT_EQ(store->length(1), 61u);
+    EXPECT_EQ(table->storedCount(), 2);
+    EXPECT_EQ(table->lock().store().length(1), 61u);
 }
 
 TEST(PacketCaptureSession, AddressThatIsNoInterfaceStartsNothing) {
     SettingsRecord settings = defaultSettings();
     PacketSnifferState state;
-    auto store = std::make_unique<PacketStore>();
-    PacketList list;
+    auto table = std::make_unique<PacketTable>();
     PacketFilter filter;
     const PublishedSettings published(settings);
     PacketCapture capture(
-        PacketCaptureContext{state, *store, list, filter, published, [](const std::string&) {}},
-        [] {
+        PacketCaptureContext{state, *table, filter, published, [](const std::string&) {}}, [] {
             auto source = std::make_unique<QueuedCaptureSource>();
             source->opening = {OpenStatus::NoSuchInterface, 0};
             return std::unique_ptr<CaptureSource>(std::move(source));
@@ -266,38 +261,34 @@ TEST(PacketCaptureSession, AddressThatIsNoInterfaceStartsNothing) {
 }
 
 TEST(ClearPackets, EmptiesRowsAndSlotsInOrderAndNotesTheTime) {
-    PacketSnifferState state;
-    auto store = std::make_unique<PacketStore>();
-    PacketList list;
+    auto table = std::make_unique<PacketTable>();
     for (std::int32_t slot = 0; slot < 250; ++slot) {
         CapturedPacket packet = CapturedPacket::copyOf(makeDatagram(17, 60).data(), 60);
-        store->countAllocation(60);
-        store->append(packet, "t");
-        list.insertRow(slot, slot, "", "");
+        table->countAllocation(60);
+        table->append(packet, "t");
     }
     std::vector<std::string> steps;
     ClearHooks hooks;
     hooks.stopSearch = [&] { steps.push_back("stopSearch"); };
     hooks.beforeFree = [&](std::int32_t count) {
         steps.push_back("beforeFree " + std::to_string(count));
-        EXPECT_EQ(store->allocatedBytes(), 0u);
+        EXPECT_EQ(table->allocatedBytes(), 0u);
         // The window may wait here: the guard must be free.
-        EXPECT_TRUE(state.listBusy.try_lock());
-        state.listBusy.unlock();
+        EXPECT_TRUE(table->tryLock().held());
     };
     hooks.progress = [&](std::int32_t slot) {
         steps.push_back("progress " + std::to_string(slot));
     };
     hooks.afterFree = [&] {
         steps.push_back("afterFree");
-        EXPECT_EQ(store->storedCount(), 0);
-        EXPECT_EQ(list.rowCount(), 0);
-        EXPECT_GT(store->lastClearTime(), 0u) << "noted with the slots, under the guard";
+        EXPECT_EQ(table->storedCount(), 0);
+        EXPECT_EQ(table->lock().list().rowCount(), 0);
+        EXPECT_GT(table->lastClearTime(), 0u) << "noted with the slots, under the guard";
     };
-    clearPackets(state, *store, list, hooks);
+    clearPackets(*table, hooks);
     EXPECT_EQ(steps, (std::vector<std::string>{"stopSearch", "beforeFree 250", "progress 0",
                                                "progress 100", "progress 200", "afterFree"}));
-    EXPECT_GT(store->lastClearTime(), 0u);
+    EXPECT_GT(table->lastClearTime(), 0u);
 }
 
 }  // namespace

@@ -34,18 +34,19 @@ TEST(PacketModeBadInput, NoCommandReadsOutsideShortRandomOrReleasedSlots) {
             packets.add(bytes, length % 3 == 0 ? "" : "t");
         }
     }
-    const std::int32_t count = packets.store->storedCount();
+    const std::int32_t count = packets.table->storedCount();
     for (std::int32_t slot = 0; slot < count; slot += 7) {
-        packets.store->release(slot);
+        packets.table->lock().store().release(slot);
     }
-    for (std::int32_t row = 0; row < packets.list.rowCount(); row += 5) {
-        packets.list.removeRow(row);
+    for (std::int32_t row = 0; row < packets.table->lock().list().rowCount(); row += 5) {
+        packets.table->lock().list().removeRow(row);
     }
 
     for (std::int32_t slot = -1; slot <= count; ++slot) {
         for (const auto rendering : {EntirePacketRendering::Text, EntirePacketRendering::Dec,
                                      EntirePacketRendering::Hex}) {
-            const PacketDetail detail = renderDetail(*packets.store, slot, rendering);
+            const PacketDetail detail =
+                renderDetail(packets.table->lock().store(), slot, rendering);
             for (std::size_t field = 0; field < DetailFieldCount; ++field) {
                 const auto range = highlightRange(detail, static_cast<DetailField>(field));
                 if (range) {
@@ -55,18 +56,17 @@ TEST(PacketModeBadInput, NoCommandReadsOutsideShortRandomOrReleasedSlots) {
         }
         for (const auto command : {SequenceCommand::Next, SequenceCommand::Previous,
                                    SequenceCommand::First, SequenceCommand::Last}) {
-            gotoSequence(command, slot, *packets.store, packets.list, packets.listBusy,
-                         [](const UserMessage&) { return true; });
+            gotoSequence(command, slot, *packets.table, [](const UserMessage&) { return true; });
         }
-        reverseResolve(*packets.store, packets.listBusy, slot, AddressField::Destination,
+        reverseResolve(*packets.table, slot, AddressField::Destination,
                        [](const std::array<std::uint8_t, 4>&) { return std::nullopt; });
     }
-    PacketSorter sorter(*packets.store, packets.list, packets.listBusy);
+    PacketSorter sorter(*packets.table);
     for (std::int32_t column = 0; column < PacketListColumnCount; ++column) {
         EXPECT_EQ(sorter.sortByColumn(column, SortHooks{}), SortResult::Sorted);
     }
-    for (std::int32_t row = 0; row < packets.list.rowCount(); ++row) {
-        EXPECT_TRUE(openPacketMenu(*packets.store, packets.list, packets.listBusy, row).opens());
+    for (std::int32_t row = 0; row < packets.table->lock().list().rowCount(); ++row) {
+        EXPECT_TRUE(openPacketMenu(*packets.table, row).opens());
     }
 
     FindHooks hooks;
@@ -80,7 +80,7 @@ TEST(PacketModeBadInput, NoCommandReadsOutsideShortRandomOrReleasedSlots) {
     hooks.clearSelection = [] {};
     hooks.showMessage = [](const UserMessage&) {};
     hooks.ask = [](const UserMessage&) { return false; };
-    PacketFinder finder(*packets.store, packets.list, packets.listBusy, hooks);
+    PacketFinder finder(*packets.table, hooks);
     running = &finder;
     finder.run();
 }

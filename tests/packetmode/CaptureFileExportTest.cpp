@@ -25,19 +25,21 @@ Value readAt(const std::string& bytes, std::size_t offset) {
 // The file is the pcap format peers read: tcpdump and tshark list each stored datagram with
 // its arrival to the nanosecond, leave released slots out and take datagrams of any length.
 TEST(CaptureFileExport, TcpdumpAndTsharkReadEveryStoredDatagramWithItsNanosecondTime) {
-    PacketStore store;
-    PacketSnifferState state;
+    PacketTable table;
     const std::int64_t arrival = 1'700'000'000'123'456'789;
-    store.append(CapturedPacket::copyOf(makeDatagram(17, 40, 5000, 53).data(), 40), "t", arrival);
-    store.append(CapturedPacket::copyOf(makeDatagram(6, 60).data(), 60), "t", arrival + 1);
+    table.lock().store().append(CapturedPacket::copyOf(makeDatagram(17, 40, 5000, 53).data(), 40),
+                                "t", arrival);
+    table.lock().store().append(CapturedPacket::copyOf(makeDatagram(6, 60).data(), 60), "t",
+                                arrival + 1);
     const std::vector<std::uint8_t> largest = makeDatagram(17, 65535, 7, 9);
-    store.append(CapturedPacket::copyOf(largest.data(), 65535), "t", arrival + 2'000'000'000);
-    store.release(1);
+    table.lock().store().append(CapturedPacket::copyOf(largest.data(), 65535), "t",
+                                arrival + 2'000'000'000);
+    table.lock().store().release(1);
 
     TempDir dir;
     const std::string path = (dir.path() / "export.pcap").string();
     std::atomic<bool> cancel{false};
-    const SaveOutcome outcome = writeCaptureFile(path, store, state, defaultSettings(), cancel);
+    const SaveOutcome outcome = writeCaptureFile(path, table, defaultSettings(), cancel);
     ASSERT_EQ(outcome.status, SaveStatus::Saved);
     EXPECT_EQ(outcome.slotsProcessed, 3);
 
@@ -49,7 +51,9 @@ TEST(CaptureFileExport, TcpdumpAndTsharkReadEveryStoredDatagramWithItsNanosecond
     EXPECT_EQ(readAt<std::uint32_t>(bytes, 28), 123'456'789u);
     EXPECT_EQ(readAt<std::uint32_t>(bytes, 32), 40u);
     EXPECT_EQ(
-        bytes.compare(40, 40, std::string(reinterpret_cast<const char*>(store.packet(0)), 40)), 0);
+        bytes.compare(
+            40, 40, std::string(reinterpret_cast<const char*>(table.lock().store().packet(0)), 40)),
+        0);
 
     std::istringstream tcpdump(
         commandOutput("tcpdump -n --nano -tt -r '" + path + "' 2>/dev/null"));

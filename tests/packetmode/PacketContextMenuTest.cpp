@@ -20,10 +20,8 @@ TEST(PacketContextMenu, OpensOnTheSelectionOffersTcpCommandsForTcpAndDeletesTheR
     udp.protocol = 17;
     packets.add(udp);
     packets.add(TestDatagram{});
-    packets.store->release(2);
-    const auto open = [&packets](std::int32_t row) {
-        return openPacketMenu(*packets.store, packets.list, packets.listBusy, row);
-    };
+    packets.table->lock().store().release(2);
+    const auto open = [&packets](std::int32_t row) { return openPacketMenu(*packets.table, row); };
     EXPECT_FALSE(open(-1).opens());
     EXPECT_FALSE(open(3).opens());
     EXPECT_TRUE(open(0).tcpOptionsEnabled);
@@ -36,13 +34,13 @@ TEST(PacketContextMenu, OpensOnTheSelectionOffersTcpCommandsForTcpAndDeletesTheR
         EXPECT_EQ(question.caption, "Delete from lis?");
         return yes;
     };
-    EXPECT_FALSE(deleteContextRow(context, packets.list, packets.listBusy, answer));
-    EXPECT_EQ(packets.list.rowCount(), 3);
+    EXPECT_FALSE(deleteContextRow(context, *packets.table, answer));
+    EXPECT_EQ(packets.table->lock().list().rowCount(), 3);
     yes = true;
-    packets.list.removeRow(0);  // the context row moved up meanwhile
-    EXPECT_TRUE(deleteContextRow(context, packets.list, packets.listBusy, answer));
+    packets.table->lock().list().removeRow(0);  // the context row moved up meanwhile
+    EXPECT_TRUE(deleteContextRow(context, *packets.table, answer));
     EXPECT_EQ(packets.slotsInRowOrder(), std::vector<std::int32_t>{2});
-    EXPECT_NE(packets.store->packet(1), nullptr);
+    EXPECT_NE(packets.table->lock().store().packet(1), nullptr);
 }
 
 TEST(PacketContextMenu, ReverseResolveNamesTheAddressOrTellsWhatFailed) {
@@ -52,7 +50,7 @@ TEST(PacketContextMenu, ReverseResolveNamesTheAddressOrTellsWhatFailed) {
     datagram.destination = address(10, 0, 0, 9);
     packets.add(datagram);
     packets.add(TestDatagram{});
-    packets.store->release(1);
+    packets.table->lock().store().release(1);
 
     std::vector<std::array<std::uint8_t, 4>> looked;
     const ReverseResolver resolver =
@@ -64,7 +62,7 @@ TEST(PacketContextMenu, ReverseResolveNamesTheAddressOrTellsWhatFailed) {
         return std::string("router.example");
     };
     const auto resolve = [&](std::optional<std::int32_t> slot, AddressField field) {
-        return reverseResolve(*packets.store, packets.listBusy, slot, field, resolver);
+        return reverseResolve(*packets.table, slot, field, resolver);
     };
 
     EXPECT_EQ(resolve(0, AddressField::Source),

@@ -40,8 +40,9 @@ std::string collapseLineEnds(std::string text) {
 
 TEST(PacketDetail, ShowsTheFieldsOfATcpDatagramUnsigned) {
     PacketListFixture packets;
+    const std::int32_t added = packets.add(tcpDatagram());
     const PacketDetail detail =
-        renderDetail(*packets.store, packets.add(tcpDatagram()), EntirePacketRendering::Dec);
+        renderDetail(packets.table->lock().store(), added, EntirePacketRendering::Dec);
     ASSERT_TRUE(detail.decodable);
     EXPECT_EQ(detail.text(DetailField::IpChecksum), "43981");
     EXPECT_EQ(detail.text(DetailField::FromIp), "192.168.1.20");
@@ -68,8 +69,9 @@ TEST(PacketDetail, IcmpAndOtherProtocolsShowNoPortNamesOrTcpFields) {
         datagram.protocol = protocol;
         // Byte 33 is 0x3F, every TCP flag, in both datagrams.
         const std::string payload(16, '\x3F');
-        const PacketDetail detail = renderDetail(
-            *packets.store, packets.add(datagram.withPayload(payload)), EntirePacketRendering::Hex);
+        const std::int32_t added = packets.add(datagram.withPayload(payload));
+        const PacketDetail detail =
+            renderDetail(packets.table->lock().store(), added, EntirePacketRendering::Hex);
         EXPECT_EQ(detail.text(DetailField::FromPort) + detail.text(DetailField::ToPort), "00");
         EXPECT_EQ(detail.text(DetailField::FromPortUse) + detail.text(DetailField::ToPortUse) +
                       detail.text(DetailField::Sequence) +
@@ -91,8 +93,9 @@ TEST(PacketDetail, UdpPortsShowTheirUdpNamesOrUnknown) {
     datagram.protocol = 17;
     datagram.sourcePort = UnnamedPort;
     datagram.destinationPort = 53;
+    const std::int32_t added = packets.add(datagram);
     const PacketDetail detail =
-        renderDetail(*packets.store, packets.add(datagram), EntirePacketRendering::Dec);
+        renderDetail(packets.table->lock().store(), added, EntirePacketRendering::Dec);
     EXPECT_EQ(detail.text(DetailField::FromPortUse), "Unknown");
     EXPECT_EQ(detail.text(DetailField::ToPortUse), udpPortName(53));
     EXPECT_TRUE(highlightRange(detail, DetailField::ToPort));
@@ -122,9 +125,12 @@ TEST(PacketDetail, EachFieldHighlightsTheCharactersOfItsBytes) {
     };
     PacketListFixture packets;
     const std::int32_t slot = packets.add(tcpDatagram());
-    const PacketDetail dec = renderDetail(*packets.store, slot, EntirePacketRendering::Dec);
-    const PacketDetail hex = renderDetail(*packets.store, slot, EntirePacketRendering::Hex);
-    const PacketDetail text = renderDetail(*packets.store, slot, EntirePacketRendering::Text);
+    const PacketDetail dec =
+        renderDetail(packets.table->lock().store(), slot, EntirePacketRendering::Dec);
+    const PacketDetail hex =
+        renderDetail(packets.table->lock().store(), slot, EntirePacketRendering::Hex);
+    const PacketDetail text =
+        renderDetail(packets.table->lock().store(), slot, EntirePacketRendering::Text);
     for (const FieldRanges& expected : table) {
         const int field = static_cast<int>(expected.field);
         EXPECT_EQ(highlightRange(dec, expected.field), expected.dec) << field;
@@ -150,11 +156,11 @@ TEST(PacketDetail, ASlotBelowTwentyBytesOrWithoutDataAsksToDeleteTheRow) {
     // A stored block of captured length 0 is data too short to decode, not a missing block.
     const std::int32_t emptySlot = packets.add(std::vector<std::uint8_t>{});
     const std::int32_t releasedSlot = packets.add(tcpDatagram());
-    packets.store->release(releasedSlot);
+    packets.table->lock().store().release(releasedSlot);
 
     for (const std::int32_t slot : {shortSlot, emptySlot}) {
         const PacketDetail shortDetail =
-            renderDetail(*packets.store, slot, EntirePacketRendering::Dec);
+            renderDetail(packets.table->lock().store(), slot, EntirePacketRendering::Dec);
         EXPECT_EQ(shortDetail.entirePacket, "Invalid packet data!") << slot;
         ASSERT_TRUE(shortDetail.invalidPacketQuestion);
         EXPECT_EQ(shortDetail.invalidPacketQuestion->caption, "Delete invalid packet?");
@@ -168,7 +174,8 @@ TEST(PacketDetail, ASlotBelowTwentyBytesOrWithoutDataAsksToDeleteTheRow) {
     }
 
     for (const std::int32_t slot : {releasedSlot, -1, PacketStoreCapacity}) {
-        const PacketDetail detail = renderDetail(*packets.store, slot, EntirePacketRendering::Hex);
+        const PacketDetail detail =
+            renderDetail(packets.table->lock().store(), slot, EntirePacketRendering::Hex);
         EXPECT_EQ(detail.entirePacket, "Invalid packet ptr!") << slot;
         ASSERT_TRUE(detail.invalidPacketQuestion);
         EXPECT_NE(detail.invalidPacketQuestion->text.find("invalid packet pointer"),
@@ -182,13 +189,13 @@ TEST(PacketDetail, NoKeepsTheInvalidRowAndYesDeletesItWhereverItMoved) {
     const std::int32_t shortSlot = packets.add(std::vector<std::uint8_t>(19, 0));
     packets.add(tcpDatagram());
 
-    EXPECT_FALSE(answerInvalidPacketQuestion(false, packets.list, packets.listBusy, 1, shortSlot));
+    EXPECT_FALSE(answerInvalidPacketQuestion(false, *packets.table, 1, shortSlot));
     EXPECT_EQ(packets.slotsInRowOrder(), (std::vector<std::int32_t>{0, 1, 2}));
 
-    packets.list.removeRow(0);  // while the question was open the row moved up
-    EXPECT_TRUE(answerInvalidPacketQuestion(true, packets.list, packets.listBusy, 1, shortSlot));
+    packets.table->lock().list().removeRow(0);  // while the question was open the row moved up
+    EXPECT_TRUE(answerInvalidPacketQuestion(true, *packets.table, 1, shortSlot));
     EXPECT_EQ(packets.slotsInRowOrder(), (std::vector<std::int32_t>{2}));
-    EXPECT_EQ(packets.store->length(shortSlot), 19u);  // the slot is not touched
+    EXPECT_EQ(packets.table->lock().store().length(shortSlot), 19u);  // the slot is not touched
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ struct Match {
 // beforehand.
 class PacketFind : public testing::Test {
   protected:
-    PacketFind() : finder(*packets.store, packets.list, packets.listBusy, hooks()) {}
+    PacketFind() : finder(*packets.table, hooks()) {}
 
     FindHooks hooks() {
         FindHooks hooks;
@@ -124,8 +124,8 @@ TEST_F(PacketFind, FindNextMovesFromShownMatchToShownMatchInSlotOrder) {
     addTcp("needle two");
     addTcp("needle three");
     // Slot 1's row is deleted, and the last two rows are swapped.
-    packets.list.removeRow(1);
-    packets.list.reorder(std::vector<PacketRow>{{0, 0}, {3, 0}, {2, 0}});
+    packets.table->lock().list().removeRow(1);
+    packets.table->lock().list().reorder(std::vector<PacketRow>{{0, 0}, {3, 0}, {2, 0}});
     findText = "NEEDLE";
     EXPECT_EQ(finder.run(), FindOutcome::Complete);
     EXPECT_EQ(matches, (std::vector<Match>{{0, 0}, {2, 2}, {1, 3}}));

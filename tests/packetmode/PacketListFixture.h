@@ -2,12 +2,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string_view>
 #include <vector>
 
-#include "capture/PacketList.h"
-#include "capture/PacketStore.h"
+#include "capture/PacketTable.h"
 #include "support/TestDatagram.h"
 
 namespace qhs::test {
@@ -15,18 +13,13 @@ namespace qhs::test {
 // A store and its list as the capture thread fills them: each datagram takes the next slot
 // and a row at the end.
 struct PacketListFixture {
-    std::unique_ptr<PacketStore> store = std::make_unique<PacketStore>();
-    PacketList list;
-    std::mutex listBusy;
+    std::unique_ptr<PacketTable> table = std::make_unique<PacketTable>();
 
     std::int32_t add(const std::vector<std::uint8_t>& datagram, std::string_view time = "t",
                      std::string_view contains = "", std::string_view lacks = "") {
-        const std::int32_t slot = store->storedCount();
         CapturedPacket packet =
             CapturedPacket::copyOf(datagram.data(), static_cast<std::uint32_t>(datagram.size()));
-        list.insertRow(slot, slot, contains, lacks);
-        store->append(packet, time);
-        return slot;
+        return table->append(packet, time, contains, lacks);
     }
     std::int32_t add(const TestDatagram& datagram, std::string_view time = "t") {
         return add(datagram.bytes(), time);
@@ -34,7 +27,8 @@ struct PacketListFixture {
 
     std::vector<std::int32_t> slotsInRowOrder() const {
         std::vector<std::int32_t> slots;
-        for (const PacketRow& row : list.rows()) {
+        const PacketTable::Access held = table->lock();
+        for (const PacketRow& row : held.list().rows()) {
             slots.push_back(row.slot);
         }
         return slots;

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
-#include <mutex>
 #include <vector>
 
 #include "packetmode/PacketListModel.h"
@@ -20,13 +19,12 @@ class PacketListModelTest : public ::testing::Test {
                          [this] { guardFreeWhenTold.push_back(guardIsFree()); });
     }
 
-    bool guardIsFree() {
-        std::unique_lock<std::mutex> guard(state.listBusy, std::try_to_lock);
-        return guard.owns_lock();
-    }
+    bool guardIsFree() { return table.tryLock().held(); }
 
     void capture(int count, std::string_view contains = "") {
-        std::lock_guard<std::mutex> guard(state.listBusy);
+        PacketTable::Access held = table.lock();
+        PacketStore& store = held.store();
+        PacketList& list = held.list();
         for (int i = 0; i < count; ++i) {
             std::vector<std::uint8_t> bytes(28, 0);
             bytes[0] = 0x45;
@@ -38,10 +36,8 @@ class PacketListModelTest : public ::testing::Test {
         }
     }
 
-    PacketSnifferState state;
-    PacketStore store;
-    PacketList list;
-    PacketListModel model{state, store, list};
+    PacketTable table;
+    PacketListModel model{table};
     // Checks every change the model announces against what it then reports; a breach is a
     // Qt warning, which fails the test.
     QAbstractItemModelTester tester{&model,
@@ -59,10 +55,7 @@ TEST_F(PacketListModelTest, ViewsHearOfNewRowsOnlyAfterTheListGuardIsLetGo) {
     EXPECT_EQ(model.cellText(4, 7), "abc") << "the new row's filter text came with it";
     EXPECT_EQ(model.cellText(0, 0), "UDP");
 
-    {
-        std::lock_guard<std::mutex> guard(state.listBusy);
-        list.removeRow(1);
-    }
+    { table.lock().list().removeRow(1); }
     const PacketListModel::SyncResult reset = model.synchronize();
     EXPECT_TRUE(reset.reset);
     EXPECT_EQ(model.rowCount(), 4);
@@ -77,7 +70,7 @@ TEST_F(PacketListModelTest, ViewsHearOfNewRowsOnlyAfterTheListGuardIsLetGo) {
 TEST_F(PacketListModelTest, ABusyGuardSkipsTheCycleAndNothingIsLost) {
     capture(4);
     {
-        std::lock_guard<std::mutex> guard(state.listBusy);
+        const PacketTable::Access held = table.lock();
         EXPECT_FALSE(model.synchronize().synchronized);
     }
     EXPECT_EQ(model.rowCount(), 0);

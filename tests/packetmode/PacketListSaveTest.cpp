@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
 #include <regex>
 #include <string>
 #include <thread>
@@ -31,7 +30,7 @@ class PacketListSaveTest : public testing::Test {
     PacketListSaveTest() { setTextField(settings.dateTimeTemplate, "%Y-%MY-%D"); }
 
     SaveOutcome save(const std::string& path, const SaveHooks& hooks = {}) {
-        return writePacketListFile(path, *store, state, settings, cancel, hooks);
+        return writePacketListFile(path, *table, settings, cancel, hooks);
     }
     // Saves to a file, checks header and trailer, and returns the records between them.
     std::string savedRecords(int expectedCount, const SaveHooks& hooks = {}) {
@@ -50,20 +49,20 @@ class PacketListSaveTest : public testing::Test {
         return content.substr(Header.size(), trailerAt - Header.size());
     }
     void storeExamples() {
-        test::storeDatagram(*store, test::exampleTcpDatagram(), "2003.04.03 - 09:05:07.042");
-        test::storeDatagram(*store, test::udpDatagram(53, 1053, "ab"), "T2");
+        test::storeDatagram(table->lock().store(), test::exampleTcpDatagram(),
+                            "2003.04.03 - 09:05:07.042");
+        test::storeDatagram(table->lock().store(), test::udpDatagram(53, 1053, "ab"), "T2");
     }
     void storeMany(int count) {
         for (int i = 0; i < count; ++i) {
-            test::storeDatagram(*store, test::exampleTcpDatagram(), "t");
+            test::storeDatagram(table->lock().store(), test::exampleTcpDatagram(), "t");
         }
     }
 
     ScopedLocalTimeSource fixedTime{[] { return LocalTime{2003, 4, 3, 9, 5, 7, 42}; }};
     TempDir dir;
     SettingsRecord settings = defaultSettings();
-    PacketSnifferState state;
-    std::unique_ptr<PacketStore> store = std::make_unique<PacketStore>();
+    std::unique_ptr<PacketTable> table = std::make_unique<PacketTable>();
     std::atomic<bool> cancel{false};
 };
 
@@ -86,8 +85,8 @@ TEST_F(PacketListSaveTest, FileHoldsHeaderRecordsInSlotOrderAndTrailer) {
     EXPECT_EQ(savedRecords(2), "\r\n" + TcpHeading + "\r\n" + UdpHeading);
 
     // The file lists the store: a released slot is passed over but counted.
-    test::storeDatagram(*store, test::udpDatagram(7, 9, "z"), "T3");
-    store->release(1);
+    test::storeDatagram(table->lock().store(), test::udpDatagram(7, 9, "z"), "T3");
+    table->lock().store().release(1);
     EXPECT_EQ(
         savedRecords(3),
         "\r\n" + TcpHeading + "\r\n UDP   29      172.16.5.4 255.255.255.255      7     9  [T3]");
@@ -139,8 +138,7 @@ TEST_F(PacketListSaveTest, SlotsReleasedWhileSavingAreNeverReadFreed) {
     std::atomic<bool> saving{true};
     std::thread deleter([&] {
         for (std::int32_t slot = 19999; slot >= 0 && saving; --slot) {
-            std::lock_guard<std::mutex> lock(state.listBusy);
-            store->release(slot);
+            table->lock().store().release(slot);
         }
     });
     const SaveOutcome outcome = save((dir.path() / "list.txt").string());

@@ -4,7 +4,6 @@
 #include <climits>
 #include <filesystem>
 #include <future>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -20,6 +19,11 @@
 #include "support/ThreadWaits.h"
 
 namespace qhs {
+
+struct PacketTableTestAccess {
+    static const std::mutex& guard(const PacketTable& table) { return table.busy_; }
+};
+
 namespace {
 
 class PacketLoggerTest : public testing::Test {
@@ -46,19 +50,19 @@ class PacketLoggerTest : public testing::Test {
         return count;
     }
     void storePackets(int count, std::string_view time) {
-        std::lock_guard<std::mutex> lock(state.listBusy);
+        PacketTable::Access held = table->lock();
         for (int i = 0; i < count; ++i) {
-            test::storeDatagram(*store, test::udpDatagram(1, 9, ""), time);
+            test::storeDatagram(held.store(), test::udpDatagram(1, 9, ""), time);
         }
     }
     void clearList() {
         // A clear time of its own, as any real Clear has: the clock has moved on since the last.
-        while (processClockMs() <= store->lastClearTime()) {
+        while (processClockMs() <= table->lastClearTime()) {
             std::this_thread::yield();
         }
-        std::lock_guard<std::mutex> lock(state.listBusy);
-        store->freeAllSlots();
-        store->markCleared();
+        PacketTable::Access held = table->lock();
+        held.store().freeAllSlots();
+        held.store().markCleared();
     }
 
     TempDir dir;
@@ -66,13 +70,12 @@ class PacketLoggerTest : public testing::Test {
     // What the logger reads; published again after each change, as the window does.
     PublishedSettings published{settings};
     PacketSnifferState state;
-    std::unique_ptr<PacketStore> store = std::make_unique<PacketStore>();
-    PacketList list;
+    std::unique_ptr<PacketTable> table = std::make_unique<PacketTable>();
     // Error boxes stay open until the test closes them.
     std::vector<UserMessage> boxes;
     std::promise<void> closeBox;
     std::shared_future<void> boxClosed = closeBox.get_future().share();
-    PacketLogger logger{state, *store, published, [this](const UserMessage& message) {
+    PacketLogger logger{state, *table, published, [this](const UserMessage& message) {
                             boxes.push_back(message);
                             boxClosed.wait();
                         }};
@@ -120,13 +123,13 @@ TEST_F(PacketLoggerTest, ClearLogsWhatNoPassHasYetAndThePassAfterItLogsEachNewPa
     logger.logNewPackets();
     storePackets(4, "[unlogged]");  // stored since the last pass
     ClearHooks hooks;
-    hooks.whileGuarded = [this] { logger.logBeforeClear(true); };
+    hooks.whileGuarded = [this](const PacketStore& store) { logger.logBeforeClear(store, true); };
     // Capture and a log pass go on as soon as the Clear lets the guard go.
     hooks.afterFree = [this] {
         storePackets(5, "[after]");
         logger.logNewPackets();
     };
-    clearPackets(state, *store, list, hooks);
+    clearPackets(*table, hooks);
     logger.logNewPackets();
     EXPECT_EQ(logged("[before]"), 3u);
     EXPECT_EQ(logged("[unlogged]"), 4u);
@@ -136,7 +139,7 @@ TEST_F(PacketLoggerTest, ClearLogsWhatNoPassHasYetAndThePassAfterItLogsEachNewPa
     settings.autoLog = 0;
     published.replace(settings);
     storePackets(2, "[off]");
-    clearPackets(state, *store, list, hooks);
+    clearPackets(*table, hooks);
     EXPECT_EQ(logged("[off]"), 0u);
 }
 
@@ -175,14 +178,15 @@ TEST_F(PacketLoggerTest, FailedWritesShowOneBoxWhileItIsOpen) {
 
 TEST_F(PacketLoggerTest, PassWaitsForTheListGuard) {
     storePackets(2, "[t]");
-    std::unique_lock<std::mutex> guard(state.listBusy);
+    PacketTable::Access guard = table->lock();
     std::atomic<pid_t> passThread{0};
     std::thread pass([&] {
         passThread = currentThreadId();
         logger.logNewPackets();
     });
-    EXPECT_TRUE(
-        eventually([&] { return passThread != 0 && waitsForMutex(passThread, state.listBusy); }));
+    EXPECT_TRUE(eventually([&] {
+        return passThread != 0 && waitsForMutex(passThread, PacketTableTestAccess::guard(*table));
+    }));
     EXPECT_FALSE(std::filesystem::exists(logPath()));
     guard.unlock();
     pass.join();
@@ -196,8 +200,8 @@ TEST_F(PacketLoggerTest, ThreadLogsAtOnceForIntervalsOfZeroOrLessAndStopsDuringL
         storePackets(1, "[t]");
         logger.start();
         const bool done = eventually([&] {
-            std::lock_guard<std::mutex> lock(state.listBusy);
-            return logger.loggedCount() == store->storedCount();
+            const PacketTable::Access held = table->lock();
+            return logger.loggedCount() == held.store().storedCount();
         });
         logger.stop();
         EXPECT_TRUE(done) << interval;

@@ -119,7 +119,7 @@ TEST_F(PacketSnifferCommands, InvalidPacketAsksAndNoKeepsTheRowWhileYesDeletesIt
     window->selectRow(1);
     ASSERT_TRUE(waitUntil([&] { return user.shown.size() == 2; }));
     EXPECT_EQ(window->model().rowCount(), 1);
-    EXPECT_EQ(window->store().length(1), 19u) << "the slot keeps its datagram";
+    EXPECT_EQ(window->table().lock().store().length(1), 19u) << "the slot keeps its datagram";
 }
 
 TEST_F(PacketSnifferCommands, FindSelectsTheMatchingRowAndSaysSoWhenNothingMatches) {
@@ -173,7 +173,7 @@ TEST_F(PacketSnifferCommands, LongListSortAfterYesWaitsForTheGuardUnderTheWaitCu
     user.whileShown = [&](const UserMessage&) {
         std::promise<void> taken;
         logPass = std::thread([&] {
-            std::lock_guard<std::mutex> guard(window->state().listBusy);
+            const PacketTable::Access guard = window->table().lock();
             taken.set_value();
             windowSeenWaiting.wait_for(std::chrono::seconds(5));
         });

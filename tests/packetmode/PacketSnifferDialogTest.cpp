@@ -129,7 +129,7 @@ TEST_F(PacketSnifferWindow, RealLoopbackTrafficBecomesRowsAndStopClearAndFilters
     EXPECT_EQ(udp, 2);
     EXPECT_GE(tcpToServer, 3) << "handshake, data and close towards the server";
     EXPECT_EQ(icmp, 2) << "the echo request and its reply, each once";
-    EXPECT_EQ(window->store().storedCount(), static_cast<std::int32_t>(rows.size()));
+    EXPECT_EQ(window->table().storedCount(), static_cast<std::int32_t>(rows.size()));
     EXPECT_TRUE(waitUntil([&] {
         return window->windowTitle() == QStringLiteral("Sniffer - %1 items").arg(rows.size());
     }));
@@ -141,10 +141,10 @@ TEST_F(PacketSnifferWindow, RealLoopbackTrafficBecomesRowsAndStopClearAndFilters
 
     window->clearPackets();
     ASSERT_TRUE(waitUntil([&] { return !window->clearRunning(); }));
-    EXPECT_EQ(window->store().storedCount(), 0);
-    EXPECT_EQ(window->list().rowCount(), 0);
+    EXPECT_EQ(window->table().storedCount(), 0);
+    EXPECT_EQ(window->table().lock().list().rowCount(), 0);
     EXPECT_TRUE(shownRows(*window).empty());
-    EXPECT_EQ(window->store().allocatedBytes(), 0u);
+    EXPECT_EQ(window->table().allocatedBytes(), 0u);
 
     // With the filters applied and UDP switched off, UDP leaves no row and no slot.
     published.change([](SettingsRecord& settings) { settings.filterAllowUdp = 0; });
@@ -472,8 +472,9 @@ TEST_F(PacketSnifferWindow, CaptureFileByTcpdumpOpensAsTheLiveCaptureOfTheSameTr
     const std::vector<std::uint8_t> largest = hostileDatagrams("file-end").back();
     ASSERT_TRUE(injectLoopbackDatagram(largest));
     ASSERT_TRUE(waitUntil([&] {
-        return window->store().storedCount() > 0 &&
-               window->store().length(window->store().storedCount() - 1) == largest.size();
+        return window->table().storedCount() > 0 &&
+               window->table().lock().store().length(window->table().storedCount() - 1) ==
+                   largest.size();
     }));
     window->stopCapture();
     // tcpdump writes each frame as it goes (-U): once the last is in its file, so is the rest.
@@ -483,7 +484,7 @@ TEST_F(PacketSnifferWindow, CaptureFileByTcpdumpOpensAsTheLiveCaptureOfTheSameTr
     ::kill(tcpdumpProcess, SIGINT);
     ASSERT_TRUE(waitUntil([&] { return ::kill(tcpdumpProcess, 0) != 0; }, 5000));
     const std::vector<QStringList> liveRows = shownRows(*window);
-    const std::vector<StoredDatagram> live = storedDatagrams(window->store());
+    const std::vector<StoredDatagram> live = storedDatagrams(window->table().lock().store());
     ASSERT_GE(live.size(), 12u);
 
     // A damaged file is refused whole, before any question, and the list stays as it was.
@@ -499,7 +500,7 @@ TEST_F(PacketSnifferWindow, CaptureFileByTcpdumpOpensAsTheLiveCaptureOfTheSameTr
                                               "\r\nThe file ends inside "
                                               "packet " +
                                               std::to_string(live.size()) + ".");
-    EXPECT_EQ(storedDatagrams(window->store()), live);
+    EXPECT_EQ(storedDatagrams(window->table().lock().store()), live);
     EXPECT_EQ(untimedRows(shownRows(*window)), untimedRows(liveRows));
 
     // Declining the question keeps the list; accepting it replaces the list with the file's.
@@ -511,13 +512,13 @@ TEST_F(PacketSnifferWindow, CaptureFileByTcpdumpOpensAsTheLiveCaptureOfTheSameTr
     EXPECT_EQ(user.shown[1].message.text, "The list holds " + std::to_string(live.size()) +
                                               " packets. Replace them with the packets of " +
                                               recorded.string() + "?");
-    EXPECT_EQ(storedDatagrams(window->store()), live);
+    EXPECT_EQ(storedDatagrams(window->table().lock().store()), live);
     user.pickedPaths = {QString::fromStdString(recorded.string())};
     user.answers = {MessageAnswer::Yes};
     window->openCaptureFile();
     ASSERT_TRUE(waitUntil([&] { return !window->openingCaptureFile(); }));
     EXPECT_EQ(user.shown.size(), 3u);
-    EXPECT_EQ(storedDatagrams(window->store()), live);
+    EXPECT_EQ(storedDatagrams(window->table().lock().store()), live);
     EXPECT_EQ(untimedRows(shownRows(*window)), untimedRows(liveRows));
     EXPECT_EQ(status->text().toStdString(),
               "Read " + std::to_string(live.size()) + " packets, skipped 0 that are not IPv4");
@@ -529,7 +530,7 @@ TEST_F(PacketSnifferWindow, FullStoreAtStartStopsWithTheItemLimit) {
     auto window = open(&openQueuedSource);
     for (std::int32_t i = 0; i < PacketStoreCapacity; ++i) {
         CapturedPacket packet = CapturedPacket::copyOf(nullptr, 0);
-        window->store().append(packet, "");
+        window->table().lock().store().append(packet, "");
     }
     window->startCapture();
     auto* status = controlById<QLabel>(*window, 1004);

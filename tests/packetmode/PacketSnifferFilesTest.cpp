@@ -45,7 +45,7 @@ class PacketSnifferFiles : public testing::Test {
         for (int i = 0; i < packets; ++i) {
             source->push(makeDatagram(17, 40 + static_cast<std::size_t>(i), 1000, 53));
         }
-        ASSERT_TRUE(waitUntil([&] { return window->store().storedCount() == packets; }));
+        ASSERT_TRUE(waitUntil([&] { return window->table().storedCount() == packets; }));
     }
     void TearDown() override {
         if (window) {
@@ -86,7 +86,7 @@ TEST_F(PacketSnifferFiles, ExportFromTheFileMenuWritesAPcapFileWithEachArrivalTi
                                             "' -T fields -e frame.time_epoch 2>/dev/null");
     std::string expected;
     for (std::int32_t slot = 0; slot < 3; ++slot) {
-        const std::int64_t arrival = window->store().arrivalNanoseconds(slot);
+        const std::int64_t arrival = window->table().lock().store().arrivalNanoseconds(slot);
         ASSERT_GT(arrival, 0) << "a source without stamps gets the time of delivery";
         char text[32];
         std::snprintf(text, sizeof text, "%lld.%09lld\n",

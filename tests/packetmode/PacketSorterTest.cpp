@@ -24,7 +24,7 @@ class PacketSort : public testing::Test {
     std::vector<std::int32_t> order() const { return packets.slotsInRowOrder(); }
 
     PacketListFixture packets;
-    PacketSorter sorter{*packets.store, packets.list, packets.listBusy};
+    PacketSorter sorter{*packets.table};
     bool answer = true;
     std::vector<UserMessage> questions;
 };
@@ -45,7 +45,7 @@ TEST_F(PacketSort, DirectionAlternatesWithEveryCompletedSortWhateverTheColumn) {
     EXPECT_EQ(order(), (std::vector<std::int32_t>{2, 0, 1}));
     EXPECT_EQ(click(9), SortResult::NoSuchColumn);
     {
-        std::lock_guard<std::mutex> capturing(packets.listBusy);
+        const PacketTable::Access capturing = packets.table->lock();
         EXPECT_EQ(click(1), SortResult::Busy);  // the click is lost
     }
     EXPECT_EQ(order(), (std::vector<std::int32_t>{2, 0, 1}));
@@ -74,10 +74,11 @@ TEST_F(PacketSort, KeysAreDecodedValuesNotCellTexts) {
     ten.sourcePort = 20000;
     packets.add(ten);
 
-    EXPECT_EQ(sortedRows(*packets.store, packets.list, 1, false).front().slot, 0);
+    const PacketTable::Access held = packets.table->lock();
+    EXPECT_EQ(sortedRows(held.store(), held.list(), 1, false).front().slot, 0);
     const auto slots = [&](std::int32_t column, bool ascending) {
         std::vector<std::int32_t> result;
-        for (const PacketRow& row : sortedRows(*packets.store, packets.list, column, ascending)) {
+        for (const PacketRow& row : sortedRows(held.store(), held.list(), column, ascending)) {
             result.push_back(row.slot);
         }
         return result;
@@ -108,7 +109,7 @@ TEST_F(PacketSort, RowsWithoutDataSortBelowEveryOtherRowAndTiesKeepTheirOrder) {
         datagram.destinationPort = i % 2 == 0 ? 80 : 0;
         packets.add(datagram);
     }
-    packets.store->release(2);
+    packets.table->lock().store().release(2);
     packets.add(std::vector<std::uint8_t>(3, 0xFF));  // too short for a port: reads 0
     ASSERT_EQ(click(5), SortResult::Sorted);
     EXPECT_EQ(order(), (std::vector<std::int32_t>{0, 4, 1, 3, 5, 6, 2}));

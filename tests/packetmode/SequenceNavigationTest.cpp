@@ -18,7 +18,7 @@ constexpr std::uint32_t Ack = 777;
 class TcpWalk : public testing::Test {
   protected:
     SequenceWalkOutcome walk(SequenceCommand command, std::int32_t contextSlot) {
-        return gotoSequence(command, contextSlot, *packets.store, packets.list, packets.listBusy,
+        return gotoSequence(command, contextSlot, *packets.table,
                             [this](const UserMessage& question) {
                                 questions.push_back(question);
                                 const bool yes = !answers.empty() && answers.front();
@@ -90,23 +90,23 @@ TEST_F(TcpWalk, ADeletedBestCandidateIsFreedOnYesAndLeftAloneOnNo) {
     const std::int32_t from = add(1500);
     const std::int32_t deleted = add(2000);
     const std::int32_t beyond = add(2500);
-    packets.list.removeRow(deleted);
+    packets.table->lock().list().removeRow(deleted);
 
     answers = {false};
     EXPECT_EQ(walk(SequenceCommand::Next, from).selectRow, -1);
     ASSERT_EQ(questions.size(), 1u);
     EXPECT_EQ(questions[0].caption, "Packet gone");
-    EXPECT_NE(packets.store->packet(deleted), nullptr);
+    EXPECT_NE(packets.table->lock().store().packet(deleted), nullptr);
 
     answers = {true};
     const SequenceWalkOutcome next = walk(SequenceCommand::Next, from);
     EXPECT_EQ(next.selectSlot, beyond);
     EXPECT_EQ(next.selectRow, 1);
-    EXPECT_EQ(packets.store->packet(deleted), nullptr);
-    EXPECT_EQ(packets.store->length(deleted), 0u);
+    EXPECT_EQ(packets.table->lock().store().packet(deleted), nullptr);
+    EXPECT_EQ(packets.table->lock().store().length(deleted), 0u);
 
     // With every candidate gone and freed, nothing is left to find.
-    packets.list.removeRow(1);
+    packets.table->lock().list().removeRow(1);
     answers = {true};
     EXPECT_EQ(walk(SequenceCommand::Last, from).message->text,
               "The currently selected packet has the last sequence.");
@@ -123,7 +123,7 @@ TEST_F(TcpWalk, RefusesContextPacketsBelow40BytesAndSkipsSuchCandidates) {
     bytes = tcpSegment(2000, Ack);
     const std::int32_t exact40 = packets.add(bytes);
     const std::int32_t released = add(3000);
-    packets.store->release(released);
+    packets.table->lock().store().release(released);
 
     EXPECT_EQ(walk(SequenceCommand::Next, short39).message, refusal);
     EXPECT_EQ(walk(SequenceCommand::Next, released).message, refusal);

@@ -77,7 +77,7 @@ class CaptureFileRead : public testing::Test {
         }
         CaptureFileReader reader(path.string());
         published.replace(settings);
-        PacketCaptureContext context{state, store, list, filter, published, {}};
+        PacketCaptureContext context{state, table, filter, published, {}};
         return loadCaptureFrames(reader, context, {});
     }
 
@@ -92,7 +92,9 @@ class CaptureFileRead : public testing::Test {
         return reader.checkWhole({}).value_or("");
     }
 
-    std::string storedBytes(std::int32_t slot) const {
+    std::string storedBytes(std::int32_t slot) {
+        const PacketTable::Access held = table.lock();
+        const PacketStore& store = held.store();
         return std::string(reinterpret_cast<const char*>(store.packet(slot)), store.length(slot));
     }
 
@@ -100,8 +102,7 @@ class CaptureFileRead : public testing::Test {
     SettingsRecord settings = defaultSettings();
     PublishedSettings published{settings};
     PacketSnifferState state;
-    PacketStore store;
-    PacketList list;
+    PacketTable table;
     PacketFilter filter;
 };
 
@@ -137,16 +138,16 @@ TEST_F(CaptureFileRead, EveryLinkTypeAndPcapngGiveTheDatagramsWithTheirOwnTimeSt
         writeFileContents(
             path, pcapFile(link.type, {{link.header + udp}, {other}, {link.header + padded}}, 65535,
                            index % 2 == 1));
-        store.freeAllSlots();
-        list.clear();
+        table.lock().store().freeAllSlots();
+        table.lock().list().clear();
         const CaptureFileLoad loaded = load(path);
         EXPECT_EQ(loaded.read, 3u);
         EXPECT_EQ(loaded.skipped, 1u);
-        ASSERT_EQ(store.storedCount(), 2);
+        ASSERT_EQ(table.storedCount(), 2);
         EXPECT_EQ(storedBytes(0), udp);
         EXPECT_EQ(storedBytes(1), tcp);
-        EXPECT_EQ(store.arrivalNanoseconds(0), FirstStamp);
-        EXPECT_EQ(store.arrivalNanoseconds(1), FirstStamp + 2'000'000'000);
+        EXPECT_EQ(table.lock().store().arrivalNanoseconds(0), FirstStamp);
+        EXPECT_EQ(table.lock().store().arrivalNanoseconds(1), FirstStamp + 2'000'000'000);
     }
 
     // The same traffic as pcapng, converted by Wireshark's own tool.
@@ -156,13 +157,13 @@ TEST_F(CaptureFileRead, EveryLinkTypeAndPcapngGiveTheDatagramsWithTheirOwnTimeSt
         commandOutput("editcap -F pcapng '" + classic.string() + "' '" + next.string() + "' 2>&1"),
         "");
     EXPECT_EQ(fileContents(next).substr(0, 4), "\x0A\x0D\x0D\x0A"s);
-    store.freeAllSlots();
-    list.clear();
+    table.lock().store().freeAllSlots();
+    table.lock().list().clear();
     const CaptureFileLoad loaded = load(next);
     EXPECT_EQ(loaded.skipped, 1u);
-    ASSERT_EQ(store.storedCount(), 2);
+    ASSERT_EQ(table.storedCount(), 2);
     EXPECT_EQ(storedBytes(0), udp);
-    EXPECT_EQ(store.arrivalNanoseconds(1), FirstStamp + 2'000'000'000);
+    EXPECT_EQ(table.lock().store().arrivalNanoseconds(1), FirstStamp + 2'000'000'000);
     EXPECT_EQ(captureFileStatusText(loaded), "Read 3 packets, skipped 1 that are not IPv4");
 }
 

@@ -164,16 +164,15 @@ TEST_F(HeadlessCapture, LiveRecordsAreTheSavedListsWithTheSettingsFiltersAndEndA
     settings.saveDataHex = 1;
     const PublishedSettings published(settings);
     PacketSnifferState state;
-    PacketStore store;
-    PacketList list;
+    PacketTable table;
     PacketFilter filter;
-    PacketCaptureContext context{state, store, list, filter, published, {}};
+    PacketCaptureContext context{state, table, filter, published, {}};
     CaptureFileReader reader(packets.string());
     ASSERT_TRUE(reader.isOpen()) << reader.fault();
     ASSERT_EQ(loadCaptureFrames(reader, context, {}).stored, 4u);
     const fs::path saved = dir.path() / "saved.txt";
     std::atomic<bool> cancel{false};
-    ASSERT_EQ(writePacketListFile(saved.string(), store, state, settings, cancel).status,
+    ASSERT_EQ(writePacketListFile(saved.string(), table, settings, cancel).status,
               SaveStatus::Saved);
     const std::string expected = fileContents(saved);
     const std::string ending = "4 Packets listed in ";
