@@ -26,17 +26,20 @@ PacketSession::PacketSession(PublishedSettings& settings, const SystemServices& 
     : settings_(settings),
       services_(services),
       reports_(std::move(reports)),
-      table_(memoryOf(services_.memory),
-             services_.flooredMemory != nullptr ? *services_.flooredMemory
-                                                : memoryOf(services_.memory)),
-      context_{state_, table_, filter_, settings_,
+      table_(memoryOf(services_.memory), services_.flooredMemory != nullptr
+                                             ? *services_.flooredMemory
+                                             : memoryOf(services_.memory)),
+      context_{state_,
+               table_,
+               filter_,
+               settings_,
                [this](const std::string& status) { call(reports_.status, status); },
                reports_.stored},
       capture_(context_, services_.captureSource, services_.raiseThreadPriority),
       soundPlayer_(services_.makeSoundPlayer ? services_.makeSoundPlayer()
                                              : std::make_unique<SilentPlayer>()),
-      notifier_(std::make_unique<NewPacketNotifier>(state_, settings_, soundOnNewPacket_,
-                                                    *soundPlayer_)),
+      notifier_(
+          std::make_unique<NewPacketNotifier>(state_, settings_, soundOnNewPacket_, *soundPlayer_)),
       logger_(std::make_unique<PacketLogger>(
           state_, table_, settings_,
           [this](const UserMessage& message) { call(reports_.logError, message); })) {}

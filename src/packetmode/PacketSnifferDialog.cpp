@@ -20,18 +20,13 @@
 #include "app/ProductArt.h"
 #include "app/TextCodec.h"
 #include "app/WindowThread.h"
-#include "capture/CaptureSocket.h"
 #include "capture/InterfaceDialog.h"
 #include "info/AboutDialog.h"
 #include "info/HelpDialog.h"
-#include "packetmode/CaptureFileExport.h"
 #include "packetmode/FilterSetupDialog.h"
-#include "packetmode/NewPacketNotifier.h"
 #include "packetmode/PacketFinder.h"
 #include "packetmode/PacketListModel.h"
-#include "packetmode/PacketListSave.h"
 #include "packetmode/PacketListView.h"
-#include "packetmode/PacketLogger.h"
 #include "packetmode/PacketSorter.h"
 #include "packetmode/SavingOptionsDialog.h"
 #include "packetmode/SequenceNavigation.h"
@@ -67,22 +62,24 @@ PacketSnifferDialog::PacketSnifferDialog(PublishedSettings& settings, std::strin
       ui_(std::make_unique<Ui::PacketSnifferDialog>()),
       settings_(settings),
       settingsPath_(std::move(settingsPath)),
-      services_(std::move(services)),
-      table_(std::make_unique<PacketTable>(*services_.memory, *services_.flooredMemory)) {
+      services_(std::move(services)) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     setWindowIcon(applicationIcon());
     buildMenu();
 
-    intakeContext_ = std::make_unique<PacketCaptureContext>(PacketCaptureContext{
-        state_, *table_, filter_, settings_, [this](const std::string& status) {
-            postToWindowThread(this, [this, status] { setStatusText(status); });
-        }});
-    capture_ = std::make_unique<PacketCapture>(*intakeContext_, services_.packetSource,
-                                               services_.raiseThreadPriority);
+    PacketSessionReports reports;
+    reports.status = [this](const std::string& status) {
+        postToWindowThread(this, [this, status] { setStatusText(status); });
+    };
+    // A failed log write shows one box at a time; the log waits until it is closed.
+    reports.logError = [this](const UserMessage& message) {
+        callOnWindowThread(this, [this, &message] { dialogService().showMessage(this, message); });
+    };
+    session_ = std::make_unique<PacketSession>(settings_, services_, std::move(reports));
 
-    model_ = new PacketListModel(*table_, *services_.memory, this);
+    model_ = new PacketListModel(session_->table(), *services_.memory, this);
     setUpList();
 
     ui_->startButton->setIcon(startButtonPixmap());
@@ -107,21 +104,12 @@ PacketSnifferDialog::PacketSnifferDialog(PublishedSettings& settings, std::strin
 
     // Several filter setups may be open at once, beside the running capture.
     connect(ui_->setupFiltersButton, &QPushButton::clicked, this, [this] {
-        FilterSetupDialog::openModeless(settings_, &filter_, this, services_.lookups);
+        FilterSetupDialog::openModeless(settings_, &session_->filter(), this, services_.lookups);
     });
 
-    sorter_ = std::make_unique<PacketSorter>(*table_);
-    soundPlayer_ = services_.makeSoundPlayer();
-    notifier_ =
-        std::make_unique<NewPacketNotifier>(state_, settings_, soundBoxTicked_, *soundPlayer_);
+    sorter_ = std::make_unique<PacketSorter>(session_->table());
     connect(ui_->soundOnNewPacket, &QCheckBox::toggled, this,
-            [this](bool ticked) { soundBoxTicked_ = ticked; });
-    // A failed log write shows one box at a time; the logger waits until it is closed.
-    logger_ = std::make_unique<PacketLogger>(
-        state_, *table_, settings_, [this](const UserMessage& message) {
-            callOnWindowThread(this,
-                               [this, &message] { dialogService().showMessage(this, message); });
-        });
+            [this](bool ticked) { session_->setSoundOnNewPacket(ticked); });
     connect(ui_->saveCancelButton, &QPushButton::clicked, this, [this] { saveCancel_ = true; });
     setUpFind();
     connect(ui_->packetList->horizontalHeader(), &QHeaderView::sectionClicked, this,
@@ -144,7 +132,7 @@ PacketSnifferDialog::PacketSnifferDialog(PublishedSettings& settings, std::strin
     connect(ui_->stopButton, &QPushButton::clicked, this, &PacketSnifferDialog::stopCapture);
     connect(ui_->clearButton, &QPushButton::clicked, this, &PacketSnifferDialog::clearPackets);
     connect(ui_->matchCase, &QCheckBox::toggled, this,
-            [this](bool checked) { filter_.setMatchCase(checked); });
+            [this](bool checked) { session_->filter().setMatchCase(checked); });
 
     rowTimer_.setInterval(20);
     connect(&rowTimer_, &QTimer::timeout, this, &PacketSnifferDialog::synchronizeList);
@@ -157,8 +145,8 @@ PacketSnifferDialog::PacketSnifferDialog(PublishedSettings& settings, std::strin
 }
 
 PacketSnifferDialog::~PacketSnifferDialog() {
-    state_.quitting = true;
-    capture_->stop();
+    session_->state().quitting = true;
+    session_->stop();
     waitForWorkers();
 }
 
@@ -168,14 +156,10 @@ void PacketSnifferDialog::waitForWorkers() {
     finder_->stopIfRunning();
     // Workers may be waiting for this thread: it serves them until each has ended.
     operations_.waitUntil([this] {
-        return operations_.running() == 0 && !logger_->errorBoxOpen() &&
+        return operations_.running() == 0 && !session_->logger().errorBoxOpen() &&
                !finder_->searchRunning.load();
     });
     finder_->joinIfEnded();
-    logger_->stop();
-    // Closing cuts a sound short instead of waiting for it to end.
-    soundPlayer_->stop();
-    notifier_->stop();
 }
 
 void PacketSnifferDialog::buildMenu() {
@@ -229,18 +213,17 @@ bool PacketSnifferDialog::initialize() {
     rowTimer_.start();
     statusTimer_.start();
     selectionTimer_.start();
-    notifier_->start();
     setWindowTitle(QStringLiteral("Sniffer - Waiting"));
     ui_->storeGauge->setRange(0, PacketStoreCapacity);
     applyColourScheme();
     restoreControls();
 
     // Probe the stored interface before the user can press Start.
-    if (!InterfaceDialog::probeOnOpening(*services_.packetSource(), settings_, this,
+    if (!InterfaceDialog::probeOnOpening(*services_.captureSource(), settings_, this,
                                          services_.interfaceAddresses)) {
         return false;
     }
-    logger_->start();
+    session_->startCompanions();
     return true;
 }
 
@@ -250,12 +233,12 @@ void PacketSnifferDialog::restoreControls() {
     ui_->matchCase->setChecked(record.matchCase != 0);
     ui_->soundOnNewPacket->setChecked(record.soundOnNewPacket != 0);
     ui_->applyFilters->setChecked(record.applyFilters != 0);
-    soundBoxTicked_ = record.soundOnNewPacket != 0;
+    session_->setSoundOnNewPacket(record.soundOnNewPacket != 0);
     ui_->showText->setChecked(record.detailShowText != 0);
     ui_->showDec->setChecked(record.detailShowDec != 0);
     ui_->showHex->setChecked(record.detailShowHex != 0);
-    filter_.setMatchCase(record.matchCase != 0);
-    filter_.refresh(record.applyFilters != 0, record);
+    session_->filter().setMatchCase(record.matchCase != 0);
+    session_->filter().refresh(record.applyFilters != 0, record);
 }
 
 int PacketSnifferDialog::run(PublishedSettings& settings, const std::string& settingsPath,
@@ -279,20 +262,17 @@ void PacketSnifferDialog::setStatusText(const std::string& text) {
 }
 
 void PacketSnifferDialog::startCapture() {
-    if (state_.capturing.load() || loadingFile_.load()) {
-        return;
-    }
-    showMessages(capture_->start().messages);
+    showMessages(session_->start().messages);
 }
 
 void PacketSnifferDialog::stopCapture() {
     ui_->storeGauge->setRange(0, PacketStoreCapacity);
-    capture_->stop();
+    session_->stop();
 }
 
 void PacketSnifferDialog::chooseInterface() {
     InterfaceDialog::choose(settings_, this, services_.interfaceAddresses);
-    if (state_.capturing.load()) {
+    if (session_->state().capturing.load()) {
         stopCapture();
         startCapture();
     }
@@ -306,7 +286,7 @@ void PacketSnifferDialog::synchronizeList() {
     const bool atEnd = bar->value() + 2 >= bar->maximum() - 1;
     const PacketListModel::SyncResult sync = model_->synchronize();
     if (sync.synchronized) {
-        ui_->storeGauge->setValue(table_->storedCount());
+        ui_->storeGauge->setValue(session_->table().storedCount());
     }
     if (sync.appendedRows > 0 && atEnd && ui_->listArea->currentIndex() == 0) {
         view->scrollToBottom();
@@ -314,7 +294,7 @@ void PacketSnifferDialog::synchronizeList() {
 }
 
 void PacketSnifferDialog::clearPackets() {
-    if (clearRunning_.load() || loadingFile_.load()) {
+    if (clearRunning_.load() || session_->readingFile()) {
         return;
     }
     finishClearThread();
@@ -326,10 +306,9 @@ void PacketSnifferDialog::clearPackets() {
     });
 }
 
-void PacketSnifferDialog::clearOnThisThread() {
+ClearHooks PacketSnifferDialog::clearHooks() {
     ClearHooks hooks;
     hooks.stopSearch = [this] { finder_->stopIfRunning(); };
-    hooks.whileGuarded = [this](const PacketStore& store) { logger_->logBeforeClear(store, true); };
     hooks.beforeFree = [this](std::int32_t storedCount) {
         callOnWindowThread(this, [this, storedCount] {
             model_->detach();
@@ -346,7 +325,11 @@ void PacketSnifferDialog::clearOnThisThread() {
             emptyDetailView();
         });
     };
-    qhs::clearPackets(*table_, hooks);
+    return hooks;
+}
+
+void PacketSnifferDialog::clearOnThisThread() {
+    session_->clear(clearHooks());
 }
 
 void PacketSnifferDialog::finishClearThread() {
@@ -365,14 +348,14 @@ void PacketSnifferDialog::statusCycle() {
         updateCaption();
     }
     showMemoryStatus();
-    filter_.refresh(ui_->applyFilters->isChecked(), settings_.current());
+    session_->filter().refresh(ui_->applyFilters->isChecked(), settings_.current());
     // A capture or a search that ended by itself leaves its thread to be joined.
-    capture_->joinIfEnded();
+    session_->joinIfEnded();
     finder_->joinIfEnded();
 }
 
 void PacketSnifferDialog::updateCaption() {
-    const bool capturing = state_.capturing.load();
+    const bool capturing = session_->state().capturing.load();
     const int rows = model_->rowCount();
     if (!capturing && captionShowsCount_) {
         setWindowTitle(QStringLiteral("Sniffer - Stopped"));
@@ -415,12 +398,12 @@ void PacketSnifferDialog::blinkStep() {
 }
 
 std::uint64_t PacketSnifferDialog::droppedCount() const {
-    return capture_->droppedCount();
+    return session_->droppedCount();
 }
 
 void PacketSnifferDialog::showMemoryStatus() {
     const std::uint64_t freeKb = services_.availableMemoryBytes() / 1024;
-    const std::uint64_t allocatedKb = table_->allocatedBytes() / 1024;
+    const std::uint64_t allocatedKb = session_->table().allocatedBytes() / 1024;
     const std::uint64_t dropped = droppedCount();
     if (freeKb == shownFreeKb_ && allocatedKb == shownAllocatedKb_ && dropped == shownDropped_) {
         return;
@@ -473,13 +456,13 @@ void PacketSnifferDialog::closeWindow() {
         return;
     }
     closing_ = true;
-    state_.quitting = true;
+    session_->state().quitting = true;
     rowTimer_.stop();
     statusTimer_.stop();
     blinkTimer_.stop();
     selectionTimer_.stop();
     // End the capture first, so the clear below never waits on a capture in progress.
-    capture_->stop();
+    session_->stop();
     waitForWorkers();
     QThread::msleep(100);
 
@@ -495,11 +478,7 @@ void PacketSnifferDialog::closeWindow() {
     saveSettings(settings_.current(), settingsPath_);
 
     model_->detach();
-    ClearHooks hooks;
-    hooks.whileGuarded = [this](const PacketStore& store) {
-        logger_->logBeforeClear(store, false);
-    };
-    qhs::clearPackets(*table_, hooks);
+    session_->end();
     done(0);
 }
 
@@ -553,8 +532,8 @@ void PacketSnifferDialog::setUpFind() {
     hooks.ask = [this](const UserMessage& question) {
         return callOnWindowThread(this, [this, &question] { return askYesNo(question, this); });
     };
-    finder_ =
-        std::make_unique<PacketFinder>(*table_, std::move(hooks), services_.lowerThreadPriority);
+    finder_ = std::make_unique<PacketFinder>(session_->table(), std::move(hooks),
+                                             services_.lowerThreadPriority);
     connect(ui_->findButton, &QPushButton::clicked, this, &PacketSnifferDialog::findOrNext);
     // Typing in the find box ends a running search.
     connect(ui_->findText, &QLineEdit::textEdited, this, [this] { finder_->stopIfRunning(); });
@@ -572,12 +551,12 @@ void PacketSnifferDialog::chooseSavingOptions() {
 
 void PacketSnifferDialog::saveList() {
     writeStoreOnThread(QStringLiteral("Text Files (*.txt);;All Files (*)"), true,
-                       &writePacketListFile);
+                       &PacketSession::save);
 }
 
 void PacketSnifferDialog::exportCaptureFile() {
     writeStoreOnThread(QStringLiteral("Capture Files (*.pcap);;All Files (*)"), false,
-                       &writeCaptureFile);
+                       &PacketSession::exportCaptureFile);
 }
 
 void PacketSnifferDialog::writeStoreOnThread(const QString& fileTypes, bool askSavingOptions,
@@ -603,8 +582,8 @@ void PacketSnifferDialog::writeStoreOnThread(const QString& fileTypes, bool askS
                 });
             };
             hooks.progress = [this](std::int32_t slot) { operationProgress_.report(slot); };
-            const SaveOutcome outcome = writer(QFile::encodeName(path).toStdString(), *table_,
-                                               *settings_.latest(), saveCancel_, hooks);
+            const SaveOutcome outcome = (session_.get()->*writer)(
+                QFile::encodeName(path).toStdString(), saveCancel_, hooks);
             if (outcome.message) {
                 callOnWindowThread(this, [this, &outcome] {
                     dialogService().showMessage(this, *outcome.message);
@@ -654,82 +633,55 @@ void PacketSnifferDialog::openCaptureFile() {
 }
 
 void PacketSnifferDialog::readCaptureFile(const std::string& path) {
-    // One bar over both passes: the check fills its first half, the read its second.
-    constexpr int ProgressSteps = 1000;
-    const auto showFault = [this, &path](const std::string& fault) {
+    CaptureFileReadHooks hooks;
+    hooks.checking = [this] {
+        callOnWindowThread(this, [this] { showProgressPage(CaptureFileProgressSteps); });
+    };
+    hooks.progress = [this](int step) { operationProgress_.report(step); };
+    hooks.proceed = [this, &path](std::int32_t held) {
+        return callOnWindowThread(this, [this, held, &path] {
+            showListPage();
+            if (held == 0) {
+                return true;
+            }
+            UserMessage question;
+            question.text = "The list holds " + std::to_string(held) +
+                            " packets. Replace them with the packets of " + path + "?";
+            question.icon = MessageIcon::Question;
+            return askYesNo(question, this);
+        });
+    };
+    hooks.replacing = [this] {
+        callOnWindowThread(this, [this] {
+            finishClearThread();
+            stopCapture();
+        });
+    };
+    hooks.clear = clearHooks();
+    // The bar stands in for the list meanwhile, which takes in the rows once at the end
+    // instead of each twentieth of a second.
+    hooks.loading = [this] {
+        callOnWindowThread(this, [this] {
+            model_->detach();
+            showProgressPage(CaptureFileProgressSteps);
+        });
+    };
+    hooks.loaded = [this](const std::string& status) {
+        callOnWindowThread(this, [this, &status] {
+            model_->attach();
+            showListPage();
+            setStatusText(status);
+        });
+    };
+    const CaptureFileRead read = session_->readCaptureFile(path, hooks);
+    if (read.fault) {
         UserMessage message;
-        message.text = captureFileFaultText(path, fault);
+        message.text = captureFileFaultText(path, *read.fault);
         message.icon = MessageIcon::Warning;
         callOnWindowThread(this, [this, &message] {
             showListPage();
             dialogService().showMessage(this, message);
         });
-    };
-    const auto progressFrom = [this](int start, std::uint64_t size) {
-        return [this, start, size](std::uint64_t bytesRead) {
-            const std::uint64_t half = ProgressSteps / 2;
-            operationProgress_.report(
-                start + static_cast<int>(size > 0 ? std::min(bytesRead, size) * half / size : 0));
-        };
-    };
-    // The whole file is checked first, so a bad one leaves the list as it was.
-    std::optional<std::string> fault;
-    {
-        const std::unique_ptr<CaptureFileFrames> checked = services_.openCaptureFile(path);
-        if (!checked->isOpen()) {
-            fault = checked->fault();
-        } else {
-            callOnWindowThread(this, [this] { showProgressPage(ProgressSteps); });
-            fault = checked->checkWhole(progressFrom(0, checked->size()));
-        }
-    }
-    if (fault) {
-        showFault(*fault);
-        return;
-    }
-    const std::int32_t held = table_->storedCount();
-    const bool replace = callOnWindowThread(this, [this, held, &path] {
-        showListPage();
-        if (held == 0) {
-            return true;
-        }
-        UserMessage question;
-        question.text = "The list holds " + std::to_string(held) +
-                        " packets. Replace them with the packets of " + path + "?";
-        question.icon = MessageIcon::Question;
-        return askYesNo(question, this);
-    });
-    if (!replace) {
-        return;
-    }
-    // A running capture would mix its packets with the file's.
-    callOnWindowThread(this, [this] {
-        loadingFile_ = true;
-        finishClearThread();
-        stopCapture();
-    });
-    if (table_->storedCount() > 0) {
-        clearOnThisThread();
-    }
-    const std::unique_ptr<CaptureFileFrames> reader = services_.openCaptureFile(path);
-    // The bar stands in for the list meanwhile, which takes in the rows once at the end
-    // instead of each twentieth of a second.
-    callOnWindowThread(this, [this] {
-        model_->detach();
-        showProgressPage(ProgressSteps);
-    });
-    const CaptureFileLoad load = loadCaptureFrames(*reader, *intakeContext_,
-                                                   progressFrom(ProgressSteps / 2, reader->size()));
-    const std::string status = captureFileStatusText(load);
-    callOnWindowThread(this, [this, &status] {
-        model_->attach();
-        showListPage();
-        setStatusText(status);
-        loadingFile_ = false;
-    });
-    // The file changed between the check and the read.
-    if (load.fault) {
-        showFault(*load.fault);
     }
 }
 
@@ -764,7 +716,7 @@ void PacketSnifferDialog::renderSelection() {
     PacketDetail detail;
     {
         // The window never waits for the guard here: a busy guard skips this cycle.
-        const PacketTable::Access access = table_->tryLock();
+        const PacketTable::Access access = session_->table().tryLock();
         if (!access) {
             return;
         }
@@ -778,7 +730,7 @@ void PacketSnifferDialog::renderSelection() {
     if (detail.invalidPacketQuestion) {
         // The question has no owner window, as a box of the watcher would have.
         const bool yes = askYesNo(*detail.invalidPacketQuestion, nullptr);
-        if (answerInvalidPacketQuestion(yes, *table_, row, slot)) {
+        if (answerInvalidPacketQuestion(yes, session_->table(), row, slot)) {
             model_->synchronize(true);
         }
     }
@@ -845,7 +797,8 @@ void PacketSnifferDialog::sortByColumn(int column) {
         if (access.tryLock()) {
             return true;
         }
-        serveEventsUntil([this, &access] { return state_.quitting.load() || access.tryLock(); });
+        serveEventsUntil(
+            [this, &access] { return session_->state().quitting.load() || access.tryLock(); });
         return access.held();
     };
     hooks.sorting = [](bool sorting) {
@@ -864,7 +817,7 @@ void PacketSnifferDialog::sortByColumn(int column) {
 
 std::unique_ptr<QMenu> PacketSnifferDialog::makePacketMenu() {
     model_->synchronize(true);
-    menuContext_ = qhs::openPacketMenu(*table_, selectionMark());
+    menuContext_ = qhs::openPacketMenu(session_->table(), selectionMark());
     if (!menuContext_.opens()) {
         return nullptr;
     }
@@ -914,7 +867,7 @@ void PacketSnifferDialog::reverseResolve(AddressField field) {
     ++runningResolvers_;
     operations_.start([this, slot, field] {
         const std::optional<UserMessage> message = qhs::reverseResolve(
-            *table_, slot, field,
+            session_->table(), slot, field,
             [this](const std::array<std::uint8_t, 4>& bytes) -> std::optional<std::string> {
                 std::uint32_t address = 0;
                 std::memcpy(&address, bytes.data(), sizeof address);
@@ -930,7 +883,7 @@ void PacketSnifferDialog::reverseResolve(AddressField field) {
 }
 
 void PacketSnifferDialog::deleteContextRow() {
-    if (qhs::deleteContextRow(menuContext_, *table_, [this](const UserMessage& question) {
+    if (qhs::deleteContextRow(menuContext_, session_->table(), [this](const UserMessage& question) {
             return askYesNo(question, this);
         })) {
         model_->synchronize(true);
@@ -941,9 +894,9 @@ void PacketSnifferDialog::gotoSequence(int command) {
     if (!menuContext_.opens()) {
         return;
     }
-    const SequenceWalkOutcome outcome =
-        qhs::gotoSequence(static_cast<SequenceCommand>(command), menuContext_.slot, *table_,
-                          [this](const UserMessage& question) { return askYesNo(question, this); });
+    const SequenceWalkOutcome outcome = qhs::gotoSequence(
+        static_cast<SequenceCommand>(command), menuContext_.slot, session_->table(),
+        [this](const UserMessage& question) { return askYesNo(question, this); });
     if (outcome.selectRow >= 0) {
         model_->synchronize(true);
         selectRow(outcome.selectRow);

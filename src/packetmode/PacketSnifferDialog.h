@@ -6,18 +6,14 @@
 #include <memory>
 #include <string>
 
-#include "analysis/PacketFilter.h"
 #include "app/OperationThreads.h"
 #include "app/PublishedSettings.h"
 #include "app/UserMessage.h"
 #include "app/WindowThread.h"
-#include "capture/PacketCapture.h"
-#include "capture/PacketSnifferState.h"
-#include "capture/PacketTable.h"
 #include "capture/SystemServices.h"
 #include "packetmode/PacketContextMenu.h"
 #include "packetmode/PacketDetail.h"
-#include "packetmode/PacketListSave.h"
+#include "packetmode/PacketSession.h"
 
 namespace Ui {
 class PacketSnifferDialog;
@@ -30,16 +26,14 @@ class QMenuBar;
 
 namespace qhs {
 
-class NewPacketNotifier;
 class PacketFinder;
-class PacketLogger;
-class SoundPlayer;
 class PacketListModel;
 class PacketSorter;
 
 // The main window of Packet Sniffer Mode: the packet list, the capture controls, the detail
-// view and the options. It owns the store, the list rows, the filter and the capture; its
-// timers keep the list, the caption and the status up to date on the window thread.
+// view and the options. It is the window of a packet session (the capture, the store and its
+// list, the filter, the log): its timers keep the list, the caption and the status up to date
+// on the window thread, and its workers run the session's Clear, Save, Export and Open.
 class PacketSnifferDialog : public QDialog {
     Q_OBJECT
 
@@ -66,9 +60,10 @@ class PacketSnifferDialog : public QDialog {
     // Closes as the close box does: saves the settings, frees the store, ends the run.
     void closeWindow();
 
-    PacketSnifferState& state() { return state_; }
-    PacketTable& table() { return *table_; }
-    PacketFilter& filter() { return filter_; }
+    PacketSession& session() { return *session_; }
+    PacketSnifferState& state() { return session_->state(); }
+    PacketTable& table() { return session_->table(); }
+    PacketFilter& filter() { return session_->filter(); }
     PacketListModel& model() { return *model_; }
     QMenuBar& menuBar() { return *menuBar_; }
     bool clearRunning() const { return clearRunning_.load(); }
@@ -106,7 +101,7 @@ class PacketSnifferDialog : public QDialog {
     bool openingCaptureFile() const { return openingFile_.load(); }
     int activeSaves() const { return activeSaves_.load(); }
     int runningSaveThreads() const { return runningSaveThreads_.load(); }
-    PacketLogger& logger() { return *logger_; }
+    PacketLogger& logger() { return session_->logger(); }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -136,12 +131,14 @@ class PacketSnifferDialog : public QDialog {
     void waitForWorkers();
     // The Saving options dialog, modal, before each save.
     void chooseSavingOptions();
-    using StoreWriter = SaveOutcome (*)(const std::string& path, PacketTable& table,
-                                        const SettingsRecord& settings, std::atomic<bool>& cancel,
-                                        const SaveHooks& hooks);
+    using StoreWriter = SaveOutcome (PacketSession::*)(const std::string& path,
+                                                       std::atomic<bool>& cancel,
+                                                       const SaveHooks& hooks);
     // Asks for the file and writes the whole store to it on a thread of its own.
     void writeStoreOnThread(const QString& fileTypes, bool askSavingOptions, StoreWriter writer);
     void finishClearThread();
+    // The window's part in a Clear.
+    ClearHooks clearHooks();
     // The work of Clear, on the calling worker thread.
     void clearOnThisThread();
     // Checks the file, asks before the list is replaced, then reads it into the list; on the
@@ -160,16 +157,12 @@ class PacketSnifferDialog : public QDialog {
     std::string settingsPath_;
     SystemServices services_;
 
-    PacketSnifferState state_;
     // Clear, save and the name look-ups, each on a thread of its own.
     OperationThreads operations_;
     // Their progress, shown by the bar that stands in for the list.
     ProgressRelay operationProgress_{this, [this](int value) { showOperationProgress(value); }};
-    std::unique_ptr<PacketTable> table_;
-    PacketFilter filter_;
-    std::unique_ptr<PacketCapture> capture_;
-    // What a capture and a capture file read work on.
-    std::unique_ptr<PacketCaptureContext> intakeContext_;
+    // Outlives the model, the finder and the sorter, which look at its list.
+    std::unique_ptr<PacketSession> session_;
     PacketListModel* model_ = nullptr;
     std::unique_ptr<PacketFinder> finder_;
     std::unique_ptr<PacketSorter> sorter_;
@@ -178,10 +171,6 @@ class PacketSnifferDialog : public QDialog {
     PacketMenuContext menuContext_;
     std::atomic<int> runningResolvers_{0};
     QTimer selectionTimer_;
-    std::unique_ptr<SoundPlayer> soundPlayer_;
-    std::atomic<bool> soundBoxTicked_{false};
-    std::unique_ptr<NewPacketNotifier> notifier_;
-    std::unique_ptr<PacketLogger> logger_;
     std::atomic<int> activeSaves_{0};
     std::atomic<int> runningSaveThreads_{0};
     std::atomic<bool> saveCancel_{false};
@@ -200,8 +189,6 @@ class PacketSnifferDialog : public QDialog {
     std::atomic<bool> clearRunning_{false};
     // From the file's choice until it has been read; Start and Clear wait for it.
     std::atomic<bool> openingFile_{false};
-    // While a file is read into the list; Start and Clear do nothing then.
-    std::atomic<bool> loadingFile_{false};
     bool closing_ = false;
     bool sortRunning_ = false;
     bool layoutRecorded_ = false;

@@ -312,8 +312,7 @@ int HeadlessRun::sniffPackets() {
         }
     }
     if (toFile) {
-        records.write(
-            savedListTrailer(session.table().storedCount(), processClockMs() - startMs));
+        records.write(savedListTrailer(session.table().storedCount(), processClockMs() - startMs));
     }
     if (const int error = records.close(); error != 0) {
         exitCode = fail((toFile ? options_.recordFile : std::string("standard output")) + ": " +
