@@ -1,6 +1,7 @@
 #include <unistd.h>
 #include <QApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -26,6 +27,9 @@ namespace {
 // Sniffing from a terminal: no window, no display, no QApplication.
 int runFromCommandLine(const std::vector<std::string>& arguments) {
     qhs::blockStopSignals();
+    // A reader of standard output that leaves (head, less) gives a write error the run ends
+    // on cleanly, instead of killing it before its files are complete.
+    std::signal(SIGPIPE, SIG_IGN);
     const qhs::SniffParse parsed = qhs::parseSniffOptions({arguments.begin() + 1, arguments.end()});
     if (!parsed.options) {
         std::fprintf(stderr, "QuillharbourSnifferV1.5: %s\n", parsed.error.c_str());

@@ -233,8 +233,12 @@ CaptureFileLoad loadCaptureFrames(CaptureFrames& frames, PacketCaptureContext& c
         if (block != nullptr && part->length > 0) {
             std::memcpy(block, frame.bytes + part->offset, part->length);
         }
-        switch (intake.take(part->length, frame.arrivalNanoseconds)) {
+        // What the capture's snap length cut from the frame was cut from its datagram.
+        const std::size_t cut =
+            frame.originalLength > frame.length ? frame.originalLength - frame.length : 0;
+        switch (intake.take(part->length, frame.arrivalNanoseconds, part->length + cut)) {
             case PacketIntake::Outcome::Stored:
+            case PacketIntake::Outcome::Passed:
                 ++load.stored;
                 break;
             case PacketIntake::Outcome::Filtered:

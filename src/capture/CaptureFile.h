@@ -17,6 +17,8 @@ struct CaptureFrame {
     const std::uint8_t* bytes = nullptr;  // valid until the next read
     std::size_t length = 0;
     std::int64_t arrivalNanoseconds = 0;  // since 1970
+    // The frame's length on the wire; more than `length` when the capture cut it. 0: unknown.
+    std::size_t originalLength = 0;
 };
 
 enum class FrameRead { Frame, End, Fault };

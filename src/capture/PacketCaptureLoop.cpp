@@ -49,6 +49,9 @@ void runPacketCapture(CaptureSource& source, PacketCaptureContext& context) {
             break;
         }
         const ReceiveResult received = source.receive(copyIntoStore);
+        if (!received.ok && received.errorCode != 0 && context.lost) {
+            context.lost(received.errorCode);
+        }
         if (!received.ok) {
             status = endCapture(source, state, StatusStopped);
             break;
@@ -64,7 +67,7 @@ void runPacketCapture(CaptureSource& source, PacketCaptureContext& context) {
             status = endCapture(source, state, StatusItemLimit);
             break;
         }
-        if (outcome == PacketIntake::Outcome::Stored) {
+        if (outcome == PacketIntake::Outcome::Stored || outcome == PacketIntake::Outcome::Passed) {
             state.newPacketSignal.store(true);
         }
     }

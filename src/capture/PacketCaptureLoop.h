@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "app/PublishedSettings.h"
 #include "app/SettingsRecord.h"
@@ -17,6 +20,15 @@ inline constexpr const char* StatusStopped = "Stopped";
 inline constexpr const char* StatusItemLimit = "Stopped/Item Limit Reached";
 inline constexpr const char* StatusMemoryError = "Stopped/Memory Error";
 
+// A datagram the filter let through, handed on where it lies instead of being kept: valid
+// only during the call.
+struct PassedPacket {
+    std::span<const std::uint8_t> datagram;
+    std::uint32_t originalLength = 0;  // as it was on the wire; more when the capture cut it
+    std::int64_t arrivalNanoseconds = 0;
+    std::string_view timeText;
+};
+
 // What the capture thread works on. setStatus must not block (the window may be waiting
 // for the capture to end).
 struct PacketCaptureContext {
@@ -25,8 +37,11 @@ struct PacketCaptureContext {
     PacketFilter& filter;
     const PublishedSettings& settings;
     std::function<void(const std::string& status)> setStatus;
-    // Runs on the storing thread after each new slot, outside the list guard; may be unset.
-    std::function<void(std::int32_t slot)> stored = {};
+    // When set, nothing is kept: each datagram the filter lets through is handed here, on the
+    // capturing thread, and forgotten, so memory does not grow with the capture.
+    std::function<void(const PassedPacket& packet)> passed = {};
+    // Runs when the source failed (its interface disappeared, went down), with the error.
+    std::function<void(long errorCode)> lost = {};
 };
 
 // The capture thread of Packet Sniffer Mode: receives datagrams from an opened source until

@@ -1,5 +1,6 @@
 #include "capture/PacketIntake.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "analysis/PacketFilter.h"
@@ -8,19 +9,30 @@ namespace qhs {
 
 PacketIntake::PacketIntake(PacketCaptureContext& context)
     : context_(context), settings_(context.settings), arena_(context.table.arena()) {
-    arena_.prepareAhead();
+    if (!context_.passed) {
+        arena_.prepareAhead();
+    }
 }
 
 std::uint8_t* PacketIntake::allocate(std::size_t length) {
     blockBytes_ = length + PacketBlockSpareBytes;
-    block_ = arena_.allocate(blockBytes_);
+    if (context_.passed) {
+        // Nothing is kept, so one block serves every datagram in turn.
+        if (passing_.size() < blockBytes_) {
+            passing_.resize(blockBytes_);
+        }
+        block_ = passing_.data();
+    } else {
+        block_ = arena_.allocate(blockBytes_);
+    }
     if (block_ != nullptr) {
         std::memset(block_ + length, 0, PacketBlockSpareBytes);
     }
     return block_;
 }
 
-PacketIntake::Outcome PacketIntake::take(std::size_t length, std::int64_t arrivalNanoseconds) {
+PacketIntake::Outcome PacketIntake::take(std::size_t length, std::int64_t arrivalNanoseconds,
+                                         std::size_t originalLength) {
     if (block_ == nullptr) {
         return Outcome::NoMemory;
     }
@@ -32,6 +44,15 @@ PacketIntake::Outcome PacketIntake::take(std::size_t length, std::int64_t arriva
         arena_.giveBack(block, blockBytes_);  // a dropped datagram leaves no trace
         return Outcome::Filtered;
     }
+    if (context_.passed) {
+        const PassedPacket packet{
+            {block, datagramLength},
+            static_cast<std::uint32_t>(std::max(originalLength, length)),
+            arrivalNanoseconds,
+            timeTexts_.text(textField(settings_.get().dateTimeTemplate), arrivalNanoseconds)};
+        context_.passed(packet);
+        return Outcome::Passed;
+    }
     PacketTable& table = context_.table;
     if (table.storedCount() >= PacketStoreCapacity) {
         arena_.giveBack(block, blockBytes_);
@@ -42,7 +63,7 @@ PacketIntake::Outcome PacketIntake::take(std::size_t length, std::int64_t arriva
         timeTexts_.text(textField(settings_.get().dateTimeTemplate), arrivalNanoseconds);
 
     // The row and its slot appear together, so no reader sees a row without its packet.
-    const std::int32_t slot = table.appendFromArena(
+    table.appendFromArena(
         block, datagramLength,
         [&](PacketArena& arena, std::uint64_t clearCount) {
             // A clear gives the arena back, the shared time text with it: keep it anew then.
@@ -55,9 +76,6 @@ PacketIntake::Outcome PacketIntake::take(std::size_t length, std::int64_t arriva
             return storedTime_;
         },
         verdict.containsColumn, verdict.lacksColumn, arrivalNanoseconds);
-    if (context_.stored) {
-        context_.stored(slot);
-    }
     return Outcome::Stored;
 }
 

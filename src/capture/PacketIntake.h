@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "capture/PacketCaptureLoop.h"
 #include "capture/TimeTextCache.h"
@@ -14,7 +15,7 @@ namespace qhs {
 // kept once per millisecond and shared. The settings are read whole, as last published.
 class PacketIntake {
   public:
-    enum class Outcome { Stored, Filtered, StoreFull, NoMemory };
+    enum class Outcome { Stored, Passed, Filtered, StoreFull, NoMemory };
 
     explicit PacketIntake(PacketCaptureContext& context);
 
@@ -22,8 +23,11 @@ class PacketIntake {
     // take().
     std::uint8_t* allocate(std::size_t length);
     // Takes the datagram written to the last block allocate() gave: stored as the next slot
-    // with its arrival time (nanoseconds since 1970 by the system clock), or let go.
-    Outcome take(std::size_t length, std::int64_t arrivalNanoseconds);
+    // with its arrival time (nanoseconds since 1970 by the system clock), handed on to the
+    // context's `passed` (which keeps nothing), or let go. `originalLength` is its length on
+    // the wire when the capture cut it (0: not cut).
+    Outcome take(std::size_t length, std::int64_t arrivalNanoseconds,
+                 std::size_t originalLength = 0);
 
     const SettingsRecord& settings() { return settings_.get(); }
 
@@ -33,6 +37,7 @@ class PacketIntake {
     PacketArena& arena_;
     TimeTextCache timeTexts_;
     std::uint8_t* block_ = nullptr;
+    std::vector<std::uint8_t> passing_;  // the one block of a capture that keeps nothing
     std::size_t blockBytes_ = 0;
     const char* storedTime_ = nullptr;
     std::uint64_t storedTimeVersion_ = 0;

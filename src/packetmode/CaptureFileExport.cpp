@@ -29,21 +29,21 @@ std::string fileHeader() {
     return header;
 }
 
-// One record: its header and the datagram; nothing for a slot without data.
-int writeRecord(RecordFile& file, const PacketStore& store, std::int32_t slot) {
-    const std::uint8_t* data = store.packet(slot);
-    const std::uint32_t length = store.length(slot);
-    if (data == nullptr || length == 0) {
+// One record: its header and the datagram; nothing for a datagram without data.
+int writeRecord(RecordFile& file, std::span<const std::uint8_t> datagram,
+                std::uint32_t originalLength, std::int64_t arrivalNanoseconds) {
+    if (datagram.data() == nullptr || datagram.empty()) {
         return 0;
     }
+    const auto length = static_cast<std::uint32_t>(datagram.size());
     // Times before 1970 cannot be written; an unknown arrival (0) stays 0.
-    const std::int64_t arrival = std::max<std::int64_t>(store.arrivalNanoseconds(slot), 0);
+    const std::int64_t arrival = std::max<std::int64_t>(arrivalNanoseconds, 0);
     std::string& out = file.pending();
     appendRaw(out, static_cast<std::uint32_t>(arrival / 1'000'000'000));
     appendRaw(out, static_cast<std::uint32_t>(arrival % 1'000'000'000));
     appendRaw(out, length);
-    appendRaw(out, length);
-    out.append(reinterpret_cast<const char*>(data), length);
+    appendRaw(out, std::max(originalLength, length));
+    out.append(reinterpret_cast<const char*>(datagram.data()), length);
     return file.commit();
 }
 
@@ -55,9 +55,24 @@ SaveOutcome writeCaptureFile(const std::string& path, PacketTable& table,
     StoreFileFormat format;
     format.header = fileHeader();
     format.record = [](RecordFile& file, const PacketStore& store, std::int32_t slot) {
-        return writeRecord(file, store, slot);
+        return writeRecord(file, {store.packet(slot), store.length(slot)}, store.length(slot),
+                           store.arrivalNanoseconds(slot));
     };
     return writeStoreFile(path, table, settings, cancel, hooks, format);
+}
+
+int PcapStreamWriter::create(const std::string& path) {
+    if (path == "-") {
+        file_.useStandardOutput();
+    } else if (const int error = file_.create(path); error != 0) {
+        return error;
+    }
+    return file_.write(fileHeader());
+}
+
+int PcapStreamWriter::append(std::span<const std::uint8_t> datagram, std::uint32_t originalLength,
+                             std::int64_t arrivalNanoseconds) {
+    return writeRecord(file_, datagram, originalLength, arrivalNanoseconds);
 }
 
 }  // namespace qhs

@@ -2,10 +2,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "capture/PacketTable.h"
 #include "packetmode/PacketListSave.h"
+#include "packetmode/RecordFile.h"
 
 namespace qhs {
 
@@ -24,5 +26,25 @@ inline constexpr std::uint32_t PcapSnapLength = 65535;
 SaveOutcome writeCaptureFile(const std::string& path, PacketTable& table,
                              const SettingsRecord& settings, std::atomic<bool>& cancel,
                              const SaveHooks& hooks = {});
+
+// A pcap file of the same format written as packets arrive, for a run that keeps no store:
+// the header at once, then each packet into a buffer that reaches the file in large writes
+// and whenever flush() is called. Errors are kept as RecordFile keeps them.
+class PcapStreamWriter {
+  public:
+    // Creates the file anew, "-" meaning standard output; 0 or the error code.
+    int create(const std::string& path);
+    // `originalLength` is the packet's length on the wire, more than its bytes when the
+    // capture cut it.
+    int append(std::span<const std::uint8_t> datagram, std::uint32_t originalLength,
+               std::int64_t arrivalNanoseconds);
+    int flush() { return file_.writePending(); }
+    int close() { return file_.close(); }
+    bool isOpen() const { return file_.isOpen(); }
+    int error() const { return file_.error(); }
+
+  private:
+    RecordFile file_;
+};
 
 }  // namespace qhs

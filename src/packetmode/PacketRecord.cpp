@@ -76,6 +76,41 @@ void appendHeading(std::string& out, const DatagramView& datagram, std::string_v
     out.push_back(']');
 }
 
+// Turns the record that begins at `start` from the saved list's layout (a line break before
+// each heading, "\r\n" between lines, no break after the last) into lines that each end with
+// "\n". Text data keeps its bytes: only the breaks the layout put around it change.
+void toUnixLines(std::string& out, std::size_t start, bool withData, bool textData) {
+    const std::size_t leading = withData ? 4 : 2;  // "\r\n\r\n" or "\r\n"
+    const std::size_t headingEnd = out.find("\r\n", start + leading);
+    // Kept from record to record, so a record costs no allocation.
+    thread_local std::string record;
+    record.assign(
+        out, start + leading,
+        headingEnd == std::string::npos ? std::string::npos : headingEnd - start - leading);
+    record.push_back('\n');
+    if (withData) {
+        record.push_back('\n');
+        std::string_view data(out);
+        data.remove_prefix(headingEnd + 4);
+        if (textData) {
+            record.append(data);
+        } else {
+            for (std::size_t i = 0; i < data.size(); ++i) {
+                if (data[i] == '\r' && i + 1 < data.size() && data[i + 1] == '\n') {
+                    continue;
+                }
+                record.push_back(data[i]);
+            }
+        }
+        if (record.back() != '\n') {
+            record.push_back('\n');
+        }
+        record.push_back('\n');
+    }
+    out.resize(start);
+    out.append(record);
+}
+
 }  // namespace
 
 RecordFlags savingFlags(const SettingsRecord& settings) {
@@ -93,31 +128,41 @@ RecordFlags loggingFlags(const SettingsRecord& settings) {
 
 int writePacketRecord(RecordFile& file, const PacketStore& store, std::int32_t slot,
                       RecordFlags flags) {
+    return writePacketRecord(file, {store.packet(slot), store.length(slot)}, store.time(slot),
+                             flags);
+}
+
+int writePacketRecord(RecordFile& file, std::span<const std::uint8_t> bytes,
+                      std::string_view timeText, RecordFlags flags) {
     // The view reads header fields only inside the captured length, so a datagram shorter
     // than its headers shows zeros there instead of reading past its bytes.
-    const DatagramView datagram(store.packet(slot), store.length(slot));
+    const DatagramView datagram(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
     if (!datagram.hasData()) {
         return 0;
     }
     std::string& out = file.pending();
-    appendHeading(out, datagram, store.time(slot), flags.any());
-    const std::span<const std::uint8_t> bytes(datagram.data(), datagram.capturedLength());
+    const std::size_t recordStart = out.size();
+    appendHeading(out, datagram, timeText, flags.any());
+    const std::span<const std::uint8_t> captured(datagram.data(), datagram.capturedLength());
     if (flags.text) {
         // The file keeps the bytes exactly as captured, zero bytes and line breaks included.
         out.append("\r\n\r\n");
         if (flags.forTerminal) {
-            for (const std::uint8_t byte : bytes) {
+            for (const std::uint8_t byte : captured) {
                 out.push_back(byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.');
             }
         } else {
-            out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+            out.append(reinterpret_cast<const char*>(captured.data()), captured.size());
         }
     } else if (flags.dec) {
         out.append("\r\n\r\n");
-        appendDecimal(bytes, out);
+        appendDecimal(captured, out);
     } else if (flags.hex) {
         out.append("\r\n\r\n");
-        appendHex(bytes, out);
+        appendHex(captured, out);
+    }
+    if (flags.unixLines) {
+        toUnixLines(out, recordStart, flags.any(), flags.text);
     }
     return file.commit();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,9 @@ struct RecordFlags {
     // Text for a terminal: a byte outside printable ASCII shows as '.', so no escape
     // sequence from the network reaches it.
     bool forTerminal = false;
+    // Lines as text tools read them: each record's lines end with "\n" (not "\r\n" before
+    // the next one), and a record with data ends with a blank line.
+    bool unixLines = false;
 
     bool any() const { return text || dec || hex; }
 };
@@ -38,6 +42,9 @@ inline constexpr std::string_view WriteErrorCaption = "Error while writing to fi
 // not make records vanish. Returns 0, or the error code (errno) of the first failed write.
 int writePacketRecord(RecordFile& file, const PacketStore& store, std::int32_t slot,
                       RecordFlags flags);
+// The same record from a datagram's bytes and its time text.
+int writePacketRecord(RecordFile& file, std::span<const std::uint8_t> bytes,
+                      std::string_view timeText, RecordFlags flags);
 
 // The message for a failed write to `path`: a full disk (ENOSPC, EDQUOT) and a failed disk
 // operation (EIO) are named, with the current time expanded from the template first; any

@@ -34,7 +34,8 @@ PacketSession::PacketSession(PublishedSettings& settings, const SystemServices& 
                filter_,
                settings_,
                [this](const std::string& status) { call(reports_.status, status); },
-               reports_.stored},
+               reports_.passed,
+               reports_.lost},
       capture_(context_, services_.captureSource, services_.raiseThreadPriority),
       soundPlayer_(services_.makeSoundPlayer ? services_.makeSoundPlayer()
                                              : std::make_unique<SilentPlayer>()),
@@ -97,17 +98,19 @@ CaptureFileRead PacketSession::readCaptureFile(const std::string& path,
         };
     };
     CaptureFileRead read;
-    {
-        const std::unique_ptr<CaptureFileFrames> checked = services_.openCaptureFile(path);
-        if (!checked->isOpen()) {
-            read.fault = checked->fault();
-        } else {
-            call(hooks.checking);
-            read.fault = checked->checkWhole(progressFrom(0, checked->size()));
-        }
+    std::unique_ptr<CaptureFileFrames> reader = services_.openCaptureFile(path);
+    if (!reader->isOpen()) {
+        read.fault = reader->fault();
+        return read;
+    }
+    if (hooks.checkFirst) {
+        call(hooks.checking);
+        read.fault = reader->checkWhole(progressFrom(0, reader->size()));
         if (read.fault) {
             return read;
         }
+        // The check used the frames up; the read starts afresh.
+        reader = services_.openCaptureFile(path);
     }
     if (hooks.proceed && !hooks.proceed(table_.storedCount())) {
         return read;
@@ -118,14 +121,13 @@ CaptureFileRead PacketSession::readCaptureFile(const std::string& path,
     if (table_.storedCount() > 0) {
         clear(hooks.clear);
     }
-    const std::unique_ptr<CaptureFileFrames> reader = services_.openCaptureFile(path);
     call(hooks.loading);
     read.load = loadCaptureFrames(*reader, context_,
                                   progressFrom(CaptureFileProgressSteps / 2, reader->size()));
     read.statusText = captureFileStatusText(*read.load);
     call(hooks.loaded, read.statusText);
     readingFile_ = false;
-    // The file changed between the check and the read.
+    // A file damaged past the whole packets, or changed between the check and the read.
     read.fault = read.load->fault;
     return read;
 }

@@ -25,14 +25,20 @@ namespace qhs {
 struct PacketSessionReports {
     // A status line of the capture ("Listening on: ...", then how it ended); must not block.
     std::function<void(const std::string& status)> status;
-    // After each stored slot, on the storing thread, outside the list guard.
-    std::function<void(std::int32_t slot)> stored;
+    // When set, the session keeps no packets: each one the filter lets through is handed
+    // here, on the capturing thread, and forgotten (a run from the command line).
+    std::function<void(const PassedPacket& packet)> passed;
+    // The capture's source failed (its interface disappeared or went down): the error.
+    std::function<void(long errorCode)> lost;
     // A box of the automatic log, which waits until it is closed.
     std::function<void(const UserMessage& message)> logError;
 };
 
 // The client's part in reading a capture file into the list; each may be unset.
 struct CaptureFileReadHooks {
+    // Whether the whole file is checked before the list is touched. Without the check, a
+    // damaged file gives every whole packet before the damage (and is read only once).
+    bool checkFirst = true;
     // The file opened and its check begins.
     std::function<void()> checking;
     // Progress over both passes, from 0 to CaptureFileProgressSteps.

@@ -107,6 +107,7 @@ FrameRead CaptureFileReader::next(CaptureFrame& frame) {
     if (read == 1) {
         frame.bytes = bytes;
         frame.length = header->caplen;
+        frame.originalLength = header->len;
         frame.arrivalNanoseconds = stampNanoseconds(header->ts.tv_sec, header->ts.tv_usec);
         return FrameRead::Frame;
     }

@@ -20,6 +20,7 @@ sigset_t watchedSignals() {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
     sigaddset(&signals, WakeSignal);
     return signals;
 }
@@ -65,7 +66,7 @@ class StopWatcher {
                     continue;  // the time is up (EAGAIN) or interrupted: look again
                 }
             }
-            if (taken == SIGINT || taken == SIGTERM) {
+            if (taken == SIGINT || taken == SIGTERM || taken == SIGHUP) {
                 stop();
                 return;
             }

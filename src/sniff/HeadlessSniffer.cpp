@@ -10,9 +10,12 @@
 #include "app/ProcessClock.h"
 #include "app/PublishedSettings.h"
 #include "app/SettingsRecord.h"
+#include "app/WorkerThread.h"
 #include "capture/CaptureFileSource.h"
 #include "filemode/FileCapture.h"
 #include "filemode/StreamCompletion.h"
+#include "packetmode/CaptureFileExport.h"
+#include "packetmode/PacketJson.h"
 #include "packetmode/PacketListSave.h"
 #include "packetmode/PacketRecord.h"
 #include "packetmode/PacketSession.h"
@@ -96,15 +99,110 @@ class StopLatch {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, period, [this] { return requested_; });
     }
-    void wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return requested_; });
-    }
 
   private:
     std::mutex mutex_;
     std::condition_variable changed_;
     bool requested_ = false;
+};
+
+// Where a Packet Sniffer run writes each packet as it passes: the records (on standard output
+// or as a saved list in a file, or JSON Lines in either), and the pcap file. The capturing
+// thread writes; the main thread flushes what waits at least once a second.
+class PacketOutputs {
+  public:
+    PacketOutputs(const SniffOptions& options, bool standardOutputIsTerminal)
+        : options_(options),
+          recordsToFile_(!options.recordFile.empty()),
+          pcapToStandardOutput_(options.pcapFile == "-"),
+          flags_(recordFlags(options.data, !recordsToFile_ && standardOutputIsTerminal)) {
+        // Text tools read standard output: lines end with "\n"; a file is a saved list.
+        flags_.unixLines = !recordsToFile_;
+    }
+
+    // Makes the outputs; the first failure as "FILE: reason".
+    std::optional<std::string> open() {
+        if (recordsToFile_) {
+            if (const int error = records_.create(options_.recordFile); error != 0) {
+                return options_.recordFile + ": " + std::strerror(error);
+            }
+            if (!options_.json) {
+                records_.write(SavedListHeader);
+            }
+        } else if (!options_.quiet && !pcapToStandardOutput_) {
+            records_.useStandardOutput();
+        }
+        if (!options_.pcapFile.empty()) {
+            if (const int error = pcap_.create(options_.pcapFile); error != 0) {
+                return options_.pcapFile + ": " + std::strerror(error);
+            }
+        }
+        return std::nullopt;
+    }
+
+    // Writes one packet; false once standard output is gone (its reader left), which ends the
+    // run as a stop does.
+    bool write(const PassedPacket& packet, bool flushRecords) {
+        const std::lock_guard<std::mutex> lock(guard_);
+        if (records_.isOpen()) {
+            if (options_.json) {
+                appendPacketJson(records_.pending(), packet.datagram, packet.originalLength,
+                                 packet.arrivalNanoseconds, options_.data != SniffData::Heading);
+                records_.commit();
+            } else {
+                writePacketRecord(records_, packet.datagram, packet.timeText, flags_);
+            }
+            if (flushRecords) {
+                records_.writePending();
+            }
+        }
+        if (pcap_.isOpen()) {
+            pcap_.append(packet.datagram, packet.originalLength, packet.arrivalNanoseconds);
+        }
+        return !standardOutputGone();
+    }
+
+    void flush() {
+        const std::lock_guard<std::mutex> lock(guard_);
+        records_.writePending();
+        pcap_.flush();
+    }
+
+    // Ends the files; the failures, each as "FILE: reason".
+    std::vector<std::string> close(std::int32_t packets, std::uint64_t elapsedMs) {
+        const std::lock_guard<std::mutex> lock(guard_);
+        std::vector<std::string> failures;
+        if (recordsToFile_ && !options_.json) {
+            records_.write(savedListTrailer(packets, elapsedMs));
+        }
+        const int recordsError = records_.close();
+        const int pcapError = pcap_.close();
+        // A reader of standard output that left (head, less) ends the run; it is no failure.
+        if (recordsError != 0 && !(recordsError == EPIPE && !recordsToFile_)) {
+            failures.push_back((recordsToFile_ ? options_.recordFile : "standard output") +
+                               std::string(": ") + std::strerror(recordsError));
+        }
+        if (pcapError != 0 && !(pcapError == EPIPE && pcapToStandardOutput_)) {
+            failures.push_back(
+                (pcapToStandardOutput_ ? std::string("standard output") : options_.pcapFile) +
+                ": " + std::strerror(pcapError));
+        }
+        return failures;
+    }
+
+  private:
+    bool standardOutputGone() const {
+        return (!recordsToFile_ && records_.error() == EPIPE) ||
+               (pcapToStandardOutput_ && pcap_.error() == EPIPE);
+    }
+
+    const SniffOptions& options_;
+    const bool recordsToFile_;
+    const bool pcapToStandardOutput_;
+    RecordFlags flags_;
+    std::mutex guard_;
+    RecordFile records_;
+    PcapStreamWriter pcap_;
 };
 
 class HeadlessRun {
@@ -195,23 +293,14 @@ int HeadlessRun::sniffPackets() {
     settings_.applyFilters = options_.applyFilters ? 1 : 0;
     PublishedSettings published(settings_);
     const bool live = options_.captureFile.empty();
-    RecordFile records;
-    const bool toFile = !options_.recordFile.empty();
-    const RecordFlags flags =
-        recordFlags(options_.data, !toFile && services_.standardOutputIsTerminal);
+    PacketOutputs outputs(options_, services_.standardOutputIsTerminal);
     // The outputs are made only once every privilege is gone, as the user who ran the program.
     std::optional<int> outputFault;
     const auto openOutputs = [&] {
         if (const std::optional<int> failed = privilegeFault()) {
             outputFault = failed;
-        } else if (toFile) {
-            if (const int error = records.create(options_.recordFile); error != 0) {
-                outputFault = fail(options_.recordFile + ": " + std::strerror(error));
-            } else {
-                records.write(SavedListHeader);
-            }
-        } else if (!options_.quiet) {
-            records.useStandardOutput();
+        } else if (const std::optional<std::string> failure = outputs.open()) {
+            outputFault = fail(*failure);
         }
         return !outputFault;
     };
@@ -231,35 +320,33 @@ int HeadlessRun::sniffPackets() {
                                                 });
     };
     StopLatch stop;
-    // How the capture ended, when the store or memory ended it.
-    std::string endedBy;
-    std::uint64_t storedCount = 0;
+    std::uint64_t passedCount = 0;
+    std::optional<long> lostError;
     PacketSession* running = nullptr;
-    const std::function<void()> stopStoring = [&] {
+    const std::function<void()> stopPassing = [&] {
         if (live) {
             running->state().capturing.store(false);
-            stop.request();
         } else {
             running->state().quitting.store(true);
         }
+        stop.request();
     };
     PacketSessionReports reports;
     reports.status = [&](const std::string& status) {
         if (status.rfind(StatusStopped, 0) == 0) {
-            endedBy = status;
             stop.request();
         }
     };
-    // A live capture shows each packet as it comes; a file's go out in large writes.
-    reports.stored = [&](std::int32_t slot) {
-        if (records.isOpen()) {
-            writePacketRecord(records, running->table().lock().store(), slot, flags);
-            if (live) {
-                records.writePending();
-            }
+    reports.lost = [&](long errorCode) { lostError = errorCode; };
+    // Nothing is kept: each packet is written as it passes, so memory stays flat however long
+    // the run. A live capture shows each one at once; a file's go out in large writes.
+    reports.passed = [&](const PassedPacket& packet) {
+        if (options_.packetLimit != 0 && passedCount >= options_.packetLimit) {
+            return;
         }
-        if (++storedCount == options_.packetLimit) {
-            stopStoring();
+        ++passedCount;
+        if (!outputs.write(packet, live) || passedCount == options_.packetLimit) {
+            stopPassing();
         }
     };
     PacketSession session(published, system, reports);
@@ -269,6 +356,8 @@ int HeadlessRun::sniffPackets() {
 
     std::uint64_t skipped = 0;
     std::optional<std::string> fault;
+    WorkerThread reader;
+    std::optional<CaptureFileRead> read;
     if (live) {
         const PacketCaptureStart started = session.start();
         if (const std::optional<std::string> reason = openingFault(started.opening, address_)) {
@@ -280,58 +369,58 @@ int HeadlessRun::sniffPackets() {
             return *outputFault;
         }
         announceListening();
-        const std::shared_ptr<void> watch =
-            services_.watchForStop([&stop] { stop.request(); }, options_.seconds);
-        stop.wait();
-        session.stop();
     } else {
         // Reading a file needs no privilege, so every one goes first.
         dropPrivileges();
         if (const std::optional<int> failed = privilegeFault()) {
             return *failed;
         }
-        const std::shared_ptr<void> watch = services_.watchForStop(stopStoring, options_.seconds);
-        CaptureFileReadHooks hooks;
-        // The whole file is checked first, so a damaged one ends the run before any record.
-        hooks.proceed = [&](std::int32_t) { return openOutputs(); };
-        const CaptureFileRead read = session.readCaptureFile(options_.captureFile, hooks);
-        if (!read.load) {
-            return read.fault ? fail(options_.captureFile + ": " + *read.fault) : *outputFault;
+        reader.start([&] {
+            CaptureFileReadHooks hooks;
+            // Read once, as it comes (a pipe cannot be read twice): every whole packet before
+            // any damage is written, then the damage is named.
+            hooks.checkFirst = false;
+            hooks.proceed = [&](std::int32_t) { return openOutputs(); };
+            read = session.readCaptureFile(options_.captureFile, hooks);
+            stop.request();
+        });
+    }
+    {
+        const std::shared_ptr<void> watch = services_.watchForStop(stopPassing, options_.seconds);
+        while (!stop.waitFor(std::chrono::seconds(1))) {
+            outputs.flush();
         }
-        received = read.load->read - read.load->skipped;
-        skipped = read.load->skipped;
-        fault = read.fault;
-        endedBy = read.load->endedBy != nullptr ? read.load->endedBy : "";
+    }
+    if (live) {
+        session.stop();
+    } else {
+        reader.join();
+        if (!read->load) {
+            return read->fault ? fail(options_.captureFile + ": " + *read->fault) : *outputFault;
+        }
+        received = read->load->read - read->load->skipped;
+        skipped = read->load->skipped;
+        fault = read->fault;
     }
 
     int exitCode = ExitDone;
-    if (!options_.pcapFile.empty()) {
-        std::atomic<bool> cancel{false};
-        if (session.exportCaptureFile(options_.pcapFile, cancel).status != SaveStatus::Saved) {
-            exitCode = fail(options_.pcapFile + ": the capture file could not be written");
-        }
-    }
-    if (toFile) {
-        records.write(savedListTrailer(session.table().storedCount(), processClockMs() - startMs));
-    }
-    if (const int error = records.close(); error != 0) {
-        exitCode = fail((toFile ? options_.recordFile : std::string("standard output")) + ": " +
-                        std::strerror(error));
+    for (const std::string& failure :
+         outputs.close(static_cast<std::int32_t>(passedCount), processClockMs() - startMs)) {
+        exitCode = fail(failure);
     }
     if (fault) {
         exitCode = fail(options_.captureFile + ": " + *fault);
     }
+    if (lostError) {
+        exitCode = fail("the capture on " + address_ +
+                        " ended: " + std::strerror(static_cast<int>(*lostError)));
+    }
     std::fprintf(err_, "%llu packets received, %llu accepted, %llu dropped by the system",
                  static_cast<unsigned long long>(received.load()),
-                 static_cast<unsigned long long>(storedCount),
+                 static_cast<unsigned long long>(passedCount),
                  static_cast<unsigned long long>(session.droppedCount()));
     if (skipped > 0) {
         std::fprintf(err_, ", %llu skipped (not IPv4)", static_cast<unsigned long long>(skipped));
-    }
-    if (endedBy == StatusItemLimit) {
-        std::fprintf(err_, "; stopped at the list's limit of %d packets", PacketStoreCapacity);
-    } else if (endedBy == StatusMemoryError) {
-        std::fprintf(err_, "; stopped when memory ran out");
     }
     std::fputc('\n', err_);
     return exitCode;

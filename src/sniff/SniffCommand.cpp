@@ -20,7 +20,11 @@ const char* const SniffHelpText =
     "  -x, -A          the same as -data hex and -data text\n"
     "  -out FILE       write the records to FILE as a saved list, not to the terminal\n"
     "  -q              write no records to the terminal\n"
-    "  -w FILE         also write the packets to FILE as a pcap file\n"
+    "  -w FILE         also write the packets to FILE as a pcap file, as they arrive\n"
+    "                  (- : standard output, and the records then go nowhere unless -out\n"
+    "                  names a file)\n"
+    "  -json           records as JSON Lines, one object per packet (with -x, its bytes\n"
+    "                  in hex), or per file written with -files\n"
     "\n"
     "File Sniffer Mode: rebuild the files of HTTP downloads.\n"
     "  -files DIR      write the files to DIR, one line per file on the terminal; takes\n"
@@ -134,6 +138,8 @@ SniffParse parseSniffOptions(const std::vector<std::string>& arguments) {
             packetOptions = true;
         } else if (option == "-q") {
             options.quiet = true;
+        } else if (option == "-json" || option == "--json") {
+            options.json = true;
         } else if (option == "-w") {
             if (!value(options.pcapFile)) {
                 return missing();

@@ -20,6 +20,7 @@ struct SniffOptions {
     SniffData data = SniffData::Heading;
     std::string recordFile;      // the records go here, as a saved list; empty: standard output
     bool quiet = false;          // no records on standard output
+    bool json = false;           // records as JSON Lines
     std::string pcapFile;        // the packets also go to this pcap file
     std::string filesDirectory;  // File Sniffer Mode: the files rebuilt go here
     std::string settingsFile;    // empty: the settings file beside the executable

@@ -9,7 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -28,6 +30,7 @@
 #include "support/LoopbackTraffic.h"
 #include "support/RequireRoot.h"
 #include "support/TempDir.h"
+#include "support/TestDatagram.h"
 
 namespace qhs {
 namespace {
@@ -64,6 +67,7 @@ class SniffRun {
 
     bool listening() const { return err().find("listening on") != std::string::npos; }
     void interrupt() const { ::kill(process_, SIGINT); }
+    pid_t pid() const { return process_; }
     // The exit code, or -1 when it did not end by itself.
     int wait() {
         int status = 0;
@@ -406,6 +410,139 @@ TEST_F(HeadlessCapture, RootNeverWritesThroughAPlantedLinkAndThroughSudoWritesAs
         EXPECT_EQ(facts.st_uid, 65534u) << output;
         EXPECT_EQ(facts.st_gid, 65534u) << output;
     }
+}
+
+}  // namespace
+}  // namespace qhs
+
+namespace qhs {
+namespace {
+
+// A classic pcap file of raw IPv4 records, each cut to `snapLength` bytes with its original
+// length kept; `cutAt` (when given) ends the file inside the last record, as a capture
+// killed while writing leaves it.
+void writeRawPcap(const fs::path& path, const std::vector<std::vector<std::uint8_t>>& datagrams,
+                  std::uint32_t snapLength = 65535, std::size_t cutAt = 0) {
+    std::string file;
+    const auto put = [&file](std::uint32_t value) {
+        file.append(reinterpret_cast<const char*>(&value), sizeof value);
+    };
+    put(0xA1B2C3D4);
+    put(0x00040002);  // version 2.4
+    put(0);
+    put(0);
+    put(snapLength);
+    put(101);  // raw IP
+    std::uint32_t second = 1700000000;
+    for (const auto& datagram : datagrams) {
+        const auto kept =
+            std::min<std::uint32_t>(static_cast<std::uint32_t>(datagram.size()), snapLength);
+        put(second++);
+        put(250000);
+        put(kept);
+        put(static_cast<std::uint32_t>(datagram.size()));
+        file.append(reinterpret_cast<const char*>(datagram.data()), kept);
+    }
+    if (cutAt != 0) {
+        file.resize(file.size() - cutAt);
+    }
+    writeFileContents(path, file);
+}
+
+std::vector<std::vector<std::uint8_t>> udpDatagrams(int count, std::size_t payloadBytes) {
+    std::vector<std::vector<std::uint8_t>> datagrams;
+    for (int i = 0; i < count; ++i) {
+        test::TestDatagram udp;
+        udp.protocol = 17;
+        udp.sourcePort = static_cast<std::uint16_t>(5000 + i);
+        udp.payload.assign(payloadBytes, static_cast<std::uint8_t>('a' + i % 26));
+        datagrams.push_back(udp.bytes());
+    }
+    return datagrams;
+}
+
+// A file is read once and written as it is read: lines for text tools on standard output, the
+// original length of cut packets in the pcap written, every whole packet of a damaged file
+// before its damage is named, and a capture on standard input.
+TEST_F(HeadlessCapture, AFileIsStreamedOnceWithItsOriginalLengthsAndItsDamageAfterItsPackets) {
+    const fs::path whole = dir.path() / "whole.pcap";
+    writeRawPcap(whole, udpDatagrams(5, 200), 96);
+    const fs::path written = dir.path() / "written.pcap";
+    SniffRun run(dir.path(), {"-sniff", "-r", whole.string(), "-w", written.string()});
+    ASSERT_EQ(run.wait(), 0) << run.err();
+    const std::string out = run.out();
+    EXPECT_EQ(out.find('\r'), std::string::npos);
+    EXPECT_EQ(count(out, "\n"), 5u) << out;
+    EXPECT_EQ(out.back(), '\n');
+    EXPECT_EQ(out.rfind(" UDP   96", 0), 0u) << out;
+    // Each packet is written cut to 96 bytes of its 228, and says so.
+    const std::string pcap = fileContents(written);
+    ASSERT_EQ(pcap.size(), 24u + 5 * (16 + 96));
+    for (std::size_t record = 24; record < pcap.size(); record += 16 + 96) {
+        std::uint32_t lengths[2];
+        std::memcpy(lengths, pcap.data() + record + 8, sizeof lengths);
+        EXPECT_EQ(lengths[0], 96u);
+        EXPECT_EQ(lengths[1], 228u);
+    }
+    EXPECT_EQ(count(commandOutput("tcpdump -n -r '" + written.string() + "' 2>/dev/null"),
+                    "10.0.0.1.500"),
+              5u);
+
+    const fs::path damaged = dir.path() / "damaged.pcap";
+    writeRawPcap(damaged, udpDatagrams(4, 100), 65535, 30);
+    SniffRun cut(dir.path(), {"-sniff", "-r", damaged.string()});
+    EXPECT_EQ(cut.wait(), 1);
+    EXPECT_EQ(count(cut.out(), " UDP "), 3u) << cut.out();
+    EXPECT_NE(cut.err().find(damaged.string() + ": "), std::string::npos) << cut.err();
+
+    const std::string piped = commandOutput("'" + std::string(QHS_APP_PATH) + "' -sniff -r - < '" +
+                                            whole.string() + "' 2>/dev/null");
+    EXPECT_EQ(piped, out);
+}
+
+// A live capture's pcap file grows as packets arrive, and every way of ending the run (a hang
+// up, a reader of standard output that leaves) leaves it whole; a lost interface is a failure.
+TEST_F(HeadlessCapture, ALiveCaptureIsWrittenAsItArrivesAndEndsCleanlyOrSaysItWasLost) {
+    REQUIRE_ROOT();
+    const fs::path packets = dir.path() / "live.pcap";
+    SniffRun run(dir.path(), {"-sniff", "-i", "127.0.0.1", "-q", "-w", packets.string()});
+    ASSERT_TRUE(eventually([&] { return run.listening(); })) << run.err();
+    ASSERT_TRUE(sendLoopbackUdp(40710, "written-while-running"));
+    EXPECT_TRUE(eventually([&] {
+        return fileContents(packets).find("written-while-running") != std::string::npos;
+    })) << "the pcap file is flushed within a second";
+    ::kill(run.pid(), SIGHUP);
+    EXPECT_EQ(run.wait(), 0) << run.err();
+    EXPECT_EQ(count(commandOutput("tcpdump -n -r '" + packets.string() + "' 2>/dev/null"),
+                    "UDP, length 21"),
+              1u);
+
+    const fs::path piped = dir.path() / "piped.pcap";
+    std::atomic<bool> ended{false};
+    std::thread sender([&] {
+        while (!ended) {
+            sendLoopbackUdp(40711, "to-a-reader-that-leaves");
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    const std::string status = commandOutput(
+        "bash -c \"'" + std::string(QHS_APP_PATH) + "' -sniff -i 127.0.0.1 -w '" + piped.string() +
+        "' 2>/dev/null | head -c 10 >/dev/null; echo \\${PIPESTATUS[0]}\"");
+    ended = true;
+    sender.join();
+    EXPECT_EQ(status, "0\n");
+    EXPECT_GE(count(commandOutput("tcpdump -n -r '" + piped.string() + "' 2>&1"), "UDP"), 1u);
+
+    ASSERT_EQ(runProgram({"ip", "tuntap", "add", "mode", "tun", "qhs-gone"}), 0);
+    ASSERT_EQ(runProgram({"ip", "addr", "add", "10.77.0.1/24", "dev", "qhs-gone"}), 0);
+    ASSERT_EQ(runProgram({"ip", "link", "set", "qhs-gone", "up"}), 0);
+    SniffRun lost(dir.path(), {"-sniff", "-i", "10.77.0.1"});
+    ASSERT_TRUE(eventually([&] { return lost.listening(); })) << lost.err();
+    ASSERT_EQ(runProgram({"ip", "tuntap", "del", "mode", "tun", "qhs-gone"}), 0);
+    EXPECT_EQ(lost.wait(), 1);
+    EXPECT_NE(lost.err().find("QuillharbourSnifferV1.5: the capture on 10.77.0.1 ended: "),
+              std::string::npos)
+        << lost.err();
 }
 
 }  // namespace
