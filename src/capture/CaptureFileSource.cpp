@@ -10,11 +10,8 @@ CaptureFileSource::CaptureFileSource(std::unique_ptr<CaptureFrames> frames)
 ReceiveResult CaptureFileSource::receive(const DatagramVisitor& visit) {
     for (;;) {
         {
-            std::unique_lock<std::mutex> lock(mutex_);
-            if (exhausted_) {
-                closedOrDone_.wait(lock, [this] { return closed_; });
-            }
-            if (closed_) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (closed_ || exhausted_) {
                 return {false, 0, 0};
             }
         }
@@ -27,8 +24,7 @@ ReceiveResult CaptureFileSource::receive(const DatagramVisitor& visit) {
             if (read == FrameRead::Fault) {
                 fault_ = frames_->fault();
             }
-            closedOrDone_.notify_all();
-            continue;
+            return {false, 0, 0};
         }
         ++read_;
         const std::optional<Ipv4InFrame> part =
@@ -43,11 +39,8 @@ ReceiveResult CaptureFileSource::receive(const DatagramVisitor& visit) {
 }
 
 void CaptureFileSource::close() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        closed_ = true;
-    }
-    closedOrDone_.notify_all();
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
 }
 
 bool CaptureFileSource::exhausted() const {

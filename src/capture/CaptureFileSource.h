@@ -1,6 +1,5 @@
 #pragma once
 
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -13,8 +12,8 @@ namespace qhs {
 
 // The IPv4 datagrams of a capture file as a capture source, each with its own time stamp, for
 // what takes its datagrams from a source (File Sniffer Mode). Frames without one are passed
-// over and counted. Once the file is read, a receive waits until close(), as a quiet network
-// would, so that streams still open get their time to complete.
+// over and counted. Once the file is read, a receive fails as after close(): the capture
+// ends with its file.
 class CaptureFileSource final : public CaptureSource {
   public:
     explicit CaptureFileSource(std::unique_ptr<CaptureFrames> frames);
@@ -34,7 +33,6 @@ class CaptureFileSource final : public CaptureSource {
   private:
     std::unique_ptr<CaptureFrames> frames_;
     mutable std::mutex mutex_;
-    std::condition_variable closedOrDone_;
     bool closed_ = false;
     bool exhausted_ = false;
     std::uint64_t read_ = 0;

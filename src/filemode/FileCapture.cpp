@@ -22,7 +22,7 @@ void FileCapture::joinThreads() {
     completionThread_.join();
 }
 
-FileCaptureStart FileCapture::start(const SettingsRecord& settings) {
+FileCaptureStart FileCapture::start(const SettingsRecord& settings, FileCaptureClock timedBy) {
     if (state_.captureRunning.load()) {
         return {};
     }
@@ -46,14 +46,18 @@ FileCaptureStart FileCapture::start(const SettingsRecord& settings) {
 
     FileCaptureHooks hooks;
     hooks.setStatus = setStatus_;
-    hooks.startCompletion = [this] {
-        completionThread_.start([this] {
-            if (onWorkerThread_) {
-                onWorkerThread_();
-            }
-            runStreamCompletion(*table_, state_);
-        });
-    };
+    hooks.timedBy = timedBy;
+    // Timed by stamps, the capture thread completes the streams itself.
+    if (timedBy == FileCaptureClock::Process) {
+        hooks.startCompletion = [this] {
+            completionThread_.start([this] {
+                if (onWorkerThread_) {
+                    onWorkerThread_();
+                }
+                runStreamCompletion(*table_, state_);
+            });
+        };
+    }
     captureThread_.start([this, hooks = std::move(hooks), source = source_.get()] {
         if (onWorkerThread_) {
             onWorkerThread_();

@@ -11,6 +11,7 @@
 #include "capture/CaptureSocket.h"
 #include "capture/CaptureSource.h"
 #include "filemode/FileSnifferState.h"
+#include "filemode/StreamCompletion.h"
 #include "filemode/StreamTable.h"
 
 namespace qhs {
@@ -23,7 +24,8 @@ namespace qhs {
 //     opens), setOutputDirectory() on every edit of the directory field, and
 //     followNameTemplates() once, so the general settings' templates hold for each file;
 //   - every 100 ms: filesProcessing(), filesWritten(), and messages().takeNext() to show
-//     a worker's message box, then messages().dismiss() once it is closed;
+//     a worker's message box, then messages().dismiss() once it is closed (a client
+//     without a window has them delivered at once instead: messages().deliverTo());
 //   - stop() on Stop, and nothing else at closing (the destructor stops).
 class FileCapture {
   public:
@@ -44,8 +46,11 @@ class FileCapture {
     // Does nothing while capturing. Otherwise opens a source on the record's interface
     // address and, when that works, starts the threads. Read from the record: the eight
     // address and port filters, the two switches, the two size bounds, the directory and
-    // the name templates. The time-out is not read: see setAckTimeoutMs.
-    FileCaptureStart start(const SettingsRecord& settings);
+    // the name templates. The time-out is not read: see setAckTimeoutMs. A source that
+    // reads a capture file is timed by its datagrams' stamps (see runFileCapture): its
+    // streams complete as the capture went, and the capture ends with the file.
+    FileCaptureStart start(const SettingsRecord& settings,
+                           FileCaptureClock timedBy = FileCaptureClock::Process);
     // Closes the source and returns once both threads have ended. Streams still pending
     // are discarded unwritten; the counters keep their values until the next Start.
     void stop();
@@ -54,6 +59,7 @@ class FileCapture {
     std::int32_t filesProcessing() const { return table_->filesProcessing(); }
     std::int32_t filesWritten() const { return table_->filesWritten(); }
     std::int32_t incompleteFiles() const { return table_->incompleteFiles(); }
+    std::int32_t filesNotWritten() const { return table_->filesNotWritten(); }
     // Datagrams the system dropped because the capture fell behind, since the last Start;
     // after Stop, the count the capture ended with. Window thread only.
     std::uint64_t droppedCount() const {
@@ -74,6 +80,11 @@ class FileCapture {
     // Told of every file written (see FileSnifferState::fileWritten); set before start().
     void setFileWrittenHook(std::function<void(const std::string& path, bool incomplete)> hook) {
         state_.fileWritten = std::move(hook);
+    }
+    // Told of every file that could not be written instead of its message (see
+    // FileSnifferState::fileNotWritten); set before start().
+    void setFileNotWrittenHook(std::function<void(const std::string& where, int error)> hook) {
+        state_.fileNotWritten = std::move(hook);
     }
 
   private:

@@ -1,9 +1,13 @@
 #include "filemode/FileCaptureLoop.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 #include "app/ProcessClock.h"
+#include "capture/ReceiveBuffer.h"
 #include "filemode/FileSegmentFilter.h"
 
 namespace qhs {
@@ -16,6 +20,36 @@ constexpr std::uint64_t MaximumHeaderAllowance = std::uint64_t{1} << 20;
 
 // Pause after a failed receive, so a source that keeps failing does not spin a core.
 constexpr std::chrono::milliseconds FailedReceivePause{10};
+
+// The clock of a capture file: the newest time stamp of its datagrams, in milliseconds
+// since 1970. A stamp older than the newest (captures merged from several interfaces) does
+// not turn it back.
+class DatagramClock {
+  public:
+    // Moves on to a datagram's stamp (0: it has none); whether a completion pass is due.
+    bool advance(std::int64_t arrivalNanoseconds) {
+        const std::int64_t ms = arrivalNanoseconds / 1000000;
+        if (arrivalNanoseconds <= 0 || ms <= newest_) {
+            return false;
+        }
+        newest_ = ms;
+        if (lastPass_ == 0) {
+            lastPass_ = ms;
+            return false;
+        }
+        if (ms - lastPass_ < CompletionPassPeriod.count()) {
+            return false;
+        }
+        lastPass_ = ms;
+        return true;
+    }
+    // Never 0, which marks a free stream slot.
+    std::int64_t now() const { return std::max<std::int64_t>(newest_, 1); }
+
+  private:
+    std::int64_t newest_ = 0;
+    std::int64_t lastPass_ = 0;
+};
 
 void setStatus(const FileCaptureHooks& hooks, const char* status) {
     if (hooks.setStatus) {
@@ -48,15 +82,7 @@ void runFileCapture(CaptureSource& source, const SettingsRecord& settings, Strea
     }
     setStatus(hooks, FileStatusRunning);
 
-    // The datagram is looked at where the source holds it and copied once, into its stream.
-    const DatagramVisitor fileDatagram = [&](const std::uint8_t* datagram, std::size_t received) {
-        const std::size_t length = datagramLength(datagram, received);
-        // No IPv4 datagram is longer than its 16-bit total length can say.
-        if (length > 0xFFFF || !filter.accepts(datagram, length)) {
-            return;
-        }
-        const std::int64_t now =
-            hooks.clock ? hooks.clock() : static_cast<std::int64_t>(processClockMs());
+    const auto fileKept = [&](const std::uint8_t* datagram, std::size_t length, std::int64_t now) {
         const SegmentFilingResult filing = table.fileSegment(
             streamKeyOf(datagram), datagram, static_cast<std::uint16_t>(length), now);
         if (filing.outcome == SegmentFiling::DataAllocationFailed) {
@@ -64,16 +90,62 @@ void runFileCapture(CaptureSource& source, const SettingsRecord& settings, Strea
             state.messages.post(segmentAllocationMessage(filing));
         }
     };
+    // Whether the datagram is a segment to keep; no IPv4 datagram is longer than its 16-bit
+    // total length can say.
+    const auto keptLength = [&](const std::uint8_t* datagram, std::size_t received) {
+        const std::size_t length = datagramLength(datagram, received);
+        return length <= 0xFFFF && filter.accepts(datagram, length) ? length : 0;
+    };
+    // The time of a datagram is known only once the source hands over its stamp, after the
+    // visit: a kept segment waits in this buffer till then.
+    const bool byStamps = hooks.timedBy == FileCaptureClock::DatagramStamps;
+    std::vector<std::uint8_t> waiting(byStamps ? ReceiveBufferBytes : 0);
+    std::size_t waitingLength = 0;
+    DatagramClock stamps;
+
+    // Live, the datagram is looked at where the source holds it and copied once, into its
+    // stream.
+    const DatagramVisitor fileDatagram = [&](const std::uint8_t* datagram, std::size_t received) {
+        const std::size_t length = keptLength(datagram, received);
+        if (length == 0) {
+            return;
+        }
+        if (byStamps) {
+            std::memcpy(waiting.data(), datagram, length);
+            waitingLength = length;
+            return;
+        }
+        fileKept(datagram, length,
+                 hooks.clock ? hooks.clock() : static_cast<std::int64_t>(processClockMs()));
+    };
+    bool endedBySource = false;
     while (!state.stopRequested.load()) {
+        waitingLength = 0;
         const ReceiveResult received = source.receive(fileDatagram);
         if (received.ok) {
+            if (byStamps) {
+                if (stamps.advance(received.arrivalNanoseconds)) {
+                    runCompletionPass(table, state, stamps.now(), FileCaptureClock::DatagramStamps);
+                }
+                if (waitingLength > 0) {
+                    fileKept(waiting.data(), waitingLength, stamps.now());
+                }
+            }
             continue;
         }
-        // Closed by Stop, or gone with its interface: the capture ends and shows as stopped.
+        // Closed by Stop, or gone with its interface (or at the end of its file): the capture
+        // ends and shows as stopped.
         if (!isPassingReceiveFailure(received.errorCode)) {
+            endedBySource = !state.stopRequested.load();
             break;
         }
         std::this_thread::sleep_for(FailedReceivePause);
+    }
+    if (byStamps && endedBySource) {
+        // Nothing more comes: each stream's time-out passes now, without being waited for.
+        const std::int64_t afterEveryTimeOut =
+            stamps.now() + std::max<std::int32_t>(state.currentAckTimeoutMs.load(), 0) + 1;
+        runCompletionPass(table, state, afterEveryTimeOut, FileCaptureClock::DatagramStamps);
     }
     state.endCapture();
     setStatus(hooks, FileStatusStopped);

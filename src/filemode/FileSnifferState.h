@@ -26,6 +26,11 @@ class FileSnifferState {
     // Told of every file written, on the completion thread, with its path and whether its
     // body ended early; may be unset. Set before Start.
     std::function<void(const std::string& path, bool incomplete)> fileWritten;
+    // Told of every stream to be stored whose file could not be written, on the completion
+    // thread, with what failed (the folder or the file) and the system's error; may be unset.
+    // When set, the write error's message is not shown: the client reports it. Set before
+    // Start.
+    std::function<void(const std::string& where, int error)> fileNotWritten;
 
     // The file output settings in force for the next file. The directory and the name
     // templates may change while capture runs; the rest is fixed at Start.

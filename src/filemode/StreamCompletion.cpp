@@ -1,8 +1,10 @@
 #include "filemode/StreamCompletion.h"
 
+#include <chrono>
 #include <optional>
 
 #include "app/ProcessClock.h"
+#include "app/Templates.h"
 #include "filemode/StreamJoin.h"
 
 namespace qhs {
@@ -11,7 +13,8 @@ namespace {
 
 // Joins and writes the stream that the table handed over, then frees its slot. A message
 // is shown only after the slot is free, so a pending box holds no stream's memory.
-void completeStream(StreamTable& table, FileSnifferState& state) {
+void completeStream(StreamTable& table, FileSnifferState& state,
+                    const std::optional<LocalTime>& completedAt) {
     std::optional<UserMessage> message;
     if (const SegmentNode* first = table.completingStream()) {
         const JoinedStream joined =
@@ -20,7 +23,7 @@ void completeStream(StreamTable& table, FileSnifferState& state) {
             message = joinAllocationMessage(joined.length);
         } else {
             StreamFileResult result =
-                writeStreamFile(joined.data(), *first, state.outputSettings());
+                writeStreamFile(joined.data(), *first, state.outputSettings(), completedAt);
             const bool incomplete = result.outcome == StreamFileOutcome::WrittenIncomplete;
             if (result.outcome == StreamFileOutcome::Written) {
                 table.countFileWritten();
@@ -30,7 +33,16 @@ void completeStream(StreamTable& table, FileSnifferState& state) {
             if ((incomplete || result.outcome == StreamFileOutcome::Written) && state.fileWritten) {
                 state.fileWritten(result.path, incomplete);
             }
-            message = std::move(result.message);
+            const bool notWritten = result.outcome == StreamFileOutcome::WriteFailed ||
+                                    result.outcome == StreamFileOutcome::InvalidName;
+            if (notWritten) {
+                table.countFileNotWritten();
+            }
+            if (notWritten && state.fileNotWritten) {
+                state.fileNotWritten(result.errorPath, result.error);
+            } else {
+                message = std::move(result.message);
+            }
         }
     }
     table.finishCompleting();
@@ -41,8 +53,15 @@ void completeStream(StreamTable& table, FileSnifferState& state) {
 
 }  // namespace
 
-std::int32_t runCompletionPass(StreamTable& table, FileSnifferState& state, std::int64_t now) {
+std::int32_t runCompletionPass(StreamTable& table, FileSnifferState& state, std::int64_t now,
+                               FileCaptureClock clock) {
     const std::int32_t ackTimeoutMs = state.currentAckTimeoutMs.load();
+    std::optional<LocalTime> completedAt;
+    if (clock == FileCaptureClock::DatagramStamps) {
+        completedAt = localTimeAt(std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::milliseconds(now))));
+    }
     std::int32_t count = 0;
     for (int slot = 0; slot < StreamSlotCount; ++slot) {
         switch (table.examineSlot(slot, now, ackTimeoutMs)) {
@@ -53,7 +72,7 @@ std::int32_t runCompletionPass(StreamTable& table, FileSnifferState& state, std:
                 break;
             case SlotState::Completing:
                 ++count;
-                completeStream(table, state);
+                completeStream(table, state, completedAt);
                 break;
         }
     }

@@ -43,8 +43,11 @@ bool writeContent(std::FILE* file, std::span<const std::uint8_t> joined,
     return written;
 }
 
-StreamFileResult failed(StreamFileResult result) {
+StreamFileResult failed(StreamFileResult result, int error, std::string errorPath) {
     result.outcome = StreamFileOutcome::WriteFailed;
+    // A failure that left no error code behind is still a failure of the device.
+    result.error = error != 0 ? error : EIO;
+    result.errorPath = std::move(errorPath);
     UserMessage message;
     message.text = writeErrorText(result.path);
     result.message = std::move(message);
@@ -113,9 +116,12 @@ bool shouldStore(const ResponseInfo& response, std::size_t dataLength,
 
 std::string streamFileName(const StreamFileSettings& settings, std::uint32_t sourceAddress,
                            std::uint32_t destinationAddress, std::string_view extension, int number,
-                           bool incomplete) {
-    std::string name = expandFileName(settings.fileNameTemplate, settings.dateTimeTemplate,
-                                      sourceAddress, destinationAddress);
+                           bool incomplete, const std::optional<LocalTime>& completedAt) {
+    std::string name = completedAt
+                           ? expandFileName(settings.fileNameTemplate, settings.dateTimeTemplate,
+                                            sourceAddress, destinationAddress, *completedAt)
+                           : expandFileName(settings.fileNameTemplate, settings.dateTimeTemplate,
+                                            sourceAddress, destinationAddress);
     // A '/' (a backslash of the date template becomes one) would lead into another folder.
     for (char& c : name) {
         const auto byte = static_cast<unsigned char>(c);
@@ -162,7 +168,8 @@ std::string writeErrorText(std::string_view path) {
 
 StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
                                  const SegmentNode& firstSegment,
-                                 const StreamFileSettings& settings) {
+                                 const StreamFileSettings& settings,
+                                 const std::optional<LocalTime>& completedAt) {
     StreamFileResult result;
     const ResponseInfo response = examineResponse(joined);
     if (!shouldStore(response, joined.size(), settings)) {
@@ -184,12 +191,14 @@ StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
     // and the write.
     for (int number = 1; opened == nullptr; ++number) {
         name = streamFileName(settings, first.sourceAddress(), first.destinationAddress(),
-                              response.extension, number, incomplete);
+                              response.extension, number, incomplete, completedAt);
         result.path = streamFilePath(settings.directory, name);
         // A NUL would cut the path short where the system reads it.
         if (result.path.size() > MaximumStreamFilePath ||
             result.path.find('\0') != std::string::npos) {
             result.outcome = StreamFileOutcome::InvalidName;
+            result.error = result.path.size() > MaximumStreamFilePath ? ENAMETOOLONG : EINVAL;
+            result.errorPath = result.path;
             return result;
         }
         int descriptor = -1;
@@ -210,19 +219,33 @@ StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
             return result;
         }
         if (opened == nullptr) {
-            if (isInvalidNameError(errno)) {
+            const int error = errno;
+            // Without the folder the fault is the folder's, not the file's.
+            std::string errorPath = folder.value >= 0            ? result.path
+                                    : settings.directory.empty() ? std::string("/")
+                                                                 : settings.directory;
+            if (isInvalidNameError(error)) {
                 result.outcome = StreamFileOutcome::InvalidName;
+                result.error = error;
+                result.errorPath = std::move(errorPath);
                 return result;
             }
-            return failed(std::move(result));
+            return failed(std::move(result), error, std::move(errorPath));
         }
     }
+    errno = 0;
     const bool written = writeContent(opened, joined, response);
+    int error = errno;
+    const bool closed = std::fclose(opened) == 0;
+    if (written && !closed) {
+        error = errno;
+    }
     // A file that could not be written whole (a full disk) is not counted as written, and
     // the truncated copy is removed rather than left to pass for the download.
-    if (std::fclose(opened) != 0 || !written) {
+    if (!closed || !written) {
         ::unlinkat(folder.value, name.c_str(), 0);
-        return failed(std::move(result));
+        std::string errorPath = result.path;
+        return failed(std::move(result), error, std::move(errorPath));
     }
     result.outcome = incomplete ? StreamFileOutcome::WrittenIncomplete : StreamFileOutcome::Written;
     return result;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/SettingsRecord.h"
+#include "app/Templates.h"
 #include "app/UserMessage.h"
 #include "filemode/HttpResponse.h"
 #include "filemode/SegmentNode.h"
@@ -46,6 +47,10 @@ struct StreamFileResult {
     StreamFileOutcome outcome = StreamFileOutcome::NotStored;
     std::string path;                    // the path built, once the stream is to be stored
     std::optional<UserMessage> message;  // for the window to show
+    // Why the file was not written (WriteFailed, InvalidName): the system's error and what
+    // it concerns, the output folder or the file's path.
+    int error = 0;
+    std::string errorPath;
 };
 
 // Whether the stream is stored, by the HTTP-only switch and the size bounds. The size of
@@ -59,9 +64,11 @@ bool shouldStore(const ResponseInfo& response, std::size_t dataLength,
 // every '/' and control character of the expanded name becomes '_', and the extension is
 // already safe (safeExtension). A `number` above 1 goes before the extension as " (2)",
 // for a stream whose name is taken; an incomplete body has " (incomplete)" before both.
+// The date in the name is `completedAt`, or the local time now.
 std::string streamFileName(const StreamFileSettings& settings, std::uint32_t sourceAddress,
                            std::uint32_t destinationAddress, std::string_view extension,
-                           int number = 1, bool incomplete = false);
+                           int number = 1, bool incomplete = false,
+                           const std::optional<LocalTime>& completedAt = std::nullopt);
 
 // Whether the data ends before the body of the response does.
 bool isIncompleteBody(std::span<const std::uint8_t> joined, const ResponseInfo& response);
@@ -72,11 +79,12 @@ std::string streamFilePath(std::string_view directory, std::string_view name);
 // Decides whether the joined data of a stream is stored and writes it: an HTTP response
 // as its body (chunked coding decoded, compression kept), anything else whole. Without
 // over-writing an existing file is never touched: the stream gets the first free numbered
-// name. The
-// addresses of the name come from the stream's first segment in arrival order.
+// name. The addresses of the name come from the stream's first segment in arrival order,
+// its date from `completedAt` (the local time now when not given).
 StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
                                  const SegmentNode& firstSegment,
-                                 const StreamFileSettings& settings);
+                                 const StreamFileSettings& settings,
+                                 const std::optional<LocalTime>& completedAt = std::nullopt);
 
 std::string writeErrorText(std::string_view path);
 

@@ -89,6 +89,9 @@ class StreamTable {
     // Files written although their body was cut short; not among the files written.
     std::int32_t incompleteFiles() const { return incompleteFiles_.load(); }
     void countIncompleteFile() { incompleteFiles_.fetch_add(1); }
+    // Streams to be stored whose file could not be written (a write error, a refused name).
+    std::int32_t filesNotWritten() const { return filesNotWritten_.load(); }
+    void countFileNotWritten() { filesNotWritten_.fetch_add(1); }
 
     // Snapshots for tests and diagnostics.
     std::uint32_t streamKey(int slot) const;
@@ -122,6 +125,7 @@ class StreamTable {
     std::atomic<std::int32_t> filesProcessing_{0};
     std::atomic<std::int32_t> filesWritten_{0};
     std::atomic<std::int32_t> incompleteFiles_{0};
+    std::atomic<std::int32_t> filesNotWritten_{0};
 };
 
 }  // namespace qhs

@@ -4,8 +4,19 @@
 
 namespace qhs {
 
+void WorkerMessages::deliverTo(std::function<void(const UserMessage&)> receiver) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    receiver_ = std::move(receiver);
+}
+
 void WorkerMessages::show(UserMessage message) {
     std::unique_lock<std::mutex> lock(mutex_);
+    if (receiver_) {
+        const std::function<void(const UserMessage&)> receiver = receiver_;
+        lock.unlock();
+        receiver(message);
+        return;
+    }
     const std::uint64_t id = nextId_++;
     queue_.push_back({id, std::move(message)});
     dismissed_.wait(lock, [&] {
@@ -15,7 +26,13 @@ void WorkerMessages::show(UserMessage message) {
 }
 
 bool WorkerMessages::post(UserMessage message) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (receiver_) {
+        const std::function<void(const UserMessage&)> receiver = receiver_;
+        lock.unlock();
+        receiver(message);
+        return true;
+    }
     if (!queue_.empty() || shown_) {
         return false;
     }

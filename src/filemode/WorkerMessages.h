@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -14,8 +15,14 @@ namespace qhs {
 // would hold it, until the window has shown and dismissed it. The window takes messages
 // one at a time from its timer, so it never blocks on a worker and a worker never waits
 // for the window's thread; release() ends every wait at Stop, so threads can be joined.
+// A client without a window takes each message as it comes instead (deliverTo).
 class WorkerMessages {
   public:
+    // Without a window nobody would dismiss a box: every message from now on goes to
+    // `receiver` on the worker's thread, and show() and post() return at once. Set before
+    // the workers start; empty restores the queue.
+    void deliverTo(std::function<void(const UserMessage&)> receiver);
+
     // Worker side: queues the message and returns when it is dismissed or released.
     void show(UserMessage message);
 
@@ -47,6 +54,7 @@ class WorkerMessages {
     std::optional<std::uint64_t> shown_;
     std::uint64_t nextId_ = 0;
     bool released_ = false;
+    std::function<void(const UserMessage&)> receiver_;
 };
 
 }  // namespace qhs

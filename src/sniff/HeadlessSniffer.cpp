@@ -1,5 +1,6 @@
 #include "sniff/HeadlessSniffer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -13,6 +14,7 @@
 #include "app/WorkerThread.h"
 #include "capture/CaptureFileSource.h"
 #include "filemode/FileCapture.h"
+#include "filemode/FileCaptureLoop.h"
 #include "filemode/StreamCompletion.h"
 #include "packetmode/CaptureFileExport.h"
 #include "packetmode/PacketJson.h"
@@ -437,9 +439,12 @@ int HeadlessRun::rebuildFiles() {
             return ExitFailed;
         }
     }
+    const bool live = !frames;
+    // Outlives the capture, whose threads request it.
+    StopLatch stop;
+    std::mutex outputGuard;
     FileCapture capture(
         [&]() -> std::unique_ptr<CaptureSource> {
-            const bool live = !frames;
             std::unique_ptr<CaptureSource> inner;
             if (frames) {
                 auto source = std::make_unique<CaptureFileSource>(std::move(frames));
@@ -456,9 +461,14 @@ int HeadlessRun::rebuildFiles() {
                                                         }
                                                     });
         },
-        {}, {}, services_.system.memory != nullptr ? *services_.system.memory : heapSlabMemory());
+        // The capture ends by itself at the end of its file, or when its interface is gone.
+        [&stop](const std::string& status) {
+            if (status == FileStatusStopped) {
+                stop.request();
+            }
+        },
+        {}, services_.system.memory != nullptr ? *services_.system.memory : heapSlabMemory());
     capture.setAckTimeoutMs(settings_.ackTimeoutMs);
-    std::mutex outputGuard;
     capture.setFileWrittenHook([&](const std::string& path, bool incomplete) {
         std::lock_guard<std::mutex> lock(outputGuard);
         // The name of an incomplete file says so.
@@ -466,7 +476,24 @@ int HeadlessRun::rebuildFiles() {
         std::fprintf(out_, "%s\n", path.c_str());
         std::fflush(out_);
     });
-    const FileCaptureStart started = capture.start(settings_);
+    // Nobody could dismiss a message box: each failure is told at once and the run goes on.
+    capture.setFileNotWrittenHook([&](const std::string& where, int error) {
+        std::lock_guard<std::mutex> lock(outputGuard);
+        fail(where + ": " + std::strerror(error));
+        std::fflush(err_);
+    });
+    capture.messages().deliverTo([&](const UserMessage& message) {
+        std::string line = message.text;
+        std::replace(line.begin(), line.end(), '\r', ' ');
+        std::replace(line.begin(), line.end(), '\n', ' ');
+        std::lock_guard<std::mutex> lock(outputGuard);
+        fail(line);
+        std::fflush(err_);
+    });
+    // A capture file runs on its own time: streams complete as the capture went, and the run
+    // ends with the file.
+    const FileCaptureStart started = capture.start(
+        settings_, live ? FileCaptureClock::Process : FileCaptureClock::DatagramStamps);
     if (const std::optional<std::string> reason = openingFault(started.opening, address_)) {
         return fail(*reason);
     }
@@ -474,33 +501,19 @@ int HeadlessRun::rebuildFiles() {
         capture.stop();
         return *failed;
     }
-    if (fileSource == nullptr) {
+    if (live) {
         announceListening();
     }
-    StopLatch stop;
     {
         const std::shared_ptr<void> watch =
             services_.watchForStop([&stop] { stop.request(); }, options_.seconds);
-        // A file's streams are given their time-out to complete after its last datagram.
-        std::optional<std::chrono::steady_clock::time_point> exhaustedAt;
-        while (!stop.waitFor(CompletionPassPeriod) && capture.captureRunning()) {
-            if (fileSource == nullptr || !fileSource->exhausted()) {
-                continue;
-            }
-            const auto now = std::chrono::steady_clock::now();
-            if (!exhaustedAt) {
-                exhaustedAt = now;
-            }
-            if (now - *exhaustedAt > 3 * CompletionPassPeriod && capture.filesProcessing() == 0) {
-                break;
-            }
-        }
+        stop.wait();
     }
     const std::uint64_t dropped = capture.droppedCount();
     const std::optional<std::string> fault =
         fileSource != nullptr ? fileSource->fault() : std::nullopt;
     capture.stop();
-    int exitCode = ExitDone;
+    int exitCode = capture.filesNotWritten() > 0 ? ExitFailed : ExitDone;
     if (fault) {
         exitCode = fail(options_.captureFile + ": " + *fault);
     }
@@ -509,6 +522,9 @@ int HeadlessRun::rebuildFiles() {
                  static_cast<unsigned long long>(dropped), capture.filesWritten());
     if (const std::int32_t incomplete = capture.incompleteFiles(); incomplete > 0) {
         std::fprintf(err_, ", %d incomplete", incomplete);
+    }
+    if (const std::int32_t notWritten = capture.filesNotWritten(); notWritten > 0) {
+        std::fprintf(err_, ", %d could not be written", notWritten);
     }
     std::fputc('\n', err_);
     return exitCode;

@@ -7,12 +7,14 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <thread>
 
 #include "filemode/FileCapture.h"
 #include "filemode/FileCaptureLoop.h"
 #include "filemode/FileSegmentFilter.h"
+#include "filemode/StreamFile.h"
 #include "filemode/TcpSegments.h"
 #include "support/Eventually.h"
 #include "support/QueuedCaptureSource.h"
@@ -161,6 +163,69 @@ TEST_F(FileCaptureLoopTest, EachAddressAndPortFilterIsAppliedWhenInForce) {
         EXPECT_EQ(table.liveStreamCount(), 1) << "filter " << filter;
         EXPECT_EQ(table.streamKey(0), streamKeyOf(kept.data())) << "filter " << filter++;
     }
+}
+
+// A capture file: its datagrams with their time stamps, then its end.
+class StampedSource : public CaptureSource {
+  public:
+    void add(std::vector<std::uint8_t> datagram, std::int64_t millisecondsSince1970) {
+        datagrams_.emplace_back(std::move(datagram), millisecondsSince1970);
+    }
+    OpenOutcome open(const CaptureOptions&) override { return {}; }
+    ReceiveResult receive(const DatagramVisitor& visit) override {
+        if (next_ == datagrams_.size()) {
+            return {false, 0, 0};
+        }
+        const auto& [datagram, stamp] = datagrams_[next_++];
+        visit(datagram.data(), datagram.size());
+        return {true, datagram.size(), 0, stamp * 1000000};
+    }
+    void close() override {}
+
+  private:
+    std::vector<std::pair<std::vector<std::uint8_t>, std::int64_t>> datagrams_;
+    std::size_t next_ = 0;
+};
+
+// Read from a file, a stream completes once the datagrams' own time has passed its time-out,
+// however fast the file is read: a later response with the same acknowledgement number is a
+// file of its own, and each file is named at its completion on that clock. At the end of the
+// file the streams still open complete at once.
+TEST_F(FileCaptureLoopTest, ReadFromAFileStreamsCompleteOnTheDatagramsOwnTime) {
+    TempDir directory;
+    setTextField(settings.fileOutputDirectory, directory.path().string());
+    setTextField(settings.fileNameTemplate, "%DAT");
+    setTextField(settings.dateTimeTemplate, "%Y.%MY.%D %H24.%MN.%S.%MS");
+    state.setOutputSettings(streamFileSettings(settings));
+    state.currentAckTimeoutMs = 10000;
+    const std::int64_t july2003 = 1058184000000;  // 2003-07-14 12:00:00 UTC
+    StampedSource source;
+    source.add(TcpSegment{}.acknowledging(1).carrying("HTTP/1.1 200 OK\r\n\r\nfirst").bytes(),
+               july2003);
+    source.add(TcpSegment{}.acknowledging(1).carrying("HTTP/1.1 200 OK\r\n\r\nsecond").bytes(),
+               july2003 + 20000);
+    FileCaptureHooks hooks;
+    hooks.timedBy = FileCaptureClock::DatagramStamps;
+    state.captureRunning = true;
+    runFileCapture(source, settings, table, state, hooks);
+
+    const auto nameAt = [](std::int64_t milliseconds) {
+        const LocalTime time = localTimeAt(std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::milliseconds(milliseconds))));
+        return expandDateTime("%Y.%MY.%D %H24.%MN.%S.%MS", time) + ".txt";
+    };
+    std::map<std::string, std::string> written;
+    for (const auto& entry : fs::directory_iterator(directory.path())) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        written[entry.path().filename().string()].assign(std::istreambuf_iterator<char>(in), {});
+    }
+    EXPECT_EQ(written,
+              (std::map<std::string, std::string>{{nameAt(july2003 + 20000), "first"},
+                                                  {nameAt(july2003 + 20000 + 10001), "second"}}));
+    EXPECT_EQ(table.filesWritten(), 2);
+    EXPECT_EQ(table.liveStreamCount(), 0);
+    EXPECT_FALSE(state.captureRunning);
 }
 
 // The whole mode over a scripted source: Start, the two threads, Stop.

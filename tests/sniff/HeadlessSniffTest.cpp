@@ -77,6 +77,20 @@ class SniffRun {
         process_ = 0;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
+    // As wait(), but a run still going after `limit` is killed and gives -1.
+    int waitWithin(std::chrono::milliseconds limit) {
+        int status = 0;
+        const bool ended = eventually(
+            [&] { return process_ > 0 && ::waitpid(process_, &status, WNOHANG) == process_; },
+            limit);
+        if (!ended) {
+            ::kill(process_, SIGKILL);
+            wait();
+            return -1;
+        }
+        process_ = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
     std::string out() const { return fileContents(out_); }
     std::string err() const { return fileContents(err_); }
 
@@ -273,6 +287,51 @@ TEST_F(HeadlessCapture, ACaptureFileByTcpdumpIsListedAndItsDownloadRebuilt) {
         << fileContents(log) << rebuilt.err();
     EXPECT_EQ(rebuilt.out(), written[0].string() + "\n");
     EXPECT_NE(rebuilt.err().find(", 1 files written"), std::string::npos) << rebuilt.err();
+}
+
+// Read from a file, File Sniffer runs on the capture's own time: the download of a capture
+// moved back to 14 July 2003 by editcap is named at that time, and the run ends with the file
+// instead of waiting out the ACK time-out (10 s). With its folder missing, it says so on
+// standard error at once and fails.
+TEST_F(HeadlessCapture, ACaptureFileRebuildsOnItsOwnTimeAndAMissingFolderIsAFailure) {
+    const std::string firstStamp =
+        commandOutput(std::string("tshark -r '") + QHS_EXAMPLE_CAPTURE +
+                      "' -c 1 -T fields -e frame.time_epoch 2>/dev/null");
+    ASSERT_FALSE(firstStamp.empty()) << "tshark is needed (scripts/install-deps.sh installs it)";
+    // 2003-07-14 12:00:00 UTC.
+    const long long shift = 1058184000LL - std::stoll(firstStamp);
+    const fs::path moved = dir.path() / "2003.pcap";
+    ASSERT_EQ(
+        runProgram({"editcap", "-t", std::to_string(shift), QHS_EXAMPLE_CAPTURE, moved.string()}),
+        0);
+    const fs::path files = dir.path() / "files";
+    fs::create_directories(files);
+    const std::vector<std::string> environment = {"PATH=/usr/sbin:/usr/bin:/bin", "TZ=UTC"};
+
+    const auto started = std::chrono::steady_clock::now();
+    SniffRun rebuilt(dir.path(),
+                     {"-sniff", "-settings", settingsPath.string(), "-r", moved.string(), "-files",
+                      files.string()},
+                     environment);
+    ASSERT_EQ(rebuilt.waitWithin(std::chrono::seconds(30)), 0) << rebuilt.err();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    // The last datagram came within a second of the first; the ACK time-out follows it.
+    EXPECT_EQ(
+        rebuilt.out().rfind(files.string() + "/127.0.0.1 to 127.0.0.1 - [2003.07.14 - 12.00.1", 0),
+        0u)
+        << rebuilt.out();
+    EXPECT_NE(rebuilt.err().find(", 1 files written\n"), std::string::npos) << rebuilt.err();
+
+    SniffRun missing(dir.path(),
+                     {"-sniff", "-settings", settingsPath.string(), "-r", moved.string(), "-files",
+                      "/nonexistent/dir"},
+                     environment);
+    EXPECT_EQ(missing.waitWithin(std::chrono::seconds(30)), 1) << missing.err();
+    EXPECT_EQ(missing.err(),
+              "QuillharbourSnifferV1.5: /nonexistent/dir: No such file or "
+              "directory\n10 packets received, 0 dropped by the system, 0 files "
+              "written, 1 could not be written\n");
+    EXPECT_EQ(missing.out(), "");
 }
 
 // The program, started as an ordinary user with standard output on `output` (a terminal).
