@@ -206,7 +206,6 @@ CaptureFileLoad loadCaptureFrames(CaptureFrames& frames, PacketCaptureContext& c
                                   const CaptureFileProgress& progress) {
     CaptureFileLoad load;
     PacketIntake intake(context);
-    const int linkType = frames.linkType();
     CaptureFrame frame;
     for (;;) {
         if (context.state.quitting.load()) {
@@ -224,7 +223,8 @@ CaptureFileLoad loadCaptureFrames(CaptureFrames& frames, PacketCaptureContext& c
         if (progress && load.read % ProgressStep == 0) {
             progress(frames.position());
         }
-        const std::optional<Ipv4InFrame> part = ipv4InFrame(linkType, frame.bytes, frame.length);
+        const std::optional<Ipv4InFrame> part =
+            ipv4InFrame(frame.linkType, frame.bytes, frame.length);
         if (!part) {
             ++load.skipped;
             continue;

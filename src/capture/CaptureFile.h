@@ -16,9 +16,13 @@ namespace qhs {
 struct CaptureFrame {
     const std::uint8_t* bytes = nullptr;  // valid until the next read
     std::size_t length = 0;
-    std::int64_t arrivalNanoseconds = 0;  // since 1970
-    // The frame's length on the wire; more than `length` when the capture cut it. 0: unknown.
+    // The frame's length on the wire: more than `length` when the capture's snap length cut
+    // it, never less.
     std::size_t originalLength = 0;
+    std::int64_t arrivalNanoseconds = 0;  // since 1970
+    // The link-layer header type of the interface that captured it (LinkType values and any
+    // other, as libpcap reports them): a pcapng file's interfaces may differ in it.
+    int linkType = -1;
 };
 
 enum class FrameRead { Frame, End, Fault };
@@ -30,8 +34,6 @@ class CaptureFrames {
     virtual FrameRead next(CaptureFrame& frame) = 0;
     // What is wrong with the file once next() gave Fault.
     virtual std::string fault() const = 0;
-    // The link-layer header type of the frames (LinkType values and any other).
-    virtual int linkType() const = 0;
     // Bytes of the file read so far.
     virtual std::uint64_t position() const = 0;
 };

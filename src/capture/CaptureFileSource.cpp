@@ -28,7 +28,7 @@ ReceiveResult CaptureFileSource::receive(const DatagramVisitor& visit) {
         }
         ++read_;
         const std::optional<Ipv4InFrame> part =
-            ipv4InFrame(frames_->linkType(), frame.bytes, frame.length);
+            ipv4InFrame(frame.linkType, frame.bytes, frame.length);
         if (!part) {
             ++skipped_;
             continue;

@@ -29,6 +29,20 @@ std::optional<Ipv4InFrame> datagramAt(std::size_t offset, bool saysIpv4, const s
     return Ipv4InFrame{offset, ipDatagramLength(frame + offset, length - offset)};
 }
 
+// The datagram after an EtherType field at `typeOffset` and any 802.1Q / 802.1ad tags that
+// follow it, each four bytes ending in the next EtherType.
+std::optional<Ipv4InFrame> datagramAfterType(std::size_t typeOffset, const std::uint8_t* frame,
+                                             std::size_t length) {
+    while (typeOffset + 2 <= length && isVlanTag(bigEndian16(frame + typeOffset))) {
+        typeOffset += 4;
+    }
+    if (typeOffset + 2 > length) {
+        return std::nullopt;
+    }
+    return datagramAt(typeOffset + 2, bigEndian16(frame + typeOffset) == EtherTypeIpv4, frame,
+                      length);
+}
+
 }  // namespace
 
 std::size_t ipDatagramLength(const std::uint8_t* datagram, std::size_t received) {
@@ -69,22 +83,11 @@ std::optional<Ipv4InFrame> ipv4InFrame(int linkType, const std::uint8_t* frame,
             const bool inet = family == AddressFamilyInet || family == AddressFamilyInet << 24;
             return datagramAt(4, inet, frame, length);
         }
-        case LinkType::Ethernet: {
-            std::size_t typeOffset = 12;
-            while (typeOffset + 2 <= length && isVlanTag(bigEndian16(frame + typeOffset))) {
-                typeOffset += 4;
-            }
-            if (typeOffset + 2 > length) {
-                return std::nullopt;
-            }
-            return datagramAt(typeOffset + 2, bigEndian16(frame + typeOffset) == EtherTypeIpv4,
-                              frame, length);
-        }
+        case LinkType::Ethernet:
+            return datagramAfterType(12, frame, length);
         case LinkType::LinuxCooked:
-            if (length < 16) {
-                return std::nullopt;
-            }
-            return datagramAt(16, bigEndian16(frame + 14) == EtherTypeIpv4, frame, length);
+            // Linux puts a frame's VLAN tags back after the protocol field, as Ethernet has them.
+            return datagramAfterType(14, frame, length);
         case LinkType::LinuxCooked2:
             if (length < 20) {
                 return std::nullopt;

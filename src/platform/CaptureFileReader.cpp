@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -50,16 +51,55 @@ std::FILE* openRegularFile(const std::string& path, std::uint64_t& size, std::st
     return file;
 }
 
+// Standard input as a stream of its own, which closing leaves standard input open.
+std::FILE* openStandardInput(std::string& fault) {
+    const int descriptor = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+    std::FILE* const file = descriptor < 0 ? nullptr : ::fdopen(descriptor, "rb");
+    if (file == nullptr) {
+        fault = std::strerror(errno);
+        fault += '.';
+        if (descriptor >= 0) {
+            ::close(descriptor);
+        }
+    }
+    return file;
+}
+
+// The file's first four bytes, left to be read again: a regular file is rewound; standard
+// input, which cannot seek, gets them back into its buffer.
+std::uint32_t peekMagic(std::FILE* file, bool seekable) {
+    unsigned char bytes[4] = {};
+    const std::size_t read = std::fread(bytes, 1, sizeof bytes, file);
+    if (seekable) {
+        std::rewind(file);
+    } else {
+        for (std::size_t index = read; index > 0; --index) {
+            std::ungetc(bytes[index - 1], file);
+        }
+    }
+    std::uint32_t magic = 0;
+    std::memcpy(&magic, bytes, sizeof magic);
+    return read == sizeof bytes ? magic : 0;
+}
+
 }  // namespace
 
-CaptureFileReader::CaptureFileReader(const std::string& path) : path_(path) {
-    std::FILE* const file = openRegularFile(path, size_, fault_);
+CaptureFileReader::CaptureFileReader(const std::string& path)
+    : path_(path), standardInput_(path == "-") {
+    std::FILE* const file =
+        standardInput_ ? openStandardInput(fault_) : openRegularFile(path, size_, fault_);
     if (file == nullptr) {
         return;
     }
     // Large reads keep a big file's many small records from costing a read each.
     std::setvbuf(file, nullptr, _IOFBF, 1 << 20);
-    classic_ = startsAsClassicPcap(file);
+    if (peekMagic(file, !standardInput_) == PcapngMagic) {
+        pcapng_ = std::make_unique<PcapngFrames>(file);
+        open_ = pcapng_->isOpen();
+        fault_ = pcapng_->fault();
+        return;
+    }
+    classic_ = !standardInput_ && startsAsClassicPcap(file);
     char error[PCAP_ERRBUF_SIZE] = {};
     // On success libpcap owns the file and closes it.
     handle_ = pcap_fopen_offline_with_tstamp_precision(file, PCAP_TSTAMP_PRECISION_NANO, error);
@@ -68,6 +108,7 @@ CaptureFileReader::CaptureFileReader(const std::string& path) : path_(path) {
         std::fclose(file);
         return;
     }
+    open_ = true;
     linkType_ = pcap_datalink(handle_);
 }
 
@@ -78,7 +119,7 @@ CaptureFileReader::~CaptureFileReader() {
 }
 
 std::optional<std::string> CaptureFileReader::checkWhole(const CaptureFileProgress& progress) {
-    if (handle_ == nullptr) {
+    if (!open_) {
         return fault_;
     }
     if (!classic_) {
@@ -98,6 +139,13 @@ std::optional<std::string> CaptureFileReader::checkWhole(const CaptureFileProgre
 }
 
 FrameRead CaptureFileReader::next(CaptureFrame& frame) {
+    if (pcapng_ != nullptr) {
+        const FrameRead read = pcapng_->next(frame);
+        if (read == FrameRead::Fault) {
+            fault_ = pcapng_->fault();
+        }
+        return read;
+    }
     if (handle_ == nullptr) {
         return FrameRead::Fault;
     }
@@ -107,8 +155,9 @@ FrameRead CaptureFileReader::next(CaptureFrame& frame) {
     if (read == 1) {
         frame.bytes = bytes;
         frame.length = header->caplen;
-        frame.originalLength = header->len;
+        frame.originalLength = std::max(header->len, header->caplen);
         frame.arrivalNanoseconds = stampNanoseconds(header->ts.tv_sec, header->ts.tv_usec);
+        frame.linkType = linkType_;
         return FrameRead::Frame;
     }
     if (read == PCAP_ERROR_BREAK) {
@@ -119,6 +168,9 @@ FrameRead CaptureFileReader::next(CaptureFrame& frame) {
 }
 
 std::uint64_t CaptureFileReader::position() const {
+    if (pcapng_ != nullptr) {
+        return pcapng_->position();
+    }
     if (handle_ == nullptr) {
         return 0;
     }

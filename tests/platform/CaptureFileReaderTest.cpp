@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -60,6 +61,52 @@ std::string pcapFile(std::uint32_t linkType, const std::vector<Record>& records,
         stamp += 1'000'000'000;
     }
     return bytes;
+}
+
+// A pcapng block of the writer's byte order: its body padded to four bytes between two
+// copies of its length.
+std::string pcapngBlock(std::uint32_t type, std::string body) {
+    body.resize((body.size() + 3) / 4 * 4, '\0');
+    const auto length = static_cast<std::uint32_t>(body.size() + 12);
+    std::string bytes;
+    put(bytes, type);
+    put(bytes, length);
+    return bytes + body + std::string(reinterpret_cast<const char*>(&length), 4);
+}
+
+std::string enhancedPacket(std::uint32_t interface, std::uint64_t stamp, const std::string& frame,
+                           std::size_t originalLength) {
+    std::string body;
+    put<std::uint32_t>(body, interface);
+    put<std::uint32_t>(body, static_cast<std::uint32_t>(stamp >> 32));
+    put<std::uint32_t>(body, static_cast<std::uint32_t>(stamp));
+    put<std::uint32_t>(body, static_cast<std::uint32_t>(frame.size()));
+    put<std::uint32_t>(body, static_cast<std::uint32_t>(originalLength));
+    return pcapngBlock(6, body + frame);
+}
+
+// Each frame as tshark prints its captured and original length, time stamp and link layer.
+std::string framesText(CaptureFrames& frames) {
+    std::string listed;
+    CaptureFrame frame;
+    while (frames.next(frame) == FrameRead::Frame) {
+        char line[128];
+        std::snprintf(line, sizeof line, "%zu %zu %lld.%09lld %s\n", frame.length,
+                      frame.originalLength,
+                      static_cast<long long>(frame.arrivalNanoseconds / 1'000'000'000),
+                      static_cast<long long>(frame.arrivalNanoseconds % 1'000'000'000),
+                      frame.linkType == 1    ? "eth"
+                      : frame.linkType == 12 ? "raw"
+                                             : "other");
+        listed += line;
+    }
+    return listed;
+}
+
+std::string tsharkFramesText(const std::filesystem::path& path) {
+    return commandOutput("tshark -r '" + path.string() +
+                         "' -T fields -E separator=' ' -e frame.cap_len -e frame.len "
+                         "-e frame.time_epoch -e frame.protocols 2>/dev/null | sed 's/:.*//'");
 }
 
 std::string text(const std::vector<std::uint8_t>& bytes) {
@@ -127,6 +174,9 @@ TEST_F(CaptureFileRead, EveryLinkTypeAndPcapngGiveTheDatagramsWithTheirOwnTimeSt
         {108, "\0\0\0\x02"s, "\0\0\0\x18"s},
         {113, std::string(14, '\0') + "\x08\x00"s, std::string(14, '\0') + "\x86\xDD"s},
         {276, "\x08\x00"s + std::string(18, '\0'), "\x86\xDD"s + std::string(18, '\0')},
+        // Linux puts the tags back after the cooked protocol field, as in Ethernet.
+        {113, std::string(14, '\0') + "\x88\xA8\x00\x07\x81\x00\x00\x05\x08\x00"s,
+         std::string(14, '\0') + "\x81\x00\x00\x05\x86\xDD"s},
     };
     for (std::size_t index = 0; index < links.size(); ++index) {
         const Link& link = links[index];
@@ -207,6 +257,109 @@ TEST_F(CaptureFileRead, DamagedTruncatedAndForeignFilesAreRefusedWithWhatIsWrong
     EXPECT_EQ(CaptureFileReader(fifo.string()).fault(), "It is not a regular file.");
     EXPECT_EQ(CaptureFileReader((dir.path() / "missing.pcap").string()).fault(),
               "No such file or directory.");
+}
+
+// dumpcap writes one pcapng file for interfaces of different link types (an Ethernet device
+// and a tunnel); each frame is read with its own interface's type, its original length where
+// the snap length cut it, and its interface's time stamp resolution.
+TEST_F(CaptureFileRead, PcapngInterfacesOfDifferentLinkTypesReadAsTsharkReadsThem) {
+    const std::string udp = text(makeDatagram(17, 60, 5000, 53));
+    const std::string tcp = text(makeDatagram(6, 40, 80, 3000));
+    const std::string ethernet = std::string(12, '\xAA') + "\x08\x00"s;
+    std::string section;
+    put<std::uint32_t>(section, 0x1A2B3C4D);
+    put<std::uint32_t>(section, 1);  // version 1.0
+    put<std::int64_t>(section, -1);
+    std::string ethernetInterface;
+    put<std::uint32_t>(ethernetInterface, 1);
+    put<std::uint32_t>(ethernetInterface, 0);
+    // Raw IP with a snap length of 48 bytes and nanosecond time stamps.
+    std::string tunnelInterface;
+    put<std::uint32_t>(tunnelInterface, 101);
+    put<std::uint32_t>(tunnelInterface, 48);
+    tunnelInterface += "\x09\x00\x01\x00\x09\x00\x00\x00"s + std::string(4, '\0');
+    const auto microseconds = static_cast<std::uint64_t>(FirstStamp / 1000);
+    const auto nanoseconds = static_cast<std::uint64_t>(FirstStamp + 1'000'000'000);
+    const auto path = dir.path() / "mixed.pcapng";
+    writeFileContents(
+        path, pcapngBlock(0x0A0D0D0A, section) + pcapngBlock(1, ethernetInterface) +
+                  pcapngBlock(1, tunnelInterface) +
+                  enhancedPacket(0, microseconds, ethernet + udp, 74) +
+                  enhancedPacket(1, nanoseconds, udp.substr(0, 48), 60) +
+                  enhancedPacket(0, microseconds, std::string(12, '\xAA') + "\x86\xDD"s, 14) +
+                  enhancedPacket(1, nanoseconds, tcp, 40));
+
+    CaptureFileReader reader(path.string());
+    ASSERT_TRUE(reader.isOpen()) << reader.fault();
+    const std::string tshark = tsharkFramesText(path);
+    EXPECT_EQ(tshark,
+              "74 74 1700000000.123456000 eth\n48 60 1700000001.123456789 raw\n"
+              "14 14 1700000000.123456000 eth\n40 40 1700000001.123456789 raw\n");
+    EXPECT_EQ(framesText(reader), tshark);
+
+    const CaptureFileLoad loaded = load(path);
+    EXPECT_EQ(loaded.read, 4u);
+    EXPECT_EQ(loaded.skipped, 1u);
+    ASSERT_EQ(table.storedCount(), 3);
+    EXPECT_EQ(storedBytes(0), udp);
+    EXPECT_EQ(storedBytes(1), udp.substr(0, 48));
+    EXPECT_EQ(storedBytes(2), tcp);
+    EXPECT_EQ(table.lock().store().arrivalNanoseconds(1), FirstStamp + 1'000'000'000);
+
+    // A classic pcap file cut by its snap length keeps each record's original length.
+    const auto whole = dir.path() / "whole.pcap";
+    const auto cut = dir.path() / "cut.pcap";
+    writeFileContents(whole, pcapFile(1, {{ethernet + udp}, {ethernet + tcp}}));
+    ASSERT_EQ(commandOutput("editcap -s 50 '" + whole.string() + "' '" + cut.string() + "' 2>&1"),
+              "");
+    CaptureFileReader cutReader(cut.string());
+    EXPECT_EQ(framesText(cutReader), tsharkFramesText(cut));
+    EXPECT_EQ(tsharkFramesText(cut).substr(0, 6), "50 74 ");
+}
+
+// "-" reads standard input, a pipe that cannot seek, pcap and pcapng alike.
+TEST_F(CaptureFileRead, StandardInputGivesTheFramesOfTheFile) {
+    const std::string udp = text(makeDatagram(17, 60, 5000, 53));
+    const auto classic = dir.path() / "piped.pcap";
+    const auto next = dir.path() / "piped.pcapng";
+    writeFileContents(classic, pcapFile(101, {{udp}, {udp.substr(0, 30)}}));
+    ASSERT_EQ(
+        commandOutput("editcap -F pcapng '" + classic.string() + "' '" + next.string() + "' 2>&1"),
+        "");
+    const int standardInput = ::dup(STDIN_FILENO);
+    for (const auto& path : {classic, next}) {
+        SCOPED_TRACE(path.filename().string());
+        int pipeEnds[2];
+        ASSERT_EQ(::pipe(pipeEnds), 0);
+        const std::string contents = fileContents(path);
+        ASSERT_EQ(::write(pipeEnds[1], contents.data(), contents.size()),
+                  static_cast<ssize_t>(contents.size()));
+        ::close(pipeEnds[1]);
+        ::dup2(pipeEnds[0], STDIN_FILENO);
+        ::close(pipeEnds[0]);
+        CaptureFileReader piped("-");
+        ASSERT_TRUE(piped.isOpen()) << piped.fault();
+        EXPECT_EQ(piped.size(), 0u);
+        CaptureFileReader file(path.string());
+        CaptureFrame fromPipe;
+        CaptureFrame fromFile;
+        int frames = 0;
+        for (;; ++frames) {
+            const FrameRead read = piped.next(fromPipe);
+            ASSERT_EQ(read, file.next(fromFile)) << piped.fault();
+            if (read != FrameRead::Frame) {
+                break;
+            }
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(fromPipe.bytes), fromPipe.length),
+                      std::string(reinterpret_cast<const char*>(fromFile.bytes), fromFile.length));
+            EXPECT_EQ(fromPipe.originalLength, fromFile.originalLength);
+            EXPECT_EQ(fromPipe.arrivalNanoseconds, fromFile.arrivalNanoseconds);
+            EXPECT_EQ(fromPipe.linkType, fromFile.linkType);
+        }
+        EXPECT_EQ(frames, 2);
+    }
+    ::dup2(standardInput, STDIN_FILENO);
+    ::close(standardInput);
 }
 
 }  // namespace
