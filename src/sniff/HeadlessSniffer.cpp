@@ -96,6 +96,10 @@ class StopLatch {
         }
         changed_.notify_all();
     }
+    void wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return requested_; });
+    }
     // Waits up to `period`; true once a stop was requested.
     bool waitFor(std::chrono::milliseconds period) {
         std::unique_lock<std::mutex> lock(mutex_);
