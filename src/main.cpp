@@ -15,6 +15,8 @@
 #include "platform/CaptureCapabilities.h"
 #include "platform/DisplayProbe.h"
 #include "platform/LinuxServices.h"
+#include "platform/NetworkInterfaces.h"
+#include "platform/PcapFrameFilter.h"
 #include "platform/ProcessFacts.h"
 #include "platform/StandardInstallEnvironment.h"
 #include "platform/StopSignals.h"
@@ -40,6 +42,8 @@ int runFromCommandLine(const std::vector<std::string>& arguments) {
     services.watchForStop = &qhs::watchForStop;
     services.dropPrivileges = &qhs::dropPrivileges;
     services.standardOutputIsTerminal = ::isatty(STDOUT_FILENO) == 1;
+    services.compileFilter = &qhs::compilePcapFilter;
+    services.listInterfaces = &qhs::localInterfaces;
     const qhs::SettingsLocation settings =
         parsed.options->settingsFile.empty()
             ? qhs::settingsLocation(qhs::executablePath(), false)

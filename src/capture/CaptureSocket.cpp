@@ -66,6 +66,7 @@ PacketCaptureStart openPacketCapture(CaptureSource& source, const std::string& i
             start.messages.push_back(message(packetListenErrorText(interfaceAddress)));
             return start;
         case OpenStatus::OtherError:
+        case OpenStatus::BadFilter:  // the windows set no filter
             start.messages.push_back(message(otherSocketErrorText(start.opening.errorCode)));
             break;
     }
@@ -95,6 +96,7 @@ FileCaptureStart openFileCapture(CaptureSource& source, const std::string& inter
                                                  : fileListenErrorText(interfaceAddress)));
             return start;
         case OpenStatus::OtherError:
+        case OpenStatus::BadFilter:  // the windows set no filter
             start.messages.push_back(message(otherSocketErrorText(start.opening.errorCode)));
             break;
     }
@@ -118,6 +120,7 @@ ProbeResult probeInterface(CaptureSource& source, const std::string& interfaceAd
             probe.messages.push_back(message(StartupPrivilegeErrorText, MessageIcon::Stop));
             break;
         case OpenStatus::OtherError:
+        case OpenStatus::BadFilter:  // the windows set no filter
             probe.outcome = ProbeOutcome::EndProcess;
             probe.messages.push_back(message(formatted("Startup error: %ld", opening.errorCode)));
             break;

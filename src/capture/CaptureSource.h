@@ -23,6 +23,11 @@ inline constexpr int FileCaptureBufferBytes = 256 << 20;
 struct CaptureOptions {
     std::string interfaceAddress;  // dotted IPv4 address of a local interface
     int bufferBytes = 0;           // the kernel buffer; 0: the system's default
+    // As the command line names it, in place of interfaceAddress: an interface's name, its
+    // index, "any" for every interface at once, or an IPv4 address it owns.
+    std::string interfaceName{};
+    // A capture filter expression (pcap-filter syntax) the kernel applies; empty: none.
+    std::string filterExpression{};
 };
 
 // How opening a capture ended.
@@ -31,11 +36,13 @@ enum class OpenStatus {
     NoPermission,     // the process may not capture (errorCode says why, as errno)
     NoSuchInterface,  // empty, not dotted IPv4, or no interface that is up owns the address
     OtherError,       // errorCode: errno, or libpcap's own negative code
+    BadFilter,        // the filter expression could not be compiled or set (see message)
 };
 
 struct OpenOutcome {
     OpenStatus status = OpenStatus::Opened;
     long errorCode = 0;
+    std::string message{};  // BadFilter: libpcap's words for what is wrong
 
     bool opened() const { return status == OpenStatus::Opened; }
 };

@@ -5,6 +5,9 @@
 #include <net/if.h>
 #include <netinet/in.h>
 
+#include <algorithm>
+#include <map>
+
 namespace qhs {
 
 std::optional<std::vector<std::string>> localIpv4Addresses() {
@@ -63,6 +66,65 @@ std::optional<OwningInterface> interfaceForAddress(const std::string& interfaceA
     }
     ::freeifaddrs(list);
     return owner;
+}
+
+std::optional<OwningInterface> interfaceNamed(const std::string& name) {
+    std::string wanted = name;
+    if (!name.empty() &&
+        std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        char indexed[IF_NAMESIZE] = {};
+        if (name.size() > 9 ||
+            ::if_indextoname(static_cast<unsigned>(std::stoul(name)), indexed) == nullptr) {
+            return std::nullopt;
+        }
+        wanted = indexed;
+    }
+    ifaddrs* list = nullptr;
+    if (wanted.empty() || ::getifaddrs(&list) != 0) {
+        return std::nullopt;
+    }
+    std::optional<OwningInterface> found;
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_name != wanted || (entry->ifa_flags & IFF_UP) == 0) {
+            continue;
+        }
+        found = OwningInterface{entry->ifa_name, (entry->ifa_flags & IFF_LOOPBACK) != 0};
+        break;
+    }
+    ::freeifaddrs(list);
+    return found;
+}
+
+std::vector<LocalInterface> localInterfaces() {
+    std::map<unsigned, LocalInterface> byIndex;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) {
+        return {};
+    }
+    // Every interface has an entry of its own link layer; those with IPv4 addresses have more.
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        const unsigned index = ::if_nametoindex(entry->ifa_name);
+        if (index == 0) {
+            continue;
+        }
+        LocalInterface& known = byIndex[index];
+        known.index = index;
+        known.name = entry->ifa_name;
+        known.up = (entry->ifa_flags & IFF_UP) != 0;
+        if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_INET) {
+            const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+            char text[INET_ADDRSTRLEN] = {};
+            if (::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr) {
+                known.ipv4Addresses.emplace_back(text);
+            }
+        }
+    }
+    ::freeifaddrs(list);
+    std::vector<LocalInterface> interfaces;
+    for (auto& [index, known] : byIndex) {
+        interfaces.push_back(std::move(known));
+    }
+    return interfaces;
 }
 
 }  // namespace qhs

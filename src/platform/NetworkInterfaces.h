@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "capture/LocalInterface.h"
+
 namespace qhs {
 
 // The machine's IPv4 addresses in dotted form, in the order the system lists them; none
@@ -21,6 +23,12 @@ struct OwningInterface {
 
 // The interface that is up and owns the dotted IPv4 address, if any.
 std::optional<OwningInterface> interfaceForAddress(const std::string& interfaceAddress);
+
+// The interface that is up and has the name, or the index given in decimal digits.
+std::optional<OwningInterface> interfaceNamed(const std::string& name);
+
+// Every interface of the machine, by index, with its IPv4 addresses.
+std::vector<LocalInterface> localInterfaces();
 
 // Strict dotted-quad parse ("a.b.c.d", each 0-255); on success the address in network order.
 bool parseDottedAddress(const std::string& text, std::uint32_t& networkOrderAddress);

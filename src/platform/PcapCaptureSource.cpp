@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "capture/CaptureFile.h"
 #include "platform/CaptureCapabilities.h"
@@ -36,6 +38,41 @@ OpenOutcome activationFailure(int status, int errorNumber) {
     }
 }
 
+// libpcap's device that captures on every interface at once, in Linux cooked frames. Each
+// frame of the loopback device passes it twice, as outgoing and as incoming; libpcap passes
+// over the outgoing copy, as it does on the device itself. (PACKET_IGNORE_OUTGOING would keep
+// it out of the buffer, but here it would drop what every other interface sends.)
+constexpr const char* AnyInterfaceName = "any";
+
+// The interface the options name: the command line's name, index or address, or else the
+// address of the settings.
+std::optional<OwningInterface> interfaceToOpen(const CaptureOptions& options) {
+    if (options.interfaceName.empty()) {
+        return interfaceForAddress(options.interfaceAddress);
+    }
+    if (options.interfaceName == AnyInterfaceName) {
+        return OwningInterface{AnyInterfaceName, false};
+    }
+    std::uint32_t address = 0;
+    return parseDottedAddress(options.interfaceName, address)
+               ? interfaceForAddress(options.interfaceName)
+               : interfaceNamed(options.interfaceName);
+}
+
+// Has the kernel pass only the frames the expression takes; libpcap's words when it cannot.
+std::optional<std::string> setFilter(pcap_t* handle, const std::string& expression) {
+    bpf_program program{};
+    if (pcap_compile(handle, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
+        return std::string(pcap_geterr(handle));
+    }
+    const int set = pcap_setfilter(handle, &program);
+    pcap_freecode(&program);
+    if (set != 0) {
+        return std::string(pcap_geterr(handle));
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 PcapCaptureSource::~PcapCaptureSource() {
@@ -54,7 +91,7 @@ OpenOutcome PcapCaptureSource::open(const CaptureOptions& options) {
     if (!mayOpenCaptures()) {
         return {OpenStatus::NoPermission, EPERM};
     }
-    const std::optional<OwningInterface> owner = interfaceForAddress(options.interfaceAddress);
+    const std::optional<OwningInterface> owner = interfaceToOpen(options);
     if (!owner) {
         return {OpenStatus::NoSuchInterface, 0};
     }
@@ -93,6 +130,12 @@ OpenOutcome PcapCaptureSource::open(const CaptureOptions& options) {
         const int ignore = 1;
         ::setsockopt(pcap_fileno(handle), SOL_PACKET, PACKET_IGNORE_OUTGOING, &ignore,
                      sizeof ignore);
+    }
+    if (!options.filterExpression.empty()) {
+        if (std::optional<std::string> fault = setFilter(handle, options.filterExpression)) {
+            pcap_close(handle);
+            return {OpenStatus::BadFilter, EINVAL, std::move(*fault)};
+        }
     }
     handle_ = handle;
     linkType_ = pcap_datalink(handle);

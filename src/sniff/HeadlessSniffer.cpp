@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 
 #include "app/ProcessClock.h"
@@ -29,19 +30,28 @@ namespace {
 
 constexpr int ExitDone = 0;
 constexpr int ExitFailed = 1;
+constexpr int ExitWrongOption = 2;
 
 // A source that tells how opening it went and counts what it delivered, so the run can act
-// on the opening and say how much it received.
+// on the opening and say how much it received. It opens on the command line's interface and
+// filter expression.
 class ObservedSource final : public CaptureSource {
   public:
     // `opened` runs once the capture is open (or failed to open), on the opening thread,
     // before the capture thread starts.
     ObservedSource(std::unique_ptr<CaptureSource> inner, std::atomic<std::uint64_t>& received,
-                   std::function<void(const OpenOutcome&)> opened)
-        : inner_(std::move(inner)), received_(received), opened_(std::move(opened)) {}
+                   std::function<void(const OpenOutcome&)> opened, const SniffOptions& chosen)
+        : inner_(std::move(inner)),
+          received_(received),
+          opened_(std::move(opened)),
+          interfaceName_(chosen.interfaceAddress),
+          filterExpression_(chosen.filterExpression) {}
 
     OpenOutcome open(const CaptureOptions& options) override {
-        const OpenOutcome opening = inner_->open(options);
+        CaptureOptions amended = options;
+        amended.interfaceName = interfaceName_;
+        amended.filterExpression = filterExpression_;
+        const OpenOutcome opening = inner_->open(amended);
         opened_(opening);
         return opening;
     }
@@ -59,10 +69,20 @@ class ObservedSource final : public CaptureSource {
     std::unique_ptr<CaptureSource> inner_;
     std::atomic<std::uint64_t>& received_;
     std::function<void(const OpenOutcome&)> opened_;
+    std::string interfaceName_;
+    std::string filterExpression_;
 };
 
-// The one-line reason a source could not be opened, or nothing when it was.
-std::optional<std::string> openingFault(const OpenOutcome& opening, const std::string& address) {
+// Whether the command line's interface is an IPv4 address rather than a name or index.
+bool isDottedAddress(const std::string& text) {
+    return text.find('.') != std::string::npos &&
+           text.find_first_not_of("0123456789.") == std::string::npos;
+}
+
+// The one-line reason a source could not be opened, or nothing when it was. `named`: the
+// command line gave the interface by name or index, not by address.
+std::optional<std::string> openingFault(const OpenOutcome& opening, const std::string& address,
+                                        bool named) {
     switch (opening.status) {
         case OpenStatus::Opened:
             return std::nullopt;
@@ -70,7 +90,14 @@ std::optional<std::string> openingFault(const OpenOutcome& opening, const std::s
             return "no permission to capture: run as root, or as a member of the group "
                    "quillharbour-capture (see the README)";
         case OpenStatus::NoSuchInterface:
-            return "no interface that is up owns the address \"" + address + "\"";
+            if (!named) {
+                return "no interface that is up owns the address \"" + address + "\"";
+            }
+            return address.find_first_not_of("0123456789") == std::string::npos
+                       ? "no interface that is up has the index " + address
+                       : "no interface that is up is named \"" + address + "\"";
+        case OpenStatus::BadFilter:
+            return opening.message;
         case OpenStatus::OtherError:
             break;
     }
@@ -224,6 +251,7 @@ class HeadlessRun {
                        ? std::string(textField(settings_.interfaceAddress))
                        : options.interfaceAddress;
         setTextField(settings_.interfaceAddress, address_);
+        named_ = !options.interfaceAddress.empty() && !isDottedAddress(options.interfaceAddress);
     }
 
     int run() {
@@ -240,9 +268,43 @@ class HeadlessRun {
     }
 
   private:
-    int fail(const std::string& message) {
+    int fail(const std::string& message, int exitCode = ExitFailed) {
         std::fprintf(err_, "QuillharbourSnifferV1.5: %s\n", message.c_str());
-        return ExitFailed;
+        return exitCode;
+    }
+    // A filter expression libpcap refused is a wrong option, as tcpdump takes it.
+    int failOpening(const OpenOutcome& opening, const std::string& reason) {
+        return fail(reason, opening.status == OpenStatus::BadFilter ? ExitWrongOption : ExitFailed);
+    }
+
+    // A capture file's frames pass the filter expression before anything else sees them.
+    CaptureFileOpener fileOpener() const {
+        if (options_.filterExpression.empty()) {
+            return services_.system.openCaptureFile;
+        }
+        return [this](const std::string& path) -> std::unique_ptr<CaptureFileFrames> {
+            return std::make_unique<FilteredCaptureFrames>(services_.system.openCaptureFile(path),
+                                                           options_.filterExpression,
+                                                           services_.compileFilter);
+        };
+    }
+    // An expression that does not compile ends the run before any output is made. It is
+    // tried on Ethernet frames, as the file is read only once (it may be a pipe); frames of a
+    // link type it does not suit are passed over as it is read.
+    std::optional<int> fileFilterFault() {
+        if (options_.filterExpression.empty()) {
+            return std::nullopt;
+        }
+        if (!services_.compileFilter) {
+            return fail("no filter expressions can be compiled here", ExitWrongOption);
+        }
+        constexpr int EthernetLinkType = 1;
+        const FrameFilterCompile compiled =
+            services_.compileFilter(options_.filterExpression, EthernetLinkType);
+        if (compiled.filter) {
+            return std::nullopt;
+        }
+        return fail(compiled.error, ExitWrongOption);
     }
 
     // As tcpdump does, once the capture is open: from here on nothing is missed.
@@ -263,9 +325,14 @@ class HeadlessRun {
     }
 
     // Reading a file needs no privilege, so every one goes first.
-    std::unique_ptr<CaptureFrames> openFile() {
+    std::unique_ptr<CaptureFrames> openFile(int& exitCode) {
+        exitCode = ExitFailed;
         dropPrivileges();
         if (privilegeFault()) {
+            return nullptr;
+        }
+        if (const std::optional<int> failed = fileFilterFault()) {
+            exitCode = *failed;
             return nullptr;
         }
         // The whole file is checked first, so a damaged one ends the run before any record.
@@ -279,7 +346,7 @@ class HeadlessRun {
             fail(options_.captureFile + ": " + *fault);
             return nullptr;
         }
-        return services_.system.openCaptureFile(options_.captureFile);
+        return fileOpener()(options_.captureFile);
     }
 
     int sniffPackets();
@@ -291,6 +358,7 @@ class HeadlessRun {
     std::FILE* err_;
     SettingsRecord settings_ = defaultSettings();
     std::string address_;
+    bool named_ = false;  // -i gave a name or an index
     std::string untrustedSettings_;
     bool privilegesDropped_ = false;
 };
@@ -315,15 +383,18 @@ int HeadlessRun::sniffPackets() {
     SystemServices system = services_.system;
     // The new-packet sound is the window's.
     system.makeSoundPlayer = nullptr;
+    system.openCaptureFile = fileOpener();
     // A live capture gives up every privilege the moment it is open, before its thread starts.
     system.captureSource = [&] {
-        return std::make_unique<ObservedSource>(services_.system.captureSource(), received,
-                                                [&](const OpenOutcome& opening) {
-                                                    dropPrivileges();
-                                                    if (opening.opened()) {
-                                                        openOutputs();
-                                                    }
-                                                });
+        return std::make_unique<ObservedSource>(
+            services_.system.captureSource(), received,
+            [&](const OpenOutcome& opening) {
+                dropPrivileges();
+                if (opening.opened()) {
+                    openOutputs();
+                }
+            },
+            options_);
     };
     StopLatch stop;
     std::uint64_t passedCount = 0;
@@ -366,9 +437,10 @@ int HeadlessRun::sniffPackets() {
     std::optional<CaptureFileRead> read;
     if (live) {
         const PacketCaptureStart started = session.start();
-        if (const std::optional<std::string> reason = openingFault(started.opening, address_)) {
+        if (const std::optional<std::string> reason =
+                openingFault(started.opening, address_, named_)) {
             session.stop();
-            return fail(*reason);
+            return failOpening(started.opening, *reason);
         }
         if (outputFault) {
             session.stop();
@@ -379,6 +451,9 @@ int HeadlessRun::sniffPackets() {
         // Reading a file needs no privilege, so every one goes first.
         dropPrivileges();
         if (const std::optional<int> failed = privilegeFault()) {
+            return *failed;
+        }
+        if (const std::optional<int> failed = fileFilterFault()) {
             return *failed;
         }
         reader.start([&] {
@@ -438,9 +513,10 @@ int HeadlessRun::rebuildFiles() {
     std::atomic<std::uint64_t> received{0};
     std::unique_ptr<CaptureFrames> frames;
     if (!options_.captureFile.empty()) {
-        frames = openFile();
+        int exitCode = ExitFailed;
+        frames = openFile(exitCode);
         if (!frames) {
-            return ExitFailed;
+            return exitCode;
         }
     }
     const bool live = !frames;
@@ -458,12 +534,14 @@ int HeadlessRun::rebuildFiles() {
                 inner = services_.system.captureSource();
             }
             // A live capture gives up the privileges once open, before the threads start.
-            return std::make_unique<ObservedSource>(std::move(inner), received,
-                                                    [this, live](const OpenOutcome&) {
-                                                        if (live) {
-                                                            dropPrivileges();
-                                                        }
-                                                    });
+            return std::make_unique<ObservedSource>(
+                std::move(inner), received,
+                [this, live](const OpenOutcome&) {
+                    if (live) {
+                        dropPrivileges();
+                    }
+                },
+                options_);
         },
         // The capture ends by itself at the end of its file, or when its interface is gone.
         [&stop](const std::string& status) {
@@ -498,8 +576,8 @@ int HeadlessRun::rebuildFiles() {
     // ends with the file.
     const FileCaptureStart started = capture.start(
         settings_, live ? FileCaptureClock::Process : FileCaptureClock::DatagramStamps);
-    if (const std::optional<std::string> reason = openingFault(started.opening, address_)) {
-        return fail(*reason);
+    if (const std::optional<std::string> reason = openingFault(started.opening, address_, named_)) {
+        return failOpening(started.opening, *reason);
     }
     if (const std::optional<int> failed = privilegeFault()) {
         capture.stop();
@@ -534,6 +612,39 @@ int HeadlessRun::rebuildFiles() {
     return exitCode;
 }
 
+// -D: one line per interface, as tcpdump lists them: "1.lo [Up] 127.0.0.1".
+void listInterfaces(const SniffServices& services, std::FILE* out) {
+    if (!services.listInterfaces) {
+        return;
+    }
+    for (const LocalInterface& listed : services.listInterfaces()) {
+        std::fprintf(out, "%u.%s [%s]", listed.index, listed.name.c_str(),
+                     listed.up ? "Up" : "Down");
+        for (const std::string& address : listed.ipv4Addresses) {
+            std::fprintf(out, " %s", address.c_str());
+        }
+        std::fputc('\n', out);
+    }
+}
+
+// An output that is the capture file read would be emptied before a frame of it is read.
+std::optional<std::string> outputThatIsTheInput(const SniffOptions& options) {
+    if (options.captureFile.empty()) {
+        return std::nullopt;
+    }
+    for (const std::string* output :
+         {&options.recordFile, &options.pcapFile, &options.filesDirectory}) {
+        // The same file by device and inode, whatever the names; an output that does not
+        // exist yet is not the input.
+        std::error_code unknown;
+        if (!output->empty() &&
+            std::filesystem::equivalent(options.captureFile, *output, unknown)) {
+            return *output + " is the capture file read with -r; it is not overwritten";
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 int runHeadlessSniff(const SniffOptions& options, const SettingsLocation& settings,
@@ -541,6 +652,18 @@ int runHeadlessSniff(const SniffOptions& options, const SettingsLocation& settin
     if (options.help) {
         std::fputs(SniffHelpText, out);
         return ExitDone;
+    }
+    if (options.version) {
+        std::fputs(sniffVersionText().c_str(), out);
+        return ExitDone;
+    }
+    if (options.listInterfaces) {
+        listInterfaces(services, out);
+        return ExitDone;
+    }
+    if (const std::optional<std::string> clash = outputThatIsTheInput(options)) {
+        std::fprintf(err, "QuillharbourSnifferV1.5: %s\n", clash->c_str());
+        return ExitWrongOption;
     }
     return HeadlessRun(options, settings, services, out, err).run();
 }

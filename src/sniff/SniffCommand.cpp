@@ -2,40 +2,55 @@
 
 #include <charconv>
 #include <string_view>
+#include <utility>
+
+#include "app/Product.h"
 
 namespace qhs {
 
 const char* const SniffHelpText =
     "Sniffing from the command line, without a window:\n"
-    "  -sniff [options]\n"
+    "  -sniff [options] [expression]\n"
     "\n"
     "Packet Sniffer Mode (the default): one record per packet, as in a saved list.\n"
-    "  -i ADDRESS      capture on the interface that owns this IPv4 address\n"
+    "  -i IF, --interface=IF  capture on IF: an interface's name (lo, eth0) or index (see\n"
+    "                  -D), any (every interface), or an IPv4 address an interface owns\n"
     "                  (default: the interface of the settings file)\n"
-    "  -r FILE         read a pcap or pcapng file instead of the network\n"
-    "  -c COUNT        stop after COUNT packets\n"
+    "  -r FILE, --read=FILE  read a pcap or pcapng file instead of the network\n"
+    "  expression, -f EXPR, --filter=EXPR  take only the packets the capture filter\n"
+    "                  expression takes (pcap-filter(7), as tcpdump's); the expression is\n"
+    "                  every argument after the last option (or after --)\n"
+    "  -c COUNT, --count=COUNT  stop after COUNT packets\n"
     "  -seconds S      stop after S seconds (Ctrl-C stops at any time)\n"
-    "  -filters        apply the packet filters of the settings file\n"
+    "  -filters        apply the packet filters of the settings file (after the expression)\n"
     "  -data MODE      what follows each heading: heading (default), text, dec or hex\n"
     "  -x, -A          the same as -data hex and -data text\n"
     "  -out FILE       write the records to FILE as a saved list, not to the terminal\n"
-    "  -q              write no records to the terminal\n"
-    "  -w FILE         also write the packets to FILE as a pcap file, as they arrive\n"
-    "                  (- : standard output, and the records then go nowhere unless -out\n"
-    "                  names a file)\n"
-    "  -json           records as JSON Lines, one object per packet (with -x, its bytes\n"
-    "                  in hex), or per file written with -files\n"
+    "  -q, --quiet     write no records to the terminal\n"
+    "  -w FILE, --write=FILE  also write the packets to FILE as a pcap file, as they\n"
+    "                  arrive (- : standard output, and the records then go nowhere\n"
+    "                  unless -out names a file)\n"
+    "  -json, --json   records as JSON Lines: one object per packet (with -x, its bytes\n"
+    "                  in hex)\n"
     "\n"
     "File Sniffer Mode: rebuild the files of HTTP downloads.\n"
     "  -files DIR      write the files to DIR, one line per file on the terminal; takes\n"
-    "                  -i, -r, -seconds and the File Sniffer filters, time-out and\n"
-    "                  templates of the settings file\n"
+    "                  -i, -r, the expression, -seconds and the File Sniffer filters,\n"
+    "                  time-out and templates of the settings file\n"
     "\n"
     "  -settings FILE  read the settings from FILE\n"
-    "  -help           show this text\n"
+    "  -D, --list-interfaces  list the interfaces: index, name, up or down, IPv4 addresses\n"
+    "  -h, -help       show this text\n"
+    "  --version       show the version\n"
+    "Every option also has a long form with two dashes (--seconds, --out, --files, ...);\n"
+    "the value of a long form follows it or comes after \"=\" (--count 10, --count=10).\n"
     "\n"
     "At the end a summary goes to standard error. Exit code 0 on success, 1 when the run\n"
-    "failed, 2 for a wrong option.\n";
+    "failed, 2 for a wrong option or filter expression, or an output that is the file read.\n";
+
+std::string sniffVersionText() {
+    return std::string(ProductName) + " " + std::string(ProductVersion) + "\n";
+}
 
 namespace {
 
@@ -66,12 +81,66 @@ bool isSniffCommand(const std::vector<std::string>& arguments) {
     return first == "sniff" || first == "-sniff" || first == "/sniff";
 }
 
+namespace {
+
+// The long forms with two dashes, and the option each stands for.
+constexpr std::pair<std::string_view, std::string_view> LongForms[] = {
+    {"--interface", "-i"},       {"--read", "-r"},    {"--count", "-c"},
+    {"--write", "-w"},           {"--filter", "-f"},  {"--quiet", "-q"},
+    {"--seconds", "-seconds"},   {"--out", "-out"},   {"--settings", "-settings"},
+    {"--files", "-files"},       {"--data", "-data"}, {"--filters", "-filters"},
+    {"--list-interfaces", "-D"}, {"--help", "-help"}, {"--version", "--version"},
+    {"--json", "-json"},
+};
+
+// The options that take no value.
+bool isFlag(std::string_view option) {
+    return option == "-help" || option == "-h" || option == "-?" || option == "--version" ||
+           option == "-D" || option == "-q" || option == "-filters" || option == "-x" ||
+           option == "-A" || option == "-json";
+}
+
+}  // namespace
+
 SniffParse parseSniffOptions(const std::vector<std::string>& arguments) {
     SniffOptions options;
     bool packetOptions = false;
+    std::string trailingExpression;
     for (std::size_t index = 0; index < arguments.size(); ++index) {
-        const std::string& option = arguments[index];
+        // As tcpdump's, the filter expression is every argument after the last option (or
+        // after "--").
+        const bool endOfOptions = arguments[index] == "--";
+        if (endOfOptions || arguments[index].size() < 2 || arguments[index][0] != '-') {
+            const std::size_t first = endOfOptions ? index + 1 : index;
+            for (std::size_t word = first; word < arguments.size(); ++word) {
+                trailingExpression += (word > first ? " " : "") + arguments[word];
+            }
+            break;
+        }
+        // The option as typed, and what it stands for.
+        std::string option = arguments[index];
+        std::optional<std::string> inlineValue;
+        std::string_view canonical = option;
+        if (option.rfind("--", 0) == 0) {
+            if (const auto equals = option.find('='); equals != std::string::npos) {
+                inlineValue = option.substr(equals + 1);
+                option.resize(equals);
+            }
+            canonical = option;
+            for (const auto& [longForm, shortForm] : LongForms) {
+                if (option == longForm) {
+                    canonical = shortForm;
+                }
+            }
+        }
+        if (inlineValue && isFlag(canonical)) {
+            return {std::nullopt, "option " + option + " takes no value"};
+        }
         const auto value = [&](std::string& into) {
+            if (inlineValue) {
+                into = *inlineValue;
+                return !into.empty();
+            }
             if (index + 1 >= arguments.size() || arguments[index + 1].empty()) {
                 return false;
             }
@@ -82,17 +151,25 @@ SniffParse parseSniffOptions(const std::vector<std::string>& arguments) {
             return SniffParse{std::nullopt, "option " + option + " needs a value"};
         };
         std::string text;
-        if (option == "-help" || option == "-?" || option == "--help") {
+        if (canonical == "-help" || canonical == "-h" || canonical == "-?") {
             options.help = true;
-        } else if (option == "-i") {
+        } else if (canonical == "--version") {
+            options.version = true;
+        } else if (canonical == "-D") {
+            options.listInterfaces = true;
+        } else if (canonical == "-i") {
             if (!value(options.interfaceAddress)) {
                 return missing();
             }
-        } else if (option == "-r") {
+        } else if (canonical == "-r") {
             if (!value(options.captureFile)) {
                 return missing();
             }
-        } else if (option == "-c") {
+        } else if (canonical == "-f") {
+            if (!value(options.filterExpression)) {
+                return missing();
+            }
+        } else if (canonical == "-c") {
             if (!value(text)) {
                 return missing();
             }
@@ -100,17 +177,17 @@ SniffParse parseSniffOptions(const std::vector<std::string>& arguments) {
                 return {std::nullopt, "-c needs a count of 1 or more, not \"" + text + "\""};
             }
             packetOptions = true;
-        } else if (option == "-seconds") {
+        } else if (canonical == "-seconds") {
             if (!value(text)) {
                 return missing();
             }
             if (!readNumber(text, options.seconds)) {
                 return {std::nullopt, "-seconds needs a number of 1 or more, not \"" + text + "\""};
             }
-        } else if (option == "-filters") {
+        } else if (canonical == "-filters") {
             options.applyFilters = true;
             packetOptions = true;
-        } else if (option == "-data") {
+        } else if (canonical == "-data") {
             if (!value(text)) {
                 return missing();
             }
@@ -128,28 +205,28 @@ SniffParse parseSniffOptions(const std::vector<std::string>& arguments) {
                         "-data takes heading, text, dec or hex, not \"" + text + "\""};
             }
             packetOptions = true;
-        } else if (option == "-x" || option == "-A") {
-            options.data = option == "-x" ? SniffData::Hex : SniffData::Text;
+        } else if (canonical == "-x" || canonical == "-A") {
+            options.data = canonical == "-x" ? SniffData::Hex : SniffData::Text;
             packetOptions = true;
-        } else if (option == "-out") {
+        } else if (canonical == "-out") {
             if (!value(options.recordFile)) {
                 return missing();
             }
             packetOptions = true;
-        } else if (option == "-q") {
+        } else if (canonical == "-q") {
             options.quiet = true;
-        } else if (option == "-json" || option == "--json") {
+        } else if (canonical == "-json") {
             options.json = true;
-        } else if (option == "-w") {
+        } else if (canonical == "-w") {
             if (!value(options.pcapFile)) {
                 return missing();
             }
             packetOptions = true;
-        } else if (option == "-files") {
+        } else if (canonical == "-files") {
             if (!value(options.filesDirectory)) {
                 return missing();
             }
-        } else if (option == "-settings") {
+        } else if (canonical == "-settings") {
             if (!value(options.settingsFile)) {
                 return missing();
             }
@@ -157,10 +234,20 @@ SniffParse parseSniffOptions(const std::vector<std::string>& arguments) {
             return {std::nullopt, "unknown option \"" + option + "\" (see -sniff -help)"};
         }
     }
+    if (!trailingExpression.empty()) {
+        if (!options.filterExpression.empty()) {
+            return {std::nullopt,
+                    "give the filter expression once: with -f or after the options, not both"};
+        }
+        options.filterExpression = trailingExpression;
+    }
     if (!options.filesDirectory.empty() && packetOptions) {
         return {std::nullopt,
                 "-files rebuilds files and takes no packet options (-c, -filters, -data, -x, "
                 "-A, -out, -w)"};
+    }
+    if (!options.captureFile.empty() && !options.interfaceAddress.empty()) {
+        return {std::nullopt, "-r reads a capture file and takes no interface (-i)"};
     }
     return {options, {}};
 }

@@ -12,7 +12,9 @@ enum class SniffData { Heading, Text, Dec, Hex };
 
 // The options of a sniffing run from the command line.
 struct SniffOptions {
-    std::string interfaceAddress;   // empty: the settings' interface address
+    // -i: an interface's name or index, "any", or an IPv4 address an interface owns; empty:
+    // the settings' interface address.
+    std::string interfaceAddress;
     std::string captureFile;        // read this pcap or pcapng file instead of the network
     std::uint64_t packetLimit = 0;  // stop after this many packets; 0: no limit
     std::uint32_t seconds = 0;      // stop after this many seconds; 0: no limit
@@ -24,7 +26,11 @@ struct SniffOptions {
     std::string pcapFile;        // the packets also go to this pcap file
     std::string filesDirectory;  // File Sniffer Mode: the files rebuilt go here
     std::string settingsFile;    // empty: the settings file beside the executable
+    // A capture filter expression (pcap-filter syntax), given with -f or after the options.
+    std::string filterExpression;
     bool help = false;
+    bool version = false;
+    bool listInterfaces = false;
 };
 
 // Whether the command line asks for sniffing: its first argument is "sniff", bare or with "/"
@@ -40,5 +46,8 @@ struct SniffParse {
 SniffParse parseSniffOptions(const std::vector<std::string>& arguments);
 
 extern const char* const SniffHelpText;
+
+// What --version prints.
+std::string sniffVersionText();
 
 }  // namespace qhs

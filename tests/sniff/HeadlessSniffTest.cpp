@@ -20,6 +20,7 @@
 
 #include "analysis/PacketFilter.h"
 #include "app/SettingsRecord.h"
+#include "capture/LinkLayer.h"
 #include "capture/PacketIntake.h"
 #include "packetmode/PacketListSave.h"
 #include "platform/CaptureFileReader.h"
@@ -469,6 +470,113 @@ TEST_F(HeadlessCapture, RootNeverWritesThroughAPlantedLinkAndThroughSudoWritesAs
         EXPECT_EQ(facts.st_uid, 65534u) << output;
         EXPECT_EQ(facts.st_gid, 65534u) << output;
     }
+}
+
+// The datagrams of a capture file, each with its time stamp, in file order.
+std::vector<std::pair<std::int64_t, std::string>> datagramsOf(const fs::path& path) {
+    std::vector<std::pair<std::int64_t, std::string>> datagrams;
+    CaptureFileReader reader(path.string());
+    CaptureFrame frame;
+    while (reader.next(frame) == FrameRead::Frame) {
+        if (const auto part = ipv4InFrame(frame.linkType, frame.bytes, frame.length)) {
+            datagrams.emplace_back(
+                frame.arrivalNanoseconds,
+                std::string(frame.bytes + part->offset, frame.bytes + part->offset + part->length));
+        }
+    }
+    return datagrams;
+}
+
+// The options a tcpdump user types, and what is refused before anything is read or written.
+TEST(HeadlessSniff, TcpdumpStyleOptionsAndRefusedCombinations) {
+    TempDir dir;
+    SniffRun version(dir.path(), {"-sniff", "--version"});
+    EXPECT_EQ(version.wait(), 0);
+    EXPECT_EQ(version.out(), "Quillharbour Sniffer 1.5\n");
+    for (const char* help : {"-h", "--help"}) {
+        SniffRun shown(dir.path(), {"-sniff", help});
+        EXPECT_EQ(shown.wait(), 0) << help;
+        EXPECT_NE(shown.out().find("--interface"), std::string::npos) << help;
+    }
+    const auto expect = [&](std::vector<std::string> arguments, int code, const std::string& text) {
+        arguments.insert(arguments.begin(), "-sniff");
+        const auto [exitCode, err] = runToEnd(dir.path(), arguments);
+        EXPECT_EQ(exitCode, code) << arguments[1];
+        EXPECT_EQ(err, "QuillharbourSnifferV1.5: " + text + "\n") << arguments[1];
+    };
+    expect({"--count=0"}, 2, "-c needs a count of 1 or more, not \"0\"");
+    expect({"--quiet=yes"}, 2, "option --quiet takes no value");
+    expect({"-r", QHS_EXAMPLE_CAPTURE, "--interface", "lo"}, 2,
+           "-r reads a capture file and takes no interface (-i)");
+    expect({"-r", QHS_EXAMPLE_CAPTURE, "-f", "udp", "tcp"}, 2,
+           "give the filter expression once: with -f or after the options, not both");
+    // libpcap's own words, before any output is made.
+    const fs::path records = dir.path() / "records.txt";
+    expect({"-r", QHS_EXAMPLE_CAPTURE, "-out", records.string(), "udp", "prot", "53"}, 2,
+           "can't parse filter expression: syntax error");
+    EXPECT_FALSE(fs::exists(records));
+
+    // An output that is the input, under any name, leaves it whole.
+    const fs::path input = dir.path() / "input.pcap";
+    fs::copy_file(QHS_EXAMPLE_CAPTURE, input);
+    const fs::path linked = dir.path() / "linked.pcap";
+    fs::create_hard_link(input, linked);
+    const std::string before = fileContents(input);
+    for (const char* option : {"-w", "--out", "--files"}) {
+        expect({"-r", input.string(), option, linked.string()}, 2,
+               linked.string() + " is the capture file read with -r; it is not overwritten");
+    }
+    EXPECT_EQ(fileContents(input), before);
+}
+
+// The same expression takes the same packets from a capture file as tcpdump does.
+TEST(HeadlessSniff, AFilterExpressionTakesFromAFileWhatTcpdumpTakes) {
+    TempDir dir;
+    const std::string expression = "src port 8080 or tcp[tcpflags] & tcp-push != 0";
+    const fs::path theirs = dir.path() / "theirs.pcap";
+    ASSERT_EQ(commandOutput("tcpdump -r '" QHS_EXAMPLE_CAPTURE "' -w '" + theirs.string() + "' '" +
+                            expression + "' 2>/dev/null; echo $?"),
+              "0\n");
+    const fs::path ours = dir.path() / "ours.pcap";
+    SniffRun run(dir.path(),
+                 {"-sniff", "--read=" QHS_EXAMPLE_CAPTURE, "-q", "--write", ours.string(), "src",
+                  "port", "8080", "or", "tcp[tcpflags]", "&", "tcp-push", "!=", "0"});
+    ASSERT_EQ(run.wait(), 0) << run.err();
+    const auto expected = datagramsOf(theirs);
+    EXPECT_EQ(expected.size(), 5u);
+    EXPECT_EQ(datagramsOf(ours), expected);
+    EXPECT_EQ(run.err(), "5 packets received, 5 accepted, 0 dropped by the system\n");
+}
+
+// A live capture by interface name with a filter in the kernel: what it leaves out is never
+// received. On every interface at once a loopback datagram comes once, as on lo.
+TEST_F(HeadlessCapture, InterfacesByNameAndAFilterInTheKernel) {
+    REQUIRE_ROOT();
+    SniffRun list(dir.path(), {"-sniff", "-D"});
+    EXPECT_EQ(list.wait(), 0);
+    EXPECT_EQ(list.out(), "1.lo [Up] 127.0.0.1\n");
+
+    for (const char* interface : {"lo", "any"}) {
+        SniffRun run(dir.path(), {"-sniff", "-settings", settingsPath.string(), "-i", interface,
+                                  "-c", "2", "-A", "udp", "port", "40710"});
+        ASSERT_TRUE(eventually([&] { return run.listening(); })) << run.err();
+        ASSERT_TRUE(pingLoopback(3));
+        ASSERT_TRUE(sendLoopbackUdp(40711, "another port"));
+        ASSERT_TRUE(sendLoopbackUdp(40710, "first taken"));
+        ASSERT_TRUE(sendLoopbackUdp(40710, "second taken"));
+        ASSERT_EQ(run.wait(), 0) << interface << ": " << run.err();
+        EXPECT_EQ(run.err(), "listening on " + std::string(interface) +
+                                 "\n2 packets received, 2 accepted, 0 dropped by the system\n");
+        EXPECT_NE(run.out().find("first taken"), std::string::npos) << interface;
+        EXPECT_NE(run.out().find("second taken"), std::string::npos) << interface;
+    }
+
+    EXPECT_EQ(runToEnd(dir.path(), {"-sniff", "-i", "eth9"}),
+              std::make_pair(1, std::string("QuillharbourSnifferV1.5: no interface that is up "
+                                            "is named \"eth9\"\n")));
+    EXPECT_EQ(runToEnd(dir.path(), {"-sniff", "-i", "lo", "udp", "prot", "53"}),
+              std::make_pair(2, std::string("QuillharbourSnifferV1.5: can't parse filter "
+                                            "expression: syntax error\n")));
 }
 
 }  // namespace

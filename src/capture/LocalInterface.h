@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qhs {
+
+// A network interface of this machine, as the system lists it.
+struct LocalInterface {
+    unsigned index = 0;  // the system's interface index
+    std::string name;
+    std::vector<std::string> ipv4Addresses;  // dotted
+    bool up = false;
+};
+
+}  // namespace qhs
