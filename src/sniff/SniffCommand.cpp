@@ -17,6 +17,7 @@ const char* const SniffHelpText =
     "                  -D), any (every interface), or an IPv4 address an interface owns\n"
     "                  (default: the interface of the settings file)\n"
     "  -r FILE, --read=FILE  read a pcap or pcapng file instead of the network\n"
+    "                  (- : standard input)\n"
     "  expression, -f EXPR, --filter=EXPR  take only the packets the capture filter\n"
     "                  expression takes (pcap-filter(7), as tcpdump's); the expression is\n"
     "                  every argument after the last option (or after --)\n"
@@ -45,6 +46,8 @@ const char* const SniffHelpText =
     "Every option also has a long form with two dashes (--seconds, --out, --files, ...);\n"
     "the value of a long form follows it or comes after \"=\" (--count 10, --count=10).\n"
     "\n"
+    "Nothing is kept: each packet is written as it passes. Ctrl-C, SIGTERM and SIGHUP end\n"
+    "a run cleanly, as does a reader of standard output that leaves.\n"
     "At the end a summary goes to standard error. Exit code 0 on success, 1 when the run\n"
     "failed, 2 for a wrong option or filter expression, or an output that is the file read.\n";
 
