@@ -17,6 +17,8 @@ packages=(
   # real peers, and a display with a window manager and real input for the window tests
   nginx curl iproute2 util-linux tcpdump tshark fonts-dejavu-core xvfb xauth xdotool openbox
   x11-utils
+  # a database that loads the JSON Lines records (its own server, started by a test)
+  clickhouse-server clickhouse-client
 )
 
 sudo_cmd=()

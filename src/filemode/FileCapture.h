@@ -78,7 +78,7 @@ class FileCapture {
 
     WorkerMessages& messages() { return state_.messages; }
     // Told of every file written (see FileSnifferState::fileWritten); set before start().
-    void setFileWrittenHook(std::function<void(const std::string& path, bool incomplete)> hook) {
+    void setFileWrittenHook(std::function<void(const WrittenFile& file)> hook) {
         state_.fileWritten = std::move(hook);
     }
     // Told of every file that could not be written instead of its message (see

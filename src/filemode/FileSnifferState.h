@@ -23,9 +23,8 @@ class FileSnifferState {
     // The number in the window's time-out field, read by every completion pass.
     std::atomic<std::int32_t> currentAckTimeoutMs{10000};
     WorkerMessages messages;
-    // Told of every file written, on the completion thread, with its path and whether its
-    // body ended early; may be unset. Set before Start.
-    std::function<void(const std::string& path, bool incomplete)> fileWritten;
+    // Told of every file written, on the completion thread; may be unset. Set before Start.
+    std::function<void(const WrittenFile& file)> fileWritten;
     // Told of every stream to be stored whose file could not be written, on the completion
     // thread, with what failed (the folder or the file) and the system's error; may be unset.
     // When set, the write error's message is not shown: the client reports it. Set before

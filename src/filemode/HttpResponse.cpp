@@ -201,6 +201,7 @@ ResponseInfo examineResponse(std::span<const std::uint8_t> data) {
             at != std::string::npos) {
             const std::string type = headerValue(converted(text.substr(0, end), lower), at);
             if (const std::size_t slash = type.find('/'); slash != std::string::npos) {
+                info.contentType = type;
                 info.extension = safeExtension(std::string_view(type).substr(slash + 1));
             }
         }

@@ -20,6 +20,8 @@ struct ResponseInfo {
     // The body's length as Content-Length gives it (HTTP/1.1), when it does.
     std::optional<std::uint64_t> contentLength;
     std::string extension = "txt";
+    // The Content-Type's media type in lower case ("text/html"), when it gives one.
+    std::string contentType;
 };
 
 enum class HttpStatusLine { None, Http11, Http10 };

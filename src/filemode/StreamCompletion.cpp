@@ -3,6 +3,7 @@
 #include <chrono>
 #include <optional>
 
+#include "analysis/DatagramView.h"
 #include "app/ProcessClock.h"
 #include "app/Templates.h"
 #include "filemode/StreamJoin.h"
@@ -31,7 +32,17 @@ void completeStream(StreamTable& table, FileSnifferState& state,
                 table.countIncompleteFile();
             }
             if ((incomplete || result.outcome == StreamFileOutcome::Written) && state.fileWritten) {
-                state.fileWritten(result.path, incomplete);
+                const DatagramView sent(first->data, first->length);
+                WrittenFile file;
+                file.path = result.path;
+                file.size = result.size;
+                file.incomplete = incomplete;
+                file.clientAddress = sent.destinationAddress();
+                file.clientPort = sent.destinationPort();
+                file.serverAddress = sent.sourceAddress();
+                file.serverPort = sent.sourcePort();
+                file.contentType = std::move(result.contentType);
+                state.fileWritten(file);
             }
             const bool notWritten = result.outcome == StreamFileOutcome::WriteFailed ||
                                     result.outcome == StreamFileOutcome::InvalidName;

@@ -26,19 +26,24 @@ bool writeAll(std::FILE* file, std::span<const std::uint8_t> bytes) {
     return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }
 
-// Writes the part of the data that the file holds; false when a write failed.
+// Writes the part of the data that the file holds, counting its bytes in `size`; false when
+// a write failed.
 bool writeContent(std::FILE* file, std::span<const std::uint8_t> joined,
-                  const ResponseInfo& response) {
+                  const ResponseInfo& response, std::uint64_t& size) {
+    const auto writeCounted = [&](std::span<const std::uint8_t> bytes) {
+        size += bytes.size();
+        return writeAll(file, bytes);
+    };
     if (!response.isHttp) {
-        return writeAll(file, joined);
+        return writeCounted(joined);
     }
     const std::span<const std::uint8_t> body = joined.subspan(response.bodyStart);
     if (!response.chunked) {
-        return writeAll(file, body);
+        return writeCounted(body);
     }
     bool written = true;
     decodeChunkedBody(joined, response.bodyStart, [&](std::span<const std::uint8_t> chunk) {
-        written = written && writeAll(file, chunk);
+        written = written && writeCounted(chunk);
     });
     return written;
 }
@@ -234,7 +239,7 @@ StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
         }
     }
     errno = 0;
-    const bool written = writeContent(opened, joined, response);
+    const bool written = writeContent(opened, joined, response, result.size);
     int error = errno;
     const bool closed = std::fclose(opened) == 0;
     if (written && !closed) {
@@ -248,6 +253,7 @@ StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
         return failed(std::move(result), error, std::move(errorPath));
     }
     result.outcome = incomplete ? StreamFileOutcome::WrittenIncomplete : StreamFileOutcome::Written;
+    result.contentType = response.contentType;
     return result;
 }
 

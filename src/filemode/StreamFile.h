@@ -51,6 +51,23 @@ struct StreamFileResult {
     // it concerns, the output folder or the file's path.
     int error = 0;
     std::string errorPath;
+    // Once written: the bytes in the file and the response's Content-Type ("" when none).
+    std::uint64_t size = 0;
+    std::string contentType;
+};
+
+// A file written, as told to whoever follows the run: its path, size and whether its body
+// ended early, the stream's two ends (the server sent the data, the client acknowledged it;
+// addresses in network byte order) and the Content-Type the response declared.
+struct WrittenFile {
+    std::string path;
+    std::uint64_t size = 0;
+    bool incomplete = false;
+    std::uint32_t clientAddress = 0;
+    std::uint16_t clientPort = 0;
+    std::uint32_t serverAddress = 0;
+    std::uint16_t serverPort = 0;
+    std::string contentType;
 };
 
 // Whether the stream is stored, by the HTTP-only switch and the size bounds. The size of

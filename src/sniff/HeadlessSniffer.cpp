@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "analysis/DatagramView.h"
 #include "app/ProcessClock.h"
 #include "app/PublishedSettings.h"
 #include "app/SettingsRecord.h"
@@ -111,6 +112,23 @@ RecordFlags recordFlags(SniffData data, bool forTerminal) {
     flags.dec = data == SniffData::Dec;
     flags.hex = data == SniffData::Hex;
     return flags;
+}
+
+// One file written as one line of JSON, for the same databases as the packets' records.
+std::string writtenFileJson(const WrittenFile& file) {
+    std::string line = "{\"path\":";
+    appendJsonString(line, file.path);
+    line += ",\"size\":" + std::to_string(file.size);
+    line += ",\"client\":";
+    appendJsonString(line, DatagramView::addressText(file.clientAddress));
+    line += ",\"client_port\":" + std::to_string(file.clientPort);
+    line += ",\"server\":";
+    appendJsonString(line, DatagramView::addressText(file.serverAddress));
+    line += ",\"server_port\":" + std::to_string(file.serverPort);
+    line += ",\"content_type\":";
+    appendJsonString(line, file.contentType);
+    line += file.incomplete ? ",\"incomplete\":true}\n" : ",\"incomplete\":false}\n";
+    return line;
 }
 
 // Ends a wait on the main thread: a stop request from the watcher or the run itself.
@@ -551,11 +569,11 @@ int HeadlessRun::rebuildFiles() {
         },
         {}, services_.system.memory != nullptr ? *services_.system.memory : heapSlabMemory());
     capture.setAckTimeoutMs(settings_.ackTimeoutMs);
-    capture.setFileWrittenHook([&](const std::string& path, bool incomplete) {
+    capture.setFileWrittenHook([&](const WrittenFile& file) {
+        // The name of an incomplete file says so; its record says it in a field.
+        const std::string line = options_.json ? writtenFileJson(file) : file.path + "\n";
         std::lock_guard<std::mutex> lock(outputGuard);
-        // The name of an incomplete file says so.
-        (void)incomplete;
-        std::fprintf(out_, "%s\n", path.c_str());
+        std::fwrite(line.data(), 1, line.size(), out_);
         std::fflush(out_);
     });
     // Nobody could dismiss a message box: each failure is told at once and the run goes on.

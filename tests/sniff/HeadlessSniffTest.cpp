@@ -29,6 +29,7 @@
 #include "support/FileContents.h"
 #include "support/LocalWebServer.h"
 #include "support/LoopbackTraffic.h"
+#include "support/RawPcap.h"
 #include "support/RequireRoot.h"
 #include "support/TempDir.h"
 #include "support/TestDatagram.h"
@@ -292,8 +293,9 @@ TEST_F(HeadlessCapture, ACaptureFileByTcpdumpIsListedAndItsDownloadRebuilt) {
 
 // Read from a file, File Sniffer runs on the capture's own time: the download of a capture
 // moved back to 14 July 2003 by editcap is named at that time, and the run ends with the file
-// instead of waiting out the ACK time-out (10 s). With its folder missing, it says so on
-// standard error at once and fails.
+// instead of waiting out the ACK time-out (10 s); with -json its record names the stream and
+// the file's size and type. With its folder missing, it says so on standard error at once and
+// fails.
 TEST_F(HeadlessCapture, ACaptureFileRebuildsOnItsOwnTimeAndAMissingFolderIsAFailure) {
     const std::string firstStamp =
         commandOutput(std::string("tshark -r '") + QHS_EXAMPLE_CAPTURE +
@@ -322,6 +324,29 @@ TEST_F(HeadlessCapture, ACaptureFileRebuildsOnItsOwnTimeAndAMissingFolderIsAFail
         0u)
         << rebuilt.out();
     EXPECT_NE(rebuilt.err().find(", 1 files written\n"), std::string::npos) << rebuilt.err();
+
+    // With -json the file is a record: the stream's ends and the media type as tshark reads
+    // them from the response, and the size of the file written.
+    const fs::path recorded = dir.path() / "recorded";
+    fs::create_directories(recorded);
+    SniffRun records(dir.path(),
+                     {"-sniff", "-settings", settingsPath.string(), "-r", moved.string(), "-files",
+                      recorded.string(), "-json"},
+                     environment);
+    ASSERT_EQ(records.waitWithin(std::chrono::seconds(30)), 0) << records.err();
+    std::istringstream response(commandOutput(
+        "tshark -r '" + moved.string() +
+        "' -Y http.response -T fields -e ip.dst -e tcp.dstport -e ip.src -e tcp.srcport -e "
+        "http.content_type 2>/dev/null"));
+    std::string client, clientPort, server, serverPort, contentType;
+    ASSERT_TRUE(response >> client >> clientPort >> server >> serverPort >> contentType);
+    const fs::path written = fs::directory_iterator(recorded)->path();
+    EXPECT_EQ(records.out(), "{\"path\":\"" + written.string() +
+                                 "\",\"size\":" + std::to_string(fs::file_size(written)) +
+                                 ",\"client\":\"" + client + "\",\"client_port\":" + clientPort +
+                                 ",\"server\":\"" + server + "\",\"server_port\":" + serverPort +
+                                 ",\"content_type\":\"" + contentType +
+                                 "\",\"incomplete\":false}\n");
 
     SniffRun missing(dir.path(),
                      {"-sniff", "-settings", settingsPath.string(), "-r", moved.string(), "-files",
@@ -584,37 +609,6 @@ TEST_F(HeadlessCapture, InterfacesByNameAndAFilterInTheKernel) {
 
 namespace qhs {
 namespace {
-
-// A classic pcap file of raw IPv4 records, each cut to `snapLength` bytes with its original
-// length kept; `cutAt` (when given) ends the file inside the last record, as a capture
-// killed while writing leaves it.
-void writeRawPcap(const fs::path& path, const std::vector<std::vector<std::uint8_t>>& datagrams,
-                  std::uint32_t snapLength = 65535, std::size_t cutAt = 0) {
-    std::string file;
-    const auto put = [&file](std::uint32_t value) {
-        file.append(reinterpret_cast<const char*>(&value), sizeof value);
-    };
-    put(0xA1B2C3D4);
-    put(0x00040002);  // version 2.4
-    put(0);
-    put(0);
-    put(snapLength);
-    put(101);  // raw IP
-    std::uint32_t second = 1700000000;
-    for (const auto& datagram : datagrams) {
-        const auto kept =
-            std::min<std::uint32_t>(static_cast<std::uint32_t>(datagram.size()), snapLength);
-        put(second++);
-        put(250000);
-        put(kept);
-        put(static_cast<std::uint32_t>(datagram.size()));
-        file.append(reinterpret_cast<const char*>(datagram.data()), kept);
-    }
-    if (cutAt != 0) {
-        file.resize(file.size() - cutAt);
-    }
-    writeFileContents(path, file);
-}
 
 std::vector<std::vector<std::uint8_t>> udpDatagrams(int count, std::size_t payloadBytes) {
     std::vector<std::vector<std::uint8_t>> datagrams;
