@@ -53,6 +53,36 @@ std::string flagNames(const TcpFlags& flags) {
     return names;
 }
 
+// The length of the well-formed UTF-8 sequence `text` begins with, or 0 when it begins with
+// none (a stray byte, an overlong form, a surrogate, past U+10FFFF, cut short).
+std::size_t utf8SequenceLength(std::string_view text) {
+    const auto at = [&text](std::size_t index) { return static_cast<unsigned char>(text[index]); };
+    const unsigned lead = at(0);
+    std::size_t length = 0;
+    unsigned low = 0x80;
+    unsigned high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    }
+    if (length == 0 || text.size() < length || at(1) < low || at(1) > high) {
+        return 0;
+    }
+    for (std::size_t index = 2; index < length; ++index) {
+        if (at(index) < 0x80 || at(index) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
 }  // namespace
 
 std::string isoTime(std::int64_t nanosecondsSince1970) {
@@ -73,18 +103,35 @@ std::string isoTime(std::int64_t nanosecondsSince1970) {
 
 void appendJsonString(std::string& out, std::string_view text) {
     constexpr char Hex[] = "0123456789abcdef";
+    const auto escape = [&out, &Hex](unsigned codePoint) {
+        out.append("\\u00");
+        out.push_back(Hex[codePoint >> 4 & 0x0F]);
+        out.push_back(Hex[codePoint & 0x0F]);
+    };
     out.push_back('"');
-    for (const char character : text) {
-        const auto byte = static_cast<unsigned char>(character);
+    for (std::size_t at = 0; at < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[at]);
         if (byte == '"' || byte == '\\') {
             out.push_back('\\');
-            out.push_back(character);
-        } else if (byte < 0x20 || byte >= 0x7F) {
-            out.append("\\u00");
-            out.push_back(Hex[byte >> 4]);
-            out.push_back(Hex[byte & 0x0F]);
+            out.push_back(static_cast<char>(byte));
+            ++at;
+        } else if (byte < 0x20 || byte == 0x7F) {
+            escape(byte);
+            ++at;
+        } else if (byte < 0x80) {
+            out.push_back(static_cast<char>(byte));
+            ++at;
+        } else if (const std::size_t length = utf8SequenceLength(text.substr(at)); length == 0) {
+            // Not UTF-8: JSON cannot carry the byte itself.
+            out.append("\\ufffd");
+            ++at;
+        } else if (byte == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0) {
+            // U+0080 to U+009F: the C1 controls, which a terminal may act on.
+            escape(static_cast<unsigned char>(text[at + 1]));
+            at += length;
         } else {
-            out.push_back(character);
+            out.append(text.substr(at, length));
+            at += length;
         }
     }
     out.push_back('"');

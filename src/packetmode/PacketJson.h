@@ -18,8 +18,9 @@ void appendPacketJson(std::string& out, std::span<const std::uint8_t> datagram,
 // A time as ISO 8601 in UTC with nine decimals: "2026-12-08T16:15:01.123456789Z".
 std::string isoTime(std::int64_t nanosecondsSince1970);
 
-// Appends `text` as a JSON string, quotes included; bytes that are not printable ASCII are
-// escaped as \u00XX.
+// Appends `text` as a JSON string, quotes included: UTF-8 passes through, control characters
+// (C0, DEL and C1) are escaped, and a byte that is no part of well-formed UTF-8 becomes
+// U+FFFD.
 void appendJsonString(std::string& out, std::string_view text);
 
 }  // namespace qhs
