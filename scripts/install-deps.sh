@@ -17,6 +17,8 @@ packages=(
   # real peers, and a display with a window manager and real input for the window tests
   nginx curl iproute2 util-linux tcpdump tshark fonts-dejavu-core xvfb xauth xdotool openbox
   x11-utils
+  # the manual page's check (groff), the benchmarks' wall time and peak memory (time)
+  groff-base time
 )
 
 sudo_cmd=()
