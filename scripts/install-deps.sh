@@ -19,6 +19,8 @@ packages=(
   x11-utils
   # a database that loads the JSON Lines records (its own server, started by a test)
   clickhouse-server clickhouse-client
+  # the manual page's check (groff), the benchmarks' wall time and peak memory (time)
+  groff-base time
 )
 
 sudo_cmd=()

@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -552,6 +554,63 @@ TEST(HeadlessSniff, TcpdumpStyleOptionsAndRefusedCombinations) {
                linked.string() + " is the capture file read with -r; it is not overwritten");
     }
     EXPECT_EQ(fileContents(input), before);
+}
+
+// The options named in a line of option text, each from its first dash to "=" or a blank.
+std::set<std::string> optionNames(const std::string& text) {
+    static const std::regex option(R"((?:^|[\s,|])(--?[A-Za-z?][A-Za-z-]*))");
+    std::set<std::string> names;
+    for (auto match = std::sregex_iterator(text.begin(), text.end(), option);
+         match != std::sregex_iterator(); ++match) {
+        names.insert((*match)[1]);
+    }
+    return names;
+}
+
+// The manual page documents exactly the options the help lists, and renders without a
+// warning.
+TEST(HeadlessSniff, TheManualPageHasEveryOptionOfTheHelp) {
+    TempDir dir;
+    SniffRun help(dir.path(), {"-sniff", "--help"});
+    ASSERT_EQ(help.wait(), 0);
+    // The help's option column: lines indented by two, up to the gap before the description
+    // (the usage line aside).
+    std::set<std::string> helped;
+    std::istringstream helpLines(help.out());
+    for (std::string line; std::getline(helpLines, line);) {
+        if (line.rfind("  ", 0) == 0 && line.size() > 2 && line[2] != ' ' &&
+            line.rfind("  -sniff ", 0) != 0) {
+            helped.merge(optionNames(line.substr(2, line.find("  ", 2) - 2)));
+        }
+    }
+    ASSERT_GE(helped.size(), 20u) << help.out();
+
+    // The manual's: the tag line after each .TP of its OPTIONS section, roff taken away.
+    std::set<std::string> documented;
+    std::istringstream manLines(fileContents(QHS_MAN_PAGE));
+    bool inOptions = false;
+    bool tagNext = false;
+    for (std::string line; std::getline(manLines, line);) {
+        if (line.rfind(".SH", 0) == 0) {
+            inOptions = line == ".SH OPTIONS";
+        } else if (inOptions && line == ".TP") {
+            tagNext = true;
+        } else if (tagNext) {
+            tagNext = false;
+            line = std::regex_replace(line, std::regex(R"(^\.[A-Z]+ |\\f[BIRP]|")"), "");
+            line = std::regex_replace(line, std::regex(R"(\\-)"), "-");
+            documented.merge(optionNames(line));
+        }
+    }
+    for (const std::string& name : helped) {
+        EXPECT_TRUE(documented.count(name)) << name << " is not in the manual's OPTIONS";
+    }
+    // The help says every option also has a long form with two dashes.
+    for (const std::string& name : documented) {
+        EXPECT_TRUE(helped.count(name) || helped.count(name.substr(1)))
+            << name << " is in the manual but not in the help";
+    }
+    EXPECT_EQ(commandOutput("groff -man -ww -z '" QHS_MAN_PAGE "' 2>&1; echo $?"), "0\n");
 }
 
 // The same expression takes the same packets from a capture file as tcpdump does.
