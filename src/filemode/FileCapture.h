@@ -86,6 +86,10 @@ class FileCapture {
     void setFileNotWrittenHook(std::function<void(const std::string& where, int error)> hook) {
         state_.fileNotWritten = std::move(hook);
     }
+    // Told when the source failed; see FileSnifferState::captureLost.
+    void setCaptureLostHook(std::function<void(long errorCode)> hook) {
+        state_.captureLost = std::move(hook);
+    }
 
   private:
     void joinThreads();

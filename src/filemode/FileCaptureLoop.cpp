@@ -137,6 +137,9 @@ void runFileCapture(CaptureSource& source, const SettingsRecord& settings, Strea
         // ends and shows as stopped.
         if (!isPassingReceiveFailure(received.errorCode)) {
             endedBySource = !state.stopRequested.load();
+            if (endedBySource && received.errorCode != 0 && state.captureLost) {
+                state.captureLost(received.errorCode);
+            }
             break;
         }
         std::this_thread::sleep_for(FailedReceivePause);

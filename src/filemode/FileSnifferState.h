@@ -30,6 +30,9 @@ class FileSnifferState {
     // When set, the write error's message is not shown: the client reports it. Set before
     // Start.
     std::function<void(const std::string& where, int error)> fileNotWritten;
+    // Told, on the capture thread, when the source failed (its interface disappeared or went
+    // down), with the error; may be unset. Set before Start.
+    std::function<void(long errorCode)> captureLost;
 
     // The file output settings in force for the next file. The directory and the name
     // templates may change while capture runs; the rest is fixed at Start.

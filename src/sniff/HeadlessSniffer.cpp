@@ -325,6 +325,11 @@ class HeadlessRun {
         return fail(compiled.error, ExitWrongOption);
     }
 
+    int failLostCapture(long errorCode) {
+        return fail("the capture on " + address_ +
+                    " ended: " + std::strerror(static_cast<int>(errorCode)));
+    }
+
     // As tcpdump does, once the capture is open: from here on nothing is missed.
     void announceListening() {
         std::fprintf(err_, "listening on %s\n", address_.c_str());
@@ -511,8 +516,7 @@ int HeadlessRun::sniffPackets() {
         exitCode = fail(options_.captureFile + ": " + *fault);
     }
     if (lostError) {
-        exitCode = fail("the capture on " + address_ +
-                        " ended: " + std::strerror(static_cast<int>(*lostError)));
+        exitCode = failLostCapture(*lostError);
     }
     std::fprintf(err_, "%llu packets received, %llu accepted, %llu dropped by the system",
                  static_cast<unsigned long long>(received.load()),
@@ -582,6 +586,8 @@ int HeadlessRun::rebuildFiles() {
         fail(where + ": " + std::strerror(error));
         std::fflush(err_);
     });
+    std::optional<long> lostError;
+    capture.setCaptureLostHook([&lostError](long errorCode) { lostError = errorCode; });
     capture.messages().deliverTo([&](const UserMessage& message) {
         std::string line = message.text;
         std::replace(line.begin(), line.end(), '\r', ' ');
@@ -616,6 +622,9 @@ int HeadlessRun::rebuildFiles() {
     int exitCode = capture.filesNotWritten() > 0 ? ExitFailed : ExitDone;
     if (fault) {
         exitCode = fail(options_.captureFile + ": " + *fault);
+    }
+    if (lostError) {
+        exitCode = failLostCapture(*lostError);
     }
     std::fprintf(err_, "%llu packets received, %llu dropped by the system, %d files written",
                  static_cast<unsigned long long>(received.load()),

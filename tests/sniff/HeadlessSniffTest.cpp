@@ -756,13 +756,20 @@ TEST_F(HeadlessCapture, ALiveCaptureIsWrittenAsItArrivesAndEndsCleanlyOrSaysItWa
     ASSERT_EQ(runProgram({"ip", "tuntap", "add", "mode", "tun", "qhs-gone"}), 0);
     ASSERT_EQ(runProgram({"ip", "addr", "add", "10.77.0.1/24", "dev", "qhs-gone"}), 0);
     ASSERT_EQ(runProgram({"ip", "link", "set", "qhs-gone", "up"}), 0);
+    // In either mode.
+    const fs::path files = dir.path() / "files";
+    fs::create_directories(files);
     SniffRun lost(dir.path(), {"-sniff", "-i", "10.77.0.1"});
-    ASSERT_TRUE(eventually([&] { return lost.listening(); })) << lost.err();
+    SniffRun lostFiles(files, {"-sniff", "-i", "10.77.0.1", "-files", files.string()});
+    ASSERT_TRUE(eventually([&] { return lost.listening() && lostFiles.listening(); }))
+        << lost.err() << lostFiles.err();
     ASSERT_EQ(runProgram({"ip", "tuntap", "del", "mode", "tun", "qhs-gone"}), 0);
-    EXPECT_EQ(lost.wait(), 1);
-    EXPECT_NE(lost.err().find("QuillharbourSnifferV1.5: the capture on 10.77.0.1 ended: "),
-              std::string::npos)
-        << lost.err();
+    for (SniffRun* run : {&lost, &lostFiles}) {
+        EXPECT_EQ(run->wait(), 1);
+        EXPECT_NE(run->err().find("QuillharbourSnifferV1.5: the capture on 10.77.0.1 ended: "),
+                  std::string::npos)
+            << run->err();
+    }
 }
 
 }  // namespace
