@@ -32,9 +32,22 @@ LocalTime systemLocalTime() {
 
 LocalTime localTimeAt(std::chrono::system_clock::time_point now) {
     using namespace std::chrono;
-    const std::time_t seconds = system_clock::to_time_t(now);
+    return localTimeOfStamp(duration_cast<nanoseconds>(now.time_since_epoch()).count());
+}
+
+LocalTime localTimeOfStamp(std::int64_t nanosecondsSince1970) {
+    // Whole seconds are rounded down, so a time before 1970 keeps a positive fraction:
+    // -0.5 s is 23:59:59.500 of the day before.
+    constexpr std::int64_t NanosecondsPerSecond = 1'000'000'000;
+    std::int64_t seconds = nanosecondsSince1970 / NanosecondsPerSecond;
+    std::int64_t fraction = nanosecondsSince1970 % NanosecondsPerSecond;
+    if (fraction < 0) {
+        fraction += NanosecondsPerSecond;
+        --seconds;
+    }
+    const auto whole = static_cast<std::time_t>(seconds);
     std::tm parts{};
-    localtime_r(&seconds, &parts);
+    localtime_r(&whole, &parts);
     LocalTime time;
     time.year = static_cast<unsigned>(parts.tm_year + 1900);
     time.month = static_cast<unsigned>(parts.tm_mon + 1);
@@ -42,8 +55,7 @@ LocalTime localTimeAt(std::chrono::system_clock::time_point now) {
     time.hour = static_cast<unsigned>(parts.tm_hour);
     time.minute = static_cast<unsigned>(parts.tm_min);
     time.second = static_cast<unsigned>(parts.tm_sec);
-    time.millisecond =
-        static_cast<unsigned>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+    time.millisecond = static_cast<unsigned>(fraction / 1'000'000);
     return time;
 }
 

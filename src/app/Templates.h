@@ -24,6 +24,8 @@ using LocalTimeSource = LocalTime (*)();
 LocalTime systemLocalTime();
 // The local time of a reading of the system clock.
 LocalTime localTimeAt(std::chrono::system_clock::time_point reading);
+// The local time of a time stamp in nanoseconds since 1970, before 1970 as well.
+LocalTime localTimeOfStamp(std::int64_t nanosecondsSince1970);
 LocalTimeSource localTimeSource();
 void setLocalTimeSource(LocalTimeSource source);  // nullptr restores the system clock
 

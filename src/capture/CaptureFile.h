@@ -46,16 +46,6 @@ std::int64_t stampNanoseconds(std::int64_t seconds, std::int64_t nanoseconds);
 // Reports how far a read has come, in bytes of the file.
 using CaptureFileProgress = std::function<void(std::uint64_t bytesRead)>;
 
-// Whether the file, read from its start, begins as a classic pcap file does.
-bool startsAsClassicPcap(std::FILE* file);
-
-// Reads a classic pcap file's header and record headers from its start, as libpcap does not
-// check them all: it takes a snap length of 0 or past any capture's as its own largest, and
-// cuts a record longer than the snap length without a word. Gives what is wrong, or nothing
-// for a sound classic pcap file and for any other kind of file (whose reader judges it).
-std::optional<std::string> classicPcapFault(std::FILE* file,
-                                            const CaptureFileProgress& progress = {});
-
 // The largest snap length any capture takes, in bytes.
 inline constexpr std::uint32_t LargestSnapLength = 262144;
 

@@ -97,4 +97,11 @@ std::optional<Ipv4InFrame> ipv4InFrame(int linkType, const std::uint8_t* frame,
     return std::nullopt;
 }
 
+int linkTypeOfFileValue(std::uint32_t fileValue) {
+    constexpr std::uint32_t FileLinkTypeRaw = 101;
+    const std::uint32_t linkType = fileValue & 0x03FFFFFF;
+    return linkType == FileLinkTypeRaw ? static_cast<int>(LinkType::Raw)
+                                       : static_cast<int>(linkType);
+}
+
 }  // namespace qhs

@@ -28,6 +28,10 @@ struct Ipv4InFrame {
 // short for its link header). Link padding after the datagram's total length is left out.
 std::optional<Ipv4InFrame> ipv4InFrame(int linkType, const std::uint8_t* frame, std::size_t length);
 
+// The link type a capture file's header gives, as libpcap reports it: files say 101 for raw
+// IP, and the top bits of a classic pcap file's field say other things.
+int linkTypeOfFileValue(std::uint32_t fileValue);
+
 // Whether frames of `linkType` can carry IPv4 datagrams that ipv4InFrame finds.
 bool linkTypeIsKnown(int linkType);
 

@@ -24,8 +24,6 @@ constexpr std::uint32_t LargestBlockBytes = 16 * 1024 * 1024;
 constexpr std::uint16_t OptionEnd = 0;
 constexpr std::uint16_t OptionTimeResolution = 9;
 constexpr std::uint16_t OptionTimeOffset = 14;
-// The link type files give raw IP, which libpcap reports as Linux's own value.
-constexpr int FileLinkTypeRaw = 101;
 
 std::uint32_t swapped32(std::uint32_t value) {
     return (value >> 24) | ((value >> 8) & 0xFF00) | ((value << 8) & 0xFF0000) | (value << 24);
@@ -182,10 +180,7 @@ bool PcapngFrames::addInterface() {
         return false;
     }
     Interface interface;
-    interface.linkType = field16(0);
-    if (interface.linkType == FileLinkTypeRaw) {
-        interface.linkType = static_cast<int>(LinkType::Raw);
-    }
+    interface.linkType = linkTypeOfFileValue(field16(0));
     interface.snapLength = field32(4);
     std::size_t offset = 8;
     while (offset + 4 <= block_.size()) {

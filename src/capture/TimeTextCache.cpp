@@ -1,7 +1,5 @@
 #include "capture/TimeTextCache.h"
 
-#include <chrono>
-
 #include "app/Templates.h"
 
 namespace qhs {
@@ -12,21 +10,19 @@ std::string_view TimeTextCache::text(std::string_view dateTimeTemplate,
     // system clock.
     if (localTimeSource() != &systemLocalTime) {
         text_ = expandDateTime(dateTimeTemplate);
-        millisecond_ = -1;
+        millisecond_.reset();
         ++version_;
         return text_;
     }
-    using Clock = std::chrono::system_clock;
-    const Clock::time_point reading =
-        arrivalNanoseconds != 0 ? Clock::time_point(std::chrono::duration_cast<Clock::duration>(
-                                      std::chrono::nanoseconds(arrivalNanoseconds)))
-                                : Clock::now();
-    const std::int64_t now =
-        std::chrono::duration_cast<std::chrono::milliseconds>(reading.time_since_epoch()).count();
-    if (now != millisecond_ || dateTimeTemplate != template_) {
-        text_ = expandDateTime(dateTimeTemplate, localTimeAt(reading));
+    // Rounded down, so the milliseconds before 1970 are told apart too.
+    std::int64_t millisecond = arrivalNanoseconds / 1'000'000;
+    if (arrivalNanoseconds % 1'000'000 < 0) {
+        --millisecond;
+    }
+    if (millisecond != millisecond_ || dateTimeTemplate != template_) {
+        text_ = expandDateTime(dateTimeTemplate, localTimeOfStamp(arrivalNanoseconds));
         template_.assign(dateTimeTemplate);
-        millisecond_ = now;
+        millisecond_ = millisecond;
         ++version_;
     }
     return text_;

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "app/ProcessClock.h"
-#include "capture/ReceiveBuffer.h"
 #include "filemode/FileSegmentFilter.h"
 
 namespace qhs {
@@ -84,22 +83,22 @@ void runFileCapture(CaptureSource& source, const SettingsRecord& settings, Strea
 
     const auto fileKept = [&](const std::uint8_t* datagram, std::size_t length, std::int64_t now) {
         const SegmentFilingResult filing = table.fileSegment(
-            streamKeyOf(datagram), datagram, static_cast<std::uint16_t>(length), now);
+            streamKeyOf(datagram), datagram, static_cast<std::uint32_t>(length), now);
         if (filing.outcome == SegmentFiling::DataAllocationFailed) {
             // The segment is dropped; capture goes on while the box is up.
             state.messages.post(segmentAllocationMessage(filing));
         }
     };
-    // Whether the datagram is a segment to keep; no IPv4 datagram is longer than its 16-bit
-    // total length can say.
+    // Whether the datagram is a segment to keep. One whose total length field is 0 (a
+    // segment larger than 64 KiB, as Linux sends it) is kept whole, as far as it was captured.
     const auto keptLength = [&](const std::uint8_t* datagram, std::size_t received) {
         const std::size_t length = datagramLength(datagram, received);
-        return length <= 0xFFFF && filter.accepts(datagram, length) ? length : 0;
+        return filter.accepts(datagram, length) ? length : 0;
     };
     // The time of a datagram is known only once the source hands over its stamp, after the
-    // visit: a kept segment waits in this buffer till then.
+    // visit: a kept segment waits in this buffer till then (which keeps its largest size).
     const bool byStamps = hooks.timedBy == FileCaptureClock::DatagramStamps;
-    std::vector<std::uint8_t> waiting(byStamps ? ReceiveBufferBytes : 0);
+    std::vector<std::uint8_t> waiting;
     std::size_t waitingLength = 0;
     DatagramClock stamps;
 
@@ -111,7 +110,7 @@ void runFileCapture(CaptureSource& source, const SettingsRecord& settings, Strea
             return;
         }
         if (byStamps) {
-            std::memcpy(waiting.data(), datagram, length);
+            waiting.assign(datagram, datagram + length);
             waitingLength = length;
             return;
         }

@@ -3,13 +3,16 @@
 #include <cstring>
 
 #include "analysis/DatagramView.h"
+#include "capture/CaptureFile.h"
 
 namespace qhs {
 
 namespace {
 
 constexpr std::size_t MinimumSegmentLength = 40;
-constexpr std::size_t MaximumSegmentLength = 65535;
+// A segment of more than 64 KiB (its total length field 0, as Linux sends one) is kept whole,
+// up to the largest frame a capture file holds.
+constexpr std::size_t MaximumSegmentLength = LargestSnapLength;
 
 bool passes(std::uint32_t value, std::uint32_t must, std::uint32_t mustNot) {
     return (must == 0 || value == must) && (mustNot == 0 || value != mustNot);

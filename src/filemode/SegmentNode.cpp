@@ -90,7 +90,7 @@ StreamSegments& StreamSegments::operator=(StreamSegments&& other) noexcept {
     return *this;
 }
 
-bool StreamSegments::append(const std::uint8_t* datagram, std::uint16_t length) {
+bool StreamSegments::append(const std::uint8_t* datagram, std::uint32_t length) {
     const std::size_t needed = aligned(sizeof(SegmentNode)) + aligned(length);
     if (bytesLeft_ < needed) {
         // Each chunk is four times the one before, up to the large size.

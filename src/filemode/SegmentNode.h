@@ -12,7 +12,7 @@ namespace qhs {
 // One captured TCP data segment: the whole datagram, IP header first, linked to the next
 // segment of the same stream in order of arrival. The memory belongs to its stream.
 struct SegmentNode {
-    std::uint16_t length = 0;
+    std::uint32_t length = 0;
     const std::uint8_t* data = nullptr;
     SegmentNode* next = nullptr;
 };
@@ -65,7 +65,7 @@ class StreamSegments {
 
     // Appends a copy of a datagram of `length` bytes; false (nothing appended) when there is
     // no memory for it.
-    bool append(const std::uint8_t* datagram, std::uint16_t length);
+    bool append(const std::uint8_t* datagram, std::uint32_t length);
     const SegmentNode* first() const { return first_; }
     bool empty() const { return first_ == nullptr; }
     // Gives every chunk back; the stream is empty afterwards.

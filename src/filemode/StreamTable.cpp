@@ -45,7 +45,7 @@ void StreamTable::resetCounters() {
 }
 
 SegmentFilingResult StreamTable::fileSegment(std::uint32_t streamKey, const std::uint8_t* datagram,
-                                             std::uint16_t length, std::int64_t now) {
+                                             std::uint32_t length, std::int64_t now) {
     // 0 marks a free slot, so no live stream may carry it.
     now = std::max<std::int64_t>(now, 1);
     int slot = NoStreamSlot;

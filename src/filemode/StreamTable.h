@@ -67,7 +67,7 @@ class StreamTable {
     // into the stream of `streamKey` (the acknowledgement number as its raw 4 bytes,
     // never 0), or starts a stream in the free slot. `now` is the process clock in ms.
     SegmentFilingResult fileSegment(std::uint32_t streamKey, const std::uint8_t* datagram,
-                                    std::uint16_t length, std::int64_t now);
+                                    std::uint32_t length, std::int64_t now);
 
     // Completion thread: looks at one slot. A stream whose newest segment is older than
     // `now` minus the time-out becomes the completing slot, and its segments stay

@@ -1,32 +1,15 @@
 #include "platform/CaptureFileReader.h"
 
 #include <fcntl.h>
-#include <pcap/pcap.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 
 namespace qhs {
 
 namespace {
-
-// libpcap's words for a file it cannot read, as a sentence.
-std::string sentence(std::string text) {
-    if (text.find("unknown file format") != std::string::npos) {
-        return "It is neither a pcap nor a pcapng capture file.";
-    }
-    if (!text.empty()) {
-        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-        if (text.back() != '.') {
-            text += '.';
-        }
-    }
-    return text;
-}
 
 // Opens a file for reading only, never through a link or into anything but a regular file.
 std::FILE* openRegularFile(const std::string& path, std::uint64_t& size, std::string& fault) {
@@ -84,37 +67,29 @@ std::uint32_t peekMagic(std::FILE* file, bool seekable) {
 
 }  // namespace
 
-CaptureFileReader::CaptureFileReader(const std::string& path)
-    : path_(path), standardInput_(path == "-") {
+CaptureFileReader::CaptureFileReader(const std::string& path) {
+    const bool standardInput = path == "-";
     std::FILE* const file =
-        standardInput_ ? openStandardInput(fault_) : openRegularFile(path, size_, fault_);
+        standardInput ? openStandardInput(fault_) : openRegularFile(path, size_, fault_);
     if (file == nullptr) {
         return;
     }
     // Large reads keep a big file's many small records from costing a read each.
     std::setvbuf(file, nullptr, _IOFBF, 1 << 20);
-    if (peekMagic(file, !standardInput_) == PcapngMagic) {
-        pcapng_ = std::make_unique<PcapngFrames>(file);
-        open_ = pcapng_->isOpen();
-        fault_ = pcapng_->fault();
-        return;
-    }
-    classic_ = !standardInput_ && startsAsClassicPcap(file);
-    char error[PCAP_ERRBUF_SIZE] = {};
-    // On success libpcap owns the file and closes it.
-    handle_ = pcap_fopen_offline_with_tstamp_precision(file, PCAP_TSTAMP_PRECISION_NANO, error);
-    if (handle_ == nullptr) {
-        fault_ = sentence(error);
+    const std::uint32_t magic = peekMagic(file, !standardInput);
+    if (magic == PcapngMagic) {
+        auto pcapng = std::make_unique<PcapngFrames>(file);
+        open_ = pcapng->isOpen();
+        fault_ = pcapng->fault();
+        frames_ = std::move(pcapng);
+    } else if (isClassicPcapMagic(magic)) {
+        auto classic = std::make_unique<ClassicPcapFrames>(file);
+        open_ = classic->isOpen();
+        fault_ = classic->fault();
+        frames_ = std::move(classic);
+    } else {
         std::fclose(file);
-        return;
-    }
-    open_ = true;
-    linkType_ = pcap_datalink(handle_);
-}
-
-CaptureFileReader::~CaptureFileReader() {
-    if (handle_ != nullptr) {
-        pcap_close(handle_);
+        fault_ = "It is neither a pcap nor a pcapng capture file.";
     }
 }
 
@@ -122,60 +97,22 @@ std::optional<std::string> CaptureFileReader::checkWhole(const CaptureFileProgre
     if (!open_) {
         return fault_;
     }
-    if (!classic_) {
-        return checkCaptureFrames(*this, progress);
-    }
-    // The records are walked through a reader of their own, from the start of the file.
-    std::uint64_t size = 0;
-    std::string unopened;
-    std::FILE* const file = openRegularFile(path_, size, unopened);
-    if (file == nullptr) {
-        return unopened;
-    }
-    std::setvbuf(file, nullptr, _IOFBF, 1 << 20);
-    std::optional<std::string> fault = classicPcapFault(file, progress);
-    std::fclose(file);
-    return fault;
+    return checkCaptureFrames(*this, progress);
 }
 
 FrameRead CaptureFileReader::next(CaptureFrame& frame) {
-    if (pcapng_ != nullptr) {
-        const FrameRead read = pcapng_->next(frame);
-        if (read == FrameRead::Fault) {
-            fault_ = pcapng_->fault();
-        }
-        return read;
-    }
-    if (handle_ == nullptr) {
+    if (frames_ == nullptr) {
         return FrameRead::Fault;
     }
-    pcap_pkthdr* header = nullptr;
-    const u_char* bytes = nullptr;
-    const int read = pcap_next_ex(handle_, &header, &bytes);
-    if (read == 1) {
-        frame.bytes = bytes;
-        frame.length = header->caplen;
-        frame.originalLength = std::max(header->len, header->caplen);
-        frame.arrivalNanoseconds = stampNanoseconds(header->ts.tv_sec, header->ts.tv_usec);
-        frame.linkType = linkType_;
-        return FrameRead::Frame;
+    const FrameRead read = frames_->next(frame);
+    if (read == FrameRead::Fault) {
+        fault_ = frames_->fault();
     }
-    if (read == PCAP_ERROR_BREAK) {
-        return FrameRead::End;
-    }
-    fault_ = sentence(pcap_geterr(handle_));
-    return FrameRead::Fault;
+    return read;
 }
 
 std::uint64_t CaptureFileReader::position() const {
-    if (pcapng_ != nullptr) {
-        return pcapng_->position();
-    }
-    if (handle_ == nullptr) {
-        return 0;
-    }
-    const long long offset = ::ftello(pcap_file(handle_));
-    return offset > 0 ? static_cast<std::uint64_t>(offset) : 0;
+    return frames_ != nullptr ? frames_->position() : 0;
 }
 
 }  // namespace qhs

@@ -7,28 +7,23 @@
 #include <string>
 
 #include "capture/CaptureFile.h"
+#include "capture/ClassicPcapFrames.h"
 #include "capture/PcapngFrames.h"
-
-struct pcap;
 
 namespace qhs {
 
 // A pcap or pcapng capture file, or either on standard input (the path "-"), with
-// nanosecond time stamps: classic pcap through libpcap, pcapng by PcapngFrames, as libpcap
-// takes no pcapng file whose interfaces differ in link type.
+// nanosecond time stamps. Both formats are read here, not by libpcap: libpcap cuts a classic
+// record longer than its file's snap length without a word, reads seconds after 2038 as
+// before 1970, and takes no pcapng file whose interfaces differ in link type.
 class CaptureFileReader final : public CaptureFileFrames {
   public:
     // Opens the file; when it cannot be opened, isOpen() is false and fault() says why.
     explicit CaptureFileReader(const std::string& path);
-    ~CaptureFileReader() override;
-    CaptureFileReader(const CaptureFileReader&) = delete;
-    CaptureFileReader& operator=(const CaptureFileReader&) = delete;
 
     bool isOpen() const override { return open_; }
-    // Reads the whole file once, from where the reader stands, for anything wrong with it: a
-    // classic pcap file by its record headers, which libpcap does not check in full; any other
-    // by reading its frames. Call before any frame is read; the frames are used up after it.
-    // Standard input, which cannot be read twice, is checked by its frames alone.
+    // Reads the whole file once, from where the reader stands, for anything wrong with it.
+    // Call before any frame is read; the frames are used up after it.
     std::optional<std::string> checkWhole(const CaptureFileProgress& progress) override;
     FrameRead next(CaptureFrame& frame) override;
     std::string fault() const override { return fault_; }
@@ -37,14 +32,9 @@ class CaptureFileReader final : public CaptureFileFrames {
     std::uint64_t size() const override { return size_; }
 
   private:
-    pcap* handle_ = nullptr;                // a classic pcap file
-    std::unique_ptr<PcapngFrames> pcapng_;  // a pcapng file
+    std::unique_ptr<CaptureFrames> frames_;  // null when the file could not be opened
     bool open_ = false;
-    int linkType_ = -1;
     std::uint64_t size_ = 0;
-    std::string path_;
-    bool standardInput_ = false;
-    bool classic_ = false;
     std::string fault_;
 };
 

@@ -191,8 +191,8 @@ class PacketOutputs {
         return std::nullopt;
     }
 
-    // Writes one packet; false once standard output is gone (its reader left), which ends the
-    // run as a stop does.
+    // Writes one packet; false once standard output is gone (its reader left) or the pcap file
+    // cannot hold the packet, which ends the run as a stop does.
     bool write(const PassedPacket& packet, bool flushRecords) {
         const std::lock_guard<std::mutex> lock(guard_);
         if (records_.isOpen()) {
@@ -207,8 +207,10 @@ class PacketOutputs {
                 records_.writePending();
             }
         }
-        if (pcap_.isOpen()) {
-            pcap_.append(packet.datagram, packet.originalLength, packet.arrivalNanoseconds);
+        // A packet the pcap file cannot hold ends the run, as a failed write would.
+        if (pcap_.isOpen() && pcap_.append(packet.datagram, packet.originalLength,
+                                           packet.arrivalNanoseconds) == EOVERFLOW) {
+            return false;
         }
         return !standardOutputGone();
     }
@@ -232,6 +234,9 @@ class PacketOutputs {
         if (recordsError != 0 && !(recordsError == EPIPE && !recordsToFile_)) {
             failures.push_back((recordsToFile_ ? options_.recordFile : "standard output") +
                                std::string(": ") + std::strerror(recordsError));
+        }
+        if (!pcap_.refusal().empty()) {
+            failures.push_back(options_.pcapFile + ": " + pcap_.refusal());
         }
         if (pcapError != 0 && !(pcapError == EPIPE && pcapToStandardOutput_)) {
             failures.push_back(
@@ -574,6 +579,9 @@ int HeadlessRun::rebuildFiles() {
         {}, services_.system.memory != nullptr ? *services_.system.memory : heapSlabMemory());
     capture.setAckTimeoutMs(settings_.ackTimeoutMs);
     capture.setFileWrittenHook([&](const WrittenFile& file) {
+        if (options_.quiet) {
+            return;
+        }
         // The name of an incomplete file says so; its record says it in a field.
         const std::string line = options_.json ? writtenFileJson(file) : file.path + "\n";
         std::lock_guard<std::mutex> lock(outputGuard);

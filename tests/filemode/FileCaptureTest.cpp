@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -196,6 +197,7 @@ TEST_F(FileCaptureLoopTest, ReadFromAFileStreamsCompleteOnTheDatagramsOwnTime) {
     setTextField(settings.fileOutputDirectory, directory.path().string());
     setTextField(settings.fileNameTemplate, "%DAT");
     setTextField(settings.dateTimeTemplate, "%Y.%MY.%D %H24.%MN.%S.%MS");
+    settings.fileOverwrite = 0;  // two files that complete at once keep both
     state.setOutputSettings(streamFileSettings(settings));
     state.currentAckTimeoutMs = 10000;
     const std::int64_t july2003 = 1058184000000;  // 2003-07-14 12:00:00 UTC
@@ -204,6 +206,14 @@ TEST_F(FileCaptureLoopTest, ReadFromAFileStreamsCompleteOnTheDatagramsOwnTime) {
                july2003);
     source.add(TcpSegment{}.acknowledging(1).carrying("HTTP/1.1 200 OK\r\n\r\nsecond").bytes(),
                july2003 + 20000);
+    // A segment of more than 64 KiB says 0 for its total length, as Linux sends it: it is
+    // kept whole.
+    TcpSegment large =
+        TcpSegment{}.acknowledging(2).carrying("HTTP/1.1 200 OK\r\n\r\n" + std::string(70000, 'z'));
+    large.destinationPort = 3001;
+    std::vector<std::uint8_t> largeBytes = large.bytes();
+    largeBytes[2] = largeBytes[3] = 0;
+    source.add(largeBytes, july2003 + 30000);
     FileCaptureHooks hooks;
     hooks.timedBy = FileCaptureClock::DatagramStamps;
     state.captureRunning = true;
@@ -220,10 +230,15 @@ TEST_F(FileCaptureLoopTest, ReadFromAFileStreamsCompleteOnTheDatagramsOwnTime) {
         std::ifstream in(entry.path(), std::ios::binary);
         written[entry.path().filename().string()].assign(std::istreambuf_iterator<char>(in), {});
     }
+    const auto largeFile = std::find_if(written.begin(), written.end(), [](const auto& file) {
+        return file.second == std::string(70000, 'z');
+    });
+    ASSERT_NE(largeFile, written.end());
+    written.erase(largeFile);
     EXPECT_EQ(written,
               (std::map<std::string, std::string>{{nameAt(july2003 + 20000), "first"},
-                                                  {nameAt(july2003 + 20000 + 10001), "second"}}));
-    EXPECT_EQ(table.filesWritten(), 2);
+                                                  {nameAt(july2003 + 30000 + 10001), "second"}}));
+    EXPECT_EQ(table.filesWritten(), 3);
     EXPECT_EQ(table.liveStreamCount(), 0);
     EXPECT_FALSE(state.captureRunning);
 }

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "capture/ClassicPcapFrames.h"
+#include "capture/PcapngFrames.h"
 #include "packetmode/CaptureFileExport.h"
 #include "support/CommandOutput.h"
 #include "support/FileContents.h"
@@ -20,6 +24,28 @@ Value readAt(const std::string& bytes, std::size_t offset) {
     Value value{};
     std::memcpy(&value, bytes.data() + offset, sizeof value);
     return value;
+}
+
+// A stamp as tshark writes it: whole seconds rounded down, then nine decimals of the rest
+// (-0.5 s is "-1.500000000").
+std::string epochText(std::int64_t stamp) {
+    const std::int64_t seconds = stamp / 1'000'000'000 - (stamp % 1'000'000'000 < 0 ? 1 : 0);
+    char text[40];
+    std::snprintf(text, sizeof text, "%lld.%09lld", static_cast<long long>(seconds),
+                  static_cast<long long>(stamp - seconds * 1'000'000'000));
+    return text;
+}
+
+// The frames of a file the export wrote, as the program reads them.
+std::unique_ptr<CaptureFrames> framesOf(const std::string& path) {
+    std::FILE* const file = std::fopen(path.c_str(), "rb");
+    char magic[4] = {};
+    EXPECT_EQ(std::fread(magic, 1, sizeof magic, file), sizeof magic);
+    std::rewind(file);
+    if (std::memcmp(magic, "\x0A\x0D\x0D\x0A", sizeof magic) == 0) {
+        return std::make_unique<PcapngFrames>(file);
+    }
+    return std::make_unique<ClassicPcapFrames>(file);
 }
 
 // The file is the pcap format peers read: tcpdump and tshark list each stored datagram with
@@ -70,6 +96,62 @@ TEST(CaptureFileExport, TcpdumpAndTsharkReadEveryStoredDatagramWithItsNanosecond
     EXPECT_EQ(commandOutput("tshark -r '" + path +
                             "' -T fields -e frame.time_epoch -e ip.len 2>/dev/null"),
               "1700000000.123456789\t40\n1700000002.123456789\t65535\n");
+}
+
+// A datagram of more than 64 KiB (its total length field 0, as Linux sends one) fits the
+// file's snap length; stamps a pcap file cannot hold (after 2106, before 1970) make the file
+// pcapng. tcpdump, tshark and the program read every datagram back whole, at its time.
+TEST(CaptureFileExport, LongDatagramsAndStampsPcapCannotHoldReadBackWhole) {
+    std::vector<std::uint8_t> large = makeDatagram(6, 60);
+    large.resize(70000, 0x5A);
+    large[2] = large[3] = 0;
+    const std::vector<std::uint8_t> small = makeDatagram(17, 40, 5000, 53);
+    const std::vector<std::pair<const std::vector<std::uint8_t>*, std::int64_t>> stored = {
+        {&large, 1'700'000'000'123'456'789},
+        {&small, 4'294'967'301'250'000'000},  // 2106-02-07 06:28:21.25
+        {&small, -500'000'000},
+        {&small, 0},
+    };
+    TempDir dir;
+    for (const std::size_t kept : {std::size_t{1}, stored.size()}) {
+        SCOPED_TRACE(kept);
+        PacketTable table;
+        for (std::size_t index = 0; index < kept; ++index) {
+            const auto& [datagram, stamp] = stored[index];
+            table.lock().store().append(
+                CapturedPacket::copyOf(datagram->data(),
+                                       static_cast<std::uint32_t>(datagram->size())),
+                "t", stamp);
+        }
+        const std::string path = (dir.path() / "export.pcap").string();
+        std::atomic<bool> cancel{false};
+        ASSERT_EQ(writeCaptureFile(path, table, defaultSettings(), cancel).status,
+                  SaveStatus::Saved);
+        EXPECT_EQ(fileContents(path).substr(0, 4),
+                  kept == 1 ? "\x4D\x3C\xB2\xA1" : "\x0A\x0D\x0D\x0A");
+
+        ASSERT_EQ(checkCaptureFrames(*framesOf(path), {}), std::nullopt);
+        const std::unique_ptr<CaptureFrames> readBack = framesOf(path);
+        CaptureFrame frame;
+        std::string tsharkExpected;
+        for (std::size_t index = 0; index < kept; ++index) {
+            const auto& [datagram, stamp] = stored[index];
+            ASSERT_EQ(readBack->next(frame), FrameRead::Frame);
+            EXPECT_EQ(std::vector<std::uint8_t>(frame.bytes, frame.bytes + frame.length),
+                      *datagram);
+            EXPECT_EQ(frame.arrivalNanoseconds, stamp);
+            tsharkExpected += std::to_string(datagram->size()) + "\t" + epochText(stamp) + "\n";
+        }
+        EXPECT_EQ(readBack->next(frame), FrameRead::End);
+        EXPECT_EQ(commandOutput("tshark -r '" + path +
+                                "' -T fields -e frame.cap_len -e frame.time_epoch 2>/dev/null"),
+                  tsharkExpected);
+        // libpcap 1.10 holds no time outside 1970 to 2106 (it shows them wrapped or as an
+        // error), but reads every record whole.
+        EXPECT_EQ(
+            commandOutput("tcpdump -n --nano -tt -r '" + path + "' 2>/dev/null | grep -c ' IP '"),
+            std::to_string(kept) + "\n");
+    }
 }
 
 }  // namespace

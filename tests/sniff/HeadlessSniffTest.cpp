@@ -24,6 +24,7 @@
 #include "app/SettingsRecord.h"
 #include "capture/LinkLayer.h"
 #include "capture/PacketIntake.h"
+#include "packetmode/CaptureFileExport.h"
 #include "packetmode/PacketListSave.h"
 #include "platform/CaptureFileReader.h"
 #include "support/CommandOutput.h"
@@ -136,6 +137,15 @@ TEST(HeadlessSniff, WrongOptionsMissingFilesAndNoInterfaceEachSayWhatIsWrong) {
            "-files rebuilds files and takes no packet options (-c, -filters, -data, -x, -A, "
            "-out, -w)");
     expect({"-r", "/no/such/File.pcap"}, 1, "/no/such/File.pcap: No such file or directory.");
+    // Outputs are made only once the input is open.
+    const fs::path kept = dir.path() / "keep.txt";
+    writeFileContents(kept, "mine");
+    expect({"-r", "/no/such/File.pcap", "-out", kept.string(), "-w", kept.string()}, 1,
+           "/no/such/File.pcap: No such file or directory.");
+    EXPECT_EQ(
+        runToEnd(dir.path(), {"-sniff", "-i", "no-such-interface", "-out", kept.string()}).first,
+        1);
+    EXPECT_EQ(fileContents(kept), "mine");
     // Settings that another member of the file's group could have written steer nothing.
     const fs::path shared = dir.path() / "shared.QHS";
     ASSERT_TRUE(saveSettings(defaultSettings(), shared.string()));
@@ -350,6 +360,17 @@ TEST_F(HeadlessCapture, ACaptureFileRebuildsOnItsOwnTimeAndAMissingFolderIsAFail
                                  ",\"content_type\":\"" + contentType +
                                  "\",\"incomplete\":false}\n");
 
+    // -q: the file and no line.
+    const fs::path quiet = dir.path() / "quiet";
+    fs::create_directories(quiet);
+    SniffRun quietRun(dir.path(),
+                      {"-sniff", "-settings", settingsPath.string(), "-r", moved.string(), "-files",
+                       quiet.string(), "-q"},
+                      environment);
+    ASSERT_EQ(quietRun.waitWithin(std::chrono::seconds(30)), 0) << quietRun.err();
+    EXPECT_EQ(quietRun.out(), "");
+    EXPECT_EQ(fileContents(fs::directory_iterator(quiet)->path()), fileContents(written));
+
     SniffRun missing(dir.path(),
                      {"-sniff", "-settings", settingsPath.string(), "-r", moved.string(), "-files",
                       "/nonexistent/dir"},
@@ -554,6 +575,41 @@ TEST(HeadlessSniff, TcpdumpStyleOptionsAndRefusedCombinations) {
                linked.string() + " is the capture file read with -r; it is not overwritten");
     }
     EXPECT_EQ(fileContents(input), before);
+}
+
+// A packet whose time a pcap file cannot hold (after 2106) ends a -w run, named, with the
+// packets before it written; a file named *.pcapng keeps every time.
+TEST(HeadlessSniff, TimesPastWhatPcapHoldsEndTheRunUnlessThePcapFileIsPcapng) {
+    TempDir dir;
+    PacketTable table;
+    const std::vector<std::uint8_t> datagram = makeDatagram(17, 40, 5000, 53);
+    for (const std::int64_t stamp :
+         {rawPcapNanoseconds(0), std::int64_t{4'294'967'301'250'000'000}, rawPcapNanoseconds(2)}) {
+        table.lock().store().append(CapturedPacket::copyOf(datagram.data(), 40), "t", stamp);
+    }
+    const fs::path input = dir.path() / "input.pcapng";
+    std::atomic<bool> cancel{false};
+    ASSERT_EQ(writeCaptureFile(input.string(), table, defaultSettings(), cancel).status,
+              SaveStatus::Saved);
+
+    const fs::path pcap = dir.path() / "out.pcap";
+    SniffRun refused(dir.path(), {"-sniff", "-r", input.string(), "-q", "-w", pcap.string()});
+    EXPECT_EQ(refused.wait(), 1);
+    EXPECT_EQ(refused.err().rfind("QuillharbourSnifferV1.5: " + pcap.string() +
+                                      ": packet 2 has the time 2106-02-07T06:28:21.250000000Z, "
+                                      "which a pcap file cannot hold (1970 to 2106): name a "
+                                      ".pcapng file to keep it\n",
+                                  0),
+              0u)
+        << refused.err();
+    EXPECT_EQ(datagramsOf(pcap).size(), 1u);
+
+    const fs::path pcapng = dir.path() / "out.pcapng";
+    SniffRun kept(dir.path(), {"-sniff", "-r", input.string(), "-q", "-w", pcapng.string()});
+    EXPECT_EQ(kept.wait(), 0) << kept.err();
+    EXPECT_EQ(commandOutput("tshark -r '" + pcapng.string() +
+                            "' -T fields -e frame.time_epoch 2>/dev/null"),
+              "1700000000.250000000\n4294967301.250000000\n1700000002.250000000\n");
 }
 
 // The options named in a line of option text, each from its first dash to "=" or a blank.
