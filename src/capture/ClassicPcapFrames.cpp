@@ -90,8 +90,8 @@ ClassicPcapFrames::ClassicPcapFrames(std::FILE* file) : file_(file), buffer_(Pie
                      snapLength_, LargestSnapLength));
         return;
     }
+    recordHeaderBytes_ = written == ModifiedMagic ? ModifiedRecordHeaderBytes : RecordHeaderBytes;
     if (written == ModifiedMagic) {
-        recordHeaderBytes_ = ModifiedRecordHeaderBytes;
         // Its Ethernet frames may hold a made-up link header beyond the snap length, as
         // libpcap allows.
         if (linkType_ == static_cast<int>(LinkType::Ethernet)) {

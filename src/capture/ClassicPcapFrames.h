@@ -49,7 +49,7 @@ class ClassicPcapFrames final : public CaptureFrames {
     bool nanoseconds_ = false;
     bool swapLengths_ = false;          // versions before 2.3 hold the two lengths the other way
     bool maybeSwappedLengths_ = false;  // version 2.3 holds them either way
-    std::size_t recordHeaderBytes_ = 16;
+    std::size_t recordHeaderBytes_ = 0;
     std::uint32_t snapLength_ = 0;
     int linkType_ = -1;
     std::uint64_t position_ = 0;

@@ -87,23 +87,35 @@ std::size_t utf8SequenceLength(std::string_view text) {
 
 std::string isoTime(std::int64_t nanosecondsSince1970) {
     using namespace std::chrono;
-    const sys_time<nanoseconds> time{nanoseconds(nanosecondsSince1970)};
-    const sys_days day = floor<days>(time);
-    const year_month_day date(day);
-    const hh_mm_ss<nanoseconds> clock(time - day);
+    // In whole days, seconds and nanoseconds, each rounded down: the day of a stamp near the
+    // ends of 64 bits does not fit 64 bits of nanoseconds.
+    constexpr std::int64_t NanosecondsPerSecond = 1'000'000'000;
+    constexpr std::int64_t SecondsPerDay = 86'400;
+    std::int64_t seconds = nanosecondsSince1970 / NanosecondsPerSecond;
+    std::int64_t nanoseconds = nanosecondsSince1970 % NanosecondsPerSecond;
+    if (nanoseconds < 0) {
+        nanoseconds += NanosecondsPerSecond;
+        --seconds;
+    }
+    std::int64_t day = seconds / SecondsPerDay;
+    std::int64_t second = seconds % SecondsPerDay;
+    if (second < 0) {
+        second += SecondsPerDay;
+        --day;
+    }
+    const year_month_day date{sys_days{days{day}}};
     char text[48];
     std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%09lldZ",
                   static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                  static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
-                  static_cast<int>(clock.minutes().count()),
-                  static_cast<int>(clock.seconds().count()),
-                  static_cast<long long>(clock.subseconds().count()));
+                  static_cast<unsigned>(date.day()), static_cast<int>(second / 3600),
+                  static_cast<int>(second / 60 % 60), static_cast<int>(second % 60),
+                  static_cast<long long>(nanoseconds));
     return text;
 }
 
 void appendJsonString(std::string& out, std::string_view text) {
-    constexpr char Hex[] = "0123456789abcdef";
-    const auto escape = [&out, &Hex](unsigned codePoint) {
+    static constexpr char Hex[] = "0123456789abcdef";
+    const auto escape = [&out](unsigned codePoint) {
         out.append("\\u00");
         out.push_back(Hex[codePoint >> 4 & 0x0F]);
         out.push_back(Hex[codePoint & 0x0F]);

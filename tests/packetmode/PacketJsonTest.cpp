@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 
 #include "packetmode/PacketJson.h"
@@ -32,6 +33,8 @@ TEST(JsonTime, IsoTextInUtcToTheNanosecondBeforeAndAfter1970) {
     EXPECT_EQ(isoTime(0), "1970-01-01T00:00:00.000000000Z");
     EXPECT_EQ(isoTime(1700000000250000001), "2023-11-14T22:13:20.250000001Z");
     EXPECT_EQ(isoTime(-500000000), "1969-12-31T23:59:59.500000000Z");
+    EXPECT_EQ(isoTime(std::numeric_limits<std::int64_t>::min()), "1677-09-21T00:12:43.145224192Z");
+    EXPECT_EQ(isoTime(std::numeric_limits<std::int64_t>::max()), "2262-04-11T23:47:16.854775807Z");
 }
 
 }  // namespace
