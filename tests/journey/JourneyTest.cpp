@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -23,10 +24,12 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Desktop.h"
 #include "app/SettingsRecord.h"
+#include "packetmode/CaptureFileExport.h"
 #include "platform/LinuxSetupFiles.h"
 #include "support/FileContents.h"
 #include "support/LocalWebServer.h"
@@ -47,6 +50,7 @@ constexpr const char* WaitingSnifferTitle = "^Sniffer - Waiting$";
 constexpr const char* FilterSetupTitle = "^Quillharbour Sniffer - Filter Setup$";
 constexpr const char* FileSnifferTitle = "^Quillharbour Sniffer \\(File Sniffer Mode\\)$";
 constexpr const char* SaveAsTitle = "^Save As$";
+constexpr const char* OpenTitle = "^Open$";
 
 // Controls, by the controlId each carries.
 constexpr int FileSnifferModeButton = 1051;  // mode choice
@@ -453,6 +457,81 @@ TEST_P(Journey, FilterSetupOpenedDuringCaptureListsOnlyTheTypedPortAndIsSavedOnC
     EXPECT_EQ(saved.filterDestPorts[0], 40811);
     EXPECT_EQ(saved.filterDestPorts[1], 0);
     EXPECT_EQ(int{saved.applyFilters}, 1);
+    expectNoQtWarnings();
+}
+
+// A user opens a capture file from a tool of today (a pcapng file holding a time after 2106
+// and a datagram of more than 64 KiB) and exports the list: every datagram comes back whole,
+// at its time.
+TEST_P(Journey, ACaptureFileOpenedAndExportedKeepsEveryDatagramAndTime) {
+    if (!haveCommand("tshark")) {
+        GTEST_SKIP() << "tshark reads the exported capture (scripts/install-deps.sh)";
+    }
+    std::vector<std::uint8_t> large(70000, 0x5A);
+    large[0] = 0x45;
+    large[2] = large[3] = 0;  // total length 0: more than 64 KiB, as Linux sends it
+    large[9] = 17;
+    std::vector<std::uint8_t> small(40, 0);
+    small[0] = 0x45;
+    small[3] = 40;
+    small[9] = 17;
+    const fs::path opened = desktop().userFolder("captures") / "today.pcapng";
+    {
+        PacketTable table;
+        table.lock().store().append(CapturedPacket::copyOf(large.data(), 70000), "t",
+                                    1'700'000'000'250'000'000);
+        table.lock().store().append(CapturedPacket::copyOf(small.data(), 40), "t",
+                                    4'294'967'301'250'000'000);  // 2106-02-07 06:28:21.25
+        std::atomic<bool> cancel{false};
+        ASSERT_EQ(writeCaptureFile(opened.string(), table, defaultSettings(), cancel).status,
+                  SaveStatus::Saved);
+        ASSERT_EQ(::chown(opened.c_str(), desktop().user().uid, desktop().user().gid), 0);
+    }
+    SettingsRecord earlier = defaultSettings();
+    setTextField(earlier.interfaceAddress, "127.0.0.1");
+    ASSERT_TRUE(saveSettings(earlier, settingsPath().string()));
+    ASSERT_EQ(::chown(settingsPath().c_str(), desktop().user().uid, desktop().user().gid), 0);
+    ASSERT_TRUE(startProgram());
+    ASSERT_TRUE(chooseMode(true));
+    const auto window = desktop().waitForWindow(WaitingSnifferTitle);
+    ASSERT_TRUE(window) << scene();
+    const std::optional<WindowLayout> layout = desktop().layoutOf(*window, "packet-sniffer");
+    ASSERT_TRUE(layout && layout->menuPositions.count("openCaptureFile") &&
+                layout->menuPositions.count("exportCaptureFile"));
+    const auto fileCommand = [&](const char* name) {
+        std::vector<std::string> keys = {"alt+f"};
+        keys.insert(keys.end(), layout->menuPositions.at(name), "Down");
+        keys.push_back("Return");
+        return press(*window, keys);
+    };
+
+    ASSERT_TRUE(fileCommand("openCaptureFile"));
+    const auto open = desktop().waitForWindow(OpenTitle);
+    ASSERT_TRUE(open) << "no file dialog; " << scene();
+    ASSERT_TRUE(desktop().focus(*open) && desktop().type(opened.string()));
+    ASSERT_TRUE(desktop().keys({"Return"}));
+    // The caption counts a capture's packets only; two packets are read long before a
+    // second is out.
+    ASSERT_TRUE(desktop().waitUntilGone(*open)) << "the file dialog stayed open; " << scene();
+    std::this_thread::sleep_for(1s);
+
+    ASSERT_TRUE(fileCommand("exportCaptureFile"));
+    const auto saveAs = desktop().waitForWindow(SaveAsTitle);
+    ASSERT_TRUE(saveAs) << "no file dialog; " << scene();
+    const fs::path exported = desktop().userFolder("captures") / "kept.pcap";
+    ASSERT_TRUE(desktop().focus(*saveAs) && desktop().type(exported.string()));
+    ASSERT_TRUE(desktop().keys({"Return"}));
+    std::string frames;
+    const auto read = [&] {
+        frames = runCommand({"tshark", "-r", exported.string(), "-T", "fields", "-e",
+                             "frame.cap_len", "-e", "frame.time_epoch"},
+                            {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"})
+                     .output;
+        return frames == "70000\t1700000000.250000000\n40\t4294967301.250000000\n";
+    };
+    EXPECT_TRUE(waitFor(read, 10s)) << "exported:\n" << frames << scene();
+
+    ASSERT_TRUE(closeAndExitCleanly(*window));
     expectNoQtWarnings();
 }
 
