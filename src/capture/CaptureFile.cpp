@@ -14,14 +14,14 @@ namespace {
 // Progress is told once per this many frames.
 constexpr std::uint64_t ProgressStep = 4096;
 
-std::string numbered(const char* format, unsigned long long first, unsigned long long second = 0,
-                     unsigned long long third = 0) {
+}  // namespace
+
+std::string numberedText(const char* format, unsigned long long first, unsigned long long second,
+                         unsigned long long third) {
     char text[192];
     std::snprintf(text, sizeof text, format, first, second, third);
     return text;
 }
-
-}  // namespace
 
 std::int64_t stampNanoseconds(std::int64_t seconds, std::int64_t nanoseconds) {
     std::int64_t stamp = 0;
@@ -104,9 +104,9 @@ CaptureFileLoad loadCaptureFrames(CaptureFrames& frames, PacketCaptureContext& c
 
 std::string captureFileStatusText(const CaptureFileLoad& load) {
     std::string text =
-        numbered("Read %llu packets, skipped %llu that are not IPv4", load.read, load.skipped);
+        numberedText("Read %llu packets, skipped %llu that are not IPv4", load.read, load.skipped);
     if (load.filtered > 0) {
-        text += numbered(", %llu left out by the filters", load.filtered);
+        text += numberedText(", %llu left out by the filters", load.filtered);
     }
     if (load.endedBy != nullptr) {
         text += " - ";

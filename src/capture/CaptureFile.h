@@ -38,6 +38,15 @@ class CaptureFrames {
     virtual std::uint64_t position() const = 0;
 };
 
+// A 32-bit field of a file written on a machine of the other byte order, as this one reads it.
+constexpr std::uint32_t byteSwapped(std::uint32_t value) {
+    return (value >> 24) | ((value >> 8) & 0xFF00) | ((value << 8) & 0xFF0000) | (value << 24);
+}
+
+// A text about a capture file with up to three numbers put into `format` (as %llu).
+std::string numberedText(const char* format, unsigned long long first,
+                         unsigned long long second = 0, unsigned long long third = 0);
+
 // A time stamp of whole seconds and nanoseconds since 1970 in nanoseconds; one that falls
 // outside what 64 bits hold (about 1678 to 2262; a capture file may say anything) is held
 // at the nearest end.

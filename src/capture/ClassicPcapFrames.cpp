@@ -20,24 +20,13 @@ constexpr std::size_t RecordHeaderBytes = 16;
 constexpr std::size_t ModifiedRecordHeaderBytes = 24;
 constexpr std::size_t EthernetHeaderBytes = 14;
 
-std::uint32_t swapped(std::uint32_t value) {
-    return (value >> 24) | ((value >> 8) & 0xFF00) | ((value << 8) & 0xFF0000) | (value << 24);
-}
-
 std::uint32_t magicAsWritten(std::uint32_t magic) {
     for (const std::uint32_t known : {MicrosecondMagic, NanosecondMagic, ModifiedMagic}) {
-        if (magic == known || magic == swapped(known)) {
+        if (magic == known || magic == byteSwapped(known)) {
             return known;
         }
     }
     return 0;
-}
-
-std::string numbered(const char* format, unsigned long long first, unsigned long long second = 0,
-                     unsigned long long third = 0) {
-    char text[192];
-    std::snprintf(text, sizeof text, format, first, second, third);
-    return text;
 }
 
 }  // namespace
@@ -71,8 +60,9 @@ ClassicPcapFrames::ClassicPcapFrames(std::FILE* file) : file_(file), buffer_(Pie
         minor = static_cast<std::uint16_t>(minor >> 8 | minor << 8);
     }
     if (major != 2 || minor > 4) {
-        failed(numbered("The file's format version, %llu.%llu, is not one of pcap's (2.0 to 2.4).",
-                        major, minor));
+        failed(
+            numberedText("The file's format version, %llu.%llu, is not one of pcap's (2.0 to 2.4).",
+                         major, minor));
         return;
     }
     swapLengths_ = minor < 3;
@@ -85,9 +75,9 @@ ClassicPcapFrames::ClassicPcapFrames(std::FILE* file) : file_(file), buffer_(Pie
     }
     if (snapLength_ > LargestSnapLength) {
         failed(
-            numbered("The file's snap length, %llu bytes, is larger than any capture takes "
-                     "(%llu bytes).",
-                     snapLength_, LargestSnapLength));
+            numberedText("The file's snap length, %llu bytes, is larger than any capture takes "
+                         "(%llu bytes).",
+                         snapLength_, LargestSnapLength));
         return;
     }
     recordHeaderBytes_ = written == ModifiedMagic ? ModifiedRecordHeaderBytes : RecordHeaderBytes;
@@ -116,7 +106,7 @@ FrameRead ClassicPcapFrames::next(CaptureFrame& frame) {
     const unsigned long long packet = ++packets_;
     const std::uint8_t* record = nullptr;
     if (!take(recordHeaderBytes_, record)) {
-        return failed(numbered("The file ends inside the header of packet %llu.", packet));
+        return failed(numberedText("The file ends inside the header of packet %llu.", packet));
     }
     const std::uint32_t seconds = field32(record);
     const std::uint32_t fraction = field32(record + 4);
@@ -127,13 +117,13 @@ FrameRead ClassicPcapFrames::next(CaptureFrame& frame) {
     }
     if (captured > snapLength_) {
         return failed(
-            numbered("Packet %llu holds %llu bytes, more than the file's snap length of "
-                     "%llu bytes.",
-                     packet, captured, snapLength_));
+            numberedText("Packet %llu holds %llu bytes, more than the file's snap length of "
+                         "%llu bytes.",
+                         packet, captured, snapLength_));
     }
     const std::uint8_t* bytes = nullptr;
     if (!take(captured, bytes)) {
-        return failed(numbered("The file ends inside packet %llu.", packet));
+        return failed(numberedText("The file ends inside packet %llu.", packet));
     }
     position_ += recordHeaderBytes_ + captured;
     frame.bytes = bytes;
@@ -176,7 +166,7 @@ bool ClassicPcapFrames::atEnd() {
 std::uint32_t ClassicPcapFrames::field32(const std::uint8_t* bytes) const {
     std::uint32_t value = 0;
     std::memcpy(&value, bytes, sizeof value);
-    return swap_ ? swapped(value) : value;
+    return swap_ ? byteSwapped(value) : value;
 }
 
 FrameRead ClassicPcapFrames::failed(std::string fault) {

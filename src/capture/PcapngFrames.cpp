@@ -25,17 +25,6 @@ constexpr std::uint16_t OptionEnd = 0;
 constexpr std::uint16_t OptionTimeResolution = 9;
 constexpr std::uint16_t OptionTimeOffset = 14;
 
-std::uint32_t swapped32(std::uint32_t value) {
-    return (value >> 24) | ((value >> 8) & 0xFF00) | ((value << 8) & 0xFF0000) | (value << 24);
-}
-
-std::string numbered(const char* format, unsigned long long first, unsigned long long second = 0,
-                     unsigned long long third = 0) {
-    char text[192];
-    std::snprintf(text, sizeof text, format, first, second, third);
-    return text;
-}
-
 // Whole seconds and a fraction in `unitsPerSecond` as nanoseconds since 1970, held at the
 // ends of what 64 bits hold.
 std::int64_t stampOf(std::uint64_t units, std::uint64_t unitsPerSecond, std::int64_t offset) {
@@ -82,7 +71,7 @@ FrameRead PcapngFrames::failed(std::string fault) {
 std::uint32_t PcapngFrames::field32(std::size_t offset) const {
     std::uint32_t value = 0;
     std::memcpy(&value, block_.data() + offset, sizeof value);
-    return swap_ ? swapped32(value) : value;
+    return swap_ ? byteSwapped(value) : value;
 }
 
 std::uint16_t PcapngFrames::field16(std::size_t offset) const {
@@ -100,7 +89,7 @@ bool PcapngFrames::readBlock(std::uint32_t& type, bool& ended) {
     }
     const unsigned long long blockNumber = blocks_ + 1;
     if (got < BlockHeaderBytes) {
-        failed(numbered("The file ends inside block %llu.", blockNumber));
+        failed(numberedText("The file ends inside block %llu.", blockNumber));
         return false;
     }
     std::memcpy(&type, header, sizeof type);
@@ -108,31 +97,31 @@ bool PcapngFrames::readBlock(std::uint32_t& type, bool& ended) {
     if (type == PcapngMagic) {
         // A section states its own byte order, which its header's length is already in.
         if (std::fread(header + BlockHeaderBytes, 1, 4, file_) < 4) {
-            failed(numbered("The file ends inside block %llu.", blockNumber));
+            failed(numberedText("The file ends inside block %llu.", blockNumber));
             return false;
         }
         std::uint32_t magic = 0;
         std::memcpy(&magic, header + BlockHeaderBytes, sizeof magic);
-        if (magic != ByteOrderMagic && magic != swapped32(ByteOrderMagic)) {
+        if (magic != ByteOrderMagic && magic != byteSwapped(ByteOrderMagic)) {
             failed(blocks_ == 0 ? "It is neither a pcap nor a pcapng capture file."
-                                : numbered("Section header block %llu has no byte-order mark.",
-                                           blockNumber));
+                                : numberedText("Section header block %llu has no byte-order mark.",
+                                               blockNumber));
             return false;
         }
         swap_ = magic != ByteOrderMagic;
         headerBytes += 4;
     } else if (swap_) {
-        type = swapped32(type);
+        type = byteSwapped(type);
     }
     std::uint32_t length = 0;
     std::memcpy(&length, header + 4, sizeof length);
     if (swap_) {
-        length = swapped32(length);
+        length = byteSwapped(length);
     }
     ++blocks_;
     if (length < headerBytes + BlockTrailerBytes || length % 4 != 0 || length > LargestBlockBytes) {
-        failed(numbered("Block %llu claims a length of %llu bytes, which no pcapng block has.",
-                        blockNumber, length));
+        failed(numberedText("Block %llu claims a length of %llu bytes, which no pcapng block has.",
+                            blockNumber, length));
         return false;
     }
     // The body keeps the byte-order mark of a section header where every section header
@@ -147,8 +136,8 @@ bool PcapngFrames::readBlock(std::uint32_t& type, bool& ended) {
         ++packets_;
     }
     if (std::fread(block_.data() + kept, 1, rest, file_) < rest) {
-        failed(isPacket ? numbered("The file ends inside packet %llu.", packets_)
-                        : numbered("The file ends inside block %llu.", blockNumber));
+        failed(isPacket ? numberedText("The file ends inside packet %llu.", packets_)
+                        : numberedText("The file ends inside block %llu.", blockNumber));
         return false;
     }
     block_.resize(length - BlockHeaderBytes - BlockTrailerBytes);
@@ -159,13 +148,13 @@ bool PcapngFrames::readBlock(std::uint32_t& type, bool& ended) {
 bool PcapngFrames::readSectionHeader() {
     // Byte-order mark, version and section length.
     if (block_.size() < 16) {
-        failed(numbered("Section header block %llu is too short.", blocks_));
+        failed(numberedText("Section header block %llu is too short.", blocks_));
         return false;
     }
     const std::uint16_t major = field16(4);
     if (major != 1) {
-        failed(numbered("The file's pcapng version %llu.%llu is not one this reader knows.", major,
-                        field16(6)));
+        failed(numberedText("The file's pcapng version %llu.%llu is not one this reader knows.",
+                            major, field16(6)));
         return false;
     }
     // Interfaces belong to their section.
@@ -176,7 +165,7 @@ bool PcapngFrames::readSectionHeader() {
 bool PcapngFrames::addInterface() {
     const unsigned long long number = interfaces_.size();
     if (block_.size() < 8) {
-        failed(numbered("The description of interface %llu is too short.", number));
+        failed(numberedText("The description of interface %llu is too short.", number));
         return false;
     }
     Interface interface;
@@ -198,9 +187,9 @@ bool PcapngFrames::addInterface() {
             const bool binary = (resolution & 0x80) != 0;
             if (exponent > (binary ? 63u : 19u)) {
                 failed(
-                    numbered("Interface %llu has a time stamp resolution finer than any "
-                             "capture's.",
-                             number));
+                    numberedText("Interface %llu has a time stamp resolution finer than any "
+                                 "capture's.",
+                                 number));
                 return false;
             }
             std::uint64_t units = 1;
@@ -222,8 +211,8 @@ bool PcapngFrames::addInterface() {
 
 const PcapngFrames::Interface* PcapngFrames::interfaceNumbered(std::uint32_t number) {
     if (number >= interfaces_.size()) {
-        failed(numbered("Packet %llu names interface %llu, which the file has not described.",
-                        packets_, number));
+        failed(numberedText("Packet %llu names interface %llu, which the file has not described.",
+                            packets_, number));
         return nullptr;
     }
     return &interfaces_[number];
@@ -234,13 +223,13 @@ FrameRead PcapngFrames::packet(const Interface& interface, std::uint64_t stamp,
                                std::size_t dataOffset, CaptureFrame& frame) {
     if (captured > block_.size() - dataOffset) {
         return failed(
-            numbered("Packet %llu holds %llu bytes, more than its block.", packets_, captured));
+            numberedText("Packet %llu holds %llu bytes, more than its block.", packets_, captured));
     }
     if (captured > LargestSnapLength) {
         return failed(
-            numbered("Packet %llu holds %llu bytes, more than any capture takes "
-                     "(%llu bytes).",
-                     packets_, captured, LargestSnapLength));
+            numberedText("Packet %llu holds %llu bytes, more than any capture takes "
+                         "(%llu bytes).",
+                         packets_, captured, LargestSnapLength));
     }
     frame.bytes = block_.data() + dataOffset;
     frame.length = captured;
@@ -275,7 +264,7 @@ FrameRead PcapngFrames::next(CaptureFrame& frame) {
             case ObsoletePacketBlock: {
                 const bool enhanced = type == EnhancedPacketBlock;
                 if (block_.size() < 20) {
-                    return failed(numbered("Packet %llu is too short a block.", packets_));
+                    return failed(numberedText("Packet %llu is too short a block.", packets_));
                 }
                 const Interface* const interface =
                     interfaceNumbered(enhanced ? field32(0) : field16(0));
@@ -288,7 +277,7 @@ FrameRead PcapngFrames::next(CaptureFrame& frame) {
             }
             case SimplePacketBlock: {
                 if (block_.size() < 4) {
-                    return failed(numbered("Packet %llu is too short a block.", packets_));
+                    return failed(numberedText("Packet %llu is too short a block.", packets_));
                 }
                 const Interface* const interface = interfaceNumbered(0);
                 if (interface == nullptr) {

@@ -288,6 +288,19 @@ class Journey : public testing::TestWithParam<bool> {
         return std::stoi(match[1]);
     }
 
+    // Chooses a command of the Packet Sniffer window's File menu by keys, as a user does.
+    testing::AssertionResult chooseFileCommand(unsigned long window, const std::string& name) {
+        const std::optional<WindowLayout> layout = desktop().layoutOf(window, "packet-sniffer");
+        if (!layout || !layout->menuPositions.count(name)) {
+            return testing::AssertionFailure()
+                   << "the File menu has no " << name << "; " << scene();
+        }
+        std::vector<std::string> keys = {"alt+f"};  // opens on its first command
+        keys.insert(keys.end(), layout->menuPositions.at(name), "Down");
+        keys.push_back("Return");
+        return press(window, keys);
+    }
+
     // Waits until the caption counts at least `wanted` rows; `meanwhile` runs at every look.
     std::optional<int> waitForListed(unsigned long window, int wanted,
                                      const std::function<void()>& meanwhile = {}) {
@@ -431,12 +444,7 @@ TEST_P(Journey, FilterSetupOpenedDuringCaptureListsOnlyTheTypedPortAndIsSavedOnC
         << desktop().title(*window) << "\"; " << scene();
 
     // What is listed, as File > "Export capture file..." writes it.
-    const std::optional<WindowLayout> layout = desktop().layoutOf(*window, "packet-sniffer");
-    ASSERT_TRUE(layout && layout->menuPositions.count("exportCaptureFile"));
-    std::vector<std::string> toExport = {"alt+f"};  // opens on its first command
-    toExport.insert(toExport.end(), layout->menuPositions.at("exportCaptureFile"), "Down");
-    toExport.push_back("Return");
-    ASSERT_TRUE(press(*window, toExport));
+    ASSERT_TRUE(chooseFileCommand(*window, "exportCaptureFile"));
     const auto saveAs = desktop().waitForWindow(SaveAsTitle);
     ASSERT_TRUE(saveAs) << "no file dialog; " << scene();
     const fs::path exported = desktop().userFolder("captures") / "filtered.pcap";
@@ -495,17 +503,7 @@ TEST_P(Journey, ACaptureFileOpenedAndExportedKeepsEveryDatagramAndTime) {
     ASSERT_TRUE(chooseMode(true));
     const auto window = desktop().waitForWindow(WaitingSnifferTitle);
     ASSERT_TRUE(window) << scene();
-    const std::optional<WindowLayout> layout = desktop().layoutOf(*window, "packet-sniffer");
-    ASSERT_TRUE(layout && layout->menuPositions.count("openCaptureFile") &&
-                layout->menuPositions.count("exportCaptureFile"));
-    const auto fileCommand = [&](const char* name) {
-        std::vector<std::string> keys = {"alt+f"};
-        keys.insert(keys.end(), layout->menuPositions.at(name), "Down");
-        keys.push_back("Return");
-        return press(*window, keys);
-    };
-
-    ASSERT_TRUE(fileCommand("openCaptureFile"));
+    ASSERT_TRUE(chooseFileCommand(*window, "openCaptureFile"));
     const auto open = desktop().waitForWindow(OpenTitle);
     ASSERT_TRUE(open) << "no file dialog; " << scene();
     ASSERT_TRUE(desktop().focus(*open) && desktop().type(opened.string()));
@@ -515,7 +513,7 @@ TEST_P(Journey, ACaptureFileOpenedAndExportedKeepsEveryDatagramAndTime) {
     ASSERT_TRUE(desktop().waitUntilGone(*open)) << "the file dialog stayed open; " << scene();
     std::this_thread::sleep_for(1s);
 
-    ASSERT_TRUE(fileCommand("exportCaptureFile"));
+    ASSERT_TRUE(chooseFileCommand(*window, "exportCaptureFile"));
     const auto saveAs = desktop().waitForWindow(SaveAsTitle);
     ASSERT_TRUE(saveAs) << "no file dialog; " << scene();
     const fs::path exported = desktop().userFolder("captures") / "kept.pcap";
