@@ -37,7 +37,7 @@ QByteArray copyrightText() {
                    static_cast<qsizetype>(qhs::MakerSupportAddress.size())) +
         "\nSource: " +
         QByteArray(qhs::MakerWebSite.data(), static_cast<qsizetype>(qhs::MakerWebSite.size())) +
-        "\n\nFiles: *\nCopyright: Quillharbour\nLicense: Quillharbour-Sniffer-EULA\n";
+        "\n\nFiles: *\nCopyright: 2003 Quillharbour\nLicense: Quillharbour-Sniffer-EULA\n";
     // The agreement's rows, without the blank rows before and after its text.
     QByteArray license;
     for (const std::string_view row : qhs::agreementRows()) {
