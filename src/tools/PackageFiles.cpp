@@ -5,8 +5,11 @@
 //   <folder>/copyright, the end-user agreement in Debian's copyright format.
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 
 #include "app/Product.h"
 #include "app/ProductArt.h"
@@ -15,6 +18,16 @@
 namespace {
 
 const QString IconName = QStringLiteral("quillharbour-sniffer");
+
+// Files drawn while Qt complained are not trusted: any warning fails the run.
+int qtWarnings = 0;
+
+void countQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    std::fprintf(stderr, "qhs_package_files: %s\n", qPrintable(message));
+    if (type != QtDebugMsg && type != QtInfoMsg) {
+        ++qtWarnings;
+    }
+}
 
 bool writeFile(const QString& path, const QByteArray& contents) {
     QDir().mkpath(QFileInfo(path).path());
@@ -53,14 +66,8 @@ QByteArray copyrightText() {
     return text + license;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int writeFiles(int argc, char** argv) {
     QGuiApplication application(argc, argv);
-    if (argc != 2) {
-        std::fputs("usage: qhs_package_files <folder>\n", stderr);
-        return 2;
-    }
     const QString folder = QString::fromLocal8Bit(argv[1]);
     const QString hicolor = folder + QStringLiteral("/icons/hicolor/");
     bool ok = true;
@@ -78,4 +85,26 @@ int main(int argc, char** argv) {
          ok;
     ok = writeFile(folder + QStringLiteral("/copyright"), copyrightText()) && ok;
     return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fputs("usage: qhs_package_files <folder>\n", stderr);
+        return 2;
+    }
+    // Drawn without a display, and without a session's runtime folder (Qt wants one, 0700).
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    char runtimeFolder[] = "/tmp/qhs-package-files-XXXXXX";
+    if (::mkdtemp(runtimeFolder) == nullptr) {
+        std::perror("qhs_package_files: mkdtemp");
+        return 1;
+    }
+    qputenv("XDG_RUNTIME_DIR", runtimeFolder);
+    qInstallMessageHandler(countQtMessage);
+    const int result = writeFiles(argc, argv);
+    std::error_code ignored;
+    std::filesystem::remove_all(runtimeFolder, ignored);
+    return qtWarnings > 0 ? 1 : result;
 }
