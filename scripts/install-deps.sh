@@ -1,27 +1,52 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs to build, run, test and benchmark.
-# Safe to run again: apt-get skips what is already there.
+# Installs the Debian packages the project needs. Safe to run again: apt-get skips what is
+# already there.
+#   install-deps.sh run      building and running the program (scripts/run.sh)
+#   install-deps.sh package  that, and making its Debian package (scripts/package.sh)
+#   install-deps.sh [all]    everything: that, the tests, benchmarks, fuzz targets, their
+#                            peers and the package's checks (scripts/test.sh)
 set -euo pipefail
 
-packages=(
+set_name=${1:-all}
+
+run_packages=(
   # build
   cmake ninja-build g++ pkg-config
   # capture (libpcap) and raising capture capabilities (libcap; setcap, getcap)
   libpcap-dev libcap-dev libcap2-bin
   # user interface (and the X connection asked before Qt starts), sound
   qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev libsndfile1-dev libasound2-dev
+  # the letters of the program's images, and a virtual display for a machine without one
+  fonts-dejavu-core xvfb xauth
+)
+package_packages=(
+  # the package's run-time dependencies (dpkg-shlibdeps reads the binaries' types with file)
+  dpkg-dev file
+)
+test_packages=(
   # tests and benchmarks (the private Qt headers let a widget test switch accessibility on)
   libgtest-dev libgmock-dev libbenchmark-dev qt6-base-private-dev
   # fuzz targets (libFuzzer and the sanitizer runtimes come with clang's runtime package)
   clang-14 libclang-rt-14-dev
   # real peers, and a display with a window manager and real input for the window tests
-  nginx curl iproute2 util-linux tcpdump tshark fonts-dejavu-core xvfb xauth xdotool openbox
-  x11-utils
+  nginx curl iproute2 util-linux tcpdump tshark xdotool openbox x11-utils
   # a database that loads the JSON Lines records (its own server, started by a test)
   clickhouse-server clickhouse-client
-  # the manual page's check (groff), the benchmarks' wall time and peak memory (time)
-  groff-base time
+  # the manual page's check (groff, man), the benchmarks' wall time and peak memory (time)
+  groff-base man-db time
+  # the package's checks (scripts/test-package.sh)
+  lintian desktop-file-utils appstream
 )
+
+case "$set_name" in
+  run) packages=("${run_packages[@]}") ;;
+  package) packages=("${run_packages[@]}" "${package_packages[@]}") ;;
+  all) packages=("${run_packages[@]}" "${package_packages[@]}" "${test_packages[@]}") ;;
+  *)
+    echo "usage: install-deps.sh [run|package|all]" >&2
+    exit 2
+    ;;
+esac
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi

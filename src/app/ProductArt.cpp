@@ -103,17 +103,73 @@ QPixmap clearButtonPixmap() {
     });
 }
 
-QIcon applicationIcon() {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(QColor(70, 50, 50));
-    QPainter painter(&pixmap);
-    painter.setPen(QColor(175, 255, 255));
-    QFont font = painter.font();
+QPainterPath applicationIconLetter() {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setStyleHint(QFont::SansSerif);
     font.setBold(true);
-    font.setPointSize(14);
-    painter.setFont(font);
-    painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("Q"));
-    return QIcon(pixmap);
+    font.setPixelSize(19);
+    QPainterPath letter;
+    letter.addText(0, 0, font, QStringLiteral("Q"));
+    // Centred on the letter's own outline, tail included, not on its line of text.
+    const QPointF centre(ApplicationIconUnits / 2.0, ApplicationIconUnits / 2.0);
+    return letter.translated(centre - letter.boundingRect().center());
+}
+
+QImage applicationIconImage(int size) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(DarkListBackground);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(static_cast<qreal>(size) / ApplicationIconUnits,
+                  static_cast<qreal>(size) / ApplicationIconUnits);
+    painter.fillPath(applicationIconLetter(), QColor(DarkListText));
+    return image;
+}
+
+QByteArray applicationIconSvg() {
+    const QPainterPath letter = applicationIconLetter();
+    QByteArray outline;
+    for (int i = 0; i < letter.elementCount(); ++i) {
+        const QPainterPath::Element point = letter.elementAt(i);
+        // A cubic curve is one CurveTo element followed by its two CurveToData elements.
+        switch (point.type) {
+            case QPainterPath::MoveToElement:
+                outline += 'M';
+                break;
+            case QPainterPath::LineToElement:
+                outline += 'L';
+                break;
+            case QPainterPath::CurveToElement:
+                outline += 'C';
+                break;
+            case QPainterPath::CurveToDataElement:
+                outline += ' ';
+                break;
+        }
+        outline += QByteArray::number(point.x, 'f', 3) + ' ' + QByteArray::number(point.y, 'f', 3);
+    }
+    const QByteArray units = QByteArray::number(ApplicationIconUnits);
+    const auto colour = [](QRgb rgb) { return QColor(rgb).name().toLatin1(); };
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+           units + "\" height=\"" + units + "\" viewBox=\"0 0 " + units + ' ' + units +
+           "\">\n"
+           "<rect width=\"" +
+           units + "\" height=\"" + units + "\" fill=\"" + colour(DarkListBackground) +
+           "\"/>\n"
+           "<path fill=\"" +
+           colour(DarkListText) + "\" fill-rule=\"" +
+           (letter.fillRule() == Qt::WindingFill ? "nonzero" : "evenodd") + "\" d=\"" + outline +
+           "\"/>\n"
+           "</svg>\n";
+}
+
+QIcon applicationIcon() {
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64}) {
+        icon.addPixmap(QPixmap::fromImage(applicationIconImage(size)));
+    }
+    return icon;
 }
 
 QPixmap websiteButtonPixmap() {

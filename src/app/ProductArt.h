@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QCursor>
 #include <QIcon>
+#include <QImage>
+#include <QPainterPath>
 #include <QPixmap>
 #include <QRgb>
 
@@ -16,6 +19,17 @@ QPixmap logoPixmap();
 QPixmap startButtonPixmap();
 QPixmap stopButtonPixmap();
 QPixmap clearButtonPixmap();
+
+// The program's icon: a bold "Q" in the lists' light cyan on their dark ground. The letter's
+// outline lies on a square of ApplicationIconUnits, so every size and the SVG share one shape.
+inline constexpr int ApplicationIconUnits = 32;
+QPainterPath applicationIconLetter();
+// The icon as an image of `size` by `size` pixels; an image, not a pixmap, so any thread may
+// draw it.
+QImage applicationIconImage(int size);
+// The icon as an SVG document, the letter an outline, so showing it needs no font.
+QByteArray applicationIconSvg();
+// The icon in the sizes of the window title, the task bar and the desktop.
 QIcon applicationIcon();
 
 // A text in the lettering of the product's images: bright cyan letters of `pixelSize`

@@ -46,13 +46,16 @@ std::string execArgument(std::string_view argument) {
 }
 
 std::string desktopEntryText(std::string_view name, std::string_view description,
-                             std::string_view targetPath) {
+                             std::string_view targetPath, std::string_view iconPath) {
     std::string text = "[Desktop Entry]\n";
     text += "Type=Application\n";
     text += "Version=1.0\n";
     text += "Name=" + escapedString(name) + '\n';
     text += "Comment=" + escapedString(description) + '\n';
     text += "Exec=" + escapedString(execArgument(targetPath)) + '\n';
+    if (!iconPath.empty()) {
+        text += "Icon=" + escapedString(iconPath) + '\n';
+    }
     text += "Terminal=false\n";
     text += "Categories=Network;\n";
     return text;

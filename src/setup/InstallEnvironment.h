@@ -24,6 +24,9 @@ struct InstallEnvironment {
     std::string temporaryDirectory;
     // Ends the process at once with the exit code (the un-installer's last step).
     std::function<void(int exitCode)> endProcess;
+    // The program's icon as the bytes of a PNG file, placed beside the installed copy for its
+    // shortcuts; the shortcuts go without an icon when this is unset or gives nothing.
+    std::function<std::string()> iconImage;
 };
 
 }  // namespace qhs

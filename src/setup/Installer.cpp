@@ -42,11 +42,12 @@ InstallResult Installer::install(const InstallChoices& choices) const {
     // user's settings live in their own configuration folder: the installer makes no
     // settings file that users share.
     result.captureAllowed = environment_.files->allowCapture(result.targetPath);
+    const std::string iconPath = placeIcon(result.directory);
     const ShortcutFolders& folders = environment_.shortcutFolders;
     if (choices.desktopShortcut) {
         // Desktops start a launcher lying on them only when it is executable.
         createShortcut(choices.forAllUsers ? folders.allUsersDesktop : folders.userDesktop,
-                       result.targetPath, 0755);
+                       result.targetPath, iconPath, 0755);
     }
     if (choices.startMenuShortcut) {
         const std::string& menu =
@@ -54,7 +55,7 @@ InstallResult Installer::install(const InstallChoices& choices) const {
         if (!menu.empty()) {
             createDirectoryChain(withTrailingSlash(menu));
         }
-        createShortcut(menu, result.targetPath, 0644);
+        createShortcut(menu, result.targetPath, iconPath, 0644);
     }
     registerInstallation(result);
     return result;
@@ -80,13 +81,23 @@ bool Installer::placeExecutable(const std::string& targetPath) const {
     return environment_.files->copyExecutable(environment_.ownExecutablePath, targetPath);
 }
 
+std::string Installer::placeIcon(const std::string& directory) const {
+    const std::string image = environment_.iconImage ? environment_.iconImage() : std::string();
+    const std::string path = directory + std::string(IconFileName);
+    if (image.empty() || !environment_.files->writeNewFile(path, image, 0644)) {
+        return {};
+    }
+    return path;
+}
+
 void Installer::createShortcut(const std::string& folder, const std::string& targetPath,
-                               unsigned mode) const {
+                               const std::string& iconPath, unsigned mode) const {
     if (folder.empty()) {
         return;  // no such place on this system
     }
-    environment_.files->writeNewFile(withTrailingSlash(folder) + std::string(ShortcutFileName),
-                                     desktopEntryText(ProductTitle, ProductName, targetPath), mode);
+    environment_.files->writeNewFile(
+        withTrailingSlash(folder) + std::string(ShortcutFileName),
+        desktopEntryText(ProductTitle, ProductName, targetPath, iconPath), mode);
 }
 
 void Installer::registerInstallation(const InstallResult& result) const {

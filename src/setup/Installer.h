@@ -37,8 +37,10 @@ class Installer {
   private:
     void createDirectoryChain(const std::string& directory) const;
     bool placeExecutable(const std::string& targetPath) const;
+    // The icon's path, or nothing when there is no icon to place or it could not be written.
+    std::string placeIcon(const std::string& directory) const;
     void createShortcut(const std::string& folder, const std::string& targetPath,
-                        unsigned mode) const;
+                        const std::string& iconPath, unsigned mode) const;
     void registerInstallation(const InstallResult& result) const;
 
     const InstallEnvironment& environment_;

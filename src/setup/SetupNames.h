@@ -22,6 +22,8 @@ inline constexpr std::string_view Publisher = "Quillharbour";
 inline constexpr std::string_view ProductTitle = "Quillharbour Sniffer 1.5";
 inline constexpr std::string_view ShortcutFileName = "Quillharbour Sniffer 1.5.desktop";
 inline constexpr std::string_view SettingsFileName = "QuillharbourSnifferV1.5.QHS";
+// The shortcuts' icon, beside the installed executable.
+inline constexpr std::string_view IconFileName = "QuillharbourSnifferV1.5.png";
 inline constexpr std::string_view UninstallScriptName = "Quillharbour Sniffer1.5.sh";
 // Proposed at start and put back after a failed copy.
 inline constexpr std::string_view DefaultInstallDirectory = "/opt/Quillharbour Sniffer 1.5/";

@@ -1,7 +1,10 @@
 #include "setup/SetupSteps.h"
 
+#include <QBuffer>
+
 #include "app/DialogService.h"
 #include "app/Product.h"
+#include "app/ProductArt.h"
 #include "setup/AgreementDialog.h"
 #include "setup/InstallationRecord.h"
 #include "setup/InstallerDialog.h"
@@ -62,6 +65,17 @@ std::optional<int> checkInstallation(const InstallEnvironment& environment) {
     return 0;
 }
 
+// The installed copy's shortcuts show the window icon, as large as desktops draw launchers.
+std::string iconPng() {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!applicationIconImage(256).save(&buffer, "PNG")) {
+        return {};
+    }
+    return bytes.toStdString();
+}
+
 int runUninstaller(const InstallEnvironment& environment) {
     UninstallerDialog uninstaller(environment);
     dialogService().runModal(uninstaller);
@@ -70,7 +84,11 @@ int runUninstaller(const InstallEnvironment& environment) {
 
 }  // namespace
 
-SetupSteps setupSteps(const InstallEnvironment& environment) {
+SetupSteps setupSteps(const InstallEnvironment& givenEnvironment) {
+    InstallEnvironment environment = givenEnvironment;
+    if (!environment.iconImage) {
+        environment.iconImage = iconPng;
+    }
     SetupSteps steps;
     steps.ownExecutablePath = environment.ownExecutablePath;
     // The environment is kept by value: the dialogs refer to it while they run.

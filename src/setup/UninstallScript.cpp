@@ -36,6 +36,7 @@ std::optional<std::string> uninstallScriptText(std::string_view programPath,
     text += "if cd -- " + directory + " 2>/dev/null; then\n";
     text += "    rm -f -- " + shellQuoted(ExecutableName) + '\n';
     text += "    rm -f -- " + shellQuoted(SettingsFileName) + '\n';
+    text += "    rm -f -- " + shellQuoted(IconFileName) + '\n';
     text += "    cd ..\n";
     text += "    rmdir -- " + directory + " 2>/dev/null\n";
     text += "fi\n";

@@ -41,13 +41,16 @@ class InstallerRun : public testing::Test {
         return fs::path(sandbox.environment.shortcutFolders.allUsersStartMenu) / ShortcutFileName;
     }
 
-    // The shortcut exists and starts exactly the target.
+    // The shortcut exists, starts exactly the target and shows the icon placed beside it.
     void expectShortcutTo(const fs::path& shortcut, const std::string& target) {
         ASSERT_TRUE(fs::exists(shortcut)) << shortcut;
         const std::string text = readText(shortcut);
         EXPECT_EQ(desktopEntryValue(text, "Type"), "Application");
         EXPECT_EQ(desktopEntryValue(text, "Name"), "Quillharbour Sniffer 1.5");
         EXPECT_EQ(desktopEntryValue(text, "Exec"), target);
+        const std::string icon = (fs::path(target).parent_path() / IconFileName).string();
+        EXPECT_EQ(desktopEntryValue(text, "Icon"), icon);
+        EXPECT_EQ(readText(icon), sandbox.iconImage);
     }
 
     InstallSandbox sandbox;
@@ -78,6 +81,8 @@ TEST_F(InstallerRun, CopiesTheProgramMakesShortcutsAndRecordsTheInstallation) {
     EXPECT_TRUE(isExecutableByAll(userDesktopShortcut()));
     expectShortcutTo(userDesktopShortcut(), target);
     expectShortcutTo(userMenuShortcut(), target);
+    EXPECT_EQ(commandOutput("desktop-file-validate '" + userMenuShortcut().string() + "' 2>&1"),
+              "");
     EXPECT_FALSE(fs::exists(allUsersMenuShortcut()));
 
     EXPECT_EQ(value("SOFTWARE\\Quillharbour\\Sniffer", "1.5EXENameAndPath"), target);

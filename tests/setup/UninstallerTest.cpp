@@ -64,6 +64,7 @@ TEST_F(UninstallerRun, ScriptLeavesADirectoryThatHoldsOtherFiles) {
     EXPECT_EQ(readText(programDirectory / "saved packets.txt"), "kept");
     EXPECT_FALSE(fs::exists(programDirectory / ExecutableName));
     EXPECT_FALSE(fs::exists(programDirectory / SettingsFileName));
+    EXPECT_FALSE(fs::exists(programDirectory / IconFileName));
 }
 
 TEST_F(UninstallerRun, WithoutItsOwnPathItWritesNoScriptAndSaysSo) {

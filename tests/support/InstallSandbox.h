@@ -55,6 +55,7 @@ class InstallSandbox {
         environment.ownExecutablePath = ownExecutable.string();
         environment.temporaryDirectory = (dir.path() / "tmp").string();
         environment.endProcess = [this](int exitCode) { endedWith.push_back(exitCode); };
+        environment.iconImage = [this] { return iconImage; };
     }
 
     const std::filesystem::path& root() const { return dir.path(); }
@@ -65,6 +66,7 @@ class InstallSandbox {
     LinuxSetupFiles files{"nogroup"};
     RecordingLauncher launcher;
     std::filesystem::path ownExecutable;
+    std::string iconImage = std::string("\x89PNG\r\n\x1a\n", 8) + "an icon";
     std::vector<int> endedWith;
     InstallEnvironment environment;
 };
