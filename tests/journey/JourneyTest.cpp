@@ -288,6 +288,28 @@ class Journey : public testing::TestWithParam<bool> {
         return std::stoi(match[1]);
     }
 
+    // Starts the program for a user who chose the loopback interface on an earlier start
+    // and opens Packet Sniffer Mode; `window` is then its window, waiting.
+    testing::AssertionResult openPacketSnifferChosenEarlier(std::optional<unsigned long>& window) {
+        SettingsRecord earlier = defaultSettings();
+        setTextField(earlier.interfaceAddress, "127.0.0.1");
+        if (!saveSettings(earlier, settingsPath().string()) ||
+            ::chown(settingsPath().c_str(), desktop().user().uid, desktop().user().gid) != 0) {
+            return testing::AssertionFailure() << "the settings file could not be made";
+        }
+        if (testing::AssertionResult started = startProgram(); !started) {
+            return started;
+        }
+        if (testing::AssertionResult chosen = chooseMode(true); !chosen) {
+            return chosen;
+        }
+        window = desktop().waitForWindow(WaitingSnifferTitle);
+        if (!window) {
+            return testing::AssertionFailure() << "no Packet Sniffer window; " << scene();
+        }
+        return testing::AssertionSuccess();
+    }
+
     // Chooses a command of the Packet Sniffer window's File menu by keys, as a user does.
     testing::AssertionResult chooseFileCommand(unsigned long window, const std::string& name) {
         const std::optional<WindowLayout> layout = desktop().layoutOf(window, "packet-sniffer");
@@ -392,14 +414,8 @@ TEST_P(Journey, FilterSetupOpenedDuringCaptureListsOnlyTheTypedPortAndIsSavedOnC
     if (!haveCommand("tcpdump")) {
         GTEST_SKIP() << "tcpdump reads the exported capture (scripts/install-deps.sh)";
     }
-    SettingsRecord earlier = defaultSettings();
-    setTextField(earlier.interfaceAddress, "127.0.0.1");
-    ASSERT_TRUE(saveSettings(earlier, settingsPath().string()));
-    ASSERT_EQ(::chown(settingsPath().c_str(), desktop().user().uid, desktop().user().gid), 0);
-    ASSERT_TRUE(startProgram());
-    ASSERT_TRUE(chooseMode(true));
-    const auto window = desktop().waitForWindow(WaitingSnifferTitle);
-    ASSERT_TRUE(window) << scene();
+    std::optional<unsigned long> window;
+    ASSERT_TRUE(openPacketSnifferChosenEarlier(window));
     ASSERT_TRUE(press(*window, {"Return"}));
     UdpSink before(40810);
     UdpSink wanted(40811);
@@ -495,14 +511,8 @@ TEST_P(Journey, ACaptureFileOpenedAndExportedKeepsEveryDatagramAndTime) {
                   SaveStatus::Saved);
         ASSERT_EQ(::chown(opened.c_str(), desktop().user().uid, desktop().user().gid), 0);
     }
-    SettingsRecord earlier = defaultSettings();
-    setTextField(earlier.interfaceAddress, "127.0.0.1");
-    ASSERT_TRUE(saveSettings(earlier, settingsPath().string()));
-    ASSERT_EQ(::chown(settingsPath().c_str(), desktop().user().uid, desktop().user().gid), 0);
-    ASSERT_TRUE(startProgram());
-    ASSERT_TRUE(chooseMode(true));
-    const auto window = desktop().waitForWindow(WaitingSnifferTitle);
-    ASSERT_TRUE(window) << scene();
+    std::optional<unsigned long> window;
+    ASSERT_TRUE(openPacketSnifferChosenEarlier(window));
     ASSERT_TRUE(chooseFileCommand(*window, "openCaptureFile"));
     const auto open = desktop().waitForWindow(OpenTitle);
     ASSERT_TRUE(open) << "no file dialog; " << scene();
