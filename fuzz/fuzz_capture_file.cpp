@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         checkTimeText(stamp);
     }
     for (const int linkType : {0, 1, 12, 108, 113, 228, 276, 105}) {
-        if (const std::optional<Ipv4InFrame> part = ipv4InFrame(linkType, data, size)) {
+        if (const std::optional<IpInFrame> part = ipInFrame(linkType, data, size)) {
             QHS_FUZZ_REQUIRE(part->offset < size && part->length <= size - part->offset);
         }
     }

@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t kept = datagramLength(datagram.get(), length);
         if (kept <= 0xFFFF && filter.accepts(datagram.get(), kept)) {
             const SegmentFilingResult filing = table.fileSegment(
-                streamKeyOf(datagram.get()), datagram.get(), static_cast<std::uint16_t>(kept), now);
+                streamKeyOf(datagram.get(), kept), datagram.get(), static_cast<std::uint16_t>(kept), now);
             streamsCreated += filing.outcome == SegmentFiling::Created ? 1 : 0;
         }
         if ((step & 0x80) != 0) {

@@ -3,12 +3,46 @@
 #include <cstdio>
 #include <cstring>
 
+#include "analysis/Ipv6View.h"
 #include "analysis/SearchText.h"
 
 namespace qhs {
 
+void DatagramView::decodeIpv6() {
+    ipv6_ = true;
+    upperOffset_ = Ipv6HeaderLength;
+    protocolByteOffset_ = 6;
+    const Ipv6View view(data_, length_);
+    if (!view.isDecodable()) {
+        ipv6Protocol_ = read8(6);
+        return;
+    }
+    ipv6Protocol_ = view.upperProtocol();
+    upperOffset_ = view.upperOffset();
+    laterFragment_ = view.isLaterFragment();
+    if (const std::size_t count = view.extensionCount(); count > 0) {
+        // The next-header field is each extension header's first byte.
+        protocolByteOffset_ = view.extension(count - 1).offset;
+    }
+}
+
+std::uint32_t DatagramView::flowLabel() const {
+    if (!ipv6_) {
+        return 0;
+    }
+    return std::uint32_t{read8(1) & 0x0Fu} << 16 | std::uint32_t{read8(2)} << 8 | read8(3);
+}
+
+std::string DatagramView::sourceAddressText() const {
+    return ipv6_ ? ipv6AddressText(sourceAddress6()) : addressText(sourceAddressBytes());
+}
+
+std::string DatagramView::destinationAddressText() const {
+    return ipv6_ ? ipv6AddressText(destinationAddress6()) : addressText(destinationAddressBytes());
+}
+
 TcpFlags DatagramView::tcpFlags() const {
-    const std::uint8_t bits = read8(33);
+    const std::uint8_t bits = read8(upperOffset_ + 13);
     TcpFlags flags;
     flags.urgent = (bits & 0x20) != 0;
     flags.acknowledgement = (bits & 0x10) != 0;
@@ -20,14 +54,19 @@ TcpFlags DatagramView::tcpFlags() const {
 }
 
 std::uint32_t DatagramView::payloadOffset() const {
+    if (laterFragment_) {
+        return upperOffset_;
+    }
     switch (protocol()) {
         case ProtocolTcp:
-            return IpHeaderLength + tcpHeaderLength();
+            return upperOffset_ + tcpHeaderLength();
         case ProtocolUdp:
         case ProtocolIcmp:
-            return IpHeaderLength + 8;
+            return upperOffset_ + 8;
+        case ProtocolIcmpv6:
+            return ipv6_ ? upperOffset_ + 8 : upperOffset_;
         default:
-            return IpHeaderLength;
+            return upperOffset_;
     }
 }
 
@@ -46,6 +85,14 @@ std::string_view DatagramView::searchText(std::string& buffer, bool foldCase) co
 std::array<std::uint8_t, 4> DatagramView::readBytes4(std::uint32_t offset) const {
     std::array<std::uint8_t, 4> bytes{};
     if (holds(offset, 4)) {
+        std::memcpy(bytes.data(), data_ + offset, bytes.size());
+    }
+    return bytes;
+}
+
+std::array<std::uint8_t, 16> DatagramView::readBytes16(std::uint32_t offset) const {
+    std::array<std::uint8_t, 16> bytes{};
+    if (ipv6_ && holds(offset, 16)) {
         std::memcpy(bytes.data(), data_ + offset, bytes.size());
     }
     return bytes;

@@ -237,7 +237,9 @@ FilterVerdict PacketFilter::accept(const std::uint8_t* block, std::uint32_t leng
     const DatagramView view(block, length);
     const FilterVerdict drop{};
 
-    const std::uint8_t protocol = view.protocol();
+    // ICMPv6 is IPv6's ICMP, and passes as ICMP.
+    const bool icmpv6 = view.isIpv6() && view.protocol() == DatagramView::ProtocolIcmpv6;
+    const std::uint8_t protocol = icmpv6 ? DatagramView::ProtocolIcmp : view.protocol();
     if (!filter.allowedProtocol[protocol]) {
         return drop;
     }
@@ -248,27 +250,34 @@ FilterVerdict PacketFilter::accept(const std::uint8_t* block, std::uint32_t leng
         return drop;
     }
 
-    const std::uint32_t source = view.sourceAddress();
-    const std::uint32_t destination = view.destinationAddress();
-    if (filter.destIps.inForce() && !filter.destIps.holds(destination)) {
-        return drop;
-    }
-    if (filter.sourceIps.inForce() && !filter.sourceIps.holds(source)) {
-        return drop;
-    }
-    if (filter.destIpsNot.holds(destination) || filter.sourceIpsNot.holds(source)) {
-        return drop;
-    }
-    // Every listed address must be one of the two ends.
-    for (std::uint32_t i = 0; i < filter.eitherIps.count; ++i) {
-        const std::uint32_t address = filter.eitherIps.entries[i];
-        if (address != source && address != destination) {
+    if (view.isIpv6()) {
+        // The lists hold IPv4 addresses: a list of addresses that must be there takes no IPv6
+        // datagram, and one of addresses that must not be there never drops one.
+        if (filter.destIps.inForce() || filter.sourceIps.inForce() || filter.eitherIps.count > 0) {
             return drop;
+        }
+    } else {
+        const std::uint32_t source = view.sourceAddress();
+        const std::uint32_t destination = view.destinationAddress();
+        if (filter.destIps.inForce() && !filter.destIps.holds(destination)) {
+            return drop;
+        }
+        if (filter.sourceIps.inForce() && !filter.sourceIps.holds(source)) {
+            return drop;
+        }
+        if (filter.destIpsNot.holds(destination) || filter.sourceIpsNot.holds(source)) {
+            return drop;
+        }
+        // Every listed address must be one of the two ends.
+        for (std::uint32_t i = 0; i < filter.eitherIps.count; ++i) {
+            const std::uint32_t address = filter.eitherIps.entries[i];
+            if (address != source && address != destination) {
+                return drop;
+            }
         }
     }
 
-    if (filter.portWalkLength > 0 &&
-        (protocol == DatagramView::ProtocolTcp || protocol == DatagramView::ProtocolUdp)) {
+    if (filter.portWalkLength > 0 && view.hasPorts()) {
         const std::uint16_t sourcePort = view.sourcePort();
         const std::uint16_t destinationPort = view.destinationPort();
         bool sourceMatch = false;

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "analysis/DatagramView.h"
+
 namespace qhs {
 
 namespace {
@@ -84,6 +86,13 @@ constexpr std::array<std::string_view, ProtocolNameTable::SlotCount> Names = bui
 
 std::string_view ProtocolNameTable::name(std::uint8_t protocol) noexcept {
     return Names[protocol];
+}
+
+std::string_view protocolNameOf(const DatagramView& datagram) noexcept {
+    if (datagram.isIpv6() && datagram.protocol() == DatagramView::ProtocolIcmpv6) {
+        return "ICMPv6";
+    }
+    return protocolName(datagram.protocol());
 }
 
 }  // namespace qhs

@@ -26,4 +26,10 @@ inline std::string_view protocolName(std::uint8_t protocol) noexcept {
     return ProtocolNameTable::name(protocol);
 }
 
+class DatagramView;
+
+// The name of a datagram's upper-layer protocol: the table's, and "ICMPv6" for the ICMP of
+// IPv6, a number the table of IPv4's protocols leaves unnamed.
+std::string_view protocolNameOf(const DatagramView& datagram) noexcept;
+
 }  // namespace qhs

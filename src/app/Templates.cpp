@@ -138,6 +138,14 @@ std::string dottedAddress(std::uint32_t networkOrderAddress) {
 std::string expandFileName(std::string_view fileNameTemplate, std::string_view dateTimeTemplate,
                            std::uint32_t sourceAddress, std::uint32_t destinationAddress,
                            const LocalTime& time) {
+    return expandFileName(fileNameTemplate, dateTimeTemplate,
+                          std::string_view(dottedAddress(sourceAddress)),
+                          std::string_view(dottedAddress(destinationAddress)), time);
+}
+
+std::string expandFileName(std::string_view fileNameTemplate, std::string_view dateTimeTemplate,
+                           std::string_view source, std::string_view destination,
+                           const LocalTime& time) {
     std::string dateText = expandDateTime(dateTimeTemplate, time);
     for (char& c : dateText) {
         if (c == ':') {
@@ -146,8 +154,6 @@ std::string expandFileName(std::string_view fileNameTemplate, std::string_view d
             c = '/';
         }
     }
-    const std::string source = dottedAddress(sourceAddress);
-    const std::string destination = dottedAddress(destinationAddress);
     std::string name(fileNameTemplate);
     replaceAll(name, "%SIP", source);
     replaceAll(name, "%DIP", destination);

@@ -53,7 +53,11 @@ std::string expandDateTime(std::string_view dateTimeTemplate);
 std::string dottedAddress(std::uint32_t networkOrderAddress);
 
 // The file name template: %SIP %DIP %DAT, then %sip %dip %dat. The date text is the
-// date template expanded with ':' made '.' and '\' made '/'.
+// date template expanded with ':' made '.' and '\' made '/'. The addresses are given as their
+// text (dotted IPv4, or IPv6 as RFC 5952 writes it), or as IPv4 addresses in network order.
+std::string expandFileName(std::string_view fileNameTemplate, std::string_view dateTimeTemplate,
+                           std::string_view sourceAddress, std::string_view destinationAddress,
+                           const LocalTime& time);
 std::string expandFileName(std::string_view fileNameTemplate, std::string_view dateTimeTemplate,
                            std::uint32_t sourceAddress, std::uint32_t destinationAddress,
                            const LocalTime& time);

@@ -71,8 +71,8 @@ CaptureFileLoad loadCaptureFrames(CaptureFrames& frames, PacketCaptureContext& c
         if (progress && load.read % ProgressStep == 0) {
             progress(frames.position());
         }
-        const std::optional<Ipv4InFrame> part =
-            ipv4InFrame(frame.linkType, frame.bytes, frame.length);
+        const std::optional<IpInFrame> part =
+            ipInFrame(frame.linkType, frame.bytes, frame.length);
         if (!part) {
             ++load.skipped;
             continue;
@@ -104,7 +104,7 @@ CaptureFileLoad loadCaptureFrames(CaptureFrames& frames, PacketCaptureContext& c
 
 std::string captureFileStatusText(const CaptureFileLoad& load) {
     std::string text =
-        numberedText("Read %llu packets, skipped %llu that are not IPv4", load.read, load.skipped);
+        numberedText("Read %llu packets, skipped %llu that are not IP", load.read, load.skipped);
     if (load.filtered > 0) {
         text += numberedText(", %llu left out by the filters", load.filtered);
     }

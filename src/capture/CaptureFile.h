@@ -80,7 +80,7 @@ std::optional<std::string> checkCaptureFrames(CaptureFrames& frames,
 struct CaptureFileLoad {
     std::uint64_t read = 0;            // frames in the file
     std::uint64_t stored = 0;          // became list rows
-    std::uint64_t skipped = 0;         // carried no IPv4 datagram
+    std::uint64_t skipped = 0;         // carried no IP datagram
     std::uint64_t filtered = 0;        // left out by the filters
     const char* endedBy = nullptr;     // StatusItemLimit or StatusMemoryError when cut short
     std::optional<std::string> fault;  // the file could not be read to its end

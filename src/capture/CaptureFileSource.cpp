@@ -27,8 +27,8 @@ ReceiveResult CaptureFileSource::receive(const DatagramVisitor& visit) {
             return {false, 0, 0};
         }
         ++read_;
-        const std::optional<Ipv4InFrame> part =
-            ipv4InFrame(frame.linkType, frame.bytes, frame.length);
+        const std::optional<IpInFrame> part =
+            ipInFrame(frame.linkType, frame.bytes, frame.length);
         if (!part) {
             ++skipped_;
             continue;

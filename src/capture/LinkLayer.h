@@ -14,33 +14,34 @@ enum class LinkType : int {
     Loop = 108,    // as Null, with the family in network byte order
     LinuxCooked = 113,
     Ipv4 = 228,
+    Ipv6 = 229,
     LinuxCooked2 = 276,
 };
 
-// The part of a frame that is an IPv4 datagram.
-struct Ipv4InFrame {
+// The part of a frame that is an IP datagram, IPv4 or IPv6.
+struct IpInFrame {
     std::size_t offset = 0;
     std::size_t length = 0;
 };
 
-// Where the IPv4 datagram starts in a frame of `linkType` and how long it is, or nothing when
-// the frame carries no IPv4 datagram (another protocol, an unknown link type, or a frame too
-// short for its link header). Link padding after the datagram's total length is left out.
-std::optional<Ipv4InFrame> ipv4InFrame(int linkType, const std::uint8_t* frame, std::size_t length);
+// Where the IP datagram (IPv4 or IPv6) starts in a frame of `linkType` and how long it is, or
+// nothing when the frame carries no IP datagram (another protocol, an unknown link type, or a
+// frame too short for its link header). Link padding after the datagram's length is left out.
+std::optional<IpInFrame> ipInFrame(int linkType, const std::uint8_t* frame, std::size_t length);
 
 // The link type a capture file's header gives, as libpcap reports it: files say 101 for raw
 // IP, and the top bits of a classic pcap file's field say other things.
 int linkTypeOfFileValue(std::uint32_t fileValue);
 
-// Whether frames of `linkType` can carry IPv4 datagrams that ipv4InFrame finds.
+// Whether frames of `linkType` can carry IP datagrams that ipInFrame finds.
 bool linkTypeIsKnown(int linkType);
 
-// The length of the IPv4 datagram at `datagram`: link layers pad short frames (an Ethernet
-// frame carries at least 46 bytes), so a total length field that is sound and shorter than
-// what arrived gives the datagram's true end.
+// The length of the IP datagram at `datagram`: link layers pad short frames (an Ethernet
+// frame carries at least 46 bytes), so a length field (IPv4's total length, IPv6's payload
+// length plus 40) that is sound and shorter than what arrived gives the datagram's true end.
 std::size_t ipDatagramLength(const std::uint8_t* datagram, std::size_t received);
 
-// The most bytes of link header ipv4InFrame looks past: Ethernet with two VLAN tags, or the
+// The most bytes of link header ipInFrame looks past: Ethernet with two VLAN tags, or the
 // second Linux cooked header, with room to spare.
 inline constexpr std::size_t LargestLinkHeaderBytes = 64;
 

@@ -83,7 +83,7 @@ void runFileCapture(CaptureSource& source, const SettingsRecord& settings, Strea
 
     const auto fileKept = [&](const std::uint8_t* datagram, std::size_t length, std::int64_t now) {
         const SegmentFilingResult filing = table.fileSegment(
-            streamKeyOf(datagram), datagram, static_cast<std::uint32_t>(length), now);
+            streamKeyOf(datagram, length), datagram, static_cast<std::uint32_t>(length), now);
         if (filing.outcome == SegmentFiling::DataAllocationFailed) {
             // The segment is dropped; capture goes on while the box is up.
             state.messages.post(segmentAllocationMessage(filing));

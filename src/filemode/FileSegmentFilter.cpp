@@ -4,6 +4,7 @@
 
 #include "analysis/DatagramView.h"
 #include "capture/CaptureFile.h"
+#include "capture/LinkLayer.h"
 
 namespace qhs {
 
@@ -72,30 +73,44 @@ bool FileSegmentFilter::accepts(const std::uint8_t* datagram, std::size_t length
         return false;
     }
     const DatagramView view(datagram, static_cast<std::uint32_t>(length));
-    if (!passes(view.sourceAddress(), sourceMust_, sourceMustNot_) ||
-        !passes(view.destinationAddress(), destinationMust_, destinationMustNot_)) {
+    if (view.isIpv6()) {
+        // The address filters hold IPv4 addresses: one that must be there takes no IPv6
+        // datagram, one that must not be there never drops one.
+        if (sourceMust_ != 0 || destinationMust_ != 0) {
+            return false;
+        }
+    } else if (!passes(view.sourceAddress(), sourceMust_, sourceMustNot_) ||
+               !passes(view.destinationAddress(), destinationMust_, destinationMustNot_)) {
         return false;
     }
-    // The ports are bytes 20 to 23 whatever the protocol; the protocol is tested next.
+    // The ports are the first four bytes after the IP header whatever the protocol; the
+    // protocol is tested next.
+    const std::uint32_t upper = view.upperOffset();
+    if (upper + 4 > length) {
+        return false;
+    }
     const auto port = [&](std::size_t offset) {
         return static_cast<std::uint32_t>((datagram[offset] << 8) | datagram[offset + 1]);
     };
-    if (!passes(port(20), sourcePortMust_, sourcePortMustNot_) ||
-        !passes(port(22), destinationPortMust_, destinationPortMustNot_)) {
+    if (!passes(port(upper), sourcePortMust_, sourcePortMustNot_) ||
+        !passes(port(upper + 2), destinationPortMust_, destinationPortMustNot_)) {
         return false;
     }
-    if (view.protocol() != DatagramView::ProtocolTcp) {
+    if (view.protocol() != DatagramView::ProtocolTcp || !view.hasPorts()) {
         return false;
     }
-    if (DatagramView::IpHeaderLength + view.tcpHeaderLength() >= length) {
+    if (upper + view.tcpHeaderLength() >= length) {
         return false;
     }
-    return streamKeyOf(datagram) != 0;
+    return streamKeyOf(datagram, length) != 0;
 }
 
 std::size_t datagramLength(const std::uint8_t* datagram, std::size_t capturedLength) {
     if (datagram == nullptr || capturedLength < DatagramView::IpHeaderLength) {
         return capturedLength;
+    }
+    if ((datagram[0] >> 4) == 6) {
+        return ipDatagramLength(datagram, capturedLength);
     }
     const std::size_t totalLength = (std::size_t{datagram[2]} << 8) | datagram[3];
     return totalLength >= DatagramView::IpHeaderLength && totalLength < capturedLength
@@ -103,9 +118,16 @@ std::size_t datagramLength(const std::uint8_t* datagram, std::size_t capturedLen
                : capturedLength;
 }
 
-std::uint32_t streamKeyOf(const std::uint8_t* datagram) {
-    std::uint32_t key;
-    std::memcpy(&key, datagram + 28, sizeof key);
+std::uint32_t streamKeyOf(const std::uint8_t* datagram, std::size_t length) {
+    // IPv4's acknowledgement number is always at offset 28; IPv6's after its extension headers.
+    std::size_t offset = 28;
+    if ((datagram[0] >> 4) == 6) {
+        offset = DatagramView(datagram, static_cast<std::uint32_t>(length)).upperOffset() + 8;
+    }
+    std::uint32_t key = 0;
+    if (offset + sizeof key <= length) {
+        std::memcpy(&key, datagram + offset, sizeof key);
+    }
     return key;
 }
 

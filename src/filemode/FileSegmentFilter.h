@@ -15,8 +15,9 @@ class FileSegmentFilter {
   public:
     explicit FileSegmentFilter(const SettingsRecord& settings);
 
-    // Tests the datagram in this order: its length (40 to 65535), the addresses, the
-    // ports, the protocol, the data, the acknowledgement number.
+    // Tests the datagram in this order: its length (40 to 262144), the addresses, the
+    // ports, the protocol, the data, the acknowledgement number. For IPv6 (whose addresses
+    // the IPv4 filters never name) an address that must be there refuses it.
     bool accepts(const std::uint8_t* datagram, std::size_t length) const;
 
   private:
@@ -34,11 +35,12 @@ class FileSegmentFilter {
 // dotted quad its address, anything else 255.255.255.255 (which no sender has).
 std::uint32_t filterAddress(std::string_view text);
 
-// The datagram's own length: the captured length, cut to the IP total length when that
-// is shorter, so the padding that a link adds to a short frame is not taken for data.
+// The datagram's own length: the captured length, cut to the IP total length (IPv6: payload
+// length plus 40) when that is shorter, so the padding that a link adds to a short frame is not taken for data.
 std::size_t datagramLength(const std::uint8_t* datagram, std::size_t capturedLength);
 
-// The acknowledgement number as its raw 4 bytes at offset 28, the key of its stream.
-std::uint32_t streamKeyOf(const std::uint8_t* datagram);
+// The acknowledgement number as its raw 4 bytes, the key of its stream: at offset 28 of an
+// IPv4 datagram, 8 bytes into the TCP header of an IPv6 one; 0 past `length`.
+std::uint32_t streamKeyOf(const std::uint8_t* datagram, std::size_t length);
 
 }  // namespace qhs

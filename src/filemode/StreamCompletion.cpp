@@ -37,9 +37,9 @@ void completeStream(StreamTable& table, FileSnifferState& state,
                 file.path = result.path;
                 file.size = result.size;
                 file.incomplete = incomplete;
-                file.clientAddress = sent.destinationAddress();
+                file.clientAddress = sent.destinationAddressText();
                 file.clientPort = sent.destinationPort();
-                file.serverAddress = sent.sourceAddress();
+                file.serverAddress = sent.sourceAddressText();
                 file.serverPort = sent.sourcePort();
                 file.contentType = std::move(result.contentType);
                 state.fileWritten(file);

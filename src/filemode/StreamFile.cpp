@@ -122,11 +122,18 @@ bool shouldStore(const ResponseInfo& response, std::size_t dataLength,
 std::string streamFileName(const StreamFileSettings& settings, std::uint32_t sourceAddress,
                            std::uint32_t destinationAddress, std::string_view extension, int number,
                            bool incomplete, const std::optional<LocalTime>& completedAt) {
-    std::string name = completedAt
-                           ? expandFileName(settings.fileNameTemplate, settings.dateTimeTemplate,
-                                            sourceAddress, destinationAddress, *completedAt)
-                           : expandFileName(settings.fileNameTemplate, settings.dateTimeTemplate,
-                                            sourceAddress, destinationAddress);
+    return streamFileName(settings, std::string_view(dottedAddress(sourceAddress)),
+                          std::string_view(dottedAddress(destinationAddress)), extension, number,
+                          incomplete, completedAt);
+}
+
+std::string streamFileName(const StreamFileSettings& settings, std::string_view sourceAddress,
+                           std::string_view destinationAddress, std::string_view extension,
+                           int number, bool incomplete,
+                           const std::optional<LocalTime>& completedAt) {
+    std::string name = expandFileName(settings.fileNameTemplate, settings.dateTimeTemplate,
+                                      sourceAddress, destinationAddress,
+                                      completedAt ? *completedAt : localTimeSource()());
     // A '/' (a backslash of the date template becomes one) would lead into another folder.
     for (char& c : name) {
         const auto byte = static_cast<unsigned char>(c);
@@ -181,6 +188,8 @@ StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
         return result;
     }
     const DatagramView first(firstSegment.data, firstSegment.length);
+    const std::string sourceText = first.sourceAddressText();
+    const std::string destinationText = first.destinationAddressText();
     // A file known to be cut short must not pass for the download.
     const bool incomplete = isIncompleteBody(joined, response);
     // The name is looked up in the folder itself, never through a link: in a shared folder
@@ -195,8 +204,9 @@ StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
     // creates the file only if it does not exist, so nothing is replaced between a look
     // and the write.
     for (int number = 1; opened == nullptr; ++number) {
-        name = streamFileName(settings, first.sourceAddress(), first.destinationAddress(),
-                              response.extension, number, incomplete, completedAt);
+        name = streamFileName(settings, std::string_view(sourceText),
+                              std::string_view(destinationText), response.extension, number,
+                              incomplete, completedAt);
         result.path = streamFilePath(settings.directory, name);
         // A NUL would cut the path short where the system reads it.
         if (result.path.size() > MaximumStreamFilePath ||

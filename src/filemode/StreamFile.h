@@ -58,14 +58,14 @@ struct StreamFileResult {
 
 // A file written, as told to whoever follows the run: its path, size and whether its body
 // ended early, the stream's two ends (the server sent the data, the client acknowledged it;
-// addresses in network byte order) and the Content-Type the response declared.
+// addresses as text, dotted IPv4 or RFC 5952 IPv6) and the Content-Type the response declared.
 struct WrittenFile {
     std::string path;
     std::uint64_t size = 0;
     bool incomplete = false;
-    std::uint32_t clientAddress = 0;
+    std::string clientAddress;
     std::uint16_t clientPort = 0;
-    std::uint32_t serverAddress = 0;
+    std::string serverAddress;
     std::uint16_t serverPort = 0;
     std::string contentType;
 };
@@ -82,6 +82,11 @@ bool shouldStore(const ResponseInfo& response, std::size_t dataLength,
 // already safe (safeExtension). A `number` above 1 goes before the extension as " (2)",
 // for a stream whose name is taken; an incomplete body has " (incomplete)" before both.
 // The date in the name is `completedAt`, or the local time now.
+// The addresses are their text (see expandFileName) or IPv4 addresses in network order.
+std::string streamFileName(const StreamFileSettings& settings, std::string_view sourceAddress,
+                           std::string_view destinationAddress, std::string_view extension,
+                           int number = 1, bool incomplete = false,
+                           const std::optional<LocalTime>& completedAt = std::nullopt);
 std::string streamFileName(const StreamFileSettings& settings, std::uint32_t sourceAddress,
                            std::uint32_t destinationAddress, std::string_view extension,
                            int number = 1, bool incomplete = false,

@@ -70,7 +70,7 @@ SegmentData segmentData(const SegmentNode& segment) {
     const DatagramView view(segment.data, segment.length);
     SegmentData result;
     result.sequence = view.tcpSequence();
-    const std::uint32_t start = DatagramView::IpHeaderLength + view.tcpHeaderLength();
+    const std::uint32_t start = view.upperOffset() + view.tcpHeaderLength();
     if (segment.data && start < segment.length) {
         result.bytes = {segment.data + start, segment.length - start};
     }

@@ -72,7 +72,7 @@ SegmentFilingResult StreamTable::fileSegment(std::uint32_t streamKey, const std:
 
     // Outside the mutex; the completion thread passes over this slot.
     const DatagramView view(datagram, length);
-    const std::uint32_t headers = DatagramView::IpHeaderLength + view.tcpHeaderLength();
+    const std::uint32_t headers = view.upperOffset() + view.tcpHeaderLength();
     streamData_[slot] += length > headers ? length - headers : 0;
     if (streamDataLimit_ != 0 && streamData_[slot] > streamDataLimit_) {
         // Its file would not be written: what it holds goes back at once.

@@ -33,7 +33,7 @@ std::int64_t wholeSeconds(std::int64_t nanoseconds) {
 }
 
 // The headers, in this machine's byte order (the magic numbers tell readers which).
-std::string pcapHeader() {
+std::string pcapHeader(std::uint32_t linkType) {
     std::string header;
     appendRaw(header, PcapNanosecondMagic);
     appendRaw(header, std::uint16_t{2});  // format version 2.4
@@ -41,12 +41,12 @@ std::string pcapHeader() {
     appendRaw(header, std::int32_t{0});   // time stamps are UTC
     appendRaw(header, std::uint32_t{0});  // their accuracy is not stated
     appendRaw(header, PcapSnapLength);
-    appendRaw(header, PcapLinkTypeIpv4);
+    appendRaw(header, linkType);
     return header;
 }
 
 // A section of one interface whose time stamps count nanoseconds from `offsetSeconds`.
-std::string pcapngHeader(std::int64_t offsetSeconds) {
+std::string pcapngHeader(std::int64_t offsetSeconds, std::uint32_t linkType) {
     std::string header;
     appendRaw(header, PcapngSectionBlock);
     appendRaw(header, std::uint32_t{28});
@@ -69,12 +69,28 @@ std::string pcapngHeader(std::int64_t offsetSeconds) {
     const auto length = static_cast<std::uint32_t>(20 + options.size());
     appendRaw(header, PcapngInterfaceBlock);
     appendRaw(header, length);
-    appendRaw(header, static_cast<std::uint16_t>(PcapLinkTypeIpv4));
+    appendRaw(header, static_cast<std::uint16_t>(linkType));
     appendRaw(header, std::uint16_t{0});
     appendRaw(header, PcapSnapLength);
     header += options;
     appendRaw(header, length);
     return header;
+}
+
+// Writes one record; an IPv6 datagram in a file that says raw IPv4 first turns its header into
+// raw IP, which holds both versions, so every packet written before reads as it did.
+int writeRecordWidening(CaptureFileForm& form, RecordFile& file,
+                        std::span<const std::uint8_t> datagram, std::uint32_t originalLength,
+                        std::int64_t arrivalNanoseconds) {
+    if (form.linkType == PcapLinkTypeIpv4 && datagram.data() != nullptr && !datagram.empty() &&
+        (datagram[0] >> 4) == 6) {
+        form.linkType = PcapLinkTypeRaw;
+        if (const int error = file.overwriteAt(form.linkTypeOffset(), form.linkTypeBytes());
+            error != 0) {
+            return error;
+        }
+    }
+    return form.writeRecord(file, datagram, originalLength, arrivalNanoseconds);
 }
 
 }  // namespace
@@ -85,7 +101,23 @@ bool fitsClassicPcap(std::int64_t arrivalNanoseconds) {
 }
 
 std::string CaptureFileForm::header() const {
-    return pcapng ? pcapngHeader(offsetSeconds) : pcapHeader();
+    return pcapng ? pcapngHeader(offsetSeconds, linkType) : pcapHeader(linkType);
+}
+
+std::size_t CaptureFileForm::linkTypeOffset() const {
+    // pcap: after magic, version, zone, accuracy and snap length; pcapng: in the interface
+    // block after the 28-byte section block, past its type and length.
+    return pcapng ? 36 : 20;
+}
+
+std::string CaptureFileForm::linkTypeBytes() const {
+    std::string bytes;
+    if (pcapng) {
+        appendRaw(bytes, static_cast<std::uint16_t>(linkType));
+    } else {
+        appendRaw(bytes, linkType);
+    }
+    return bytes;
 }
 
 int CaptureFileForm::writeRecord(RecordFile& file, std::span<const std::uint8_t> datagram,
@@ -132,9 +164,10 @@ int CaptureFileForm::writeRecord(RecordFile& file, std::span<const std::uint8_t>
     return file.commit();
 }
 
-CaptureFileForm captureFileFormFor(std::int64_t earliestNanoseconds,
-                                   std::int64_t latestNanoseconds) {
+CaptureFileForm captureFileFormFor(std::int64_t earliestNanoseconds, std::int64_t latestNanoseconds,
+                                   bool withIpv6) {
     CaptureFileForm form;
+    form.linkType = withIpv6 ? PcapLinkTypeRaw : PcapLinkTypeIpv4;
     if (fitsClassicPcap(earliestNanoseconds) && fitsClassicPcap(latestNanoseconds)) {
         return form;
     }
@@ -149,24 +182,28 @@ SaveOutcome writeCaptureFile(const std::string& path, PacketTable& table,
     // A stamp before 1970 or after 2106 does not fit a pcap file's 32-bit seconds; pcapng
     // keeps every stamp, so the whole file is pcapng then. Packets captured meanwhile are
     // stamped now and fit either.
+    // IPv4 alone is written as raw IPv4, as ever; with IPv6 among them, as raw IP.
     std::int64_t earliest = 0;
     std::int64_t latest = 0;
+    bool withIpv6 = false;
     {
         const PacketTable::Access access = table.lock();
         const PacketStore& store = access.store();
         for (std::int32_t slot = 0; slot < table.storedCount(); ++slot) {
-            if (store.packet(slot) != nullptr) {
+            if (const std::uint8_t* data = store.packet(slot); data != nullptr) {
                 earliest = std::min(earliest, store.arrivalNanoseconds(slot));
                 latest = std::max(latest, store.arrivalNanoseconds(slot));
+                withIpv6 = withIpv6 || (store.length(slot) > 0 && (data[0] >> 4) == 6);
             }
         }
     }
-    const CaptureFileForm form = captureFileFormFor(earliest, latest);
+    CaptureFileForm form = captureFileFormFor(earliest, latest, withIpv6);
     StoreFileFormat format;
     format.header = form.header();
-    format.record = [form](RecordFile& file, const PacketStore& store, std::int32_t slot) {
-        return form.writeRecord(file, {store.packet(slot), store.length(slot)}, store.length(slot),
-                                store.arrivalNanoseconds(slot));
+    format.record = [form](RecordFile& file, const PacketStore& store,
+                           std::int32_t slot) mutable {
+        return writeRecordWidening(form, file, {store.packet(slot), store.length(slot)},
+                                   store.length(slot), store.arrivalNanoseconds(slot));
     };
     return writeStoreFile(path, table, settings, cancel, hooks, format);
 }
@@ -181,6 +218,7 @@ int PcapStreamWriter::create(const std::string& path) {
     } else if (const int error = file_.create(path); error != 0) {
         return error;
     }
+    form_.linkType = file_.isSeekable() ? PcapLinkTypeIpv4 : PcapLinkTypeRaw;
     return file_.write(form_.header());
 }
 
@@ -198,7 +236,7 @@ int PcapStreamWriter::append(std::span<const std::uint8_t> datagram, std::uint32
     if (!refusal_.empty()) {
         return EOVERFLOW;
     }
-    return form_.writeRecord(file_, datagram, originalLength, arrivalNanoseconds);
+    return writeRecordWidening(form_, file_, datagram, originalLength, arrivalNanoseconds);
 }
 
 }  // namespace qhs

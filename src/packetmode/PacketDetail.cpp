@@ -1,6 +1,7 @@
 #include "packetmode/PacketDetail.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "analysis/PortNameTable.h"
 #include "analysis/ProtocolNameTable.h"
@@ -48,40 +49,50 @@ struct FieldBytes {
 };
 
 // The header bytes each field was read from; the size field shows the captured length but
-// points at the IP total length, the only size the header holds.
-std::optional<FieldBytes> bytesOfField(DetailField field, std::uint8_t protocol) {
-    const bool hasPorts =
-        protocol == DatagramView::ProtocolTcp || protocol == DatagramView::ProtocolUdp;
-    const bool isTcp = protocol == DatagramView::ProtocolTcp;
+// points at the header's length field, the only size the header holds.
+std::optional<FieldBytes> bytesOfField(DetailField field, const PacketDetail& shown) {
+    const bool isTcp = shown.protocol == DatagramView::ProtocolTcp && shown.hasPorts;
+    const std::uint32_t upper = shown.upperOffset;
+    const auto inTcp = [&](std::uint32_t first, std::uint32_t last) -> std::optional<FieldBytes> {
+        return isTcp ? std::optional(FieldBytes{upper + first, upper + last}) : std::nullopt;
+    };
+    const std::uint32_t protocolByte = shown.protocolByteOffset;
     switch (field) {
         case DetailField::PacketSize:
-            return FieldBytes{2, 3};
+            return shown.ipv6 ? FieldBytes{4, 5} : FieldBytes{2, 3};
         case DetailField::Ttl:
-            return FieldBytes{8, 8};
+            return shown.ipv6 ? FieldBytes{7, 7} : FieldBytes{8, 8};
         case DetailField::ProtocolNumber:
         case DetailField::PacketType:
-            return FieldBytes{9, 9};
+            return FieldBytes{protocolByte, protocolByte};
         case DetailField::IpChecksum:
-            return FieldBytes{10, 11};
+            return shown.ipv6 ? FieldBytes{1, 3} : FieldBytes{10, 11};
         case DetailField::FromIp:
-            return FieldBytes{12, 15};
+            return shown.ipv6 ? FieldBytes{8, 23} : FieldBytes{12, 15};
         case DetailField::ToIp:
-            return FieldBytes{16, 19};
+            return shown.ipv6 ? FieldBytes{24, 39} : FieldBytes{16, 19};
         case DetailField::FromPort:
-            return hasPorts ? std::optional(FieldBytes{20, 21}) : std::nullopt;
+            return shown.hasPorts ? std::optional(FieldBytes{upper, upper + 1}) : std::nullopt;
         case DetailField::ToPort:
-            return hasPorts ? std::optional(FieldBytes{22, 23}) : std::nullopt;
+            return shown.hasPorts ? std::optional(FieldBytes{upper + 2, upper + 3})
+                                  : std::nullopt;
         case DetailField::Sequence:
-            return isTcp ? std::optional(FieldBytes{24, 27}) : std::nullopt;
+            return inTcp(4, 7);
         case DetailField::Acknowledgement:
-            return isTcp ? std::optional(FieldBytes{28, 31}) : std::nullopt;
+            return inTcp(8, 11);
         case DetailField::Window:
-            return isTcp ? std::optional(FieldBytes{34, 35}) : std::nullopt;
+            return inTcp(14, 15);
         case DetailField::FromPortUse:
         case DetailField::ToPortUse:
             break;
     }
     return std::nullopt;
+}
+
+std::string flowLabelText(std::uint32_t label) {
+    char text[16];
+    const int length = std::snprintf(text, sizeof text, "0x%05x", label);
+    return std::string(text, static_cast<std::size_t>(length));
 }
 
 }  // namespace
@@ -116,7 +127,11 @@ PacketDetail renderDetail(const DatagramView& datagram, EntirePacketRendering re
 
     PacketDetail detail;
     detail.decodable = true;
+    detail.ipv6 = datagram.isIpv6();
     detail.protocol = datagram.protocol();
+    detail.protocolByteOffset = datagram.protocolByteOffset();
+    detail.upperOffset = datagram.upperOffset();
+    detail.hasPorts = datagram.hasPorts();
     detail.capturedLength = datagram.capturedLength();
     detail.rendering = rendering;
 
@@ -124,7 +139,7 @@ PacketDetail renderDetail(const DatagramView& datagram, EntirePacketRendering re
     detail.entirePacket = entirePacketText(bytes, rendering);
     detail.packetData = renderText(datagram.payload());
 
-    detail.text(DetailField::PacketType) = protocolName(detail.protocol);
+    detail.text(DetailField::PacketType) = protocolNameOf(datagram);
     detail.text(DetailField::PacketSize) = std::to_string(datagram.capturedLength());
     detail.text(DetailField::FromIp) = datagram.sourceAddressText();
     detail.text(DetailField::ToIp) = datagram.destinationAddressText();
@@ -134,8 +149,9 @@ PacketDetail renderDetail(const DatagramView& datagram, EntirePacketRendering re
     detail.text(DetailField::ToPortUse) = portUseText(detail.protocol, datagram.destinationPort());
     detail.text(DetailField::ProtocolNumber) = std::to_string(detail.protocol);
     detail.text(DetailField::Ttl) = std::to_string(datagram.ttl());
-    detail.text(DetailField::IpChecksum) = std::to_string(datagram.headerChecksum());
-    if (datagram.isTcp()) {
+    detail.text(DetailField::IpChecksum) = detail.ipv6 ? flowLabelText(datagram.flowLabel())
+                                                       : std::to_string(datagram.headerChecksum());
+    if (datagram.isTcp() && datagram.hasPorts()) {
         detail.text(DetailField::Sequence) = std::to_string(datagram.tcpSequence());
         detail.text(DetailField::Acknowledgement) = std::to_string(datagram.tcpAcknowledgement());
         detail.text(DetailField::Window) = std::to_string(datagram.tcpWindow());
@@ -158,7 +174,7 @@ std::optional<CharacterRange> highlightRange(const PacketDetail& shown, DetailFi
     if (!shown.decodable || (!isDec && shown.rendering != EntirePacketRendering::Hex)) {
         return std::nullopt;
     }
-    const std::optional<FieldBytes> bytes = bytesOfField(field, shown.protocol);
+    const std::optional<FieldBytes> bytes = bytesOfField(field, shown);
     if (!bytes || bytes->first >= shown.capturedLength) {
         return std::nullopt;
     }

@@ -22,10 +22,10 @@ EntirePacketRendering chooseEntirePacketRendering(bool showText, bool showDec, b
 // The decoded fields of the detail view, each one text box of the window.
 enum class DetailField {
     PacketSize,       // "Packet size:"
-    Ttl,              // "TTL:"
+    Ttl,              // "TTL:" (the hop limit of IPv6, labelled "Hop limit:")
     ProtocolNumber,   // "Protocol #:"
     PacketType,       // "Packet type:"
-    IpChecksum,       // "IP checksum:"
+    IpChecksum,       // "IP checksum:" (the flow label of IPv6, labelled "Flow label:")
     FromIp,           // "From IP"
     ToIp,             // "To IP:"
     FromPort,         // "From port:"
@@ -38,16 +38,28 @@ enum class DetailField {
 };
 inline constexpr std::size_t DetailFieldCount = 14;
 
+// The labels of the two boxes whose field differs between IPv4 and IPv6.
+inline constexpr std::string_view TtlLabelText = "TTL:";
+inline constexpr std::string_view HopLimitLabelText = "Hop limit:";
+inline constexpr std::string_view IpChecksumLabelText = "IP checksum:";
+inline constexpr std::string_view FlowLabelLabelText = "Flow label:";
+
 inline constexpr std::string_view InvalidPacketDataText = "Invalid packet data!";
 inline constexpr std::string_view InvalidPacketPointerText = "Invalid packet ptr!";
 
 // Everything the detail view shows for one store slot. A default-constructed detail is the
 // empty view that Clear and a fruitless find leave: every text empty, every flag hidden.
 struct PacketDetail {
-    // The fields describe a datagram of at least 20 bytes.
+    // The fields describe a datagram of at least 20 bytes (40 for IPv6).
     bool decodable = false;
+    // An IPv6 datagram: two boxes show its own fields in place of TTL and checksum.
+    bool ipv6 = false;
     // The number "Protocol #:" shows; it decides which fields highlight their bytes.
     std::uint8_t protocol = 0;
+    // Where the byte naming the protocol and the upper-layer header lie (9 and 20 for IPv4).
+    std::uint32_t protocolByteOffset = 9;
+    std::uint32_t upperOffset = 20;
+    bool hasPorts = false;
     std::uint32_t capturedLength = 0;
     EntirePacketRendering rendering = EntirePacketRendering::None;
 

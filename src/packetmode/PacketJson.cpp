@@ -160,7 +160,7 @@ void appendPacketJson(std::string& out, std::span<const std::uint8_t> datagram,
     appendField(out, "protocol");
     appendNumber(out, view.protocol());
     appendField(out, "protocol_name");
-    appendJsonString(out, protocolName(view.protocol()));
+    appendJsonString(out, protocolNameOf(view));
     appendField(out, "captured_length");
     appendNumber(out, view.capturedLength());
     appendField(out, "original_length");

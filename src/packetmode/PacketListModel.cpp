@@ -65,23 +65,19 @@ QString PacketListModel::cellText(int row, int column) const {
     // Fields beyond a short datagram read as 0, as its zeroed spare bytes would.
     const std::uint32_t length = table_.storedLength(slot);
     const DatagramView header(block, length);
-    const std::uint8_t protocol = header.protocol();
-    const bool hasPorts =
-        protocol == DatagramView::ProtocolTcp || protocol == DatagramView::ProtocolUdp;
     switch (shown) {
         case PacketListColumn::Type:
-            return fromWindows1252(protocolName(protocol));
+            return fromWindows1252(protocolNameOf(header));
         case PacketListColumn::Size:
             return QString::number(length);
         case PacketListColumn::FromIp:
-            return QString::fromStdString(DatagramView::addressText(header.sourceAddressBytes()));
+            return QString::fromStdString(header.sourceAddressText());
         case PacketListColumn::ToIp:
-            return QString::fromStdString(
-                DatagramView::addressText(header.destinationAddressBytes()));
+            return QString::fromStdString(header.destinationAddressText());
         case PacketListColumn::FromPort:
-            return hasPorts ? QString::number(header.sourcePort()) : QString();
+            return header.hasPorts() ? QString::number(header.sourcePort()) : QString();
         case PacketListColumn::ToPort:
-            return hasPorts ? QString::number(header.destinationPort()) : QString();
+            return header.hasPorts() ? QString::number(header.destinationPort()) : QString();
         case PacketListColumn::DateTime:
             return fromWindows1252(table_.storedTime(slot));
         default:

@@ -60,13 +60,20 @@ void appendAddress(std::string& out, const std::array<std::uint8_t, 4>& bytes) {
 void appendHeading(std::string& out, const DatagramView& datagram, std::string_view timeText,
                    bool withData) {
     out.append(withData ? "\r\n\r\n" : "\r\n");
-    appendRightAligned(out, protocolName(datagram.protocol()), TypeWidth);
+    appendRightAligned(out, protocolNameOf(datagram), TypeWidth);
     out.push_back(' ');
     appendNumber(out, datagram.capturedLength(), SizeWidth);
     out.push_back(' ');
-    appendAddress(out, datagram.sourceAddressBytes());
-    out.push_back(' ');
-    appendAddress(out, datagram.destinationAddressBytes());
+    if (datagram.isIpv6()) {
+        // An IPv6 address is wider than the field, which widens for it.
+        appendRightAligned(out, datagram.sourceAddressText(), AddressWidth);
+        out.push_back(' ');
+        appendRightAligned(out, datagram.destinationAddressText(), AddressWidth);
+    } else {
+        appendAddress(out, datagram.sourceAddressBytes());
+        out.push_back(' ');
+        appendAddress(out, datagram.destinationAddressBytes());
+    }
     out.append("  ");
     appendNumber(out, datagram.sourcePort(), PortWidth);
     out.push_back(' ');

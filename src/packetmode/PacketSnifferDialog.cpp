@@ -758,6 +758,9 @@ void PacketSnifferDialog::showDetail(const PacketDetail& detail) {
     for (const auto& [box, field] : detailFields()) {
         box->setText(fromWindows1252(detail.text(field)));
     }
+    ui_->ttlLabel->setText(QString::fromLatin1(detail.ipv6 ? HopLimitLabelText : TtlLabelText));
+    ui_->ipChecksumLabel->setText(
+        QString::fromLatin1(detail.ipv6 ? FlowLabelLabelText : IpChecksumLabelText));
     ui_->entirePacket->setPlainText(fromWindows1252(detail.entirePacket));
     ui_->packetData->setPlainText(fromWindows1252(detail.packetData));
     ui_->flagURG->setVisible(detail.flagLabels.urgent);

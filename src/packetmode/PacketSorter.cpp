@@ -5,6 +5,7 @@
 #include <numeric>
 #include <span>
 #include <string_view>
+#include <tuple>
 
 #include "analysis/DatagramView.h"
 
@@ -25,7 +26,7 @@ constexpr std::uint64_t KeyMask = (std::uint64_t{1} << 33) - 1;
 constexpr unsigned PositionBits = 31;
 constexpr std::uint64_t PositionMask = (std::uint64_t{1} << PositionBits) - 1;
 
-std::uint32_t bigEndianAddress(const std::array<std::uint8_t, 4>& bytes) {
+std::uint32_t bigEndian32Address(const std::array<std::uint8_t, 4>& bytes) {
     return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
            (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
 }
@@ -43,12 +44,6 @@ std::uint64_t datagramKey(const PacketStore& store, std::int32_t slot, PacketLis
             break;
         case PacketListColumn::Size:
             value = datagram.totalLength();
-            break;
-        case PacketListColumn::FromIp:
-            value = bigEndianAddress(datagram.sourceAddressBytes());
-            break;
-        case PacketListColumn::ToIp:
-            value = bigEndianAddress(datagram.destinationAddressBytes());
             break;
         case PacketListColumn::FromPort:
             value = datagram.sourcePort();
@@ -158,6 +153,68 @@ std::vector<PacketRow> sortByTime(const PacketStore& store, std::span<const Pack
     return sorted;
 }
 
+// An address as a sort key: rows without data first, then IPv4 addresses by their value,
+// then IPv6 addresses by their bytes.
+struct AddressKey {
+    std::uint8_t family = 0;  // 0 no data, 1 IPv4, 2 IPv6
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    std::uint32_t position = 0;
+
+    auto rank() const { return std::tie(family, high, low); }
+};
+
+std::uint64_t bigEndian64(const std::uint8_t* bytes) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < 8; ++i) {
+        value = value << 8 | bytes[i];
+    }
+    return value;
+}
+
+AddressKey addressKey(const PacketStore& store, std::int32_t slot, bool source,
+                      std::uint32_t position) {
+    AddressKey key;
+    key.position = position;
+    const std::uint8_t* data = store.packet(slot);
+    if (data == nullptr) {
+        return key;
+    }
+    const DatagramView datagram(data, store.length(slot));
+    if (datagram.isIpv6()) {
+        const std::array<std::uint8_t, 16> bytes =
+            source ? datagram.sourceAddress6() : datagram.destinationAddress6();
+        key.family = 2;
+        key.high = bigEndian64(bytes.data());
+        key.low = bigEndian64(bytes.data() + 8);
+    } else {
+        key.family = 1;
+        key.high = bigEndian32Address(source ? datagram.sourceAddressBytes()
+                                             : datagram.destinationAddressBytes());
+    }
+    return key;
+}
+
+std::vector<PacketRow> sortByAddress(const PacketStore& store, std::span<const PacketRow> rows,
+                                     bool source, bool ascending) {
+    std::vector<AddressKey> keys(rows.size());
+    for (std::size_t position = 0; position < rows.size(); ++position) {
+        keys[position] = addressKey(store, rows[position].slot, source,
+                                    static_cast<std::uint32_t>(position));
+    }
+    std::sort(keys.begin(), keys.end(), [ascending](const AddressKey& a, const AddressKey& b) {
+        if (a.rank() != b.rank()) {
+            return ascending ? a.rank() < b.rank() : a.rank() > b.rank();
+        }
+        return a.position < b.position;
+    });
+    std::vector<PacketRow> sorted(rows.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        sorted[i] = rows[keys[i].position];
+    }
+    return sorted;
+}
+
 // Takes the guard if it comes free within a short while; the window's thread must not
 // wait for a long Clear or logging pass.
 }  // namespace
@@ -171,6 +228,9 @@ std::vector<PacketRow> sortedRows(const PacketStore& store, const PacketList& li
     const auto column = static_cast<PacketListColumn>(columnIndex);
     if (column == PacketListColumn::DateTime) {
         return sortByTime(store, rows, ascending);
+    }
+    if (column == PacketListColumn::FromIp || column == PacketListColumn::ToIp) {
+        return sortByAddress(store, rows, column == PacketListColumn::FromIp, ascending);
     }
     if (column == PacketListColumn::ContainsString || column == PacketListColumn::LacksString) {
         const std::vector<std::uint32_t> ranks =

@@ -58,6 +58,18 @@ std::FILE* openOutput(const std::string& path, bool append) {
     return file;
 }
 
+// The file's position when it is a regular file written in place, else -1.
+off_t seekableStart(std::FILE* file) {
+    const int descriptor = ::fileno(file);
+    struct stat facts {};
+    const int flags = ::fcntl(descriptor, F_GETFL);
+    if (::fstat(descriptor, &facts) != 0 || !S_ISREG(facts.st_mode) || flags < 0 ||
+        (flags & O_APPEND) != 0) {
+        return -1;
+    }
+    return ::lseek(descriptor, 0, SEEK_CUR);
+}
+
 }  // namespace
 
 RecordFile::RecordFile() {
@@ -85,6 +97,35 @@ void RecordFile::useStandardOutput() {
     file_ = stdout;
     ownsFile_ = false;
     std::setvbuf(file_, nullptr, _IONBF, 0);
+    std::fflush(file_);
+    start_ = seekableStart(file_);
+    written_ = 0;
+}
+
+bool RecordFile::isSeekable() const {
+    return file_ != nullptr && start_ >= 0;
+}
+
+int RecordFile::overwriteAt(std::size_t offset, std::string_view bytes) {
+    if (error_ != 0) {
+        return error_;
+    }
+    if (offset >= written_ && offset - written_ + bytes.size() <= pending_.size()) {
+        pending_.replace(offset - written_, bytes.size(), bytes);
+        return 0;
+    }
+    if (!isSeekable()) {
+        return ESPIPE;
+    }
+    if (flush() != 0) {
+        return error_;
+    }
+    errno = 0;
+    if (::pwrite(::fileno(file_), bytes.data(), bytes.size(),
+                 start_ + static_cast<off_t>(offset)) != static_cast<ssize_t>(bytes.size())) {
+        error_ = lastError();
+    }
+    return error_;
 }
 
 int RecordFile::open(const std::string& path, bool append) {
@@ -99,6 +140,8 @@ int RecordFile::open(const std::string& path, bool append) {
     }
     // Our own buffer already gathers the records; a second one in stdio would only copy.
     std::setvbuf(file_, nullptr, _IONBF, 0);
+    start_ = seekableStart(file_);
+    written_ = 0;
     return 0;
 }
 
@@ -128,6 +171,7 @@ int RecordFile::flush() {
         if (std::fwrite(pending_.data(), 1, pending_.size(), file_) != pending_.size()) {
             error_ = lastError();
         }
+        written_ += pending_.size();
         pending_.clear();
     }
     return error_;
@@ -143,6 +187,7 @@ int RecordFile::close() {
         error_ = lastError();
     }
     file_ = nullptr;
+    start_ = -1;
     return error_;
 }
 

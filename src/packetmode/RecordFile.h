@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include <sys/types.h>
+
 namespace qhs {
 
 // A text file written through one large buffer, for the saved packet list and the log.
@@ -40,6 +42,13 @@ class RecordFile {
     // Writes out what is pending now, however little. 0 or the error code.
     int writePending() { return flush(); }
 
+    // Whether bytes already written can be written over: a regular file, not opened to
+    // append (a pipe, a terminal or a file opened with ">>" cannot).
+    bool isSeekable() const;
+    // Writes `bytes` over the file's own bytes at `offset` from where this file began, whether
+    // they are still pending or already out. 0 or the error code (ESPIPE when not seekable).
+    int overwriteAt(std::size_t offset, std::string_view bytes);
+
     // Writes what is pending and closes the file. 0 or the first error of the whole file.
     int close();
     int error() const { return error_; }
@@ -51,6 +60,10 @@ class RecordFile {
     std::FILE* file_ = nullptr;
     bool ownsFile_ = true;
     std::string pending_;
+    // Where the file stood when this began writing it (-1 when it cannot seek), and the bytes
+    // written out since.
+    off_t start_ = -1;
+    std::size_t written_ = 0;
     int error_ = 0;
 };
 

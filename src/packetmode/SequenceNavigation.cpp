@@ -79,14 +79,24 @@ std::optional<SequenceCandidate> findSequenceCandidate(const PacketStore& store,
     const std::int32_t count = store.storedCount();
     for (std::int32_t slot = 0; slot < count; ++slot) {
         const std::uint8_t* data = store.packet(slot);
+        const std::uint32_t length = store.length(slot);
         // Offsets 24 to 31 lie inside every datagram of at least 40 bytes.
-        if (data == nullptr || store.length(slot) < DatagramView::MinimumTcpNavigableLength) {
+        if (data == nullptr || length < DatagramView::MinimumTcpNavigableLength) {
             continue;
         }
-        if (readBigEndian32(data + 28) != acknowledgement) {
+        std::uint32_t tcpOffset = DatagramView::IpHeaderLength;
+        if ((data[0] >> 4) == 6) {
+            // IPv6 has its TCP header after the extension headers; only TCP is walked.
+            const DatagramView datagram(data, length);
+            if (!datagram.isTcp() || !datagram.hasPorts() || !datagram.isTcpNavigable()) {
+                continue;
+            }
+            tcpOffset = datagram.upperOffset();
+        }
+        if (readBigEndian32(data + tcpOffset + 8) != acknowledgement) {
             continue;
         }
-        const std::uint32_t s = readBigEndian32(data + 24);
+        const std::uint32_t s = readBigEndian32(data + tcpOffset + 4);
         if (replacesBest(command, s, sequence, best.has_value(), best ? best->sequence : 0)) {
             best = SequenceCandidate{slot, s};
         }
@@ -105,7 +115,9 @@ SequenceWalkOutcome gotoSequence(SequenceCommand command, std::int32_t contextSl
             const PacketStore& store = access.store();
             const PacketList& list = access.list();
             const DatagramView context(store.packet(contextSlot), store.length(contextSlot));
-            if (!context.isTcpNavigable()) {
+            // IPv4 is walked from any datagram of 40 bytes; IPv6 only from a TCP header.
+            const bool walksIpv6 = context.isTcp() && context.hasPorts();
+            if (!context.isTcpNavigable() || (context.isIpv6() && !walksIpv6)) {
                 return {-1, -1,
                         UserMessage{std::string(InvalidTcpText), std::string(InvalidTcpCaption),
                                     MessageIcon::Stop}};

@@ -101,7 +101,7 @@ std::vector<LocalInterface> localInterfaces() {
     if (::getifaddrs(&list) != 0) {
         return {};
     }
-    // Every interface has an entry of its own link layer; those with IPv4 addresses have more.
+    // Every interface has an entry of its own link layer; those with IP addresses have more.
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
         const unsigned index = ::if_nametoindex(entry->ifa_name);
         if (index == 0) {
@@ -116,6 +116,12 @@ std::vector<LocalInterface> localInterfaces() {
             char text[INET_ADDRSTRLEN] = {};
             if (::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr) {
                 known.ipv4Addresses.emplace_back(text);
+            }
+        } else if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_INET6) {
+            const auto* address = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr);
+            char text[INET6_ADDRSTRLEN] = {};
+            if (::inet_ntop(AF_INET6, &address->sin6_addr, text, sizeof text) != nullptr) {
+                known.ipv6Addresses.emplace_back(text);
             }
         }
     }

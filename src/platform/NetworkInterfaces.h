@@ -27,7 +27,7 @@ std::optional<OwningInterface> interfaceForAddress(const std::string& interfaceA
 // The interface that is up and has the name, or the index given in decimal digits.
 std::optional<OwningInterface> interfaceNamed(const std::string& name);
 
-// Every interface of the machine, by index, with its IPv4 addresses.
+// Every interface of the machine, by index, with its IPv4 and IPv6 addresses.
 std::vector<LocalInterface> localInterfaces();
 
 // Strict dotted-quad parse ("a.b.c.d", each 0-255); on success the address in network order.

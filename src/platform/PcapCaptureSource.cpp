@@ -155,7 +155,7 @@ struct Delivery {
 // this returns; so the visitor copies the datagram once, from there to where it goes.
 void deliverFrame(u_char* user, const pcap_pkthdr* header, const u_char* frame) {
     Delivery& delivery = *reinterpret_cast<Delivery*>(user);
-    const std::optional<Ipv4InFrame> part = ipv4InFrame(delivery.linkType, frame, header->caplen);
+    const std::optional<IpInFrame> part = ipInFrame(delivery.linkType, frame, header->caplen);
     if (!part) {
         return;
     }
@@ -186,7 +186,7 @@ ReceiveResult PcapCaptureSource::receive(const DatagramVisitor& visit) {
         if (handled < 0) {
             return {false, 0, errno != 0 ? errno : EIO};
         }
-        // Nothing yet, or a frame that carried no IPv4 datagram.
+        // Nothing yet, or a frame that carried no IP datagram.
     }
 }
 

@@ -14,9 +14,9 @@ struct pcap;
 
 namespace qhs {
 
-// Frames are cut after this many bytes: the largest IPv4 datagram (65,535 bytes) after the
-// largest link header, so no datagram is ever cut.
-inline constexpr int CaptureSnapLength = 65535 + static_cast<int>(LargestLinkHeaderBytes);
+// Frames are cut after this many bytes: the largest IP datagram (an IPv6 one of 40 + 65,535
+// bytes) after the largest link header, so no datagram is ever cut.
+inline constexpr int CaptureSnapLength = 40 + 65535 + static_cast<int>(LargestLinkHeaderBytes);
 
 // How long the kernel holds a part-filled buffer block before handing it over, so a quiet
 // link delays little.
@@ -25,8 +25,8 @@ inline constexpr int CaptureTimeoutMilliseconds = 10;
 // A live capture through libpcap on the interface that owns an IPv4 address (or, from the
 // command line, an interface by name, or every interface): no promiscuous mode, nanosecond
 // time stamps, an optional filter expression in the kernel, and on the loopback device
-// incoming frames only (each frame also passes as outgoing). Only frames that carry IPv4 are passed
-// on, with the link header left out, so each datagram starts with its IP header whatever the link
+// incoming frames only (each frame also passes as outgoing). Only frames that carry IPv4 or IPv6 are
+// passed on, with the link header left out, so each datagram starts with its IP header whatever the link
 // type. close() may be called from any thread and ends a blocked receive at once (pcap_breakloop).
 class PcapCaptureSource final : public CaptureSource {
   public:

@@ -120,10 +120,10 @@ std::string writtenFileJson(const WrittenFile& file) {
     appendJsonString(line, file.path);
     line += ",\"size\":" + std::to_string(file.size);
     line += ",\"client\":";
-    appendJsonString(line, DatagramView::addressText(file.clientAddress));
+    appendJsonString(line, file.clientAddress);
     line += ",\"client_port\":" + std::to_string(file.clientPort);
     line += ",\"server\":";
-    appendJsonString(line, DatagramView::addressText(file.serverAddress));
+    appendJsonString(line, file.serverAddress);
     line += ",\"server_port\":" + std::to_string(file.serverPort);
     line += ",\"content_type\":";
     appendJsonString(line, file.contentType);
@@ -528,7 +528,7 @@ int HeadlessRun::sniffPackets() {
                  static_cast<unsigned long long>(passedCount),
                  static_cast<unsigned long long>(session.droppedCount()));
     if (skipped > 0) {
-        std::fprintf(err_, ", %llu skipped (not IPv4)", static_cast<unsigned long long>(skipped));
+        std::fprintf(err_, ", %llu skipped (not IP)", static_cast<unsigned long long>(skipped));
     }
     std::fputc('\n', err_);
     return exitCode;
@@ -647,7 +647,7 @@ int HeadlessRun::rebuildFiles() {
     return exitCode;
 }
 
-// -D: one line per interface, as tcpdump lists them: "1.lo [Up] 127.0.0.1".
+// -D: one line per interface, as tcpdump lists them: "1.lo [Up] 127.0.0.1 ::1".
 void listInterfaces(const SniffServices& services, std::FILE* out) {
     if (!services.listInterfaces) {
         return;
@@ -655,8 +655,10 @@ void listInterfaces(const SniffServices& services, std::FILE* out) {
     for (const LocalInterface& listed : services.listInterfaces()) {
         std::fprintf(out, "%u.%s [%s]", listed.index, listed.name.c_str(),
                      listed.up ? "Up" : "Down");
-        for (const std::string& address : listed.ipv4Addresses) {
-            std::fprintf(out, " %s", address.c_str());
+        for (const auto* addresses : {&listed.ipv4Addresses, &listed.ipv6Addresses}) {
+            for (const std::string& address : *addresses) {
+                std::fprintf(out, " %s", address.c_str());
+            }
         }
         std::fputc('\n', out);
     }

@@ -41,7 +41,7 @@ const char* const SniffHelpText =
     "                  filters, time-out and templates of the settings file\n"
     "\n"
     "  -settings FILE  read the settings from FILE\n"
-    "  -D, --list-interfaces  list the interfaces: index, name, up or down, IPv4 addresses\n"
+    "  -D, --list-interfaces  list the interfaces: index, name, up or down, IP addresses\n"
     "  -h, -help       show this text\n"
     "  --version       show the version\n"
     "Every option also has a long form with two dashes (--seconds, --out, --files, ...);\n"

@@ -27,14 +27,14 @@ std::vector<std::uint8_t> framed(std::vector<std::uint8_t> header,
 
 void expectDatagramAt(int linkType, const std::vector<std::uint8_t>& frame, std::size_t offset,
                       std::size_t length) {
-    const std::optional<Ipv4InFrame> part = ipv4InFrame(linkType, frame.data(), frame.size());
+    const std::optional<IpInFrame> part = ipInFrame(linkType, frame.data(), frame.size());
     ASSERT_TRUE(part.has_value()) << "link type " << linkType;
     EXPECT_EQ(part->offset, offset) << "link type " << linkType;
     EXPECT_EQ(part->length, length) << "link type " << linkType;
 }
 
 void expectNoDatagram(int linkType, const std::vector<std::uint8_t>& frame) {
-    EXPECT_FALSE(ipv4InFrame(linkType, frame.data(), frame.size()).has_value())
+    EXPECT_FALSE(ipInFrame(linkType, frame.data(), frame.size()).has_value())
         << "link type " << linkType << ", " << frame.size() << " bytes";
 }
 
@@ -71,18 +71,27 @@ TEST(LinkLayer, EveryLinkTypeGivesTheDatagramAfterItsHeader) {
     expectDatagramAt(1, padded, 14, 28);
 }
 
-TEST(LinkLayer, FramesWithoutIpv4AreSkippedAndShortOnesAreNeverReadPast) {
+TEST(LinkLayer, FramesWithoutIpAreSkippedAndShortOnesAreNeverReadPast) {
     const std::vector<std::uint8_t> ip = udpDatagram();
     std::vector<std::uint8_t> arp(12, 0xAA);
     arp.insert(arp.end(), {0x08, 0x06});
     expectNoDatagram(1, framed(arp, ip));
+    // IPv6 where the link header says so, and only there.
     std::vector<std::uint8_t> ipv6 = ip;
     ipv6[0] = 0x60;
     std::vector<std::uint8_t> ethernetIpv6(12, 0xAA);
     ethernetIpv6.insert(ethernetIpv6.end(), {0x86, 0xDD});
-    expectNoDatagram(1, framed(ethernetIpv6, ipv6));
-    expectNoDatagram(12, ipv6);
-    expectNoDatagram(0, framed({24, 0, 0, 0}, ip));  // AF_INET6 on BSD
+    expectDatagramAt(1, framed(ethernetIpv6, ipv6), 14, 28);
+    expectNoDatagram(1, framed(ethernetIpv6, ip));
+    expectDatagramAt(12, ipv6, 0, 28);
+    expectDatagramAt(229, ipv6, 0, 28);
+    expectNoDatagram(228, ipv6);
+    expectNoDatagram(229, ip);
+    for (const std::uint8_t family : {10, 24, 28, 30}) {  // AF_INET6 on Linux, BSD, macOS
+        expectDatagramAt(0, framed({family, 0, 0, 0}, ipv6), 4, 28);
+        expectDatagramAt(108, framed({0, 0, 0, family}, ipv6), 4, 28);
+        expectNoDatagram(0, framed({family, 0, 0, 0}, ip));
+    }
     expectNoDatagram(147, ip);                       // a link type of private use
     expectNoDatagram(-1, ip);
     // Frames that end inside or right after their link header, tags included.
@@ -90,7 +99,7 @@ TEST(LinkLayer, FramesWithoutIpv4AreSkippedAndShortOnesAreNeverReadPast) {
     for (int tag = 0; tag < 3; ++tag) {
         tagsOnly.insert(tagsOnly.end(), {0x81, 0x00, 0x00, 0x01});
     }
-    for (const int linkType : {0, 1, 12, 108, 113, 228, 276}) {
+    for (const int linkType : {0, 1, 12, 108, 113, 228, 229, 276}) {
         for (std::size_t length = 0; length <= tagsOnly.size(); ++length) {
             const std::vector<std::uint8_t> cut(tagsOnly.begin(),
                                                 tagsOnly.begin() + static_cast<long>(length));
@@ -113,8 +122,12 @@ TEST(IpDatagramLength, LinkPaddingIsCutAtTheTotalLength) {
         frame[3] = bogus;
         EXPECT_EQ(ipDatagramLength(frame.data(), frame.size()), 46u) << int(bogus);
     }
-    frame[0] = 0x60;  // not IPv4
+    frame[0] = 0x60;  // IPv6: the payload length, after a 40-byte header
     frame[3] = 40;
+    EXPECT_EQ(ipDatagramLength(frame.data(), frame.size()), 46u);
+    frame[5] = 4;
+    EXPECT_EQ(ipDatagramLength(frame.data(), frame.size()), 44u);
+    frame[5] = 0;  // a jumbogram's, or none
     EXPECT_EQ(ipDatagramLength(frame.data(), frame.size()), 46u);
     EXPECT_EQ(ipDatagramLength(frame.data(), 10), 10u);
 }

@@ -107,7 +107,7 @@ TEST_F(FileCaptureLoopTest, OnlyTcpSegmentsWithDataAndAnAcknowledgementAreStored
     capture(datagrams);
 
     EXPECT_EQ(table.liveStreamCount(), 1) << "and a failed receive did not end the capture";
-    EXPECT_EQ(table.streamKey(0), streamKeyOf(datagrams[7].data()));
+    EXPECT_EQ(table.streamKey(0), streamKeyOf(datagrams[7].data(), datagrams[7].size()));
     EXPECT_EQ(table.lastSegmentTime(0), 4242);
     EXPECT_EQ(table.filesWritten(), 0);
     EXPECT_EQ(completionStarts, 1);
@@ -162,7 +162,7 @@ TEST_F(FileCaptureLoopTest, EachAddressAndPortFilterIsAppliedWhenInForce) {
         const auto kept = TcpSegment{}.acknowledging(10).carrying("kept").bytes();
         capture({dropped.bytes(), kept});
         EXPECT_EQ(table.liveStreamCount(), 1) << "filter " << filter;
-        EXPECT_EQ(table.streamKey(0), streamKeyOf(kept.data())) << "filter " << filter++;
+        EXPECT_EQ(table.streamKey(0), streamKeyOf(kept.data(), kept.size())) << "filter " << filter++;
     }
 }
 

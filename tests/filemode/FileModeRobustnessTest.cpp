@@ -46,7 +46,7 @@ class FileModeRobustness : public testing::Test {
     void offer(std::vector<std::uint8_t> datagram) {
         const std::size_t length = datagramLength(datagram.data(), datagram.size());
         if (filter.accepts(datagram.data(), length)) {
-            table.fileSegment(streamKeyOf(datagram.data()), datagram.data(),
+            table.fileSegment(streamKeyOf(datagram.data(), length), datagram.data(),
                               static_cast<std::uint16_t>(length), ++clock);
         }
     }

@@ -92,7 +92,7 @@ TEST(StreamSegments, SegmentWithoutMemoryIsDroppedAndTheStreamKeepsWhatItHad) {
         test::TcpSegment{}.acknowledging(99).carrying(std::string(60000, 'd'));
     const std::vector<std::uint8_t> bytes = segment.bytes();
     const auto fileOne = [&] {
-        return table.fileSegment(streamKeyOf(bytes.data()), bytes.data(),
+        return table.fileSegment(streamKeyOf(bytes.data(), bytes.size()), bytes.data(),
                                  static_cast<std::uint16_t>(bytes.size()), 5);
     };
     ASSERT_EQ(fileOne().outcome, SegmentFiling::Created);

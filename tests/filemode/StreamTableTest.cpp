@@ -93,7 +93,7 @@ class StreamTableTest : public testing::Test {
 
     SegmentFilingResult file(const TcpSegment& segment, std::int64_t now) {
         const std::vector<std::uint8_t> bytes = segment.bytes();
-        return table.fileSegment(streamKeyOf(bytes.data()), bytes.data(),
+        return table.fileSegment(streamKeyOf(bytes.data(), bytes.size()), bytes.data(),
                                  static_cast<std::uint16_t>(bytes.size()), now);
     }
     SegmentFilingResult file(std::uint32_t acknowledgement, std::int64_t now) {
@@ -101,8 +101,8 @@ class StreamTableTest : public testing::Test {
     }
 
     int slotOf(std::uint32_t acknowledgement) {
-        const std::uint32_t key =
-            streamKeyOf(TcpSegment{}.acknowledging(acknowledgement).bytes().data());
+        const std::vector<std::uint8_t> bytes = TcpSegment{}.acknowledging(acknowledgement).bytes();
+        const std::uint32_t key = streamKeyOf(bytes.data(), bytes.size());
         for (int slot = 0; slot < StreamSlotCount; ++slot) {
             if (table.lastSegmentTime(slot) != 0 && table.streamKey(slot) == key) {
                 return slot;

@@ -521,7 +521,7 @@ TEST_F(PacketSnifferWindow, CaptureFileByTcpdumpOpensAsTheLiveCaptureOfTheSameTr
     EXPECT_EQ(storedDatagrams(window->table().lock().store()), live);
     EXPECT_EQ(untimedRows(shownRows(*window)), untimedRows(liveRows));
     EXPECT_EQ(status->text().toStdString(),
-              "Read " + std::to_string(live.size()) + " packets, skipped 0 that are not IPv4");
+              "Read " + std::to_string(live.size()) + " packets, skipped 0 that are not IP");
     EXPECT_FALSE(window->state().capturing);
     window->closeWindow();
 }

@@ -159,11 +159,12 @@ TEST_F(CaptureFileRead, EveryLinkTypeAndPcapngGiveTheDatagramsWithTheirOwnTimeSt
     const std::string udp = text(makeDatagram(17, 60, 5000, 53));
     const std::string tcp = text(makeDatagram(6, 40, 80, 3000));
     const std::string macs(12, '\xAA');
-    const std::string ipv6 = "\x60"s + std::string(47, '\0');
+    // What follows an IPv6 link header without being IPv6 (version 0).
+    const std::string notIp = std::string(48, '\0');
     struct Link {
         std::uint32_t type;
         std::string header;       // before an IPv4 datagram
-        std::string otherHeader;  // before an IPv6 one
+        std::string otherHeader;  // IPv6's header
     };
     const std::vector<Link> links = {
         {1, macs + "\x08\x00"s, macs + "\x86\xDD"s},
@@ -181,7 +182,7 @@ TEST_F(CaptureFileRead, EveryLinkTypeAndPcapngGiveTheDatagramsWithTheirOwnTimeSt
     for (std::size_t index = 0; index < links.size(); ++index) {
         const Link& link = links[index];
         SCOPED_TRACE("link type " + std::to_string(link.type));
-        const std::string other = link.otherHeader + ipv6;
+        const std::string other = link.otherHeader + notIp;
         // Ethernet pads the short acknowledgement to 46 bytes of payload.
         const std::string padded = link.type == 1 ? tcp + std::string(6, '\0') : tcp;
         const auto path = dir.path() / ("link" + std::to_string(index) + ".pcap");
@@ -214,7 +215,7 @@ TEST_F(CaptureFileRead, EveryLinkTypeAndPcapngGiveTheDatagramsWithTheirOwnTimeSt
     ASSERT_EQ(table.storedCount(), 2);
     EXPECT_EQ(storedBytes(0), udp);
     EXPECT_EQ(table.lock().store().arrivalNanoseconds(1), FirstStamp + 2'000'000'000);
-    EXPECT_EQ(captureFileStatusText(loaded), "Read 3 packets, skipped 1 that are not IPv4");
+    EXPECT_EQ(captureFileStatusText(loaded), "Read 3 packets, skipped 1 that are not IP");
 }
 
 TEST_F(CaptureFileRead, DamagedTruncatedAndForeignFilesAreRefusedWithWhatIsWrong) {

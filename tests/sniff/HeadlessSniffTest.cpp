@@ -526,7 +526,7 @@ std::vector<std::pair<std::int64_t, std::string>> datagramsOf(const fs::path& pa
     CaptureFileReader reader(path.string());
     CaptureFrame frame;
     while (reader.next(frame) == FrameRead::Frame) {
-        if (const auto part = ipv4InFrame(frame.linkType, frame.bytes, frame.length)) {
+        if (const auto part = ipInFrame(frame.linkType, frame.bytes, frame.length)) {
             datagrams.emplace_back(
                 frame.arrivalNanoseconds,
                 std::string(frame.bytes + part->offset, frame.bytes + part->offset + part->length));
@@ -694,7 +694,7 @@ TEST_F(HeadlessCapture, InterfacesByNameAndAFilterInTheKernel) {
     REQUIRE_ROOT();
     SniffRun list(dir.path(), {"-sniff", "-D"});
     EXPECT_EQ(list.wait(), 0);
-    EXPECT_EQ(list.out(), "1.lo [Up] 127.0.0.1\n");
+    EXPECT_EQ(list.out(), "1.lo [Up] 127.0.0.1 ::1\n");
 
     for (const char* interface : {"lo", "any"}) {
         SniffRun run(dir.path(), {"-sniff", "-settings", settingsPath.string(), "-i", interface,
