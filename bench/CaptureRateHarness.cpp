@@ -1,5 +1,5 @@
 // Capture at line rate, ours beside tcpdump: a sender process pushes a fixed load of UDP
-// datagrams over the loopback device as fast as one core allows (sendmmsg), once for each
+// datagrams, over IPv4 and then over IPv6, across the loopback device as fast as one core allows (sendmmsg), once for each
 // capturer, and each capturer runs as a process of its own so that its CPU time and peak
 // memory are its alone. Ours is the Packet Sniffer window open offscreen (libpcap, capture loop,
 // rows, store slots and the list's model, filters off); tcpdump writes to /dev/null. Both take
@@ -71,26 +71,34 @@ struct Measurement {
 };
 
 // Sends `count` UDP datagrams of `ipBytes` bytes each (IP header included) to the loopback
-// port in batches; returns the child's process id.
-pid_t startSender(std::size_t ipBytes, std::uint64_t count) {
+// port in batches, to 127.0.0.1 or to ::1; returns the child's process id.
+pid_t startSender(std::size_t ipBytes, bool ipv6, std::uint64_t count) {
     const pid_t child = ::fork();
     if (child != 0) {
         return child;
     }
-    const int sink = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const int family = ipv6 ? AF_INET6 : AF_INET;
+    const int sink = ::socket(family, SOCK_DGRAM, 0);
+    const int sender = ::socket(family, SOCK_DGRAM, 0);
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_port = htons(LoadPort);
     target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in6 target6{};
+    target6.sin6_family = AF_INET6;
+    target6.sin6_port = htons(LoadPort);
+    target6.sin6_addr = in6addr_loopback;
+    const auto* address = ipv6 ? reinterpret_cast<const sockaddr*>(&target6)
+                               : reinterpret_cast<const sockaddr*>(&target);
+    const socklen_t addressLength = ipv6 ? sizeof target6 : sizeof target;
     // A bound receiver keeps the load from raising port-unreachable replies.
-    if (sink < 0 || sender < 0 ||
-        ::bind(sink, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0 ||
-        ::connect(sender, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
+    if (sink < 0 || sender < 0 || ::bind(sink, address, addressLength) != 0 ||
+        ::connect(sender, address, addressLength) != 0) {
         ::_exit(1);
     }
     constexpr std::size_t batch = 256;
-    std::vector<std::uint8_t> payload(ipBytes - 28, 0x5A);
+    // The IP and UDP headers: 20 + 8 bytes, or 40 + 8 for IPv6.
+    std::vector<std::uint8_t> payload(ipBytes - (ipv6 ? 48 : 28), 0x5A);
     std::vector<iovec> parts(batch);
     std::vector<mmsghdr> messages(batch);
     for (std::size_t i = 0; i < batch; ++i) {
@@ -207,14 +215,14 @@ Clock::time_point waitUntilIdle(pid_t capturer) {
 }
 
 // Runs the load past a started capturer, stops it with SIGINT and collects its resource use.
-Measurement driveCapturer(pid_t capturer, std::size_t ipBytes, std::uint64_t count) {
+Measurement driveCapturer(pid_t capturer, std::size_t ipBytes, bool ipv6, std::uint64_t count) {
     Measurement measurement;
     // Starting up (for ours: opening the window) is not part of the load.
     const long ticksBeforeLoad = cpuTicks(capturer);
     const std::map<long, long> threadsBeforeLoad = threadTicks(capturer);
     const std::uint64_t queueDropsBefore = inputQueueDrops();
     const Clock::time_point started = Clock::now();
-    const pid_t sender = startSender(ipBytes, count);
+    const pid_t sender = startSender(ipBytes, ipv6, count);
     if (sender < 0 || !waitForExit(sender)) {
         std::fprintf(stderr, "the sender failed\n");
         ::kill(capturer, SIGKILL);
@@ -322,7 +330,7 @@ bool readUntil(int descriptor, std::string& text, std::chrono::milliseconds limi
     ::_exit(0);  // the stored packets go with the process
 }
 
-Measurement measureOurs(std::size_t ipBytes, std::uint64_t count) {
+Measurement measureOurs(std::size_t ipBytes, bool ipv6, std::uint64_t count) {
     int ready[2];
     int results[2];
     if (::pipe(ready) != 0 || ::pipe(results) != 0) {
@@ -339,7 +347,7 @@ Measurement measureOurs(std::size_t ipBytes, std::uint64_t count) {
     if (child > 0 &&
         readUntil(ready[0], signal, 10s, [](const std::string& text) { return !text.empty(); })) {
         std::this_thread::sleep_for(100ms);
-        measurement = driveCapturer(child, ipBytes, count);
+        measurement = driveCapturer(child, ipBytes, ipv6, count);
         std::uint64_t figures[3] = {0, 0, 0};
         if (::read(results[0], figures, sizeof figures) == sizeof figures) {
             measurement.received = figures[0];
@@ -358,7 +366,7 @@ Measurement measureOurs(std::size_t ipBytes, std::uint64_t count) {
     return measurement;
 }
 
-Measurement measureTcpdump(std::size_t ipBytes, std::uint64_t count) {
+Measurement measureTcpdump(std::size_t ipBytes, bool ipv6, std::uint64_t count) {
     int errors[2];
     if (::pipe(errors) != 0) {
         return {};
@@ -385,7 +393,7 @@ Measurement measureTcpdump(std::size_t ipBytes, std::uint64_t count) {
             return read.find("listening on") != std::string::npos;
         })) {
         std::this_thread::sleep_for(100ms);
-        measurement = driveCapturer(child, ipBytes, count);
+        measurement = driveCapturer(child, ipBytes, ipv6, count);
         readUntil(errors[0], text, 5s, [](const std::string& read) {
             return read.find("dropped by kernel") != std::string::npos;
         });
@@ -492,11 +500,17 @@ double oursBackedGigabytes(std::size_t ipBytes, const Measurement& ours) {
            1e9;
 }
 
-void printComparison(std::size_t ipBytes, std::uint64_t count, const Measurement& ours,
+// CPU time per datagram received, in microseconds.
+double cpuMicrosecondsPerDatagram(const Measurement& m) {
+    return m.received == 0 ? 0 : m.cpuSeconds * 1e6 / static_cast<double>(m.received);
+}
+
+void printComparison(std::size_t ipBytes, bool ipv6, std::uint64_t count, const Measurement& ours,
                      const Measurement& tcpdump, double memorySecondsPerGigabyte) {
     const auto rate = [](const Measurement& m) { return m.received / m.seconds; };
-    std::printf("\n%llu datagrams of %zu bytes%s%s\n", static_cast<unsigned long long>(count),
-                ipBytes, ours.ok ? "" : "  [ours FAILED]", tcpdump.ok ? "" : "  [tcpdump FAILED]");
+    std::printf("\n%llu %s datagrams of %zu bytes%s%s\n", static_cast<unsigned long long>(count),
+                ipv6 ? "IPv6" : "IPv4", ipBytes, ours.ok ? "" : "  [ours FAILED]",
+                tcpdump.ok ? "" : "  [tcpdump FAILED]");
     std::printf("%-22s %14s %14s %10s\n", "", "ours", "tcpdump", "ours/tcpd");
     std::printf("%-22s %14llu %14llu %10.3f\n", "datagrams received",
                 static_cast<unsigned long long>(ours.received),
@@ -512,6 +526,9 @@ void printComparison(std::size_t ipBytes, std::uint64_t count, const Measurement
                 ratio(rate(ours), rate(tcpdump)));
     std::printf("%-22s %14.2f %14.2f %10.3f\n", "CPU seconds", ours.cpuSeconds, tcpdump.cpuSeconds,
                 ratio(ours.cpuSeconds, tcpdump.cpuSeconds));
+    std::printf("%-22s %14.3f %14.3f %10.3f\n", "  per datagram (us)",
+                cpuMicrosecondsPerDatagram(ours), cpuMicrosecondsPerDatagram(tcpdump),
+                ratio(cpuMicrosecondsPerDatagram(ours), cpuMicrosecondsPerDatagram(tcpdump)));
     std::printf("%-22s %14.2f %14s\n", "  window thread", ours.mainThreadSeconds, "");
     std::printf("%-22s %14.2f %14s\n", "  capture thread", ours.busiestOtherThreadSeconds, "");
     if (memorySecondsPerGigabyte > 0) {
@@ -549,19 +566,31 @@ int main(int argc, char** argv) {
     // Measured first, so the figure is at hand for the tables.
     const double memorySecondsPerGigabyte = freshMemorySecondsPerGigabyte();
     bool allOk = true;
+    std::map<std::pair<std::size_t, bool>, double> oursPerDatagram;
     for (const std::size_t ipBytes : {std::size_t{64}, std::size_t{1400}}) {
-        if (warmMemory) {
-            warmFreeMemory(ipBytes, count);
+        for (const bool ipv6 : {false, true}) {
+            if (warmMemory) {
+                warmFreeMemory(ipBytes, count);
+            }
+            const Measurement ours = measureOurs(ipBytes, ipv6, count);
+            if (warmMemory) {
+                warmFreeMemory(ipBytes, count);
+            }
+            const Measurement tcpdump = measureTcpdump(ipBytes, ipv6, count);
+            // With warmed memory ours backs nothing fresh: no row with that cost taken out.
+            printComparison(ipBytes, ipv6, count, ours, tcpdump,
+                            warmMemory ? 0 : memorySecondsPerGigabyte);
+            oursPerDatagram[{ipBytes, ipv6}] = cpuMicrosecondsPerDatagram(ours);
+            allOk = allOk && ours.ok && tcpdump.ok;
         }
-        const Measurement ours = measureOurs(ipBytes, count);
-        if (warmMemory) {
-            warmFreeMemory(ipBytes, count);
-        }
-        const Measurement tcpdump = measureTcpdump(ipBytes, count);
-        // With warmed memory ours backs nothing fresh: no row with that cost taken out.
-        printComparison(ipBytes, count, ours, tcpdump, warmMemory ? 0 : memorySecondsPerGigabyte);
-        allOk = allOk && ours.ok && tcpdump.ok;
     }
+    std::printf("\nours, CPU per datagram, IPv6 over IPv4:");
+    for (const std::size_t ipBytes : {std::size_t{64}, std::size_t{1400}}) {
+        std::printf("  %zu bytes %.3f us / %.3f us = %.3f", ipBytes,
+                    oursPerDatagram[{ipBytes, true}], oursPerDatagram[{ipBytes, false}],
+                    ratio(oursPerDatagram[{ipBytes, true}], oursPerDatagram[{ipBytes, false}]));
+    }
+    std::printf("\n");
     std::printf("\nbacking fresh memory costs this machine %.2f CPU seconds per GB%s\n",
                 memorySecondsPerGigabyte,
                 warmMemory ? " (memory warmed before each capturer: the figure \"fresh memory "

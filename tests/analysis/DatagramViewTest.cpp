@@ -238,3 +238,82 @@ TEST(DatagramView, RandomShortDatagramsStayInsideTheirBlock) {
 
 }  // namespace
 }  // namespace qhs
+
+namespace qhs {
+namespace {
+
+// IPv6 has its upper layer after the extension headers: ports, TCP fields and the payload are
+// read there; a later fragment has no ports; the IPv4 reading of every other version stays.
+TEST(DatagramView, Ipv6ReadsTheUpperLayerAfterItsExtensionHeaders) {
+    TestDatagram tcp;
+    tcp.sourcePort = 443;
+    tcp.destinationPort = 50000;
+    std::vector<std::uint8_t> segment = tcp.withPayload("data").bytes();
+    segment[24] = 0x89;  // sequence 0x89000000
+    segment[31] = 7;     // acknowledgement 7
+    segment[33] = 0x18;  // PSH, ACK
+    segment[35] = 0xF0;  // window 240
+    const std::vector<std::uint8_t> hopByHop = {60, 0, 1, 4, 0, 0, 0, 0};
+    const std::vector<std::uint8_t> destination = {6, 0, 1, 4, 0, 0, 0, 0};
+    std::vector<std::uint8_t> extensions = hopByHop;
+    extensions.insert(extensions.end(), destination.begin(), destination.end());
+    std::vector<std::uint8_t> bytes = test::asIpv6(tcp, 1, 2, extensions, 0);
+    std::copy(segment.begin() + 20, segment.end(), bytes.begin() + 56);
+    bytes[1] = 0x01;  // flow label 0x12345
+    bytes[2] = 0x23;
+    bytes[3] = 0x45;
+    const Block block(bytes);
+    const DatagramView view(block.data(), block.length());
+    ASSERT_TRUE(view.isIpv6() && view.isDecodable() && view.isTcpNavigable());
+    EXPECT_EQ(view.protocol(), 6);
+    EXPECT_EQ(view.upperOffset(), 56u);
+    EXPECT_EQ(view.protocolByteOffset(), 48u);
+    EXPECT_EQ(view.totalLength(), bytes.size());
+    EXPECT_EQ(view.ttl(), 64);
+    EXPECT_EQ(view.flowLabel(), 0x12345u);
+    EXPECT_EQ(view.sourceAddressText(), "fd00::1");
+    EXPECT_EQ(view.destinationAddressText(), "fd00::2");
+    EXPECT_EQ(view.sourceAddress(), 0u);
+    EXPECT_EQ(view.sourcePort(), 443);
+    EXPECT_EQ(view.destinationPort(), 50000);
+    EXPECT_EQ(view.tcpSequence(), 0x89000000u);
+    EXPECT_EQ(view.tcpAcknowledgement(), 7u);
+    EXPECT_TRUE(view.tcpFlags().push && view.tcpFlags().acknowledgement);
+    EXPECT_EQ(view.tcpWindow(), 240);
+    EXPECT_EQ(payloadText(view), "data");
+
+    // A later fragment of UDP: the protocol, but no ports; its data starts after the chain.
+    TestDatagram udp;
+    udp.protocol = 17;
+    const std::vector<std::uint8_t> fragment = {17, 0, 0x05, 0xA8, 0, 0, 0, 9};  // at 1448
+    const std::vector<std::uint8_t> later = test::asIpv6(udp.withPayload("tail"), 1, 2, fragment, 44);
+    const DatagramView laterView(later.data(), static_cast<std::uint32_t>(later.size()));
+    EXPECT_EQ(laterView.protocol(), 17);
+    EXPECT_FALSE(laterView.hasPorts());
+    EXPECT_EQ(laterView.sourcePort(), 0);
+    EXPECT_EQ(laterView.payloadOffset(), 48u);
+
+    // ICMPv6 has an 8-byte header; IPv4's protocol 58 is no ICMP of its own.
+    TestDatagram icmp;
+    icmp.protocol = 58;
+    icmp.payload.assign(8, 0);
+    icmp.payload.insert(icmp.payload.end(), {'p', 'i', 'n', 'g'});
+    const std::vector<std::uint8_t> echo = test::asIpv6(icmp);
+    const DatagramView echoView(echo.data(), static_cast<std::uint32_t>(echo.size()));
+    EXPECT_EQ(echoView.payloadOffset(), 48u);
+    EXPECT_EQ(payloadText(echoView), "ping");
+    const std::vector<std::uint8_t> ipv4 = icmp.bytes();
+    EXPECT_EQ(DatagramView(ipv4.data(), static_cast<std::uint32_t>(ipv4.size())).payloadOffset(),
+              20u);
+
+    // Shorter than the fixed header: IPv6, but nothing to decode and nothing read past it.
+    const Block shortBlock(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 39));
+    const DatagramView cut(shortBlock.data(), shortBlock.length());
+    EXPECT_TRUE(cut.isIpv6());
+    EXPECT_FALSE(cut.isDecodable());
+    EXPECT_EQ(cut.destinationAddressText(), "::");
+    EXPECT_TRUE(cut.payload().empty());
+}
+
+}  // namespace
+}  // namespace qhs

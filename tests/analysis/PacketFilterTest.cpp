@@ -471,3 +471,58 @@ TEST(PortList, AnyTextParsesAndFormatsBackToTheSameList) {
 
 }  // namespace
 }  // namespace qhs
+
+namespace qhs {
+namespace {
+
+// The address lists hold IPv4 addresses: one of addresses that must be there takes no IPv6
+// datagram, one that must not never drops one. Ports, protocols, sizes and strings apply to
+// IPv6 as to IPv4, the protocol taken from the end of the extension chain.
+TEST_F(PacketFilterTest, Ipv6PassesTheAddressListsAsNoListedAddressAndTheRestAsIpv4) {
+    const auto v6 = [](const TestDatagram& datagram) { return test::asIpv6(datagram); };
+    const std::uint32_t a = address(10, 0, 0, 1);
+    for (int list = 0; list < 3; ++list) {
+        record = defaultSettings();
+        (list == 0 ? record.filterSourceIps[0]
+                   : (list == 1 ? record.filterDestIps[0] : record.filterEitherIps[0])) = a;
+        EXPECT_FALSE(run(v6(between(a, a))).accepted) << list;
+    }
+    record = defaultSettings();
+    record.filterSourceIpsNot[0] = a;
+    record.filterDestIpsNot[0] = a;
+    EXPECT_TRUE(run(v6(between(a, a))).accepted);
+
+    record = defaultSettings();
+    PacketFilter::parsePortList("443", record.filterDestPorts);
+    EXPECT_TRUE(run(v6(tcp(5000, 443))).accepted);
+    EXPECT_FALSE(run(v6(udp(5000, 53))).accepted);
+    // UDP after hop-by-hop options is UDP, and its ports are read after them.
+    const std::vector<std::uint8_t> hopByHop = {17, 0, 1, 4, 0, 0, 0, 0};
+    EXPECT_TRUE(run(test::asIpv6(udp(5000, 443), 1, 2, hopByHop, 0)).accepted);
+    EXPECT_FALSE(run(test::asIpv6(udp(5000, 53), 1, 2, hopByHop, 0)).accepted);
+
+    record = defaultSettings();
+    record.filterAllowUdp = 0;
+    EXPECT_FALSE(run(test::asIpv6(udp(5000, 443), 1, 2, hopByHop, 0)).accepted);
+    EXPECT_TRUE(run(v6(tcp(5000, 443))).accepted);
+    record = defaultSettings();
+    record.filterAllowIcmp = 0;  // ICMPv6 is IPv6's ICMP
+    TestDatagram echo;
+    echo.protocol = 58;
+    EXPECT_FALSE(run(v6(echo)).accepted);
+    record.filterAllowIcmp = 1;
+    record.filterAllowOther = 0;
+    EXPECT_TRUE(run(v6(echo)).accepted);
+
+    record = defaultSettings();
+    record.filterMinSize = 61;  // 40 + 20 of TCP + 1
+    EXPECT_FALSE(run(v6(tcp(1, 2))).accepted);
+    EXPECT_TRUE(run(v6(carrying("x"))).accepted);
+    record = defaultSettings();
+    setTextField(record.filterContains1, "needle");
+    EXPECT_TRUE(run(v6(carrying("a needle"))).accepted);
+    EXPECT_FALSE(run(v6(carrying("a pin"))).accepted);
+}
+
+}  // namespace
+}  // namespace qhs

@@ -21,6 +21,7 @@
 #include "support/QueuedCaptureSource.h"
 #include "support/ScriptedMemoryProbe.h"
 #include "support/TempDir.h"
+#include "support/TestDatagram.h"
 
 namespace qhs {
 namespace {
@@ -164,6 +165,34 @@ TEST_F(FileCaptureLoopTest, EachAddressAndPortFilterIsAppliedWhenInForce) {
         EXPECT_EQ(table.liveStreamCount(), 1) << "filter " << filter;
         EXPECT_EQ(table.streamKey(0), streamKeyOf(kept.data(), kept.size())) << "filter " << filter++;
     }
+}
+
+// IPv6 segments are streams keyed as IPv4 ones, by the acknowledgement number after the
+// extension headers. The address filters hold IPv4 addresses: one that must be there keeps no
+// IPv6 segment, one that must not never drops one; the port filters apply.
+TEST_F(FileCaptureLoopTest, Ipv6SegmentsPassTheAddressFiltersAsNoListedAddress) {
+    const std::vector<std::uint8_t> hopByHop = {6, 0, 1, 4, 0, 0, 0, 0};
+    const auto ipv6 = [&](const TcpSegment& segment) {
+        return test::asIpv6(segment.bytes(), 1, 2, hopByHop, 0);
+    };
+    const auto kept = ipv6(TcpSegment{}.acknowledging(10).carrying("kept"));
+    const auto streams = [&](const std::function<void(SettingsRecord&)>& setFilter) {
+        settings = defaultSettings();
+        setFilter(settings);
+        capture({kept});
+        return table.liveStreamCount();
+    };
+    EXPECT_EQ(streams([](SettingsRecord&) {}), 1);
+    EXPECT_EQ(table.streamKey(0), streamKeyOf(kept.data(), kept.size()));
+    std::uint32_t rawAcknowledgement = 0;  // 8 bytes into TCP, after 40 + 8 bytes of IPv6
+    std::memcpy(&rawAcknowledgement, kept.data() + 48 + 8, 4);
+    EXPECT_EQ(table.streamKey(0), rawAcknowledgement);
+    EXPECT_EQ(streams([](SettingsRecord& s) { setTextField(s.fileSourceIpMust, "10.0.0.5"); }), 0);
+    EXPECT_EQ(streams([](SettingsRecord& s) { setTextField(s.fileDestIpMust, "10.0.0.9"); }), 0);
+    EXPECT_EQ(streams([](SettingsRecord& s) { setTextField(s.fileSourceIpMustNot, "10.0.0.5"); }),
+              1);
+    EXPECT_EQ(streams([](SettingsRecord& s) { s.fileSourcePortMust = 81; }), 0);
+    EXPECT_EQ(streams([](SettingsRecord& s) { s.fileDestPortMust = 3000; }), 1);
 }
 
 // A capture file: its datagrams with their time stamps, then its end.

@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/ClassicPcapFrames.h"
@@ -152,6 +157,79 @@ TEST(CaptureFileExport, LongDatagramsAndStampsPcapCannotHoldReadBackWhole) {
             commandOutput("tcpdump -n --nano -tt -r '" + path + "' 2>/dev/null | grep -c ' IP '"),
             std::to_string(kept) + "\n");
     }
+}
+
+}  // namespace
+}  // namespace qhs
+
+namespace qhs {
+namespace {
+
+// IPv4 alone keeps raw IPv4; with IPv6 the file says raw IP, which holds both. A file written
+// as packets arrive turns its header to raw IP at the first IPv6 packet, whether the header
+// is still buffered or already out; a pipe, which cannot be written over, says raw IP at once.
+TEST(CaptureFileExport, Ipv6MakesTheLinkTypeRawIpAndEveryPacketReadsAsItWasSent) {
+    const std::vector<std::uint8_t> ipv4 = makeDatagram(17, 40, 5000, 5001);
+    test::TestDatagram udp;
+    udp.protocol = 17;
+    udp.sourcePort = 6000;
+    udp.destinationPort = 7000;
+    const std::vector<std::uint8_t> ipv6 = test::asIpv6(udp.withPayload("six"), 1, 2);
+    const std::string expected =
+        "IP 10.0.0.1.5000 > 10.0.0.2.5001: \nIP6 fd00::1.6000 > fd00::2.7000: \n";
+    const auto listed = [](const std::string& path) {
+        return commandOutput("tcpdump -n -t -r '" + path + "' 2>/dev/null | sed 's/: .*/: /'");
+    };
+    const std::int64_t stamp = 1'700'000'000'000'000'000;
+    TempDir dir;
+
+    PacketTable table;
+    table.lock().store().append(CapturedPacket::copyOf(ipv4.data(), 40), "t", stamp);
+    table.lock().store().append(
+        CapturedPacket::copyOf(ipv6.data(), static_cast<std::uint32_t>(ipv6.size())), "t", stamp);
+    const std::string exported = (dir.path() / "export.pcap").string();
+    std::atomic<bool> cancel{false};
+    ASSERT_EQ(writeCaptureFile(exported, table, defaultSettings(), cancel).status,
+              SaveStatus::Saved);
+    EXPECT_EQ(readAt<std::uint32_t>(fileContents(exported), 20), PcapLinkTypeRaw);
+    EXPECT_EQ(listed(exported), expected);
+
+    for (const std::size_t ipv4First : {std::size_t{1}, std::size_t{100}}) {
+        for (const char* name : {"stream.pcap", "stream.pcapng"}) {
+            SCOPED_TRACE(std::string(name) + " after " + std::to_string(ipv4First));
+            const std::string path = (dir.path() / name).string();
+            PcapStreamWriter writer;
+            ASSERT_EQ(writer.create(path), 0);
+            for (std::size_t index = 0; index < ipv4First; ++index) {
+                ASSERT_EQ(writer.append(ipv4, 40, stamp), 0);
+                if (ipv4First == 1) {
+                    ASSERT_EQ(writer.flush(), 0);  // the header is out before the IPv6 packet
+                }
+            }
+            ASSERT_EQ(writer.append(ipv6, static_cast<std::uint32_t>(ipv6.size()), stamp), 0);
+            ASSERT_EQ(writer.close(), 0);
+            EXPECT_EQ(commandOutput("tshark -r '" + path + "' -T fields -e frame.protocols " +
+                                    "2>/dev/null | sort | uniq -c | sed 's/^ *//'"),
+                      std::to_string(ipv4First) + " raw:ip:udp\n1 raw:ipv6:udp:data\n");
+        }
+    }
+    const std::string pipe = (dir.path() / "pipe").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    std::string pipedBytes;
+    std::thread reader([&] {
+        std::ifstream in(pipe, std::ios::binary);
+        pipedBytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    });
+    PcapStreamWriter writer;
+    ASSERT_EQ(writer.create(pipe), 0);
+    ASSERT_EQ(writer.append(ipv4, 40, stamp), 0);
+    ASSERT_EQ(writer.append(ipv6, static_cast<std::uint32_t>(ipv6.size()), stamp), 0);
+    ASSERT_EQ(writer.close(), 0);
+    reader.join();
+    const std::string piped = (dir.path() / "piped.pcap").string();
+    writeFileContents(piped, pipedBytes);
+    EXPECT_EQ(readAt<std::uint32_t>(fileContents(piped), 20), PcapLinkTypeRaw);
+    EXPECT_EQ(listed(piped), expected);
 }
 
 }  // namespace

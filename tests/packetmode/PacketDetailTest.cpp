@@ -5,6 +5,7 @@
 
 #include "PacketListFixture.h"
 #include "analysis/PortNameTable.h"
+#include "packetmode/ByteRenderings.h"
 #include "packetmode/PacketDetail.h"
 
 namespace qhs {
@@ -196,6 +197,55 @@ TEST(PacketDetail, NoKeepsTheInvalidRowAndYesDeletesItWhereverItMoved) {
     EXPECT_TRUE(answerInvalidPacketQuestion(true, *packets.table, 1, shortSlot));
     EXPECT_EQ(packets.slotsInRowOrder(), (std::vector<std::int32_t>{2}));
     EXPECT_EQ(packets.table->lock().store().length(shortSlot), 19u);  // the slot is not touched
+}
+
+}  // namespace
+}  // namespace qhs
+
+namespace qhs {
+namespace {
+
+// An IPv6 datagram shows its hop limit and flow label in the boxes of TTL and checksum, and
+// each field highlights its own bytes, the TCP fields after the extension headers.
+TEST(PacketDetail, Ipv6ShowsItsOwnFieldsInTheBoxesWhereIpv4Differs) {
+    TestDatagram tcp;
+    tcp.sourcePort = 443;
+    const std::vector<std::uint8_t> hopByHop = {6, 0, 1, 4, 0, 0, 0, 0};
+    std::vector<std::uint8_t> bytes = test::asIpv6(tcp.withPayload("GET"), 1, 2, hopByHop, 0);
+    bytes[3] = 0x2A;  // flow label 0x0002a
+    PacketListFixture packets;
+    const std::int32_t slot = packets.add(bytes);
+    const PacketDetail detail =
+        renderDetail(packets.table->lock().store(), slot, EntirePacketRendering::Hex);
+    ASSERT_TRUE(detail.decodable && detail.ipv6);
+    EXPECT_EQ(detail.text(DetailField::Ttl), "64");
+    EXPECT_EQ(detail.text(DetailField::IpChecksum), "0x0002a");
+    EXPECT_EQ(detail.text(DetailField::ProtocolNumber), "6");
+    EXPECT_EQ(detail.text(DetailField::PacketType), "TCP");
+    EXPECT_EQ(detail.text(DetailField::FromIp), "fd00::1");
+    EXPECT_EQ(detail.text(DetailField::FromPort), "443");
+    EXPECT_EQ(detail.text(DetailField::FromPortUse), tcpPortName(443));
+    EXPECT_EQ(detail.packetData, "GET");
+    const auto bytesAt = [](std::uint32_t first, std::uint32_t last) {
+        return CharacterRange{hexBytePosition(first), hexBytePosition(last) + HexByteWidth};
+    };
+    EXPECT_EQ(highlightRange(detail, DetailField::Ttl), bytesAt(7, 7));
+    EXPECT_EQ(highlightRange(detail, DetailField::IpChecksum), bytesAt(1, 3));
+    EXPECT_EQ(highlightRange(detail, DetailField::ProtocolNumber), bytesAt(40, 40));
+    EXPECT_EQ(highlightRange(detail, DetailField::ToIp), bytesAt(24, 39));
+    EXPECT_EQ(highlightRange(detail, DetailField::FromPort), bytesAt(48, 49));
+    EXPECT_EQ(highlightRange(detail, DetailField::Window), bytesAt(62, 63));
+
+    // ICMPv6 by its name; an IPv4 detail keeps the IPv4 boxes.
+    TestDatagram echo;
+    echo.protocol = 58;
+    const std::int32_t echoSlot = packets.add(test::asIpv6(echo));
+    EXPECT_EQ(renderDetail(packets.table->lock().store(), echoSlot, EntirePacketRendering::None)
+                  .text(DetailField::PacketType),
+              "ICMPv6");
+    const std::int32_t ipv4 = packets.add(TestDatagram{});
+    EXPECT_FALSE(
+        renderDetail(packets.table->lock().store(), ipv4, EntirePacketRendering::None).ipv6);
 }
 
 }  // namespace

@@ -126,3 +126,17 @@ TEST(WriteErrorMessage, NamesFullDiskAndFailedDiskOperationElseOnlyThePath) {
 
 }  // namespace
 }  // namespace qhs
+
+namespace qhs {
+namespace {
+
+// An IPv6 address is wider than its field, which widens for it; the rest keeps its layout.
+TEST_F(PacketRecordTest, HeadingWidensItsAddressFieldsForIpv6) {
+    test::TestDatagram tcp;
+    tcp.sourcePort = 1025;
+    test::storeDatagram(*store, test::asIpv6(tcp, 0x10, 2), "t");
+    EXPECT_EQ(record(0, {}), "\r\n TCP   60        fd00::10         fd00::2   1025    80  [t]");
+}
+
+}  // namespace
+}  // namespace qhs

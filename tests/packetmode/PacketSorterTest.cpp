@@ -145,3 +145,31 @@ TEST_F(PacketSort, FilterTextColumnsWarnAbove1000RowsAndNoChangesNothing) {
 
 }  // namespace
 }  // namespace qhs
+
+namespace qhs {
+namespace {
+
+// Addresses sort IPv4 first, then IPv6 by its bytes; equal ones keep their order.
+TEST_F(PacketSort, Ipv6AddressesSortAfterIpv4ByTheirBytes) {
+    packets.add(test::asIpv6(TestDatagram{}, 0x20, 1));  // fd00::20
+    packets.add(test::asIpv6(TestDatagram{}, 0x03, 1));  // fd00::3
+    TestDatagram high;
+    high.source = address(255, 255, 255, 255);
+    packets.add(high);
+    packets.add(test::asIpv6(TestDatagram{}, 0x03, 1));
+    packets.add(TestDatagram{});  // 10.0.0.1
+
+    const PacketTable::Access held = packets.table->lock();
+    const auto slots = [&](bool ascending) {
+        std::vector<std::int32_t> result;
+        for (const PacketRow& row : sortedRows(held.store(), held.list(), 2, ascending)) {
+            result.push_back(row.slot);
+        }
+        return result;
+    };
+    EXPECT_EQ(slots(true), (std::vector<std::int32_t>{4, 2, 1, 3, 0}));
+    EXPECT_EQ(slots(false), (std::vector<std::int32_t>{0, 1, 3, 2, 4}));
+}
+
+}  // namespace
+}  // namespace qhs

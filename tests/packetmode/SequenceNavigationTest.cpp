@@ -136,3 +136,29 @@ TEST_F(TcpWalk, RefusesContextPacketsBelow40BytesAndSkipsSuchCandidates) {
 
 }  // namespace
 }  // namespace qhs
+
+namespace qhs {
+namespace {
+
+// IPv6 segments are walked by the TCP fields after their extension headers; an IPv6 datagram
+// that is not TCP is no context to walk from.
+TEST_F(TcpWalk, FollowsIpv6SegmentsAfterTheirExtensionHeaders) {
+    const std::vector<std::uint8_t> destinationOptions = {6, 0, 1, 4, 0, 0, 0, 0};
+    const auto add6 = [&](std::uint32_t sequence) {
+        return packets.add(test::asIpv6(tcpSegment(sequence, Ack), 1, 2, destinationOptions, 60));
+    };
+    const std::int32_t s1000 = add6(1000);
+    add(5000, 1);
+    const std::int32_t s2000 = add6(2000);
+    EXPECT_EQ(walk(SequenceCommand::Next, s1000).selectSlot, s2000);
+    EXPECT_EQ(walk(SequenceCommand::Previous, s2000).selectSlot, s1000);
+
+    test::TestDatagram echo;
+    echo.protocol = 58;
+    echo.payload.assign(40, 0);
+    const std::int32_t notTcp = packets.add(test::asIpv6(echo));
+    EXPECT_EQ(walk(SequenceCommand::Next, notTcp).message->caption, "Invalid TCP packet");
+}
+
+}  // namespace
+}  // namespace qhs

@@ -75,6 +75,42 @@ struct TestDatagram {
     }
 };
 
+// The upper layer of an IPv4 datagram (everything after its 20-byte header) carried by IPv6
+// from fd00::`sourceLast` to fd00::`destinationLast`, after `extensions`: whole extension
+// headers whose first is of type `firstExtension` and whose last names the upper protocol.
+inline std::vector<std::uint8_t> asIpv6(const std::vector<std::uint8_t>& ipv4,
+                                        std::uint8_t sourceLast = 1,
+                                        std::uint8_t destinationLast = 2,
+                                        const std::vector<std::uint8_t>& extensions = {},
+                                        std::uint8_t firstExtension = 0) {
+    // Built at its full size: GCC 12 warns falsely on inserting into a short vector.
+    const std::size_t upper = ipv4.size() > 20 ? ipv4.size() - 20 : 0;
+    std::vector<std::uint8_t> out(40 + extensions.size() + upper, 0);
+    for (std::size_t index = 0; index < extensions.size(); ++index) {
+        out[40 + index] = extensions[index];
+    }
+    for (std::size_t index = 0; index < upper; ++index) {
+        out[40 + extensions.size() + index] = ipv4[20 + index];
+    }
+    const std::size_t payloadLength = out.size() - 40;
+    out[0] = 0x60;
+    out[4] = static_cast<std::uint8_t>(payloadLength >> 8);
+    out[5] = static_cast<std::uint8_t>(payloadLength);
+    out[6] = extensions.empty() ? ipv4[9] : firstExtension;
+    out[7] = 64;
+    out[8] = out[24] = 0xFD;
+    out[23] = sourceLast;
+    out[39] = destinationLast;
+    return out;
+}
+
+inline std::vector<std::uint8_t> asIpv6(const TestDatagram& datagram, std::uint8_t sourceLast = 1,
+                                        std::uint8_t destinationLast = 2,
+                                        const std::vector<std::uint8_t>& extensions = {},
+                                        std::uint8_t firstExtension = 0) {
+    return asIpv6(datagram.bytes(), sourceLast, destinationLast, extensions, firstExtension);
+}
+
 // A packet block as the store keeps it: exactly length + 44 bytes from new[], so the
 // address sanitizer reports any read past its end; the spare bytes hold `spareFill`.
 class Block {
