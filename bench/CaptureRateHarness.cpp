@@ -1,12 +1,12 @@
 // Capture at line rate, ours beside tcpdump: a sender process pushes a fixed load of UDP
-// datagrams, over IPv4 and then over IPv6, across the loopback device as fast as one core allows (sendmmsg), once for each
-// capturer, and each capturer runs as a process of its own so that its CPU time and peak
-// memory are its alone. Ours is the Packet Sniffer window open offscreen (libpcap, capture loop,
-// rows, store slots and the list's model, filters off); tcpdump writes to /dev/null. Both take
-// incoming frames only (tcpdump -Q in; ours leaves the loopback's outgoing copies out itself) and
-// both get a buffer of about 10,000,000 bytes (tcpdump -B 9766). The capturers run one after the
-// other, not together, so neither steals the other's core. Needs root; the run has a network
-// namespace of its own.
+// datagrams, over IPv4 and then over IPv6, across the loopback device as fast as one core allows
+// (sendmmsg), once for each capturer, and each capturer runs as a process of its own so that its
+// CPU time and peak memory are its alone. Ours is the Packet Sniffer window open offscreen
+// (libpcap, capture loop, rows, store slots and the list's model, filters off); tcpdump writes to
+// /dev/null. Both take incoming frames only (tcpdump -Q in; ours leaves the loopback's outgoing
+// copies out itself) and both get a buffer of about 10,000,000 bytes (tcpdump -B 9766). The
+// capturers run one after the other, not together, so neither steals the other's core. Needs root;
+// the run has a network namespace of its own.
 //   sudo build/bench/bench_capture_rate [datagrams per size] [--warm-memory]
 // --warm-memory backs and frees enough memory right before each capturer starts, for
 // machines whose hypervisor takes freed memory back (see warmFreeMemory).

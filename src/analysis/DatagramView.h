@@ -64,9 +64,7 @@ class DatagramView {
 
     // The datagram's length as its header gives it: IPv4's total length, or IPv6's payload
     // length plus the fixed header.
-    std::uint32_t totalLength() const {
-        return ipv6_ ? Ipv6HeaderLength + read16(4) : read16(2);
-    }
+    std::uint32_t totalLength() const { return ipv6_ ? Ipv6HeaderLength + read16(4) : read16(2); }
     // IPv4's time to live, IPv6's hop limit.
     std::uint8_t ttl() const { return read8(ipv6_ ? 7 : 8); }
     // The upper-layer protocol; for IPv6 the one the chain of extension headers ends in.

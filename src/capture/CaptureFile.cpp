@@ -71,8 +71,7 @@ CaptureFileLoad loadCaptureFrames(CaptureFrames& frames, PacketCaptureContext& c
         if (progress && load.read % ProgressStep == 0) {
             progress(frames.position());
         }
-        const std::optional<IpInFrame> part =
-            ipInFrame(frame.linkType, frame.bytes, frame.length);
+        const std::optional<IpInFrame> part = ipInFrame(frame.linkType, frame.bytes, frame.length);
         if (!part) {
             ++load.skipped;
             continue;

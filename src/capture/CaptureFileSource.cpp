@@ -27,8 +27,7 @@ ReceiveResult CaptureFileSource::receive(const DatagramVisitor& visit) {
             return {false, 0, 0};
         }
         ++read_;
-        const std::optional<IpInFrame> part =
-            ipInFrame(frame.linkType, frame.bytes, frame.length);
+        const std::optional<IpInFrame> part = ipInFrame(frame.linkType, frame.bytes, frame.length);
         if (!part) {
             ++skipped_;
             continue;

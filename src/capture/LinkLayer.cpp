@@ -115,8 +115,8 @@ std::optional<IpInFrame> ipInFrame(int linkType, const std::uint8_t* frame, std:
             }
             // The family is in the byte order of the machine that wrote the file.
             const std::uint32_t family = bigEndian32(frame);
-            const std::uint32_t swapped = (family >> 24) | (family >> 8 & 0xFF00) |
-                                          (family << 8 & 0xFF0000) | (family << 24);
+            const std::uint32_t swapped =
+                (family >> 24) | (family >> 8 & 0xFF00) | (family << 8 & 0xFF0000) | (family << 24);
             Says says = Says::Neither;
             if (family == AddressFamilyInet || swapped == AddressFamilyInet) {
                 says = Says::Ipv4;

@@ -36,7 +36,8 @@ class FileSegmentFilter {
 std::uint32_t filterAddress(std::string_view text);
 
 // The datagram's own length: the captured length, cut to the IP total length (IPv6: payload
-// length plus 40) when that is shorter, so the padding that a link adds to a short frame is not taken for data.
+// length plus 40) when that is shorter, so the padding that a link adds to a short frame is not
+// taken for data.
 std::size_t datagramLength(const std::uint8_t* datagram, std::size_t capturedLength);
 
 // The acknowledgement number as its raw 4 bytes, the key of its stream: at offset 28 of an

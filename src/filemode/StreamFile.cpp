@@ -131,9 +131,9 @@ std::string streamFileName(const StreamFileSettings& settings, std::string_view 
                            std::string_view destinationAddress, std::string_view extension,
                            int number, bool incomplete,
                            const std::optional<LocalTime>& completedAt) {
-    std::string name = expandFileName(settings.fileNameTemplate, settings.dateTimeTemplate,
-                                      sourceAddress, destinationAddress,
-                                      completedAt ? *completedAt : localTimeSource()());
+    std::string name =
+        expandFileName(settings.fileNameTemplate, settings.dateTimeTemplate, sourceAddress,
+                       destinationAddress, completedAt ? *completedAt : localTimeSource()());
     // A '/' (a backslash of the date template becomes one) would lead into another folder.
     for (char& c : name) {
         const auto byte = static_cast<unsigned char>(c);

@@ -200,8 +200,7 @@ SaveOutcome writeCaptureFile(const std::string& path, PacketTable& table,
     CaptureFileForm form = captureFileFormFor(earliest, latest, withIpv6);
     StoreFileFormat format;
     format.header = form.header();
-    format.record = [form](RecordFile& file, const PacketStore& store,
-                           std::int32_t slot) mutable {
+    format.record = [form](RecordFile& file, const PacketStore& store, std::int32_t slot) mutable {
         return writeRecordWidening(form, file, {store.packet(slot), store.length(slot)},
                                    store.length(slot), store.arrivalNanoseconds(slot));
     };

@@ -74,8 +74,7 @@ std::optional<FieldBytes> bytesOfField(DetailField field, const PacketDetail& sh
         case DetailField::FromPort:
             return shown.hasPorts ? std::optional(FieldBytes{upper, upper + 1}) : std::nullopt;
         case DetailField::ToPort:
-            return shown.hasPorts ? std::optional(FieldBytes{upper + 2, upper + 3})
-                                  : std::nullopt;
+            return shown.hasPorts ? std::optional(FieldBytes{upper + 2, upper + 3}) : std::nullopt;
         case DetailField::Sequence:
             return inTcp(4, 7);
         case DetailField::Acknowledgement:

@@ -199,8 +199,8 @@ std::vector<PacketRow> sortByAddress(const PacketStore& store, std::span<const P
                                      bool source, bool ascending) {
     std::vector<AddressKey> keys(rows.size());
     for (std::size_t position = 0; position < rows.size(); ++position) {
-        keys[position] = addressKey(store, rows[position].slot, source,
-                                    static_cast<std::uint32_t>(position));
+        keys[position] =
+            addressKey(store, rows[position].slot, source, static_cast<std::uint32_t>(position));
     }
     std::sort(keys.begin(), keys.end(), [ascending](const AddressKey& a, const AddressKey& b) {
         if (a.rank() != b.rank()) {

@@ -25,9 +25,10 @@ inline constexpr int CaptureTimeoutMilliseconds = 10;
 // A live capture through libpcap on the interface that owns an IPv4 address (or, from the
 // command line, an interface by name, or every interface): no promiscuous mode, nanosecond
 // time stamps, an optional filter expression in the kernel, and on the loopback device
-// incoming frames only (each frame also passes as outgoing). Only frames that carry IPv4 or IPv6 are
-// passed on, with the link header left out, so each datagram starts with its IP header whatever the link
-// type. close() may be called from any thread and ends a blocked receive at once (pcap_breakloop).
+// incoming frames only (each frame also passes as outgoing). Only frames that carry IPv4 or IPv6
+// are passed on, with the link header left out, so each datagram starts with its IP header whatever
+// the link type. close() may be called from any thread and ends a blocked receive at once
+// (pcap_breakloop).
 class PcapCaptureSource final : public CaptureSource {
   public:
     PcapCaptureSource() = default;

@@ -286,7 +286,8 @@ TEST(DatagramView, Ipv6ReadsTheUpperLayerAfterItsExtensionHeaders) {
     TestDatagram udp;
     udp.protocol = 17;
     const std::vector<std::uint8_t> fragment = {17, 0, 0x05, 0xA8, 0, 0, 0, 9};  // at 1448
-    const std::vector<std::uint8_t> later = test::asIpv6(udp.withPayload("tail"), 1, 2, fragment, 44);
+    const std::vector<std::uint8_t> later =
+        test::asIpv6(udp.withPayload("tail"), 1, 2, fragment, 44);
     const DatagramView laterView(later.data(), static_cast<std::uint32_t>(later.size()));
     EXPECT_EQ(laterView.protocol(), 17);
     EXPECT_FALSE(laterView.hasPorts());

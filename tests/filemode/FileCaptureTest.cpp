@@ -163,7 +163,8 @@ TEST_F(FileCaptureLoopTest, EachAddressAndPortFilterIsAppliedWhenInForce) {
         const auto kept = TcpSegment{}.acknowledging(10).carrying("kept").bytes();
         capture({dropped.bytes(), kept});
         EXPECT_EQ(table.liveStreamCount(), 1) << "filter " << filter;
-        EXPECT_EQ(table.streamKey(0), streamKeyOf(kept.data(), kept.size())) << "filter " << filter++;
+        EXPECT_EQ(table.streamKey(0), streamKeyOf(kept.data(), kept.size()))
+            << "filter " << filter++;
     }
 }
 

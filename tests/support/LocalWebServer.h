@@ -44,8 +44,8 @@ inline int runProgram(std::vector<std::string> arguments) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// A real nginx on 127.0.0.1:8080 serving the files of `root`, with gzip on, run from a work
-// folder of the test's own; stopped when the object goes.
+// A real nginx on 127.0.0.1:8080 (or [::1]:8080) serving the files of `root`, with gzip on,
+// run from a work folder of the test's own; stopped when the object goes.
 class LocalWebServer {
   public:
     static constexpr std::uint16_t Port = 8080;
@@ -54,7 +54,9 @@ class LocalWebServer {
                    {"sh", "-c", "command -v nginx >/dev/null && command -v curl >/dev/null"}) == 0;
     }
 
-    LocalWebServer(const std::filesystem::path& work, const std::filesystem::path& root) {
+    LocalWebServer(const std::filesystem::path& work, const std::filesystem::path& root,
+                   bool ipv6 = false)
+        : ipv6_(ipv6) {
         const std::string w = work.string();
         writeFileContents(
             work / "nginx.conf",
@@ -66,8 +68,8 @@ class LocalWebServer {
                 "/scgi;\n"
                 "  types { text/html html; image/png png; application/octet-stream bin; }\n"
                 "  gzip on;\n  gzip_min_length 1;\n"
-                "  server { listen 127.0.0.1:8080; root " +
-                root.string() + "; }\n}\n");
+                "  server { listen " +
+                (ipv6 ? "[::1]" : "127.0.0.1") + ":8080; root " + root.string() + "; }\n}\n");
         errorLog_ = work / "error.log";
         process_ = spawnProgram({"nginx", "-e", errorLog_.string(), "-p", w, "-c",
                                  w + "/nginx.conf", "-g", "daemon off;"});
@@ -88,20 +90,29 @@ class LocalWebServer {
     bool running() const { return process_ > 0 && listens(); }
     std::string errors() const { return fileContents(errorLog_); }
     static std::string address(const std::string& path) { return "http://127.0.0.1:8080" + path; }
+    static std::string address6(const std::string& path) { return "http://[::1]:8080" + path; }
 
   private:
-    static bool listens() {
-        const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    bool listens() const {
+        const int probe = ::socket(ipv6_ ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(Port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool connected =
-            ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        sockaddr_in6 address6{};
+        address6.sin6_family = AF_INET6;
+        address6.sin6_port = htons(Port);
+        address6.sin6_addr = in6addr_loopback;
+        const bool connected = ipv6_
+                                   ? ::connect(probe, reinterpret_cast<const sockaddr*>(&address6),
+                                               sizeof address6) == 0
+                                   : ::connect(probe, reinterpret_cast<const sockaddr*>(&address),
+                                               sizeof address) == 0;
         ::close(probe);
         return connected;
     }
 
+    bool ipv6_ = false;
     pid_t process_ = -1;
     std::filesystem::path errorLog_;
 };

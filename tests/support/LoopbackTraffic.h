@@ -92,17 +92,18 @@ inline bool pingLoopback(std::uint16_t sequence) {
     return sent;
 }
 
-// Puts bytes into the loopback device as one IPv4 datagram through a packet socket, so a
-// capture sees them exactly as given, however malformed (the IP layer then drops what it
-// cannot take). Needs root.
-inline bool injectLoopbackDatagram(const std::vector<std::uint8_t>& datagram) {
+// Puts bytes into the loopback device as one IPv4 datagram (or IPv6, given ETH_P_IPV6) through
+// a packet socket, so a capture sees them exactly as given, however malformed (the IP layer
+// then drops what it cannot take). Needs root.
+inline bool injectLoopbackDatagram(const std::vector<std::uint8_t>& datagram,
+                                   std::uint16_t etherType = ETH_P_IP) {
     const int sender = ::socket(AF_PACKET, SOCK_DGRAM, 0);
     if (sender < 0) {
         return false;
     }
     sockaddr_ll target{};
     target.sll_family = AF_PACKET;
-    target.sll_protocol = htons(ETH_P_IP);
+    target.sll_protocol = htons(etherType);
     target.sll_ifindex = static_cast<int>(::if_nametoindex("lo"));
     target.sll_halen = ETH_ALEN;  // all zero: loopback's own address
     const bool sent = ::sendto(sender, datagram.data(), datagram.size(), 0,
@@ -110,6 +111,77 @@ inline bool injectLoopbackDatagram(const std::vector<std::uint8_t>& datagram) {
                                sizeof target) == static_cast<ssize_t>(datagram.size());
     ::close(sender);
     return sent;
+}
+
+inline sockaddr_in6 loopback6Address(std::uint16_t port) {
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(port);
+    address.sin6_addr = in6addr_loopback;
+    return address;
+}
+
+// Sends one UDP datagram to ::1; returns whether it went out whole.
+inline bool sendLoopbackUdp6(std::uint16_t port, const std::string& payload) {
+    const int sender = ::socket(AF_INET6, SOCK_DGRAM, 0);
+    const sockaddr_in6 target = loopback6Address(port);
+    const bool sent = ::sendto(sender, payload.data(), payload.size(), 0,
+                               reinterpret_cast<const sockaddr*>(&target),
+                               sizeof target) == static_cast<ssize_t>(payload.size());
+    ::close(sender);
+    return sent;
+}
+
+// An ICMPv6 echo request to ::1, which the kernel answers; the kernel fills in the checksum.
+inline bool pingLoopback6(std::uint16_t sequence) {
+    const int pinger = ::socket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6);
+    if (pinger < 0) {
+        return false;
+    }
+    const std::uint8_t packet[16] = {128,
+                                     0,
+                                     0,
+                                     0,
+                                     0x12,
+                                     0x34,
+                                     static_cast<std::uint8_t>(sequence >> 8),
+                                     static_cast<std::uint8_t>(sequence)};
+    const sockaddr_in6 target = loopback6Address(0);
+    const bool sent =
+        ::sendto(pinger, packet, sizeof packet, 0, reinterpret_cast<const sockaddr*>(&target),
+                 sizeof target) == static_cast<ssize_t>(sizeof packet);
+    ::close(pinger);
+    return sent;
+}
+
+// Opens a TCP connection on ::1, sends the payload, has it answered and closes both ends.
+inline bool exchangeLoopbackTcp6(std::uint16_t port, const std::string& request,
+                                 const std::string& answer) {
+    const int listener = ::socket(AF_INET6, SOCK_STREAM, 0);
+    const int yes = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in6 address = loopback6Address(port);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 1) != 0) {
+        ::close(listener);
+        return false;
+    }
+    const int client = ::socket(AF_INET6, SOCK_STREAM, 0);
+    bool ok = ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const int server = ok ? ::accept(listener, nullptr, nullptr) : -1;
+    char received[4096];
+    ok =
+        ok && server >= 0 &&
+        ::send(client, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size()) &&
+        ::recv(server, received, sizeof received, 0) > 0 &&
+        ::send(server, answer.data(), answer.size(), 0) == static_cast<ssize_t>(answer.size()) &&
+        ::recv(client, received, sizeof received, 0) > 0;
+    ::close(client);
+    if (server >= 0) {
+        ::close(server);
+    }
+    ::close(listener);
+    return ok;
 }
 
 }  // namespace qhs
