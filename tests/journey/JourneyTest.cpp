@@ -484,9 +484,9 @@ TEST_P(Journey, FilterSetupOpenedDuringCaptureListsOnlyTheTypedPortAndIsSavedOnC
     expectNoQtWarnings();
 }
 
-// A user opens a capture file from a tool of today (a pcapng file holding a time after 2106
-// and a datagram of more than 64 KiB) and exports the list: every datagram comes back whole,
-// at its time.
+// A user opens a capture file from a tool of today (a pcapng file holding a time after 2106,
+// a datagram of more than 64 KiB and an IPv6 one) and exports the list: every datagram comes
+// back whole, at its time, the IPv6 one read as IPv6.
 TEST_P(Journey, ACaptureFileOpenedAndExportedKeepsEveryDatagramAndTime) {
     if (!haveCommand("tshark")) {
         GTEST_SKIP() << "tshark reads the exported capture (scripts/install-deps.sh)";
@@ -499,11 +499,19 @@ TEST_P(Journey, ACaptureFileOpenedAndExportedKeepsEveryDatagramAndTime) {
     small[0] = 0x45;
     small[3] = 40;
     small[9] = 17;
+    std::vector<std::uint8_t> ipv6(48, 0);  // UDP from ::1 to ::2
+    ipv6[0] = 0x60;
+    ipv6[5] = 8;
+    ipv6[6] = 17;
+    ipv6[23] = 1;
+    ipv6[39] = 2;
     const fs::path opened = desktop().userFolder("captures") / "today.pcapng";
     {
         PacketTable table;
         table.lock().store().append(CapturedPacket::copyOf(large.data(), 70000), "t",
                                     1'700'000'000'250'000'000);
+        table.lock().store().append(CapturedPacket::copyOf(ipv6.data(), 48), "t",
+                                    1'700'000'001'000'000'000);
         table.lock().store().append(CapturedPacket::copyOf(small.data(), 40), "t",
                                     4'294'967'301'250'000'000);  // 2106-02-07 06:28:21.25
         std::atomic<bool> cancel{false};
@@ -518,7 +526,7 @@ TEST_P(Journey, ACaptureFileOpenedAndExportedKeepsEveryDatagramAndTime) {
     ASSERT_TRUE(open) << "no file dialog; " << scene();
     ASSERT_TRUE(desktop().focus(*open) && desktop().type(opened.string()));
     ASSERT_TRUE(desktop().keys({"Return"}));
-    // The caption counts a capture's packets only; two packets are read long before a
+    // The caption counts a capture's packets only; three packets are read long before a
     // second is out.
     ASSERT_TRUE(desktop().waitUntilGone(*open)) << "the file dialog stayed open; " << scene();
     std::this_thread::sleep_for(1s);
@@ -532,10 +540,12 @@ TEST_P(Journey, ACaptureFileOpenedAndExportedKeepsEveryDatagramAndTime) {
     std::string frames;
     const auto read = [&] {
         frames = runCommand({"tshark", "-r", exported.string(), "-T", "fields", "-e",
-                             "frame.cap_len", "-e", "frame.time_epoch"},
+                             "frame.cap_len", "-e", "frame.time_epoch", "-e", "ipv6.dst"},
                             {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"})
                      .output;
-        return frames == "70000\t1700000000.250000000\n40\t4294967301.250000000\n";
+        return frames ==
+               "70000\t1700000000.250000000\t\n48\t1700000001.000000000\t::2\n"
+               "40\t4294967301.250000000\t\n";
     };
     EXPECT_TRUE(waitFor(read, 10s)) << "exported:\n" << frames << scene();
 
