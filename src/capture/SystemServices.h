@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,6 +20,8 @@ namespace qhs {
 struct HostLookups {
     std::function<std::optional<std::string>(const std::string& host)> hostAddress;
     std::function<std::optional<std::string>(std::uint32_t networkOrderAddress)> addressName;
+    std::function<std::optional<std::string>(const std::array<std::uint8_t, 16>& address)>
+        ipv6AddressName;
 };
 
 // What the windows and the command line take from the system. main.cpp fills it with the

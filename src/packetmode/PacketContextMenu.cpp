@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "analysis/DatagramView.h"
+#include "analysis/Ipv6View.h"
 #include "packetmode/PacketRowLookup.h"
 
 namespace qhs {
@@ -56,19 +57,34 @@ bool deleteContextRow(const PacketMenuContext& context, PacketTable& table,
 
 std::optional<UserMessage> reverseResolve(PacketTable& table,
                                           std::optional<std::int32_t> selectedSlot,
-                                          AddressField field, const ReverseResolver& resolver) {
+                                          AddressField field, const ReverseResolver& resolver,
+                                          const Ipv6ReverseResolver& ipv6Resolver) {
     if (!selectedSlot) {
         return std::nullopt;
     }
     std::optional<std::array<std::uint8_t, 4>> address;
+    std::optional<std::array<std::uint8_t, 16>> ipv6Address;
     {
         const PacketTable::Access access = table.lock();
         const PacketStore& store = access.store();
         const DatagramView datagram(store.packet(*selectedSlot), store.length(*selectedSlot));
-        if (datagram.hasData()) {
-            address = field == AddressField::Source ? datagram.sourceAddressBytes()
-                                                    : datagram.destinationAddressBytes();
+        const bool source = field == AddressField::Source;
+        if (datagram.isIpv6()) {
+            ipv6Address = source ? datagram.sourceAddress6() : datagram.destinationAddress6();
+        } else if (datagram.hasData()) {
+            address = source ? datagram.sourceAddressBytes() : datagram.destinationAddressBytes();
         }
+    }
+    if (ipv6Address) {
+        const std::string text = ipv6AddressText(*ipv6Address);
+        const std::optional<std::string> name =
+            ipv6Resolver ? ipv6Resolver(*ipv6Address) : std::nullopt;
+        if (!name) {
+            return UserMessage{"Error looking up IP: " + text, std::string(HostInfoCaption),
+                               MessageIcon::Stop};
+        }
+        return UserMessage{"IP:                   " + text + "\nDomain name: " + *name,
+                           std::string(HostInfoCaption), MessageIcon::Information};
     }
     if (!address) {
         return UserMessage{std::string(NoSelectionText), std::string(HostInfoCaption),

@@ -39,12 +39,17 @@ enum class AddressField : std::uint32_t { Source = 12, Destination = 16 };
 // of the dotted form), or nothing when the lookup fails. A platform call that may wait.
 using ReverseResolver =
     std::function<std::optional<std::string>(const std::array<std::uint8_t, 4>& address)>;
+// The same for an IPv6 address.
+using Ipv6ReverseResolver =
+    std::function<std::optional<std::string>(const std::array<std::uint8_t, 16>& address)>;
 
 // "Reverse resolve ...", on a thread of its own: the message to show (caption "Host Info")
 // for the slot of the selection mark as it is now, or nothing when there is no selection.
 // The address is copied under the list guard; the lookup runs without it.
+// An IPv6 datagram's address goes to `ipv6Resolver`, and is written as RFC 5952 writes it.
 std::optional<UserMessage> reverseResolve(PacketTable& table,
                                           std::optional<std::int32_t> selectedSlot,
-                                          AddressField field, const ReverseResolver& resolver);
+                                          AddressField field, const ReverseResolver& resolver,
+                                          const Ipv6ReverseResolver& ipv6Resolver = {});
 
 }  // namespace qhs

@@ -876,6 +876,11 @@ void PacketSnifferDialog::reverseResolve(AddressField field) {
                 std::memcpy(&address, bytes.data(), sizeof address);
                 return services_.lookups.addressName ? services_.lookups.addressName(address)
                                                      : std::nullopt;
+            },
+            [this](const std::array<std::uint8_t, 16>& address) -> std::optional<std::string> {
+                return services_.lookups.ipv6AddressName
+                           ? services_.lookups.ipv6AddressName(address)
+                           : std::nullopt;
             });
         if (message) {
             callOnWindowThread(this,

@@ -32,6 +32,7 @@ SystemServices linuxServices() {
     services.interfaceAddresses = &localIpv4Addresses;
     services.lookups.hostAddress = &resolveHostAddress;
     services.lookups.addressName = &resolveAddressName;
+    services.lookups.ipv6AddressName = &resolveIpv6AddressName;
     return services;
 }
 

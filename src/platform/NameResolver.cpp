@@ -1,5 +1,7 @@
 #include "platform/NameResolver.h"
 
+#include <cstring>
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -28,16 +30,32 @@ std::optional<std::string> resolveHostAddress(const std::string& hostName) {
     return address;
 }
 
-std::optional<std::string> resolveAddressName(std::uint32_t networkOrderAddress) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = networkOrderAddress;
+namespace {
+
+template <typename SocketAddress>
+std::optional<std::string> registeredName(const SocketAddress& address) {
     char host[NI_MAXHOST] = {};
     if (::getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, host,
                       sizeof host, nullptr, 0, NI_NAMEREQD) != 0) {
         return std::nullopt;
     }
     return std::string(host);
+}
+
+}  // namespace
+
+std::optional<std::string> resolveAddressName(std::uint32_t networkOrderAddress) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = networkOrderAddress;
+    return registeredName(address);
+}
+
+std::optional<std::string> resolveIpv6AddressName(const std::array<std::uint8_t, 16>& address) {
+    sockaddr_in6 ipv6{};
+    ipv6.sin6_family = AF_INET6;
+    std::memcpy(&ipv6.sin6_addr, address.data(), address.size());
+    return registeredName(ipv6);
 }
 
 }  // namespace qhs

@@ -74,6 +74,19 @@ TEST(PacketContextMenu, ReverseResolveNamesTheAddressOrTellsWhatFailed) {
               (UserMessage{"Error getting selection!", "Host Info", MessageIcon::None}));
     EXPECT_EQ(resolve(std::nullopt, AddressField::Source), std::nullopt);
     EXPECT_EQ(looked.size(), 2u);
+
+    // An IPv6 datagram's address goes to the IPv6 look-up, never as four bytes of it.
+    const std::int32_t ipv6 = packets.add(test::asIpv6(TestDatagram{}, 1, 2));
+    const Ipv6ReverseResolver resolver6 =
+        [](const std::array<std::uint8_t, 16>& address) -> std::optional<std::string> {
+        return address[15] == 1 ? std::optional<std::string>("six.example") : std::nullopt;
+    };
+    EXPECT_EQ(reverseResolve(*packets.table, ipv6, AddressField::Source, resolver, resolver6),
+              (UserMessage{"IP:                   fd00::1\nDomain name: six.example", "Host Info",
+                           MessageIcon::Information}));
+    EXPECT_EQ(reverseResolve(*packets.table, ipv6, AddressField::Destination, resolver, resolver6),
+              (UserMessage{"Error looking up IP: fd00::2", "Host Info", MessageIcon::Stop}));
+    EXPECT_EQ(looked.size(), 2u);
 }
 
 }  // namespace
