@@ -10,6 +10,7 @@
 
 #include "FuzzSupport.h"
 #include "analysis/DatagramView.h"
+#include "analysis/Ipv6View.h"
 #include "analysis/SearchText.h"
 #include "capture/PacketStore.h"
 #include "capture/ReceiveBuffer.h"
@@ -125,6 +126,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (stored.decodable) {
         QHS_FUZZ_REQUIRE(stored.entirePacket == detail.entirePacket);
         QHS_FUZZ_REQUIRE(stored.packetData == detail.packetData);
+    }
+
+    if (datagram.isIpv6() && datagram.isDecodable()) {
+        // The upper layer is where the IPv6 view's chain ends; the byte that names it lies
+        // before it, inside the bytes.
+        const Ipv6View ipv6(bytes.get(), length);
+        QHS_FUZZ_REQUIRE(datagram.upperOffset() == ipv6.upperOffset());
+        QHS_FUZZ_REQUIRE(datagram.protocol() == ipv6.upperProtocol());
+        QHS_FUZZ_REQUIRE(datagram.protocolByteOffset() < datagram.upperOffset());
+        QHS_FUZZ_REQUIRE(datagram.upperOffset() <= length);
+        QHS_FUZZ_REQUIRE(bytes[datagram.protocolByteOffset()] == datagram.protocol());
+        QHS_FUZZ_REQUIRE(detail.text(DetailField::FromIp) ==
+                         ipv6AddressText(ipv6.sourceAddress()));
+        QHS_FUZZ_REQUIRE(!ipv6.isLaterFragment() || !datagram.hasPorts());
     }
 
     const RecordFlags flags{(options & 8) != 0, (options & 16) != 0, (options & 32) != 0};

@@ -43,7 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const DatagramView view(block.get(), datagramLength);
-    switch (view.protocol()) {
+    // ICMPv6 passes as IPv6's ICMP.
+    const bool icmpv6 = view.isIpv6() && view.protocol() == DatagramView::ProtocolIcmpv6;
+    switch (icmpv6 ? DatagramView::ProtocolIcmp : view.protocol()) {
         case DatagramView::ProtocolTcp:
             QHS_FUZZ_REQUIRE(record.filterAllowTcp != 0);
             break;
@@ -59,8 +61,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto minimum = static_cast<std::int32_t>(record.filterMinSize);
     const auto maximum = static_cast<std::int32_t>(record.filterMaxSize);
-    QHS_FUZZ_REQUIRE(minimum == 0 || view.totalLength() >= minimum);
-    QHS_FUZZ_REQUIRE(maximum == 0 || view.totalLength() <= maximum);
+    const auto headerLength = static_cast<std::int32_t>(view.totalLength());
+    QHS_FUZZ_REQUIRE(minimum == 0 || headerLength >= minimum);
+    QHS_FUZZ_REQUIRE(maximum == 0 || headerLength <= maximum);
+    // The address lists hold IPv4 addresses: none that must be there names an IPv6 datagram.
+    QHS_FUZZ_REQUIRE(!view.isIpv6() ||
+                     (record.filterSourceIps[0] == 0 && record.filterDestIps[0] == 0 &&
+                      record.filterEitherIps[0] == 0));
     // A listed address that is neither end drops the datagram.
     for (const std::uint32_t address : record.filterEitherIps) {
         if (address == 0) {

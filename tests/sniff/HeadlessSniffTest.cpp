@@ -166,6 +166,49 @@ class HeadlessCapture : public testing::Test {
         saveSettings(settings, settingsPath.string());
     }
 
+    // Writes `lines` numbered lines of `text` to www/served.bin and gives them back.
+    static std::string serveNumberedLines(const fs::path& www, int lines, std::string_view text) {
+        fs::create_directories(www);
+        std::string body;
+        for (int i = 0; i < lines; ++i) {
+            body += "line " + std::to_string(i) + " " + std::string(text) + "\n";
+        }
+        writeFileContents(www / "served.bin", body);
+        return body;
+    }
+
+    // tcpdump recording the loopback's incoming frames into `recorded`; its process id.
+    static int startTcpdump(const fs::path& recorded, const fs::path& log) {
+        return std::stoi(commandOutput("tcpdump -i lo -Q in -n -B 262144 --immediate-mode -U -w '" +
+                                       recorded.string() + "' >/dev/null 2>'" + log.string() +
+                                       "' & echo $!"));
+    }
+
+    // File Sniffer Mode run over a recording with an ACK time-out of 200 ms.
+    struct Rebuilt {
+        int exitCode = -1;
+        std::string out;
+        std::string err;
+        std::vector<fs::path> files;
+    };
+    Rebuilt rebuildFrom(const fs::path& recorded) {
+        SettingsRecord settings = defaultSettings();
+        settings.ackTimeoutMs = 200;
+        saveSettings(settings, settingsPath.string());
+        const fs::path files = dir.path() / "Rebuilt Files";
+        fs::create_directories(files);
+        SniffRun run(dir.path(), {"-sniff", "-r", recorded.string(), "-files", files.string(),
+                                  "-settings", settingsPath.string()});
+        Rebuilt rebuilt;
+        rebuilt.exitCode = run.wait();
+        rebuilt.out = run.out();
+        rebuilt.err = run.err();
+        for (const auto& entry : fs::directory_iterator(files)) {
+            rebuilt.files.push_back(entry.path());
+        }
+        return rebuilt;
+    }
+
     TempDir dir;
     fs::path settingsPath = dir.path() / "sniff.QHS";
 };
@@ -252,19 +295,12 @@ TEST_F(HeadlessCapture, ACaptureFileByTcpdumpIsListedAndItsDownloadRebuilt) {
         GTEST_SKIP() << "nginx and curl are needed (scripts/install-deps.sh installs them)";
     }
     const fs::path www = dir.path() / "www";
-    fs::create_directories(www);
-    std::string body;
-    for (int i = 0; i < 20000; ++i) {
-        body += "line " + std::to_string(i) + " of the served file\n";
-    }
-    writeFileContents(www / "served.bin", body);
+    const std::string body = serveNumberedLines(www, 20000, "of the served file");
     LocalWebServer server(dir.path(), www);
     ASSERT_TRUE(server.running()) << server.errors();
     const fs::path recorded = dir.path() / "download.pcap";
     const fs::path log = dir.path() / "tcpdump.log";
-    const int tcpdump = std::stoi(
-        commandOutput("tcpdump -i lo -Q in -n -B 262144 --immediate-mode -U -w '" +
-                      recorded.string() + "' >/dev/null 2>'" + log.string() + "' & echo $!"));
+    const int tcpdump = startTcpdump(recorded, log);
     ASSERT_TRUE(
         eventually([&] { return fileContents(log).find("listening on") != std::string::npos; }));
     ASSERT_EQ(runProgram({"curl", "-s", "-o", (dir.path() / "fetched").string(),
@@ -283,24 +319,15 @@ TEST_F(HeadlessCapture, ACaptureFileByTcpdumpIsListedAndItsDownloadRebuilt) {
     EXPECT_GT(count(listed.out(), " TCP "), 10u);
     EXPECT_NE(listed.err().find(" accepted, 0 dropped by the system"), std::string::npos);
 
-    SettingsRecord settings = defaultSettings();
-    settings.ackTimeoutMs = 200;
-    saveSettings(settings, settingsPath.string());
-    const fs::path files = dir.path() / "Rebuilt Files";
-    fs::create_directories(files);
-    SniffRun rebuilt(dir.path(), {"-sniff", "-r", recorded.string(), "-files", files.string(),
-                                  "-settings", settingsPath.string()});
-    ASSERT_EQ(rebuilt.wait(), 0) << rebuilt.err();
-    std::vector<fs::path> written;
-    for (const auto& entry : fs::directory_iterator(files)) {
-        written.push_back(entry.path());
-    }
-    ASSERT_EQ(written.size(), 1u) << rebuilt.out();
+    const Rebuilt rebuilt = rebuildFrom(recorded);
+    ASSERT_EQ(rebuilt.exitCode, 0) << rebuilt.err;
+    const std::vector<fs::path>& written = rebuilt.files;
+    ASSERT_EQ(written.size(), 1u) << rebuilt.out;
     EXPECT_TRUE(fileContents(written[0]) == body)
         << written[0] << ": " << fs::file_size(written[0]) << " bytes of " << body.size() << "; "
-        << fileContents(log) << rebuilt.err();
-    EXPECT_EQ(rebuilt.out(), written[0].string() + "\n");
-    EXPECT_NE(rebuilt.err().find(", 1 files written"), std::string::npos) << rebuilt.err();
+        << fileContents(log) << rebuilt.err;
+    EXPECT_EQ(rebuilt.out, written[0].string() + "\n");
+    EXPECT_NE(rebuilt.err.find(", 1 files written"), std::string::npos) << rebuilt.err;
 }
 
 // Real IPv6 on ::1, captured live beside tcpdump: an echo and its reply, UDP, a TCP exchange,
@@ -314,20 +341,13 @@ TEST_F(HeadlessCapture, Ipv6OnLoopbackIsCapturedAsTcpdumpCapturesItAndItsDownloa
         GTEST_SKIP() << "nginx and curl are needed (scripts/install-deps.sh installs them)";
     }
     const fs::path www = dir.path() / "www";
-    fs::create_directories(www);
-    std::string body;
-    for (int i = 0; i < 30000; ++i) {
-        body += "line " + std::to_string(i) + " of the file served over IPv6\n";
-    }
-    writeFileContents(www / "served.bin", body);
+    const std::string body = serveNumberedLines(www, 30000, "of the file served over IPv6");
     LocalWebServer server(dir.path(), www, true);
     ASSERT_TRUE(server.running()) << server.errors();
 
     const fs::path recorded = dir.path() / "tcpdump.pcap";
     const fs::path log = dir.path() / "tcpdump.log";
-    const int tcpdump = std::stoi(
-        commandOutput("tcpdump -i lo -Q in -n -B 262144 --immediate-mode -U -w '" +
-                      recorded.string() + "' >/dev/null 2>'" + log.string() + "' & echo $!"));
+    const int tcpdump = startTcpdump(recorded, log);
     const fs::path ours = dir.path() / "ours.pcap";
     const fs::path oursFolder = dir.path() / "ours";
     fs::create_directories(oursFolder);
@@ -431,23 +451,14 @@ TEST_F(HeadlessCapture, Ipv6OnLoopbackIsCapturedAsTcpdumpCapturesItAndItsDownloa
         << records;
     EXPECT_NE(records.find(R"("destination_port":40713,"tcp_sequence":)"), std::string::npos);
 
-    SettingsRecord settings = defaultSettings();
-    settings.ackTimeoutMs = 200;
-    saveSettings(settings, settingsPath.string());
-    const fs::path files = dir.path() / "Rebuilt Files";
-    fs::create_directories(files);
-    SniffRun rebuilt(dir.path(), {"-sniff", "-r", recorded.string(), "-files", files.string(),
-                                  "-settings", settingsPath.string()});
-    ASSERT_EQ(rebuilt.wait(), 0) << rebuilt.err();
-    std::vector<fs::path> written;
-    for (const auto& entry : fs::directory_iterator(files)) {
-        written.push_back(entry.path());
-    }
-    ASSERT_EQ(written.size(), 1u) << rebuilt.out() << rebuilt.err();
+    const Rebuilt rebuilt = rebuildFrom(recorded);
+    ASSERT_EQ(rebuilt.exitCode, 0) << rebuilt.err;
+    const std::vector<fs::path>& written = rebuilt.files;
+    ASSERT_EQ(written.size(), 1u) << rebuilt.out << rebuilt.err;
     EXPECT_TRUE(fileContents(written[0]) == body)
         << written[0] << ": " << fs::file_size(written[0]) << " bytes of " << body.size();
     EXPECT_EQ(written[0].filename().string().rfind("::1 to ::1 - [", 0), 0u) << written[0];
-    EXPECT_NE(rebuilt.err().find(", 1 files written"), std::string::npos) << rebuilt.err();
+    EXPECT_NE(rebuilt.err.find(", 1 files written"), std::string::npos) << rebuilt.err;
 }
 
 // Read from a file, File Sniffer runs on the capture's own time: the download of a capture

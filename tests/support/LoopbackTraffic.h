@@ -34,30 +34,44 @@ inline bool sendLoopbackUdp(std::uint16_t port, const std::string& payload) {
     return sent;
 }
 
-// Opens a TCP connection on 127.0.0.1, sends the payload over it and closes both ends.
-inline bool exchangeLoopbackTcp(std::uint16_t port, const std::string& payload) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+// Opens a TCP connection to `address` (of `family`), sends the request, has it answered
+// when there is an answer, and closes both ends.
+template <typename SocketAddress>
+bool exchangeTcp(int family, SocketAddress address, const std::string& request,
+                 const std::string& answer) {
+    const int listener = ::socket(family, SOCK_STREAM, 0);
     const int yes = 1;
     ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address = loopbackAddress(port);
     if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener, 1) != 0) {
         ::close(listener);
         return false;
     }
-    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int client = ::socket(family, SOCK_STREAM, 0);
     bool ok = ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     const int server = ok ? ::accept(listener, nullptr, nullptr) : -1;
-    ok = ok && server >= 0 &&
-         ::send(client, payload.data(), payload.size(), 0) == static_cast<ssize_t>(payload.size());
     char received[4096];
-    ok = ok && ::recv(server, received, sizeof received, 0) > 0;
+    ok =
+        ok && server >= 0 &&
+        ::send(client, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size()) &&
+        ::recv(server, received, sizeof received, 0) > 0;
+    if (!answer.empty()) {
+        ok = ok &&
+             ::send(server, answer.data(), answer.size(), 0) ==
+                 static_cast<ssize_t>(answer.size()) &&
+             ::recv(client, received, sizeof received, 0) > 0;
+    }
     ::close(client);
     if (server >= 0) {
         ::close(server);
     }
     ::close(listener);
     return ok;
+}
+
+// Opens a TCP connection on 127.0.0.1, sends the payload over it and closes both ends.
+inline bool exchangeLoopbackTcp(std::uint16_t port, const std::string& payload) {
+    return exchangeTcp(AF_INET, loopbackAddress(port), payload, "");
 }
 
 // Sends one ICMP echo request to 127.0.0.1 (the kernel answers it). Needs root.
@@ -154,34 +168,10 @@ inline bool pingLoopback6(std::uint16_t sequence) {
     return sent;
 }
 
-// Opens a TCP connection on ::1, sends the payload, has it answered and closes both ends.
+// Opens a TCP connection on ::1, sends the request, has it answered and closes both ends.
 inline bool exchangeLoopbackTcp6(std::uint16_t port, const std::string& request,
                                  const std::string& answer) {
-    const int listener = ::socket(AF_INET6, SOCK_STREAM, 0);
-    const int yes = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in6 address = loopback6Address(port);
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 1) != 0) {
-        ::close(listener);
-        return false;
-    }
-    const int client = ::socket(AF_INET6, SOCK_STREAM, 0);
-    bool ok = ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    const int server = ok ? ::accept(listener, nullptr, nullptr) : -1;
-    char received[4096];
-    ok =
-        ok && server >= 0 &&
-        ::send(client, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size()) &&
-        ::recv(server, received, sizeof received, 0) > 0 &&
-        ::send(server, answer.data(), answer.size(), 0) == static_cast<ssize_t>(answer.size()) &&
-        ::recv(client, received, sizeof received, 0) > 0;
-    ::close(client);
-    if (server >= 0) {
-        ::close(server);
-    }
-    ::close(listener);
-    return ok;
+    return exchangeTcp(AF_INET6, loopback6Address(port), request, answer);
 }
 
 }  // namespace qhs
