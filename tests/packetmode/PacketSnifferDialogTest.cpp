@@ -339,6 +339,39 @@ TEST_F(PacketSnifferWindow, TruncatedDatagramsShowWithoutFault) {
     window->closeWindow();
 }
 
+// An IPv6 row lists its addresses as RFC 5952 writes them; selected, its hop limit and flow
+// label take the boxes of TTL and checksum under their own labels, and an IPv4 row puts the
+// IPv4 labels back.
+TEST_F(PacketSnifferWindow, Ipv6RowsShowTheirAddressesAndTheirOwnFieldsInTwoBoxes) {
+    auto window = open(&openQueuedSource);
+    window->startCapture();
+    test::TestDatagram segment;
+    segment.sourcePort = 443;
+    std::vector<std::uint8_t> ipv6 = test::asIpv6(segment, 0x10, 2);
+    ipv6[3] = 0x2A;  // flow label 0x0002a
+    queuedSource->push(ipv6);
+    queuedSource->push(makeDatagram(6, 40, 80, 3000));
+    ASSERT_TRUE(waitUntil([&] { return shownRows(*window).size() == 2; }));
+    const auto rows = shownRows(*window);
+    EXPECT_EQ(rows[0][0], "TCP");
+    EXPECT_EQ(rows[0][2], "fd00::10");
+    EXPECT_EQ(rows[0][3], "fd00::2");
+    EXPECT_EQ(rows[0][4], "443");
+
+    auto* ttl = controlById<QLineEdit>(*window, 1015);
+    auto* ttlLabel = window->findChild<QLabel*>("ttlLabel");
+    auto* checksumLabel = window->findChild<QLabel*>("ipChecksumLabel");
+    ASSERT_TRUE(ttl && ttlLabel && checksumLabel);
+    window->selectRow(0);
+    ASSERT_TRUE(waitUntil([&] { return ttlLabel->text() == "Hop limit:"; }));
+    EXPECT_EQ(checksumLabel->text(), "Flow label:");
+    EXPECT_EQ(ttl->text(), "64");
+    window->selectRow(1);
+    ASSERT_TRUE(waitUntil([&] { return ttlLabel->text() == "TTL:"; }));
+    EXPECT_EQ(checksumLabel->text(), "IP checksum:");
+    window->closeWindow();
+}
+
 TEST_F(PacketSnifferWindow, HostileDatagramsAreListedRenderedFoundSortedSavedAndLogged) {
     REQUIRE_ROOT();
     const auto log = dir.path() / "hostile.log";
