@@ -23,15 +23,25 @@ inline sockaddr_in loopbackAddress(std::uint16_t port) {
     return address;
 }
 
-// Sends one UDP datagram to 127.0.0.1; returns whether it went out whole.
-inline bool sendLoopbackUdp(std::uint16_t port, const std::string& payload) {
-    const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const sockaddr_in target = loopbackAddress(port);
-    const bool sent = ::sendto(sender, payload.data(), payload.size(), 0,
-                               reinterpret_cast<const sockaddr*>(&target),
-                               sizeof target) == static_cast<ssize_t>(payload.size());
+// Sends one datagram of `type` (SOCK_DGRAM, or SOCK_RAW of `protocol`) to `target`, whose
+// family is `family`; returns whether it went out whole.
+template <typename SocketAddress>
+bool sendOneDatagram(int family, int type, int protocol, const SocketAddress& target,
+                     const void* payload, std::size_t size) {
+    const int sender = ::socket(family, type, protocol);
+    if (sender < 0) {
+        return false;
+    }
+    const bool sent = ::sendto(sender, payload, size, 0, reinterpret_cast<const sockaddr*>(&target),
+                               sizeof target) == static_cast<ssize_t>(size);
     ::close(sender);
     return sent;
+}
+
+// Sends one UDP datagram to 127.0.0.1; returns whether it went out whole.
+inline bool sendLoopbackUdp(std::uint16_t port, const std::string& payload) {
+    return sendOneDatagram(AF_INET, SOCK_DGRAM, 0, loopbackAddress(port), payload.data(),
+                           payload.size());
 }
 
 // Opens a TCP connection to `address` (of `family`), sends the request, has it answered
@@ -76,10 +86,6 @@ inline bool exchangeLoopbackTcp(std::uint16_t port, const std::string& payload) 
 
 // Sends one ICMP echo request to 127.0.0.1 (the kernel answers it). Needs root.
 inline bool pingLoopback(std::uint16_t sequence) {
-    const int pinger = ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-    if (pinger < 0) {
-        return false;
-    }
     std::uint8_t packet[16] = {ICMP_ECHO,
                                0,
                                0,
@@ -98,12 +104,8 @@ inline bool pingLoopback(std::uint16_t sequence) {
     const auto checksum = static_cast<std::uint16_t>(~sum);
     packet[2] = static_cast<std::uint8_t>(checksum >> 8);
     packet[3] = static_cast<std::uint8_t>(checksum);
-    const sockaddr_in target = loopbackAddress(0);
-    const bool sent =
-        ::sendto(pinger, packet, sizeof packet, 0, reinterpret_cast<const sockaddr*>(&target),
-                 sizeof target) == static_cast<ssize_t>(sizeof packet);
-    ::close(pinger);
-    return sent;
+    return sendOneDatagram(AF_INET, SOCK_RAW, IPPROTO_ICMP, loopbackAddress(0), packet,
+                           sizeof packet);
 }
 
 // Puts bytes into the loopback device as one IPv4 datagram (or IPv6, given ETH_P_IPV6) through
@@ -137,21 +139,12 @@ inline sockaddr_in6 loopback6Address(std::uint16_t port) {
 
 // Sends one UDP datagram to ::1; returns whether it went out whole.
 inline bool sendLoopbackUdp6(std::uint16_t port, const std::string& payload) {
-    const int sender = ::socket(AF_INET6, SOCK_DGRAM, 0);
-    const sockaddr_in6 target = loopback6Address(port);
-    const bool sent = ::sendto(sender, payload.data(), payload.size(), 0,
-                               reinterpret_cast<const sockaddr*>(&target),
-                               sizeof target) == static_cast<ssize_t>(payload.size());
-    ::close(sender);
-    return sent;
+    return sendOneDatagram(AF_INET6, SOCK_DGRAM, 0, loopback6Address(port), payload.data(),
+                           payload.size());
 }
 
 // An ICMPv6 echo request to ::1, which the kernel answers; the kernel fills in the checksum.
 inline bool pingLoopback6(std::uint16_t sequence) {
-    const int pinger = ::socket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6);
-    if (pinger < 0) {
-        return false;
-    }
     const std::uint8_t packet[16] = {128,
                                      0,
                                      0,
@@ -160,12 +153,8 @@ inline bool pingLoopback6(std::uint16_t sequence) {
                                      0x34,
                                      static_cast<std::uint8_t>(sequence >> 8),
                                      static_cast<std::uint8_t>(sequence)};
-    const sockaddr_in6 target = loopback6Address(0);
-    const bool sent =
-        ::sendto(pinger, packet, sizeof packet, 0, reinterpret_cast<const sockaddr*>(&target),
-                 sizeof target) == static_cast<ssize_t>(sizeof packet);
-    ::close(pinger);
-    return sent;
+    return sendOneDatagram(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6, loopback6Address(0), packet,
+                           sizeof packet);
 }
 
 // Opens a TCP connection on ::1, sends the request, has it answered and closes both ends.
