@@ -459,6 +459,18 @@ TEST_F(HeadlessCapture, Ipv6OnLoopbackIsCapturedAsTcpdumpCapturesItAndItsDownloa
         << written[0] << ": " << fs::file_size(written[0]) << " bytes of " << body.size();
     EXPECT_EQ(written[0].filename().string().rfind("::1 to ::1 - [", 0), 0u) << written[0];
     EXPECT_NE(rebuilt.err.find(", 1 files written"), std::string::npos) << rebuilt.err;
+
+    // An interface with only an IPv6 address is listed with it and captured on by its name.
+    ASSERT_EQ(runProgram({"ip", "tuntap", "add", "mode", "tun", "qhs-six"}), 0);
+    ASSERT_EQ(runProgram({"ip", "addr", "add", "fd00::5/64", "dev", "qhs-six", "nodad"}), 0);
+    ASSERT_EQ(runProgram({"ip", "link", "set", "qhs-six", "up"}), 0);
+    SniffRun list(dir.path(), {"-sniff", "-D"});
+    EXPECT_EQ(list.wait(), 0);
+    EXPECT_NE(list.out().find("qhs-six [Up] fd00::5"), std::string::npos) << list.out();
+    SniffRun onlyIpv6(dir.path(), {"-sniff", "-i", "qhs-six", "-seconds", "1"});
+    EXPECT_EQ(onlyIpv6.wait(), 0) << onlyIpv6.err();
+    EXPECT_EQ(onlyIpv6.err().rfind("listening on qhs-six\n", 0), 0u) << onlyIpv6.err();
+    ASSERT_EQ(runProgram({"ip", "tuntap", "del", "mode", "tun", "qhs-six"}), 0);
 }
 
 // Read from a file, File Sniffer runs on the capture's own time: the download of a capture
