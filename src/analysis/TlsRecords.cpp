@@ -1,0 +1,232 @@
+#include "analysis/TlsRecords.h"
+
+#include <algorithm>
+
+namespace qhs {
+
+namespace {
+
+constexpr std::uint16_t ExtensionAlpn = 16;
+constexpr std::uint16_t ExtensionSupportedVersions = 43;
+
+// Moves what is still to be handed out to the front once the handed-out part is the larger,
+// so a buffer never holds much more than its pending bytes.
+void compact(std::vector<std::uint8_t>& buffer, std::size_t& start) {
+    if (start > 0 && start >= buffer.size() - start) {
+        buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(start));
+        start = 0;
+    }
+}
+
+// Reads fields front to back; any read past the end leaves it failed, reading zeros.
+class FieldReader {
+  public:
+    explicit FieldReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+    bool ok() const { return ok_; }
+    bool atEnd() const { return position_ == bytes_.size(); }
+    std::uint32_t number(std::size_t width) {
+        if (!has(width)) {
+            return 0;
+        }
+        std::uint32_t value = 0;
+        for (std::size_t i = 0; i < width; ++i) {
+            value = value << 8 | bytes_[position_++];
+        }
+        return value;
+    }
+    std::span<const std::uint8_t> bytes(std::size_t count) {
+        if (!has(count)) {
+            return {};
+        }
+        const std::span<const std::uint8_t> taken = bytes_.subspan(position_, count);
+        position_ += count;
+        return taken;
+    }
+    // A field led by its length in `width` bytes.
+    std::span<const std::uint8_t> vector(std::size_t width) { return bytes(number(width)); }
+
+  private:
+    bool has(std::size_t count) {
+        if (!ok_ || bytes_.size() - position_ < count) {
+            ok_ = false;
+            return false;
+        }
+        return true;
+    }
+
+    std::span<const std::uint8_t> bytes_;
+    std::size_t position_ = 0;
+    bool ok_ = true;
+};
+
+// The protocol names of an ALPN extension's list.
+std::optional<std::vector<std::string>> alpnNames(std::span<const std::uint8_t> data) {
+    FieldReader extension(data);
+    FieldReader list(extension.vector(2));
+    std::vector<std::string> names;
+    while (list.ok() && !list.atEnd()) {
+        const std::span<const std::uint8_t> name = list.vector(1);
+        if (!list.ok() || name.empty()) {
+            return std::nullopt;
+        }
+        names.emplace_back(name.begin(), name.end());
+    }
+    if (!extension.ok() || !extension.atEnd() || !list.ok()) {
+        return std::nullopt;
+    }
+    return names;
+}
+
+// Calls `take(type, data)` for each extension of a hello's extension block, if it has one
+// (hellos of old versions may end before it). False when the block is malformed.
+template <typename Take>
+bool readExtensions(FieldReader& hello, Take take) {
+    if (hello.atEnd()) {
+        return true;
+    }
+    FieldReader extensions(hello.vector(2));
+    while (extensions.ok() && !extensions.atEnd()) {
+        const auto type = static_cast<std::uint16_t>(extensions.number(2));
+        const std::span<const std::uint8_t> data = extensions.vector(2);
+        if (!extensions.ok() || !take(type, data)) {
+            return false;
+        }
+    }
+    return hello.ok() && hello.atEnd() && extensions.ok();
+}
+
+}  // namespace
+
+void TlsRecordReader::append(std::span<const std::uint8_t> bytes) {
+    if (failed_) {
+        return;
+    }
+    compact(buffer_, start_);
+    buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+}
+
+std::optional<TlsRecord> TlsRecordReader::next() {
+    if (failed_ || pending() < HeaderLength) {
+        return std::nullopt;
+    }
+    const std::uint8_t* header = buffer_.data() + start_;
+    const std::uint8_t type = header[0];
+    const auto version = static_cast<std::uint16_t>(header[1] << 8 | header[2]);
+    const std::size_t length = static_cast<std::size_t>(header[3] << 8 | header[4]);
+    if (type < static_cast<std::uint8_t>(TlsContentType::ChangeCipherSpec) ||
+        type > static_cast<std::uint8_t>(TlsContentType::Heartbeat) || header[1] != 3 ||
+        length > LongestFragment) {
+        failed_ = true;
+        buffer_.clear();
+        start_ = 0;
+        return std::nullopt;
+    }
+    if (pending() < HeaderLength + length) {
+        return std::nullopt;
+    }
+    TlsRecord record;
+    record.contentType = static_cast<TlsContentType>(type);
+    record.version = version;
+    record.fragment.assign(header + HeaderLength, header + HeaderLength + length);
+    start_ += HeaderLength + length;
+    return record;
+}
+
+void TlsHandshakeReader::append(std::span<const std::uint8_t> fragment) {
+    if (failed_) {
+        return;
+    }
+    compact(buffer_, start_);
+    buffer_.insert(buffer_.end(), fragment.begin(), fragment.end());
+}
+
+std::optional<TlsHandshakeMessage> TlsHandshakeReader::next() {
+    constexpr std::size_t HeaderLength = 4;
+    if (failed_ || buffer_.size() - start_ < HeaderLength) {
+        return std::nullopt;
+    }
+    const std::uint8_t* header = buffer_.data() + start_;
+    const std::size_t length = static_cast<std::size_t>(header[1]) << 16 |
+                               static_cast<std::size_t>(header[2]) << 8 | header[3];
+    if (length > LongestMessage) {
+        failed_ = true;
+        buffer_.clear();
+        start_ = 0;
+        return std::nullopt;
+    }
+    if (buffer_.size() - start_ < HeaderLength + length) {
+        return std::nullopt;
+    }
+    TlsHandshakeMessage message;
+    message.type = header[0];
+    message.body.assign(header + HeaderLength, header + HeaderLength + length);
+    start_ += HeaderLength + length;
+    return message;
+}
+
+std::optional<TlsClientHello> parseClientHello(std::span<const std::uint8_t> body) {
+    FieldReader hello(body);
+    TlsClientHello parsed;
+    hello.number(2);  // legacy version
+    const std::span<const std::uint8_t> random = hello.bytes(parsed.random.size());
+    hello.vector(1);  // session id
+    hello.vector(2);  // cipher suites
+    hello.vector(1);  // compression methods
+    if (!hello.ok()) {
+        return std::nullopt;
+    }
+    std::copy(random.begin(), random.end(), parsed.random.begin());
+    const bool sound =
+        readExtensions(hello, [&](std::uint16_t type, std::span<const std::uint8_t> data) {
+            if (type == ExtensionAlpn) {
+                std::optional<std::vector<std::string>> names = alpnNames(data);
+                if (!names) {
+                    return false;
+                }
+                parsed.protocols = std::move(*names);
+            } else if (type == ExtensionSupportedVersions) {
+                FieldReader extension(data);
+                FieldReader versions(extension.vector(1));
+                while (versions.ok() && !versions.atEnd()) {
+                    const bool tls13 = versions.number(2) == Tls13Version;
+                    parsed.offersTls13 = parsed.offersTls13 || tls13;
+                }
+                return extension.ok() && extension.atEnd() && versions.ok();
+            }
+            return true;
+        });
+    return sound ? std::optional(parsed) : std::nullopt;
+}
+
+std::optional<TlsServerHello> parseServerHello(std::span<const std::uint8_t> body) {
+    FieldReader hello(body);
+    TlsServerHello parsed;
+    parsed.version = static_cast<std::uint16_t>(hello.number(2));
+    const std::span<const std::uint8_t> random = hello.bytes(parsed.random.size());
+    hello.vector(1);  // session id
+    parsed.cipherSuite = static_cast<std::uint16_t>(hello.number(2));
+    hello.number(1);  // compression method
+    if (!hello.ok()) {
+        return std::nullopt;
+    }
+    std::copy(random.begin(), random.end(), parsed.random.begin());
+    const bool sound =
+        readExtensions(hello, [&](std::uint16_t type, std::span<const std::uint8_t> data) {
+            if (type == ExtensionAlpn) {
+                std::optional<std::vector<std::string>> names = alpnNames(data);
+                if (!names || names->size() != 1) {
+                    return false;
+                }
+                parsed.protocol = names->front();
+            } else if (type == ExtensionSupportedVersions) {
+                FieldReader extension(data);
+                parsed.version = static_cast<std::uint16_t>(extension.number(2));
+                return extension.ok() && extension.atEnd();
+            }
+            return true;
+        });
+    return sound ? std::optional(parsed) : std::nullopt;
+}
+
+}  // namespace qhs
