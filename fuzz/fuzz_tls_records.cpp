@@ -37,8 +37,10 @@ Outcome readInPieces(std::span<const std::uint8_t> bytes, std::size_t piece) {
                 handshakes.append(record->fragment);
                 while (std::optional<TlsHandshakeMessage> message = handshakes.next()) {
                     // Each body in a buffer of its own size, so a read past it is caught.
-                    const auto body = std::make_unique<std::uint8_t[]>(message->body.size() + 1);
-                    std::memcpy(body.get(), message->body.data(), message->body.size());
+                    const auto body = std::make_unique<std::uint8_t[]>(message->body.size());
+                    if (!message->body.empty()) {
+                        std::memcpy(body.get(), message->body.data(), message->body.size());
+                    }
                     const std::span<const std::uint8_t> exact(body.get(), message->body.size());
                     if (message->type == 1) {
                         if (const std::optional<TlsClientHello> hello = parseClientHello(exact)) {
@@ -68,8 +70,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const std::size_t piece = data[0] % 64 + 1;
-    const auto copy = std::make_unique<std::uint8_t[]>(size - 1 + 1);
-    std::memcpy(copy.get(), data + 1, size - 1);
+    const auto copy = std::make_unique<std::uint8_t[]>(size - 1);
+    if (size > 1) {
+        std::memcpy(copy.get(), data + 1, size - 1);
+    }
     const std::span<const std::uint8_t> bytes(copy.get(), size - 1);
 
     const Outcome whole = readInPieces(bytes, bytes.empty() ? 1 : bytes.size());
