@@ -15,6 +15,8 @@
 #include <thread>
 #include <utility>
 
+#include "support/FileContents.h"
+
 namespace qhs::journey {
 
 namespace fs = std::filesystem;
@@ -280,9 +282,11 @@ Desktop::Desktop(const fs::path& work, bool windowManager, const std::string& us
                                   displayEnvironment())
                            .output.find("window id") != std::string::npos;
             },
-            std::chrono::seconds(10));
+            // A loaded machine (the journeys run beside other tests) may start it slowly.
+            std::chrono::seconds(30));
         if (!managing) {
-            problem_ = "openbox did not take over the display";
+            problem_ =
+                "openbox did not take over the display: " + fileContents(work / "openbox.log");
         }
     }
 }
