@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "app/NumberText.h"
+
 namespace qhs {
 
 namespace {
@@ -19,19 +21,6 @@ constexpr Label Labels[] = {
     {"SERVER_TRAFFIC_SECRET_0", TlsSecretKind::ServerTrafficSecret0},
 };
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // Hexadecimal text into bytes; nothing when a character is no digit or the count is odd.
 std::optional<std::vector<std::uint8_t>> hexBytes(std::string_view text) {
     if (text.size() % 2 != 0) {
@@ -39,8 +28,8 @@ std::optional<std::vector<std::uint8_t>> hexBytes(std::string_view text) {
     }
     std::vector<std::uint8_t> bytes(text.size() / 2);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const int high = hexValue(text[2 * i]);
-        const int low = hexValue(text[2 * i + 1]);
+        const int high = hexDigitValue(static_cast<unsigned char>(text[2 * i]));
+        const int low = hexDigitValue(static_cast<unsigned char>(text[2 * i + 1]));
         if (high < 0 || low < 0) {
             return std::nullopt;
         }

@@ -9,15 +9,6 @@ namespace {
 constexpr std::uint16_t ExtensionAlpn = 16;
 constexpr std::uint16_t ExtensionSupportedVersions = 43;
 
-// Moves what is still to be handed out to the front once the handed-out part is the larger,
-// so a buffer never holds much more than its pending bytes.
-void compact(std::vector<std::uint8_t>& buffer, std::size_t& start) {
-    if (start > 0 && start >= buffer.size() - start) {
-        buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(start));
-        start = 0;
-    }
-}
-
 // Reads fields front to back; any read past the end leaves it failed, reading zeros.
 class FieldReader {
   public:
@@ -98,19 +89,32 @@ bool readExtensions(FieldReader& hello, Take take) {
 
 }  // namespace
 
-void TlsRecordReader::append(std::span<const std::uint8_t> bytes) {
-    if (failed_) {
-        return;
+void TlsByteQueue::append(std::span<const std::uint8_t> bytes) {
+    // What was handed out goes once it is the larger part, so the buffer stays small.
+    if (start_ > 0 && start_ >= buffer_.size() - start_) {
+        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start_));
+        start_ = 0;
     }
-    compact(buffer_, start_);
     buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
 }
 
+std::vector<std::uint8_t> TlsByteQueue::take(std::size_t count) {
+    const std::span<const std::uint8_t> taken = pending().first(count);
+    start_ += count;
+    return {taken.begin(), taken.end()};
+}
+
+void TlsRecordReader::append(std::span<const std::uint8_t> bytes) {
+    if (!failed_) {
+        bytes_.append(bytes);
+    }
+}
+
 std::optional<TlsRecord> TlsRecordReader::next() {
-    if (failed_ || pending() < HeaderLength) {
+    const std::span<const std::uint8_t> header = bytes_.pending();
+    if (failed_ || header.size() < HeaderLength) {
         return std::nullopt;
     }
-    const std::uint8_t* header = buffer_.data() + start_;
     const std::uint8_t type = header[0];
     const auto version = static_cast<std::uint16_t>(header[1] << 8 | header[2]);
     const std::size_t length = static_cast<std::size_t>(header[3] << 8 | header[4]);
@@ -118,50 +122,46 @@ std::optional<TlsRecord> TlsRecordReader::next() {
         type > static_cast<std::uint8_t>(TlsContentType::Heartbeat) || header[1] != 3 ||
         length > LongestFragment) {
         failed_ = true;
-        buffer_.clear();
-        start_ = 0;
+        bytes_.clear();
         return std::nullopt;
     }
-    if (pending() < HeaderLength + length) {
+    if (header.size() < HeaderLength + length) {
         return std::nullopt;
     }
+    bytes_.take(HeaderLength);
     TlsRecord record;
     record.contentType = static_cast<TlsContentType>(type);
     record.version = version;
-    record.fragment.assign(header + HeaderLength, header + HeaderLength + length);
-    start_ += HeaderLength + length;
+    record.fragment = bytes_.take(length);
     return record;
 }
 
 void TlsHandshakeReader::append(std::span<const std::uint8_t> fragment) {
-    if (failed_) {
-        return;
+    if (!failed_) {
+        bytes_.append(fragment);
     }
-    compact(buffer_, start_);
-    buffer_.insert(buffer_.end(), fragment.begin(), fragment.end());
 }
 
 std::optional<TlsHandshakeMessage> TlsHandshakeReader::next() {
     constexpr std::size_t HeaderLength = 4;
-    if (failed_ || buffer_.size() - start_ < HeaderLength) {
+    const std::span<const std::uint8_t> header = bytes_.pending();
+    if (failed_ || header.size() < HeaderLength) {
         return std::nullopt;
     }
-    const std::uint8_t* header = buffer_.data() + start_;
     const std::size_t length = static_cast<std::size_t>(header[1]) << 16 |
                                static_cast<std::size_t>(header[2]) << 8 | header[3];
     if (length > LongestMessage) {
         failed_ = true;
-        buffer_.clear();
-        start_ = 0;
+        bytes_.clear();
         return std::nullopt;
     }
-    if (buffer_.size() - start_ < HeaderLength + length) {
+    if (header.size() < HeaderLength + length) {
         return std::nullopt;
     }
     TlsHandshakeMessage message;
     message.type = header[0];
-    message.body.assign(header + HeaderLength, header + HeaderLength + length);
-    start_ += HeaderLength + length;
+    bytes_.take(HeaderLength);
+    message.body = bytes_.take(length);
     return message;
 }
 

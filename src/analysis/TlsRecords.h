@@ -28,6 +28,24 @@ struct TlsRecord {
     std::vector<std::uint8_t> fragment;
 };
 
+// Bytes that arrive in pieces and leave in whole units from the front: a buffer that never
+// holds much more than what is still to be handed out.
+class TlsByteQueue {
+  public:
+    void append(std::span<const std::uint8_t> bytes);
+    std::span<const std::uint8_t> pending() const { return std::span(buffer_).subspan(start_); }
+    // The first `count` pending bytes, taken off the front.
+    std::vector<std::uint8_t> take(std::size_t count);
+    void clear() {
+        buffer_.clear();
+        start_ = 0;
+    }
+
+  private:
+    std::vector<std::uint8_t> buffer_;
+    std::size_t start_ = 0;
+};
+
 // Cuts one direction of a connection, its bytes in sequence order, into TLS records. A header
 // that names no TLS content type, a version that is not 3.x, or a length past 2^14 + 2048 (the
 // most any record may carry) means the stream is not TLS: the reader stops there for good.
@@ -43,11 +61,10 @@ class TlsRecordReader {
     std::optional<TlsRecord> next();
     bool failed() const { return failed_; }
     // Bytes received and not yet handed out in a record.
-    std::size_t pending() const { return buffer_.size() - start_; }
+    std::size_t pending() const { return bytes_.pending().size(); }
 
   private:
-    std::vector<std::uint8_t> buffer_;
-    std::size_t start_ = 0;
+    TlsByteQueue bytes_;
     bool failed_ = false;
 };
 
@@ -68,8 +85,7 @@ class TlsHandshakeReader {
     bool failed() const { return failed_; }
 
   private:
-    std::vector<std::uint8_t> buffer_;
-    std::size_t start_ = 0;
+    TlsByteQueue bytes_;
     bool failed_ = false;
 };
 

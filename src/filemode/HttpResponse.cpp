@@ -1,5 +1,7 @@
 #include "filemode/HttpResponse.h"
 
+#include "app/NumberText.h"
+
 #include <algorithm>
 
 namespace qhs {
@@ -42,19 +44,6 @@ bool isSafeExtensionCharacter(char c) {
            c == '+' || c == '_' || c == '.';
 }
 
-int hexDigit(std::uint8_t c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 bool isScanSpace(std::uint8_t c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -75,12 +64,12 @@ ChunkSize readChunkSize(std::span<const std::uint8_t> text) {
     }
     size.numberAt = at;
     if (at + 2 < text.size() && text[at] == '0' && (text[at + 1] == 'x' || text[at + 1] == 'X') &&
-        hexDigit(text[at + 2]) >= 0) {
+        hexDigitValue(text[at + 2]) >= 0) {
         at += 2;
     }
     constexpr std::uint64_t Saturated = 0xFFFFFFFFu;
     for (; at < text.size(); ++at) {
-        const int digit = hexDigit(text[at]);
+        const int digit = hexDigitValue(text[at]);
         if (digit < 0) {
             break;
         }
