@@ -14,6 +14,8 @@ run_packages=(
   cmake ninja-build g++ pkg-config
   # capture (libpcap) and raising capture capabilities (libcap; setcap, getcap)
   libpcap-dev libcap-dev libcap2-bin
+  # TLS decryption (OpenSSL's libcrypto) and HTTP/2 header decoding (libnghttp2) in File Sniffer Mode
+  libssl-dev libnghttp2-dev
   # user interface (and the X connection asked before Qt starts), sound
   qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev libsndfile1-dev libasound2-dev
   # the letters of the program's images, and a virtual display for a machine without one
@@ -29,7 +31,7 @@ test_packages=(
   # fuzz targets (libFuzzer and the sanitizer runtimes come with clang's runtime package)
   clang-14 libclang-rt-14-dev
   # real peers, and a display with a window manager and real input for the window tests
-  nginx curl iproute2 util-linux tcpdump tshark xdotool openbox x11-utils
+  nginx curl openssl iproute2 util-linux tcpdump tshark xdotool openbox x11-utils
   # a database that loads the JSON Lines records (its own server, started by a test)
   clickhouse-server clickhouse-client
   # the manual page's check (groff, man), the benchmarks' wall time and peak memory (time)

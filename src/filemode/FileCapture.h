@@ -60,6 +60,8 @@ class FileCapture {
     std::int32_t filesWritten() const { return table_->filesWritten(); }
     std::int32_t incompleteFiles() const { return table_->incompleteFiles(); }
     std::int32_t filesNotWritten() const { return table_->filesNotWritten(); }
+    // HTTPS connections that could not be decrypted (see StreamTable); shown only when not 0.
+    std::int32_t encryptedWithoutKey() const { return table_->encryptedWithoutKey(); }
     // Datagrams the system dropped because the capture fell behind, since the last Start;
     // after Stop, the count the capture ended with. Window thread only.
     std::uint64_t droppedCount() const {
@@ -75,6 +77,10 @@ class FileCapture {
     void followNameTemplates(const PublishedSettings& settings) {
         state_.followNameTemplates(settings);
     }
+
+    // The NSS key log (SSLKEYLOGFILE) whose secrets decrypt HTTPS downloads; empty: none.
+    // Read from the next Start, and again as it grows while capture runs.
+    void setTlsKeyLogFile(std::string path) { state_.setTlsKeyLogFile(std::move(path)); }
 
     WorkerMessages& messages() { return state_.messages; }
     // Told of every file written (see FileSnifferState::fileWritten); set before start().

@@ -56,6 +56,14 @@ class FileSnifferState {
         std::lock_guard<std::mutex> lock(mutex_);
         output_ = std::move(settings);
     }
+    void setTlsKeyLogFile(std::string path) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        tlsKeyLogFile_ = std::move(path);
+    }
+    std::string tlsKeyLogFile() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return tlsKeyLogFile_;
+    }
     void setOutputDirectory(std::string directory) {
         std::lock_guard<std::mutex> lock(mutex_);
         output_.directory = std::move(directory);
@@ -82,6 +90,7 @@ class FileSnifferState {
     std::condition_variable captureEnded_;
     StreamFileSettings output_;
     const PublishedSettings* templatesFrom_ = nullptr;
+    std::string tlsKeyLogFile_;
 };
 
 }  // namespace qhs

@@ -42,6 +42,7 @@ void StreamTable::resetCounters() {
     filesWritten_.store(0);
     incompleteFiles_.store(0);
     filesNotWritten_.store(0);
+    encryptedWithoutKey_.store(0);
 }
 
 SegmentFilingResult StreamTable::fileSegment(std::uint32_t streamKey, const std::uint8_t* datagram,

@@ -92,6 +92,10 @@ class StreamTable {
     // Streams to be stored whose file could not be written (a write error, a refused name).
     std::int32_t filesNotWritten() const { return filesNotWritten_.load(); }
     void countFileNotWritten() { filesNotWritten_.fetch_add(1); }
+    // TLS connections whose data could not be decrypted: no key in the key log, a suite
+    // that is not read, or a record that failed its authentication.
+    std::int32_t encryptedWithoutKey() const { return encryptedWithoutKey_.load(); }
+    void countEncryptedWithoutKey() { encryptedWithoutKey_.fetch_add(1); }
 
     // Snapshots for tests and diagnostics.
     std::uint32_t streamKey(int slot) const;
@@ -126,6 +130,7 @@ class StreamTable {
     std::atomic<std::int32_t> filesWritten_{0};
     std::atomic<std::int32_t> incompleteFiles_{0};
     std::atomic<std::int32_t> filesNotWritten_{0};
+    std::atomic<std::int32_t> encryptedWithoutKey_{0};
 };
 
 }  // namespace qhs
