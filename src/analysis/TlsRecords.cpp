@@ -229,4 +229,22 @@ std::optional<TlsServerHello> parseServerHello(std::span<const std::uint8_t> bod
     return sound ? std::optional(parsed) : std::nullopt;
 }
 
+std::optional<std::string> parseEncryptedExtensions(std::span<const std::uint8_t> body) {
+    FieldReader extensions(body);
+    std::string protocol;
+    const bool sound =
+        readExtensions(extensions, [&](std::uint16_t type, std::span<const std::uint8_t> data) {
+            if (type != ExtensionAlpn) {
+                return true;
+            }
+            std::optional<std::vector<std::string>> names = alpnNames(data);
+            if (!names || names->size() != 1) {
+                return false;
+            }
+            protocol = names->front();
+            return true;
+        });
+    return sound ? std::optional(protocol) : std::nullopt;
+}
+
 }  // namespace qhs

@@ -114,5 +114,15 @@ inline constexpr std::uint16_t Tls13Version = 0x0304;
 // runs past the body.
 std::optional<TlsClientHello> parseClientHello(std::span<const std::uint8_t> body);
 std::optional<TlsServerHello> parseServerHello(std::span<const std::uint8_t> body);
+// The protocol a TLS 1.3 server chose, from the body of its encrypted extensions ("" when it
+// chose none); nothing when the body does not read.
+std::optional<std::string> parseEncryptedExtensions(std::span<const std::uint8_t> body);
+
+// Handshake message types that decryption follows.
+inline constexpr std::uint8_t HandshakeClientHello = 1;
+inline constexpr std::uint8_t HandshakeServerHello = 2;
+inline constexpr std::uint8_t HandshakeEncryptedExtensions = 8;
+inline constexpr std::uint8_t HandshakeFinished = 20;
+inline constexpr std::uint8_t HandshakeKeyUpdate = 24;
 
 }  // namespace qhs

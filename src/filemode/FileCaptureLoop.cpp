@@ -8,6 +8,7 @@
 
 #include "app/ProcessClock.h"
 #include "filemode/FileSegmentFilter.h"
+#include "filemode/HttpsCapture.h"
 
 namespace qhs {
 
@@ -102,20 +103,24 @@ void runFileCapture(CaptureSource& source, const SettingsRecord& settings, Strea
     std::size_t waitingLength = 0;
     DatagramClock stamps;
 
+    // The segments of HTTPS connections go to their own thread, the rest into streams.
+    HttpsCapture https(table, state, settings, hooks.timedBy);
     // Live, the datagram is looked at where the source holds it and copied once, into its
-    // stream.
+    // stream (or the HTTPS queue).
     const DatagramVisitor fileDatagram = [&](const std::uint8_t* datagram, std::size_t received) {
-        const std::size_t length = keptLength(datagram, received);
-        if (length == 0) {
-            return;
-        }
         if (byStamps) {
-            waiting.assign(datagram, datagram + length);
-            waitingLength = length;
+            waiting.assign(datagram, datagram + datagramLength(datagram, received));
+            waitingLength = waiting.size();
             return;
         }
-        fileKept(datagram, length,
-                 hooks.clock ? hooks.clock() : static_cast<std::int64_t>(processClockMs()));
+        const std::int64_t now =
+            hooks.clock ? hooks.clock() : static_cast<std::int64_t>(processClockMs());
+        if (https.offer(datagram, datagramLength(datagram, received), now)) {
+            return;
+        }
+        if (const std::size_t length = keptLength(datagram, received); length > 0) {
+            fileKept(datagram, length, now);
+        }
     };
     bool endedBySource = false;
     while (!state.stopRequested.load()) {
@@ -126,8 +131,12 @@ void runFileCapture(CaptureSource& source, const SettingsRecord& settings, Strea
                 if (stamps.advance(received.arrivalNanoseconds)) {
                     runCompletionPass(table, state, stamps.now(), FileCaptureClock::DatagramStamps);
                 }
-                if (waitingLength > 0) {
-                    fileKept(waiting.data(), waitingLength, stamps.now());
+                if (waitingLength > 0 &&
+                    !https.offer(waiting.data(), waitingLength, stamps.now())) {
+                    if (const std::size_t length = keptLength(waiting.data(), waitingLength);
+                        length > 0) {
+                        fileKept(waiting.data(), length, stamps.now());
+                    }
                 }
             }
             continue;
@@ -144,11 +153,13 @@ void runFileCapture(CaptureSource& source, const SettingsRecord& settings, Strea
         std::this_thread::sleep_for(FailedReceivePause);
     }
     if (byStamps && endedBySource) {
+        https.finish();
         // Nothing more comes: each stream's time-out passes now, without being waited for.
         const std::int64_t afterEveryTimeOut =
             stamps.now() + std::max<std::int32_t>(state.currentAckTimeoutMs.load(), 0) + 1;
         runCompletionPass(table, state, afterEveryTimeOut, FileCaptureClock::DatagramStamps);
     }
+    https.stop();
     state.endCapture();
     setStatus(hooks, FileStatusStopped);
 }

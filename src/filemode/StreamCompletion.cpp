@@ -23,37 +23,12 @@ void completeStream(StreamTable& table, FileSnifferState& state,
         if (!joined.allocated()) {
             message = joinAllocationMessage(joined.length);
         } else {
-            StreamFileResult result =
-                writeStreamFile(joined.data(), *first, state.outputSettings(), completedAt);
-            const bool incomplete = result.outcome == StreamFileOutcome::WrittenIncomplete;
-            if (result.outcome == StreamFileOutcome::Written) {
-                table.countFileWritten();
-            } else if (incomplete) {
-                table.countIncompleteFile();
-            }
-            if ((incomplete || result.outcome == StreamFileOutcome::Written) && state.fileWritten) {
-                const DatagramView sent(first->data, first->length);
-                WrittenFile file;
-                file.path = result.path;
-                file.size = result.size;
-                file.incomplete = incomplete;
-                file.clientAddress = sent.destinationAddressText();
-                file.clientPort = sent.destinationPort();
-                file.serverAddress = sent.sourceAddressText();
-                file.serverPort = sent.sourcePort();
-                file.contentType = std::move(result.contentType);
-                state.fileWritten(file);
-            }
-            const bool notWritten = result.outcome == StreamFileOutcome::WriteFailed ||
-                                    result.outcome == StreamFileOutcome::InvalidName;
-            if (notWritten) {
-                table.countFileNotWritten();
-            }
-            if (notWritten && state.fileNotWritten) {
-                state.fileNotWritten(result.errorPath, result.error);
-            } else {
-                message = std::move(result.message);
-            }
+            const DatagramView sent(first->data, first->length);
+            message = reportStreamFile(
+                table, state,
+                writeStreamFile(joined.data(), *first, state.outputSettings(), completedAt),
+                {sent.sourceAddressText(), sent.sourcePort(), sent.destinationAddressText(),
+                 sent.destinationPort()});
         }
     }
     table.finishCompleting();
@@ -64,15 +39,51 @@ void completeStream(StreamTable& table, FileSnifferState& state,
 
 }  // namespace
 
+std::optional<LocalTime> completionTime(std::int64_t now, FileCaptureClock clock) {
+    if (clock != FileCaptureClock::DatagramStamps) {
+        return std::nullopt;
+    }
+    return localTimeAt(std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::milliseconds(now))));
+}
+
+std::optional<UserMessage> reportStreamFile(StreamTable& table, FileSnifferState& state,
+                                            StreamFileResult result, const StreamEnds& ends) {
+    const bool incomplete = result.outcome == StreamFileOutcome::WrittenIncomplete;
+    if (result.outcome == StreamFileOutcome::Written) {
+        table.countFileWritten();
+    } else if (incomplete) {
+        table.countIncompleteFile();
+    }
+    if ((incomplete || result.outcome == StreamFileOutcome::Written) && state.fileWritten) {
+        WrittenFile file;
+        file.path = result.path;
+        file.size = result.size;
+        file.incomplete = incomplete;
+        file.clientAddress = ends.clientAddress;
+        file.clientPort = ends.clientPort;
+        file.serverAddress = ends.serverAddress;
+        file.serverPort = ends.serverPort;
+        file.contentType = std::move(result.contentType);
+        state.fileWritten(file);
+    }
+    const bool notWritten = result.outcome == StreamFileOutcome::WriteFailed ||
+                            result.outcome == StreamFileOutcome::InvalidName;
+    if (notWritten) {
+        table.countFileNotWritten();
+    }
+    if (notWritten && state.fileNotWritten) {
+        state.fileNotWritten(result.errorPath, result.error);
+        return std::nullopt;
+    }
+    return std::move(result.message);
+}
+
 std::int32_t runCompletionPass(StreamTable& table, FileSnifferState& state, std::int64_t now,
                                FileCaptureClock clock) {
     const std::int32_t ackTimeoutMs = state.currentAckTimeoutMs.load();
-    std::optional<LocalTime> completedAt;
-    if (clock == FileCaptureClock::DatagramStamps) {
-        completedAt = localTimeAt(std::chrono::system_clock::time_point(
-            std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                std::chrono::milliseconds(now))));
-    }
+    const std::optional<LocalTime> completedAt = completionTime(now, clock);
     std::int32_t count = 0;
     for (int slot = 0; slot < StreamSlotCount; ++slot) {
         switch (table.examineSlot(slot, now, ackTimeoutMs)) {

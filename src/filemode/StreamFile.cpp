@@ -182,16 +182,22 @@ StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
                                  const SegmentNode& firstSegment,
                                  const StreamFileSettings& settings,
                                  const std::optional<LocalTime>& completedAt) {
+    const DatagramView first(firstSegment.data, firstSegment.length);
+    return writeStreamFile(joined, first.sourceAddressText(), first.destinationAddressText(),
+                           settings, completedAt, false);
+}
+
+StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
+                                 std::string_view sourceText, std::string_view destinationText,
+                                 const StreamFileSettings& settings,
+                                 const std::optional<LocalTime>& completedAt, bool cutShort) {
     StreamFileResult result;
     const ResponseInfo response = examineResponse(joined);
     if (!shouldStore(response, joined.size(), settings)) {
         return result;
     }
-    const DatagramView first(firstSegment.data, firstSegment.length);
-    const std::string sourceText = first.sourceAddressText();
-    const std::string destinationText = first.destinationAddressText();
     // A file known to be cut short must not pass for the download.
-    const bool incomplete = isIncompleteBody(joined, response);
+    const bool incomplete = cutShort || isIncompleteBody(joined, response);
     // The name is looked up in the folder itself, never through a link: in a shared folder
     // a link named like the next file must not lead the write anywhere else.
     const Descriptor folder(::open(settings.directory.empty() ? "/" : settings.directory.c_str(),
@@ -204,8 +210,7 @@ StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
     // creates the file only if it does not exist, so nothing is replaced between a look
     // and the write.
     for (int number = 1; opened == nullptr; ++number) {
-        name = streamFileName(settings, std::string_view(sourceText),
-                              std::string_view(destinationText), response.extension, number,
+        name = streamFileName(settings, sourceText, destinationText, response.extension, number,
                               incomplete, completedAt);
         result.path = streamFilePath(settings.directory, name);
         // A NUL would cut the path short where the system reads it.

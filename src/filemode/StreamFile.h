@@ -107,6 +107,13 @@ StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
                                  const SegmentNode& firstSegment,
                                  const StreamFileSettings& settings,
                                  const std::optional<LocalTime>& completedAt = std::nullopt);
+// The same for a response whose two ends are known by their address text (the server sent
+// it, named first by %SIP); `cutShort` names it incomplete whatever its headers say (the
+// connection ended before it did).
+StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
+                                 std::string_view serverAddress, std::string_view clientAddress,
+                                 const StreamFileSettings& settings,
+                                 const std::optional<LocalTime>& completedAt, bool cutShort);
 
 std::string writeErrorText(std::string_view path);
 

@@ -998,5 +998,140 @@ TEST_F(HeadlessCapture, ALiveCaptureIsWrittenAsItArrivesAndEndsCleanlyOrSaysItWa
     }
 }
 
+// The sha256 of each file, as sha256sum gives it; a gzip-coded file also by its decoded bytes.
+std::multiset<std::string> sha256Of(const std::vector<fs::path>& files, bool decodeGzip = false) {
+    std::multiset<std::string> sums;
+    for (const fs::path& file : files) {
+        const std::string quoted = "'" + file.string() + "'";
+        sums.insert(commandOutput("sha256sum < " + quoted + " | cut -c1-64"));
+        if (decodeGzip && file.extension() == ".gz") {
+            sums.insert(commandOutput("gzip -dc < " + quoted + " | sha256sum | cut -c1-64"));
+        }
+    }
+    return sums;
+}
+
+// HTTPS downloads by curl from nginx, recorded by tcpdump, rebuilt from the client's key log:
+// TLS 1.2 and 1.3 with each kind of AEAD cipher, HTTP/1.1 (several files on a connection, a
+// gzip-coded chunked page) and HTTP/2, a 50 MB body. Every file is the served one, every
+// object tshark exports from the same recording is among them, and a connection whose key
+// is not in the log writes nothing and is counted.
+TEST_F(HeadlessCapture, HttpsDownloadsAreRebuiltFromATcpdumpRecordingWithTheClientsKeyLog) {
+    REQUIRE_ROOT();
+    if (!LocalWebServer::available()) {
+        GTEST_SKIP() << "nginx and curl are needed (scripts/install-deps.sh installs them)";
+    }
+    const fs::path www = dir.path() / "www";
+    fs::create_directories(www);
+    std::string large(50'000'000, '\0');
+    std::uint32_t state = 12345;
+    for (char& c : large) {
+        state = state * 1103515245 + 12345;
+        c = static_cast<char>(state >> 24);
+    }
+    writeFileContents(www / "large.bin", large);
+    std::string page;
+    for (int i = 0; i < 4000; ++i) {
+        page += "<p>line " + std::to_string(i) + " of the page</p>\n";
+    }
+    writeFileContents(www / "page.html", page);
+    writeFileContents(www / "picture.png", std::string(3000, 'p') + "\x89PNG\r\n");
+    writeFileContents(www / "small.bin", "a small file\n");
+    LocalWebServer server(dir.path(), www, false, true);
+    ASSERT_TRUE(server.running()) << server.errors();
+
+    const fs::path recorded = dir.path() / "https.pcap";
+    const fs::path log = dir.path() / "tcpdump.log";
+    const fs::path keys = dir.path() / "keys.log";
+    const int tcpdump = startTcpdump(recorded, log);
+    ASSERT_TRUE(
+        eventually([&] { return fileContents(log).find("listening on") != std::string::npos; }));
+    const fs::path fetched = dir.path() / "fetched";
+    fs::create_directories(fetched);
+    int fetches = 0;
+    // curl with its key log; each path is saved as curl got it (a gzip-coded page stays coded).
+    const auto fetch = [&](std::vector<std::string> options, const std::vector<std::string>& paths,
+                           bool logKeys = true) {
+        std::vector<std::string> command = {"env", logKeys ? "SSLKEYLOGFILE=" + keys.string()
+                                                           : "SSLKEYLOGFILE=",
+                                            "curl", "-sfk", "-H", "Accept-Encoding: gzip"};
+        command.insert(command.end(), options.begin(), options.end());
+        for (const std::string& path : paths) {
+            command.push_back("-o");
+            command.push_back((fetched / std::to_string(++fetches)).string());
+            command.push_back(LocalWebServer::secureAddress(path));
+        }
+        return runProgram(command);
+    };
+    ASSERT_EQ(fetch({"--http1.1", "--tlsv1.3", "--tls13-ciphers", "TLS_AES_128_GCM_SHA256"},
+                    {"/page.html", "/picture.png", "/small.bin"}),
+              0);
+    ASSERT_EQ(fetch({"--http1.1", "--tlsv1.2", "--tls-max", "1.2", "--ciphers",
+                     "ECDHE-ECDSA-AES256-GCM-SHA384"},
+                    {"/large.bin", "/page.html"}),
+              0);
+    ASSERT_EQ(fetch({"--http2", "--tlsv1.3", "--tls13-ciphers", "TLS_CHACHA20_POLY1305_SHA256"},
+                    {"/large.bin", "/small.bin", "/page.html"}),
+              0);
+    ASSERT_EQ(fetch({"--http2", "--tlsv1.2", "--tls-max", "1.2", "--ciphers",
+                     "ECDHE-ECDSA-CHACHA20-POLY1305"},
+                    {"/picture.png"}),
+              0);
+    // Not in the key log: counted, nothing written.
+    ASSERT_EQ(fetch({"--http1.1"}, {"/small.bin"}, false), 0);
+    const std::string fence = "fence-after-the-https-downloads";
+    ASSERT_TRUE(sendLoopbackUdp(40716, fence));
+    ASSERT_TRUE(
+        eventually([&] { return fileContents(recorded).find(fence) != std::string::npos; },
+                   std::chrono::seconds(30)));
+    ::kill(tcpdump, SIGINT);
+    ASSERT_TRUE(eventually([&] { return ::kill(tcpdump, 0) != 0; }));
+
+    const fs::path files = dir.path() / "Rebuilt Files";
+    fs::create_directories(files);
+    SniffRun run(dir.path(), {"-sniff", "-r", recorded.string(), "-files", files.string(),
+                              "-keylog", keys.string(), "-settings", settingsPath.string()});
+    ASSERT_EQ(run.wait(), 0) << run.err();
+    std::vector<fs::path> written;
+    for (const auto& entry : fs::directory_iterator(files)) {
+        written.push_back(entry.path());
+    }
+    std::vector<fs::path> fetchedFiles;
+    for (int i = 1; i <= fetches - 1; ++i) {
+        fetchedFiles.push_back(fetched / std::to_string(i));
+    }
+    // Every download but the one without its key, byte for byte as curl got it.
+    EXPECT_EQ(sha256Of(written), sha256Of(fetchedFiles)) << run.out();
+    EXPECT_NE(run.err().find(", 9 files written, 1 encrypted without a key\n"), std::string::npos)
+        << run.err();
+    std::size_t gzipped = 0;
+    for (const fs::path& file : written) {
+        EXPECT_EQ(file.filename().string().rfind("127.0.0.1 to 127.0.0.1 - [", 0), 0u) << file;
+        if (file.extension() == ".gz") {
+            ++gzipped;
+            EXPECT_EQ(commandOutput("gzip -dc < '" + file.string() + "'"), page);
+            EXPECT_EQ(file.stem().extension(), ".html");
+        }
+    }
+    EXPECT_EQ(gzipped, 3u);
+
+    // tshark's objects (HTTP/1.1 only; it decodes gzip) are all among ours.
+    const fs::path exported = dir.path() / "tshark";
+    fs::create_directories(exported);
+    ASSERT_EQ(runProgram({"tshark", "-Q", "-r", recorded.string(), "-o",
+                          "tls.keylog_file:" + keys.string(), "--export-objects",
+                          "http," + exported.string()}),
+              0);
+    std::vector<fs::path> objects;
+    for (const auto& entry : fs::directory_iterator(exported)) {
+        objects.push_back(entry.path());
+    }
+    EXPECT_GE(objects.size(), 5u);
+    const std::multiset<std::string> ours = sha256Of(written, true);
+    for (const std::string& sum : sha256Of(objects)) {
+        EXPECT_EQ(ours.count(sum) > 0, true) << sum;
+    }
+}
+
 }  // namespace
 }  // namespace qhs
