@@ -2,7 +2,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
+#include <QLayout>
 #include <QRegularExpressionValidator>
+#include <algorithm>
+#include <cstdlib>
 #include <limits>
 
 #include "app/DialogService.h"
@@ -12,6 +16,7 @@
 #include "app/WindowThread.h"
 #include "capture/CaptureSocket.h"
 #include "capture/InterfaceDialog.h"
+#include "filemode/StoredKeyLogPath.h"
 #include "info/AboutDialog.h"
 #include "info/HelpDialog.h"
 #include "ui_FileSnifferDialog.h"
@@ -42,6 +47,11 @@ std::int32_t ackTimeoutValue(const QString& text) {
 
 QString numberText(std::uint64_t value) {
     return QString::number(value);
+}
+
+// File paths are the system's bytes (UTF-8), not the settings record's Windows-1252.
+std::string pathBytes(const QString& path) {
+    return QFile::encodeName(path).toStdString();
 }
 
 }  // namespace
@@ -84,6 +94,9 @@ FileSnifferDialog::FileSnifferDialog(PublishedSettings& settings, std::string se
     }
     ui_->outputDirectory->setMaxLength(1023);
     ui_->resolverHost->setMaxLength(1023);
+    // A path and its line break fit the line kept beside the settings.
+    ui_->tlsKeyLogFile->setMaxLength(static_cast<int>(StoredKeyLogLineLimit) - 1);
+    ui_->encryptedWithoutKey->hide();
 
     capture_ = std::make_unique<FileCapture>(
         [this] { return services_.captureSource(); },
@@ -98,6 +111,8 @@ FileSnifferDialog::FileSnifferDialog(PublishedSettings& settings, std::string se
     connect(ui_->startButton, &QPushButton::clicked, this, &FileSnifferDialog::startCapture);
     connect(ui_->stopButton, &QPushButton::clicked, this, &FileSnifferDialog::stopCapture);
     connect(ui_->resolveButton, &QPushButton::clicked, this, &FileSnifferDialog::resolveHost);
+    connect(ui_->tlsKeyLogBrowse, &QPushButton::clicked, this,
+            &FileSnifferDialog::browseKeyLogFile);
     connect(ui_->ackTimeout, &QLineEdit::textChanged, this,
             [this](const QString& text) { capture_->setAckTimeoutMs(ackTimeoutValue(text)); });
     connect(ui_->outputDirectory, &QLineEdit::textChanged, this,
@@ -149,6 +164,9 @@ void FileSnifferDialog::fillControls() {
     ui_->minimumSize->setText(numberText(record.fileMinSize));
     ui_->maximumSize->setText(numberText(record.fileMaxSize));
     ui_->resolverHost->setText(fromWindows1252(textField(record.fileResolverHost)));
+    keyLogAtOpening_ = QFile::decodeName(
+        QByteArray::fromStdString(initialKeyLogPath(settingsPath_, std::getenv("SSLKEYLOGFILE"))));
+    ui_->tlsKeyLogFile->setText(keyLogAtOpening_);
 }
 
 void FileSnifferDialog::copyControlsInto(SettingsRecord& record) const {
@@ -190,6 +208,7 @@ void FileSnifferDialog::startCapture() {
     ui_->statusLine->setText(QStringLiteral("Status: Starting..."));
     SettingsRecord current = settings_.current();
     copyControlsInto(current);
+    capture_->setTlsKeyLogFile(pathBytes(ui_->tlsKeyLogFile->text()));
     const FileCaptureStart started = capture_->start(current);
     if (!started.statusText.empty()) {
         ui_->statusLine->setText(fromWindows1252(started.statusText));
@@ -208,6 +227,7 @@ void FileSnifferDialog::stopCapture() {
     capture_->stop();
     QApplication::restoreOverrideCursor();
     setRunningControls(false);
+    showEncryptedWithoutKey(capture_->encryptedWithoutKey());
 }
 
 void FileSnifferDialog::setRunningControls(bool running) {
@@ -218,7 +238,7 @@ void FileSnifferDialog::setRunningControls(bool running) {
              ui_->ackTimeout, ui_->overwriteFiles, ui_->httpOnly, ui_->sourceIpMust,
              ui_->sourceIpMustNot, ui_->destIpMust, ui_->destIpMustNot, ui_->sourcePortMust,
              ui_->sourcePortMustNot, ui_->destPortMust, ui_->destPortMustNot, ui_->minimumSize,
-             ui_->maximumSize}) {
+             ui_->maximumSize, ui_->tlsKeyLogFile, ui_->tlsKeyLogBrowse}) {
         control->setEnabled(!running);
     }
 }
@@ -237,10 +257,12 @@ void FileSnifferDialog::timerTick() {
             written += QStringLiteral("\nDropped by the system: %1").arg(dropped);
         }
         ui_->filesWritten->setText(written);
+        showEncryptedWithoutKey(capture_->encryptedWithoutKey());
     } else if (controlsRunning_) {
         // The capture ended by itself (its receive failed): make Start usable again.
         capture_->stop();
         setRunningControls(false);
+        showEncryptedWithoutKey(capture_->encryptedWithoutKey());
     }
     if (const std::optional<UserMessage> message = capture_->messages().takeNext()) {
         dialogService().showMessage(this, *message);
@@ -267,6 +289,37 @@ void FileSnifferDialog::chooseInterface() {
         fromWindows1252(textField(settings_.current().interfaceAddress)));
 }
 
+void FileSnifferDialog::browseKeyLogFile() {
+    const QString chosen =
+        dialogService().openFileName(this, QStringLiteral("TLS key log file"),
+                                     ui_->tlsKeyLogFile->text(), QStringLiteral("All files (*)"));
+    if (!chosen.isEmpty()) {
+        ui_->tlsKeyLogFile->setText(chosen);
+    }
+}
+
+void FileSnifferDialog::showEncryptedWithoutKey(std::int32_t connections) {
+    ui_->encryptedWithoutKey->setText(QStringLiteral("Encrypted, no key: %1").arg(connections));
+    ui_->encryptedWithoutKey->setVisible(connections > 0);
+    fitStatusLines();
+}
+
+void FileSnifferDialog::fitStatusLines() {
+    const int lines = static_cast<int>(ui_->filesWritten->text().count(QLatin1Char('\n'))) +
+                      (ui_->encryptedWithoutKey->isHidden() ? 0 : 1);
+    // The window's minimum height leaves out what its word-wrapped texts need at its width, so
+    // lines added to the status could be squeezed over each other: the window grows to hold
+    // them. Only when lines were added, so a window the user made smaller stays so.
+    if (lines > statusLines_ && isVisible() && layout() != nullptr) {
+        layout()->invalidate();
+        layout()->activate();
+        if (ui_->statusGroup->height() < ui_->statusGroup->minimumSizeHint().height()) {
+            resize(width(), std::max(height(), heightForWidth(width())));
+        }
+    }
+    statusLines_ = lines;
+}
+
 void FileSnifferDialog::closeWindow() {
     if (closing_) {
         return;
@@ -275,6 +328,9 @@ void FileSnifferDialog::closeWindow() {
     timer_.stop();
     settings_.change([this](SettingsRecord& record) { copyControlsInto(record); });
     saveSettings(settings_.current(), settingsPath_);
+    if (const QString keyLog = ui_->tlsKeyLogFile->text(); keyLog != keyLogAtOpening_) {
+        storeKeyLogPath(settingsPath_, pathBytes(keyLog));
+    }
     // Streams still pending are not written: the capture ends with the window.
     capture_->stop();
     done(0);

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QTimer>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -38,6 +39,11 @@ class FileSnifferDialog : public QDialog {
     void stopCapture();
     void resolveHost();
     void chooseInterface();
+    // Browse...: picks an existing file for the TLS key log field.
+    void browseKeyLogFile();
+    // Shows the connections that could not be decrypted, or hides the line while there are
+    // none; the timer shows the capture's count.
+    void showEncryptedWithoutKey(std::int32_t connections);
     // Closes as the close box does: copies the controls into the settings and saves them.
     void closeWindow();
 
@@ -54,6 +60,8 @@ class FileSnifferDialog : public QDialog {
     void setRunningControls(bool running);
     void timerTick();
     void showMessages(const std::vector<UserMessage>& messages);
+    // Grows the window when counter lines were added to the status and no longer fit.
+    void fitStatusLines();
 
     std::unique_ptr<Ui::FileSnifferDialog> ui_;
     MainMenu menu_;
@@ -62,6 +70,10 @@ class FileSnifferDialog : public QDialog {
     SystemServices services_;
     std::unique_ptr<FileCapture> capture_;
     QTimer timer_;
+    // The key log field as the window opened: kept beside the settings only once changed, so
+    // an unchanged field keeps following SSLKEYLOGFILE.
+    QString keyLogAtOpening_;
+    int statusLines_ = 0;  // the counter lines beyond "Files written:"
     bool controlsRunning_ = false;
     bool closing_ = false;
 };

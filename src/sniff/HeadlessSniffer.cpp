@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -578,6 +579,12 @@ int HeadlessRun::rebuildFiles() {
         },
         {}, services_.system.memory != nullptr ? *services_.system.memory : heapSlabMemory());
     capture.setAckTimeoutMs(settings_.ackTimeoutMs);
+    // Without -keylog, the key log curl and the browsers are told to write.
+    std::string keyLog = options_.tlsKeyLogFile;
+    if (const char* const named = std::getenv("SSLKEYLOGFILE"); keyLog.empty() && named) {
+        keyLog = named;
+    }
+    capture.setTlsKeyLogFile(std::move(keyLog));
     capture.setFileWrittenHook([&](const WrittenFile& file) {
         if (options_.quiet) {
             return;
@@ -642,6 +649,9 @@ int HeadlessRun::rebuildFiles() {
     }
     if (const std::int32_t notWritten = capture.filesNotWritten(); notWritten > 0) {
         std::fprintf(err_, ", %d could not be written", notWritten);
+    }
+    if (const std::int32_t withoutKey = capture.encryptedWithoutKey(); withoutKey > 0) {
+        std::fprintf(err_, ", %d encrypted without a key", withoutKey);
     }
     std::fputc('\n', err_);
     return exitCode;

@@ -37,8 +37,11 @@ const char* const SniffHelpText =
     "\n"
     "File Sniffer Mode: rebuild the files of HTTP downloads.\n"
     "  -files DIR      write the files to DIR, one line per file on the terminal; takes\n"
-    "                  -i, -r, the expression, -seconds, -json, -q and the File Sniffer\n"
-    "                  filters, time-out and templates of the settings file\n"
+    "                  -i, -r, the expression, -seconds, -json, -q, -keylog and the File\n"
+    "                  Sniffer filters, time-out and templates of the settings file\n"
+    "  -keylog FILE    with -files: decrypt HTTPS downloads with the TLS secrets of FILE,\n"
+    "                  an NSS key log as curl and browsers write it (default: the file\n"
+    "                  SSLKEYLOGFILE names)\n"
     "\n"
     "  -settings FILE  read the settings from FILE\n"
     "  -D, --list-interfaces  list the interfaces: index, name, up or down, IP addresses\n"
@@ -89,12 +92,12 @@ namespace {
 
 // The long forms with two dashes, and the option each stands for.
 constexpr std::pair<std::string_view, std::string_view> LongForms[] = {
-    {"--interface", "-i"},       {"--read", "-r"},    {"--count", "-c"},
-    {"--write", "-w"},           {"--filter", "-f"},  {"--quiet", "-q"},
-    {"--seconds", "-seconds"},   {"--out", "-out"},   {"--settings", "-settings"},
-    {"--files", "-files"},       {"--data", "-data"}, {"--filters", "-filters"},
-    {"--list-interfaces", "-D"}, {"--help", "-help"}, {"--version", "--version"},
-    {"--json", "-json"},
+    {"--interface", "-i"},       {"--read", "-r"},        {"--count", "-c"},
+    {"--write", "-w"},           {"--filter", "-f"},      {"--quiet", "-q"},
+    {"--seconds", "-seconds"},   {"--out", "-out"},       {"--settings", "-settings"},
+    {"--files", "-files"},       {"--data", "-data"},     {"--filters", "-filters"},
+    {"--list-interfaces", "-D"}, {"--help", "-help"},     {"--version", "--version"},
+    {"--json", "-json"},         {"--keylog", "-keylog"},
 };
 
 // The options that take no value.
@@ -230,6 +233,10 @@ SniffParse parseSniffOptions(const std::vector<std::string>& arguments) {
             if (!value(options.filesDirectory)) {
                 return missing();
             }
+        } else if (canonical == "-keylog") {
+            if (!value(options.tlsKeyLogFile)) {
+                return missing();
+            }
         } else if (canonical == "-settings") {
             if (!value(options.settingsFile)) {
                 return missing();
@@ -249,6 +256,9 @@ SniffParse parseSniffOptions(const std::vector<std::string>& arguments) {
         return {std::nullopt,
                 "-files rebuilds files and takes no packet options (-c, -filters, -data, -x, "
                 "-A, -out, -w)"};
+    }
+    if (!options.tlsKeyLogFile.empty() && options.filesDirectory.empty()) {
+        return {std::nullopt, "-keylog decrypts the downloads of -files and needs it"};
     }
     if (!options.captureFile.empty() && !options.interfaceAddress.empty()) {
         return {std::nullopt, "-r reads a capture file and takes no interface (-i)"};

@@ -26,6 +26,9 @@ struct SniffOptions {
     std::string pcapFile;        // the packets also go to this pcap file
     std::string filesDirectory;  // File Sniffer Mode: the files rebuilt go here
     std::string settingsFile;    // empty: the settings file beside the executable
+    // With -files: the NSS key log whose secrets decrypt HTTPS downloads; empty: the one
+    // SSLKEYLOGFILE names, if any.
+    std::string tlsKeyLogFile;
     // A capture filter expression (pcap-filter syntax), given with -f or after the options.
     std::string filterExpression;
     bool help = false;

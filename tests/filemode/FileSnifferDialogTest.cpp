@@ -1,17 +1,23 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QThread>
+#include <cstdlib>
 #include <filesystem>
+#include <string>
 
 #include "app/IpAddressEdit.h"
 #include "filemode/FileSnifferDialog.h"
+#include "filemode/StoredKeyLogPath.h"
+#include "support/FileContents.h"
 #include "support/QtWait.h"
 #include "support/QueuedCaptureSource.h"
 #include "support/ScriptedDialogService.h"
@@ -176,6 +182,120 @@ TEST_F(FileSnifferWindow, FirstRunAsksForAnInterface) {
     EXPECT_TRUE(user.dialogHandlers.empty());
     EXPECT_EQ(control<QLineEdit>(*window, 1054)->text(), "");
     window->closeWindow();
+}
+
+// The key log path lives beside the settings file, never in the fixed record: the field
+// follows SSLKEYLOGFILE until the user changes it, then keeps what they chose, even empty.
+TEST_F(FileSnifferWindow, TheKeyLogFieldIsKeptBesideTheSettingsOnceChanged) {
+    const std::string fromEnvironment = (dir.path() / "curl keys.log").string();
+    ::setenv("SSLKEYLOGFILE", fromEnvironment.c_str(), 1);
+    const std::filesystem::path kept = storedKeyLogFilePath(settingsPath);
+    const auto field = [](FileSnifferDialog& window) {
+        return window.findChild<QLineEdit*>(QStringLiteral("tlsKeyLogFile"));
+    };
+    {
+        auto window = open();
+        EXPECT_EQ(field(*window)->text().toStdString(), fromEnvironment);
+        const QWidget* checkBox = control(*window, 1064);
+        EXPECT_GE(field(*window)->y(), checkBox->y() + checkBox->height()) << "a row of its own";
+        window->close();
+    }
+    EXPECT_FALSE(std::filesystem::exists(kept)) << "unchanged, it keeps following the variable";
+    {
+        auto window = open();
+        field(*window)->setText("/typed/then/escaped.log");
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &escape);
+    }
+    EXPECT_FALSE(std::filesystem::exists(kept));
+
+    // A UTF-8 path, as the system names it (the record's fields are Windows-1252).
+    const std::string chosen = (dir.path() / "J\xC3\xBCrgen's keys.log").string();
+    {
+        auto window = open();
+        user.pickedPaths.push_back(QString::fromStdString(chosen));
+        window->findChild<QPushButton*>(QStringLiteral("tlsKeyLogBrowse"))->click();
+        EXPECT_EQ(field(*window)->text().toStdString(), chosen);
+        window->startCapture();
+        ASSERT_TRUE(window->capture().captureRunning());
+        EXPECT_FALSE(field(*window)->isEnabled());
+        EXPECT_FALSE(window->findChild<QWidget*>(QStringLiteral("tlsKeyLogBrowse"))->isEnabled());
+        window->stopCapture();
+        EXPECT_TRUE(field(*window)->isEnabled());
+        window->close();
+    }
+    EXPECT_EQ(fileContents(kept), chosen + "\n");
+    EXPECT_EQ(std::filesystem::status(kept).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(std::filesystem::file_size(settingsPath), sizeof(SettingsRecord));
+    EXPECT_EQ(fileContents(settingsPath).find("keys.log"), std::string::npos);
+
+    ::setenv("SSLKEYLOGFILE", "/elsewhere/keys.log", 1);
+    {
+        auto window = open();
+        EXPECT_EQ(field(*window)->text().toStdString(), chosen);
+        field(*window)->clear();
+        window->closeWindow();
+    }
+    {
+        auto window = open();
+        EXPECT_EQ(field(*window)->text(), "") << "cleared stays cleared";
+        window->closeWindow();
+    }
+    ::unsetenv("SSLKEYLOGFILE");
+}
+
+// The count of connections left encrypted is a line of its own under the other counters;
+// the window grows so no line is squeezed over another.
+TEST_F(FileSnifferWindow, TheNoKeyCountShowsUnderTheOtherCountersOnlyOnceThereAreAny) {
+    auto window = open();
+    auto* count = window->findChild<QLabel*>(QStringLiteral("encryptedWithoutKey"));
+    EXPECT_FALSE(count->isVisible());
+    window->startCapture();
+    lastSource->dropped = 7;
+    auto* written = control<QLabel>(*window, 1062);
+    ASSERT_TRUE(waitUntil([&] { return written->text().contains("Dropped"); }));
+    window->stopCapture();
+    EXPECT_FALSE(count->isVisible());
+
+    window->showEncryptedWithoutKey(3);
+    EXPECT_TRUE(count->isVisible());
+    EXPECT_EQ(count->text(), "Encrypted, no key: 3");
+    auto* status = window->findChild<QWidget*>(QStringLiteral("statusGroup"));
+    EXPECT_GE(status->height(), status->minimumSizeHint().height());
+    EXPECT_GE(count->y(), written->y() + written->sizeHint().height());
+    // The timer shows the capture's own count, none after a Start.
+    window->startCapture();
+    EXPECT_TRUE(waitUntil([&] { return !count->isVisible(); }));
+    window->closeWindow();
+}
+
+// The line beside the settings is read bounded and only from a file the user alone could
+// have written; anything else counts as nothing kept.
+TEST(StoredKeyLogPath, OnlyAWholeLineOfTheUsersOwnIsTaken) {
+    TempDir dir;
+    const std::string settings = (dir.path() / "s.QHS").string();
+    const std::filesystem::path kept = storedKeyLogFilePath(settings);
+    EXPECT_TRUE(storeKeyLogPath(settings, "/kept"));
+    EXPECT_FALSE(storeKeyLogPath(settings, "/two\nlines"));
+    EXPECT_FALSE(storeKeyLogPath(settings, std::string(StoredKeyLogLineLimit, 'a')));
+    EXPECT_EQ(readStoredKeyLogPath(settings), "/kept") << "a refused path leaves the old one";
+
+    writeFileContents(kept, std::string(StoredKeyLogLineLimit, 'a') + "\n");
+    EXPECT_EQ(readStoredKeyLogPath(settings), std::nullopt);
+    writeFileContents(kept, std::string("/a\0b\n", 5));
+    EXPECT_EQ(readStoredKeyLogPath(settings), std::nullopt);
+    writeFileContents(kept, "/no/line/break");
+    EXPECT_EQ(readStoredKeyLogPath(settings), "/no/line/break");
+    std::filesystem::permissions(kept, std::filesystem::perms::group_write,
+                                 std::filesystem::perm_options::add);
+    EXPECT_EQ(readStoredKeyLogPath(settings), std::nullopt);
+    // A FIFO in its place neither hangs the window's opening nor is taken.
+    std::filesystem::remove(kept);
+    ASSERT_EQ(::mkfifo(kept.c_str(), 0600), 0);
+    EXPECT_EQ(readStoredKeyLogPath(settings), std::nullopt);
+    EXPECT_TRUE(storeKeyLogPath(settings, "/replaced/the/fifo"));
+    EXPECT_EQ(readStoredKeyLogPath(settings), "/replaced/the/fifo");
 }
 
 TEST(IpAddressInput, BlankReadsAsZerosAndOnlyValidNumbersAreTaken) {

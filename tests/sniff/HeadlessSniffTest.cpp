@@ -745,6 +745,33 @@ TEST(HeadlessSniff, TcpdumpStyleOptionsAndRefusedCombinations) {
                linked.string() + " is the capture file read with -r; it is not overwritten");
     }
     EXPECT_EQ(fileContents(input), before);
+
+    // The key log belongs to File Sniffer Mode alone; with -files either form is taken.
+    const fs::path keyLog = dir.path() / "keys.log";
+    writeFileContents(keyLog, "");
+    expect({"-r", QHS_EXAMPLE_CAPTURE, "-keylog", keyLog.string()}, 2,
+           "-keylog decrypts the downloads of -files and needs it");
+    expect({"-r", QHS_EXAMPLE_CAPTURE, "--keylog=" + keyLog.string(), "-q"}, 2,
+           "-keylog decrypts the downloads of -files and needs it");
+    expect({"-files", dir.path().string(), "--keylog"}, 2, "option --keylog needs a value");
+    const fs::path settings = dir.path() / "sniff.QHS";
+    ASSERT_TRUE(saveSettings(defaultSettings(), settings.string()));
+    for (const std::string given : {"-keylog", "--keylog=", "--keylog"}) {
+        const fs::path files = dir.path() / ("files" + given);
+        fs::create_directory(files);
+        std::vector<std::string> arguments{
+            "-sniff", "-r",           QHS_EXAMPLE_CAPTURE, "-q",
+            "-files", files.string(), "-settings",         settings.string()};
+        if (given.back() == '=') {
+            arguments.push_back(given + keyLog.string());
+        } else {
+            arguments.insert(arguments.end(), {given, keyLog.string()});
+        }
+        SniffRun run(dir.path(), arguments);
+        EXPECT_EQ(run.wait(), 0) << given << run.err();
+        // A plain HTTP download: nothing was left encrypted, so the summary says nothing of it.
+        EXPECT_NE(run.err().find(", 1 files written\n"), std::string::npos) << given << run.err();
+    }
 }
 
 // A packet whose time a pcap file cannot hold (after 2106) ends a -w run, named, with the
