@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QThread>
 #include <random>
+#include <set>
 
 #include "filemode/FileSnifferDialog.h"
 #include "support/LocalWebServer.h"
@@ -70,6 +71,84 @@ TEST(FileSnifferWindowEndToEnd, DownloadIsRebuiltIntoTheChosenDirectory) {
     EXPECT_EQ(files[0].extension(), ".png");
     EXPECT_EQ(files[0].filename().string().rfind("127.0.0.1 to 127.0.0.1 - [", 0), 0u);
     EXPECT_EQ(fileContents(files[0]), body);
+
+    window.stopCapture();
+    EXPECT_TRUE(waitUntil([&] { return status->text() == "Status: Stopped"; }, LongWait));
+    window.closeWindow();
+}
+
+// HTTPS live in the window: the key log curl writes while the capture runs is named in the
+// window's field, and the downloads of TLS 1.3 over HTTP/2 and TLS 1.2 over HTTP/1.1 are
+// rebuilt as they were served; a download whose key is not in the log is counted, not written.
+TEST(FileSnifferWindowEndToEnd, HttpsDownloadsAreRebuiltWithTheKeyLogNamedInTheWindow) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "capturing needs root (run the suite as root)";
+    }
+    if (!LocalWebServer::available()) {
+        GTEST_SKIP() << "nginx and curl are needed (scripts/install-deps.sh installs them)";
+    }
+    ScriptedDialogService user;
+    TempDir work;
+    fs::create_directory(work.path() / "www");
+    fs::create_directory(work.path() / "out");
+    std::string body(2 * 1024 * 1024, '\0');
+    std::mt19937 random(9);
+    for (char& c : body) {
+        c = static_cast<char>(random());
+    }
+    writeFileContents(work.path() / "www" / "picture.png", body);
+    writeFileContents(work.path() / "www" / "small.bin", "small\n");
+    LocalWebServer server(work.path(), work.path() / "www", false, true);
+    ASSERT_TRUE(server.running()) << server.errors();
+    const fs::path keys = work.path() / "keys.log";
+
+    PublishedSettings published;
+    published.change(
+        [](SettingsRecord& settings) { setTextField(settings.interfaceAddress, "127.0.0.1"); });
+    FileSnifferDialog window(published, (work.path() / "file.QHS").string(), servicesWith());
+    ASSERT_TRUE(window.initialize());
+    window.show();
+    controlById<QLineEdit>(window, 1058)
+        ->setText(QString::fromStdString((work.path() / "out").string()));
+    window.findChild<QLineEdit*>("tlsKeyLogFile")->setText(QString::fromStdString(keys.string()));
+    window.startCapture();
+    auto* status = controlById<QLabel>(window, 1060);
+    ASSERT_TRUE(waitUntil([&] { return status->text() == "Status: Running"; }, LongWait));
+
+    // The key log does not exist when capture starts: curl writes it as it connects.
+    const auto fetch = [&](std::vector<std::string> options, const std::string& logged) {
+        std::vector<std::string> command = {"env", "SSLKEYLOGFILE=" + logged, "curl", "-sfk"};
+        command.insert(command.end(), options.begin(), options.end());
+        return runProgram(command);
+    };
+    ASSERT_EQ(fetch({"--http2", "--tlsv1.3", "-o", (work.path() / "copy1").string(),
+                     LocalWebServer::secureAddress("/picture.png")},
+                    keys.string()),
+              0);
+    ASSERT_EQ(fetch({"--http1.1", "--tlsv1.2", "--tls-max", "1.2", "-o",
+                     (work.path() / "copy2").string(), LocalWebServer::secureAddress("/small.bin")},
+                    keys.string()),
+              0);
+    ASSERT_EQ(fetch({"--http1.1", "-o", (work.path() / "copy3").string(),
+                     LocalWebServer::secureAddress("/small.bin")},
+                    (work.path() / "elsewhere.log").string()),
+              0);
+    auto* written = controlById<QLabel>(window, 1062);
+    auto* withoutKey = window.findChild<QLabel*>("encryptedWithoutKey");
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return written->text() == "Files written: 2" &&
+                   withoutKey->text() == "Encrypted, no key: 1";
+        },
+        LongWait))
+        << written->text().toStdString() << ", " << withoutKey->text().toStdString();
+    EXPECT_TRUE(withoutKey->isVisible());
+    std::multiset<std::string> contents;
+    for (const auto& entry : fs::directory_iterator(work.path() / "out")) {
+        EXPECT_EQ(entry.path().filename().string().rfind("127.0.0.1 to 127.0.0.1 - [", 0), 0u);
+        contents.insert(fileContents(entry.path()));
+    }
+    EXPECT_EQ(contents, (std::multiset<std::string>{body, "small\n"}));
 
     window.stopCapture();
     EXPECT_TRUE(waitUntil([&] { return status->text() == "Status: Stopped"; }, LongWait));

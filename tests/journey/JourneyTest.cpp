@@ -554,7 +554,8 @@ TEST_P(Journey, ACaptureFileOpenedAndExportedKeepsEveryDatagramAndTime) {
 }
 
 // File Sniffer Mode, started for the first time, rebuilds a download into the user's
-// download folder, the one user-dirs.dirs names.
+// download folder, the one user-dirs.dirs names; with SSLKEYLOGFILE set, as for the browser,
+// an HTTPS download too.
 TEST_P(Journey, FirstStartInFileSnifferModeRebuildsADownloadInTheDownloadFolder) {
     if (!LocalWebServer::available()) {
         GTEST_SKIP() << "nginx and curl are needed (scripts/install-deps.sh installs them)";
@@ -575,10 +576,15 @@ TEST_P(Journey, FirstStartInFileSnifferModeRebuildsADownloadInTheDownloadFolder)
         byte = static_cast<char>(random());
     }
     writeFileContents(www / "picture.png", body);
-    LocalWebServer server(dir_.path(), www);
+    std::string secureBody = body;
+    std::reverse(secureBody.begin(), secureBody.end());
+    writeFileContents(www / "secure.png", secureBody);
+    LocalWebServer server(dir_.path(), www, false, true);
     ASSERT_TRUE(server.running()) << server.errors();
+    // The user's key log, which their browser (here curl) writes.
+    const fs::path keys = desktop().home() / "tls-keys.log";
 
-    ASSERT_TRUE(startProgram());
+    ASSERT_TRUE(startProgram(true, {"SSLKEYLOGFILE=" + keys.string()}));
     ASSERT_TRUE(chooseMode(false));
     ASSERT_TRUE(chooseTheOnlyInterface());
     const auto window = desktop().waitForWindow(FileSnifferTitle);
@@ -590,18 +596,29 @@ TEST_P(Journey, FirstStartInFileSnifferModeRebuildsADownloadInTheDownloadFolder)
     ASSERT_EQ(runProgram({"curl", "-s", "-o", (dir_.path() / "fetched").string(),
                           LocalWebServer::address("/picture.png")}),
               0);
-    // Written once the connection has been quiet for the ACK time-out (10 s by default).
-    const auto rebuilt = [&] {
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator(downloads, error)) {
-            if (entry.is_regular_file() && fileContents(entry.path()) == body) {
-                return true;
+    ASSERT_EQ(runProgram({"env", "SSLKEYLOGFILE=" + keys.string(), "curl", "-sk", "-o",
+                          (dir_.path() / "fetched-securely").string(),
+                          LocalWebServer::secureAddress("/secure.png")}),
+              0);
+    // Written once the connection has been quiet for the ACK time-out (10 s by default); the
+    // HTTPS one as soon as its response is whole.
+    const auto rebuilt = [&](const std::string& wanted) {
+        return [&downloads, &wanted] {
+            std::error_code error;
+            for (const auto& entry : fs::directory_iterator(downloads, error)) {
+                if (entry.is_regular_file() && fileContents(entry.path()) == wanted) {
+                    return true;
+                }
             }
-        }
-        return false;
+            return false;
+        };
     };
-    ASSERT_TRUE(waitFor(rebuilt, 30s)) << "no rebuilt download in " << downloads.string()
-                                       << "; it holds:" << filesIn(downloads) << "; " << scene();
+    ASSERT_TRUE(waitFor(rebuilt(body), 30s))
+        << "no rebuilt download in " << downloads.string() << "; it holds:" << filesIn(downloads)
+        << "; " << scene();
+    ASSERT_TRUE(waitFor(rebuilt(secureBody), 10s))
+        << "no rebuilt HTTPS download in " << downloads.string()
+        << "; it holds:" << filesIn(downloads) << "; " << scene();
 
     ASSERT_TRUE(closeAndExitCleanly(*window));
     EXPECT_EQ(textField(savedSettings().fileOutputDirectory), downloads.string() + "/");
