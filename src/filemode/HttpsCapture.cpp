@@ -187,7 +187,8 @@ bool HttpsCapture::offer(const std::uint8_t* datagram, std::size_t length, std::
     {
         std::unique_lock<std::mutex> lock(mutex_);
         if (clock_ == FileCaptureClock::DatagramStamps) {
-            changed_.wait(lock, [&] { return queuedBytes_ < LongestQueue || ended_; });
+            changed_.wait(lock,
+                          [&] { return queuedBytes_ + length <= LongestQueue || ended_; });
         }
         if (!ended_ && queuedBytes_ + length <= LongestQueue) {
             queue_.push_back({std::vector<std::uint8_t>(datagram, datagram + length), now});
