@@ -11,7 +11,7 @@ CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja \
   -DQHS_CORE_ONLY=ON -DQHS_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-fuzz -j "$jobs"
 
-targets=(fuzz_datagram_detail fuzz_ipv6_view fuzz_tls_records fuzz_http2_frames
+targets=(fuzz_datagram_detail fuzz_ipv6_view fuzz_tls_records fuzz_tls_connection fuzz_http2_frames
          fuzz_packet_filter fuzz_http_response fuzz_stream_table fuzz_settings_file
          fuzz_port_list fuzz_install_registry fuzz_version_reply fuzz_capture_file)
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
