@@ -11,6 +11,7 @@
 #include "analysis/DatagramView.h"
 #include "analysis/TlsKeyLog.h"
 #include "app/Descriptor.h"
+#include "filemode/FileCaptureLoop.h"
 #include "filemode/Http1ResponseSplitter.h"
 #include "filemode/Http2Responses.h"
 #include "filemode/TcpReassembly.h"
@@ -138,6 +139,7 @@ struct HttpsCapture::Followed {
     std::unique_ptr<Http2ResponseReader> http2;
     std::int64_t lastSeen = 0;
     bool counted = false;
+    bool outOfMemory = false;
 };
 
 HttpsCapture::HttpsCapture(StreamTable& table, FileSnifferState& state,
@@ -324,6 +326,18 @@ void HttpsCapture::take(const Queued& queued) {
         Followed* followed = connection.get();
         connection->tls = std::make_unique<TlsConnection>(
             [this, followed](std::span<const std::uint8_t> bytes) {
+                if (followed->outOfMemory) {
+                    return;
+                }
+                // Responses are held until whole, as plain streams are: not below the
+                // memory floor. The connection is given up, as a segment would be.
+                if (!table_.memoryAllows(bytes.size())) {
+                    followed->outOfMemory = true;
+                    followed->http1.reset();
+                    followed->http2.reset();
+                    state_.messages.post(segmentAllocationMessage({}));
+                    return;
+                }
                 const auto written = [this, followed](std::span<const std::uint8_t> message,
                                                       bool ended) {
                     writeResponse(*followed, message, ended);
