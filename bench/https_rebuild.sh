@@ -3,7 +3,8 @@
 # tshark exporting the same recording's HTTP objects with the same key log: the wall time,
 # CPU time and peak memory of each (/usr/bin/time), in turns, in the same run.
 #   sudo bench/https_rebuild.sh [megabytes] [runs]
-# megabytes (default 200): the size of the file downloaded. The recording is made once, in a
+# megabytes (default 200): the size of the file downloaded. Each run says whether the files
+# written hold the download (tshark 4.0 leaves a large one out). The recording is made once, in a
 # private network namespace (nginx serving HTTPS with TLS 1.3 on 127.0.0.1:443, curl
 # --http1.1 writing SSLKEYLOGFILE, tcpdump -w), in $QHS_BENCH_DIR (default /tmp/qhs-bench),
 # and kept for the next run. runs (default 3): how often each runs.
@@ -54,26 +55,26 @@ fi
 served=$(sha256sum <"$folder/www/download.bin" | cut -c1-64)
 echo "recording: $recording, $(($(stat -c %s "$recording") / 1000000)) MB; download $megabytes MB"
 
-# One timed run: "wall-seconds peak-kB cpu-seconds"; the object's sha256 must be the served one.
+# One timed run: "wall-seconds peak-kB cpu-seconds whole|missing", whole when the files
+# written hold the served download.
 timed() {
-  local out=$1 result
+  local out=$1 result sums
   shift
   rm -rf "$out" && mkdir -p "$out"
   result=$(mktemp)
   /usr/bin/time -f "%e %M %U %S" -o "$result" "$@" >/dev/null 2>&1 || true
-  local sums
-  sums=$(cat "$out"/* 2>/dev/null | sha256sum | cut -c1-64)
-  [ "$sums" = "$served" ] || echo "warning: $out does not hold the download" >&2
-  tail -n 1 "$result" | awk '{ printf "%s %s %.2f\n", $1, $2, $3 + $4 }'
+  sums=$(find "$out" -type f -exec sha256sum {} + | cut -c1-64)
+  tail -n 1 "$result" | awk -v whole="$(grep -qx "$served" <<<"$sums" && echo whole || echo missing)" \
+    '{ printf "%s %s %.2f %s\n", $1, $2, $3 + $4, whole }'
   rm -f "$result"
   rm -rf "$out"
 }
 
 for ((run = 1; run <= runs; ++run)); do
-  read -r wall peak cpu < <(timed "$folder/ours" "$program" -sniff -r "$recording" \
+  read -r wall peak cpu whole < <(timed "$folder/ours" "$program" -sniff -r "$recording" \
     -files "$folder/ours" -keylog "$keys")
-  echo "run $run: ours   $wall s, $cpu CPU s, $((peak / 1024)) MB peak"
-  read -r wall peak cpu < <(timed "$folder/tshark" tshark -Q -r "$recording" \
+  echo "run $run: ours   $wall s, $cpu CPU s, $((peak / 1024)) MB peak, download $whole"
+  read -r wall peak cpu whole < <(timed "$folder/tshark" tshark -Q -r "$recording" \
     -o "tls.keylog_file:$keys" --export-objects "http,$folder/tshark")
-  echo "run $run: tshark $wall s, $cpu CPU s, $((peak / 1024)) MB peak"
+  echo "run $run: tshark $wall s, $cpu CPU s, $((peak / 1024)) MB peak, download $whole"
 done

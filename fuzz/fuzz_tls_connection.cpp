@@ -52,15 +52,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t at = 0;
     const std::size_t clientLength = lengthAt(bytes, at);
     at = std::min(bytes.size(), at + 2);
-    const std::span<const std::uint8_t> client = bytes.subspan(at, std::min(clientLength, bytes.size() - at));
+    const std::span<const std::uint8_t> client =
+        bytes.subspan(at, std::min(clientLength, bytes.size() - at));
     at += client.size();
     const std::size_t keyLogLength = lengthAt(bytes, at);
     at = std::min(bytes.size(), at + 2);
-    const std::span<const std::uint8_t> keyLogText = bytes.subspan(at, std::min(keyLogLength, bytes.size() - at));
+    const std::span<const std::uint8_t> keyLogText =
+        bytes.subspan(at, std::min(keyLogLength, bytes.size() - at));
     at += keyLogText.size();
     const std::span<const std::uint8_t> server = bytes.subspan(at);
     TlsKeyLog keys;
-    keys.append(std::string_view(reinterpret_cast<const char*>(keyLogText.data()), keyLogText.size()));
+    keys.append(
+        std::string_view(reinterpret_cast<const char*>(keyLogText.data()), keyLogText.size()));
 
     const std::size_t piece = client.empty() ? 1 : client[0] % 97 + 1;
     const Outcome whole = readInPieces(client, keys, server, server.empty() ? 1 : server.size());

@@ -189,8 +189,7 @@ bool HttpsCapture::offer(const std::uint8_t* datagram, std::size_t length, std::
     {
         std::unique_lock<std::mutex> lock(mutex_);
         if (clock_ == FileCaptureClock::DatagramStamps) {
-            changed_.wait(lock,
-                          [&] { return queuedBytes_ + length <= LongestQueue || ended_; });
+            changed_.wait(lock, [&] { return queuedBytes_ + length <= LongestQueue || ended_; });
         }
         if (!ended_ && queuedBytes_ + length <= LongestQueue) {
             queue_.push_back({std::vector<std::uint8_t>(datagram, datagram + length), now});
@@ -313,10 +312,10 @@ void HttpsCapture::take(const Queued& queued) {
         }
         if (connections_.size() >= MostConnections) {
             // The longest quiet one makes room.
-            auto quietest = std::min_element(
-                connections_.begin(), connections_.end(), [](const auto& a, const auto& b) {
-                    return a.second->lastSeen < b.second->lastSeen;
-                });
+            auto quietest = std::min_element(connections_.begin(), connections_.end(),
+                                             [](const auto& a, const auto& b) {
+                                                 return a.second->lastSeen < b.second->lastSeen;
+                                             });
             endConnection(*quietest->second, true);
             connections_.erase(quietest);
         }
@@ -324,8 +323,8 @@ void HttpsCapture::take(const Queued& queued) {
         connection->ends = {view.destinationAddressText(), view.destinationPort(),
                             view.sourceAddressText(), view.sourcePort()};
         Followed* followed = connection.get();
-        connection->tls = std::make_unique<TlsConnection>(
-            [this, followed](std::span<const std::uint8_t> bytes) {
+        connection->tls =
+            std::make_unique<TlsConnection>([this, followed](std::span<const std::uint8_t> bytes) {
                 if (followed->outOfMemory) {
                     return;
                 }
@@ -396,10 +395,9 @@ void HttpsCapture::take(const Queued& queued) {
         connection.counted = true;
         table_.countEncryptedWithoutKey();
     }
-    const bool closed = flags.reset ||
-                        (connection.clientFinish && connection.serverFinish &&
-                         connection.client.reached(*connection.clientFinish) &&
-                         connection.server.reached(*connection.serverFinish));
+    const bool closed = flags.reset || (connection.clientFinish && connection.serverFinish &&
+                                        connection.client.reached(*connection.clientFinish) &&
+                                        connection.server.reached(*connection.serverFinish));
     if (closed) {
         endConnection(connection, true);
         connections_.erase(found);
@@ -417,8 +415,8 @@ void HttpsCapture::endConnection(Followed& connection, bool written) {
             connection.http1->finish();
         }
     }
-    if (!connection.counted && (connection.tls->waitingForKey() ||
-                                countsAsNotDecrypted(connection.tls->failure()))) {
+    if (!connection.counted &&
+        (connection.tls->waitingForKey() || countsAsNotDecrypted(connection.tls->failure()))) {
         connection.counted = true;
         table_.countEncryptedWithoutKey();
     }

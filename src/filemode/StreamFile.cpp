@@ -187,8 +187,8 @@ StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
                            settings, completedAt, false);
 }
 
-StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined,
-                                 std::string_view sourceText, std::string_view destinationText,
+StreamFileResult writeStreamFile(std::span<const std::uint8_t> joined, std::string_view sourceText,
+                                 std::string_view destinationText,
                                  const StreamFileSettings& settings,
                                  const std::optional<LocalTime>& completedAt, bool cutShort) {
     StreamFileResult result;

@@ -16,8 +16,9 @@ constexpr std::array<std::uint8_t, 32> HelloRetryRandom = {
 
 bool beginsTlsConnection(std::span<const std::uint8_t> payload) {
     // Record header (handshake, version 3.x) and the first handshake header byte.
-    return payload.size() >= 6 && payload[0] == static_cast<std::uint8_t>(TlsContentType::Handshake) &&
-           payload[1] == 3 && payload[5] == HandshakeClientHello;
+    return payload.size() >= 6 &&
+           payload[0] == static_cast<std::uint8_t>(TlsContentType::Handshake) && payload[1] == 3 &&
+           payload[5] == HandshakeClientHello;
 }
 
 void TlsConnection::fail(TlsFailure failure) {

@@ -19,11 +19,17 @@ constexpr std::size_t NonceLength = 12;
 constexpr std::size_t SaltLength = 4;
 constexpr std::size_t ExplicitNonceLength = 8;
 
-std::size_t keyLength(TlsAead aead) { return aead == TlsAead::Aes128Gcm ? 16 : 32; }
+std::size_t keyLength(TlsAead aead) {
+    return aead == TlsAead::Aes128Gcm ? 16 : 32;
+}
 
-const char* digestName(const TlsSuite& suite) { return suite.sha384 ? "SHA384" : "SHA256"; }
+const char* digestName(const TlsSuite& suite) {
+    return suite.sha384 ? "SHA384" : "SHA256";
+}
 
-std::size_t hashLength(const TlsSuite& suite) { return suite.sha384 ? 48 : 32; }
+std::size_t hashLength(const TlsSuite& suite) {
+    return suite.sha384 ? 48 : 32;
+}
 
 // Runs one of OpenSSL's key derivations (`name`) into `length` bytes.
 std::optional<std::vector<std::uint8_t>> derive(const char* name, OSSL_PARAM* params,
@@ -152,7 +158,8 @@ std::optional<TlsTrafficKey> tls12ServerKey(const TlsSuite& suite,
     const std::string label = "key expansion";
     std::vector<std::uint8_t> seed(label.size() + serverRandom.size() + clientRandom.size());
     std::copy(label.begin(), label.end(), seed.begin());
-    std::copy(serverRandom.begin(), serverRandom.end(), seed.begin() + static_cast<std::ptrdiff_t>(label.size()));
+    std::copy(serverRandom.begin(), serverRandom.end(),
+              seed.begin() + static_cast<std::ptrdiff_t>(label.size()));
     std::copy(clientRandom.begin(), clientRandom.end(),
               seed.end() - static_cast<std::ptrdiff_t>(clientRandom.size()));
     std::string digest = digestName(suite);
@@ -170,9 +177,9 @@ std::optional<TlsTrafficKey> tls12ServerKey(const TlsSuite& suite,
         return std::nullopt;
     }
     const auto at = [&](std::size_t offset, std::size_t length) {
-        return std::vector<std::uint8_t>(block->begin() + static_cast<std::ptrdiff_t>(offset),
-                                         block->begin() +
-                                             static_cast<std::ptrdiff_t>(offset + length));
+        return std::vector<std::uint8_t>(
+            block->begin() + static_cast<std::ptrdiff_t>(offset),
+            block->begin() + static_cast<std::ptrdiff_t>(offset + length));
     };
     return TlsTrafficKey{at(key, key), at(2 * key + iv, iv)};
 }

@@ -38,8 +38,8 @@ void writeKeyLogLine(const SSL*, const char* line) {
 int chooseH2(SSL*, const unsigned char** out, unsigned char* outLength, const unsigned char* in,
              unsigned int inLength, void*) {
     static const unsigned char h2[] = {2, 'h', '2'};
-    return SSL_select_next_proto(const_cast<unsigned char**>(out), outLength, h2 + 0, sizeof h2,
-                                 in, inLength) == OPENSSL_NPN_NEGOTIATED
+    return SSL_select_next_proto(const_cast<unsigned char**>(out), outLength, h2 + 0, sizeof h2, in,
+                                 inLength) == OPENSSL_NPN_NEGOTIATED
                ? SSL_TLSEXT_ERR_OK
                : SSL_TLSEXT_ERR_NOACK;
 }
@@ -107,8 +107,8 @@ RecordedSession recordSession(int version, const char* cipher, const Bytes& resp
     SSL_set_bio(server, serverIn, serverOut);
     SSL_set_connect_state(client);
     SSL_set_accept_state(server);
-    for (int round = 0; round < 10 && !(SSL_is_init_finished(client) && SSL_is_init_finished(server));
-         ++round) {
+    for (int round = 0;
+         round < 10 && !(SSL_is_init_finished(client) && SSL_is_init_finished(server)); ++round) {
         SSL_do_handshake(client);
         carry(clientOut, serverIn, session.fromClient);
         SSL_do_handshake(server);
@@ -127,7 +127,8 @@ RecordedSession recordSession(int version, const char* cipher, const Bytes& resp
     Bytes read(response.size() + 1);
     std::size_t total = 0;
     int got = 0;
-    while ((got = SSL_read(client, read.data() + total, static_cast<int>(read.size() - total))) > 0) {
+    while ((got = SSL_read(client, read.data() + total, static_cast<int>(read.size() - total))) >
+           0) {
         total += static_cast<std::size_t>(got);
     }
     EXPECT_EQ(total, response.size());
@@ -158,11 +159,14 @@ struct Decrypted {
 // pieces of `piece` bytes, with `keys` known from the start.
 Decrypted decrypt(const RecordedSession& session, const TlsKeyLog& keys, std::size_t piece) {
     Decrypted out;
-    TlsConnection connection(
-        [&](std::span<const std::uint8_t> bytes) { out.data.insert(out.data.end(), bytes.begin(), bytes.end()); });
+    TlsConnection connection([&](std::span<const std::uint8_t> bytes) {
+        out.data.insert(out.data.end(), bytes.begin(), bytes.end());
+    });
     connection.fromClient(session.fromClient);
     for (std::size_t at = 0; at < session.fromServer.size(); at += piece) {
-        connection.fromServer(std::span(session.fromServer).subspan(at, std::min(piece, session.fromServer.size() - at)), keys);
+        connection.fromServer(std::span(session.fromServer)
+                                  .subspan(at, std::min(piece, session.fromServer.size() - at)),
+                              keys);
     }
     out.failure = connection.failure();
     out.protocol = connection.protocol();
@@ -194,7 +198,8 @@ TEST(TlsDecryption, EveryAeadSuiteOfTls12And13OpensTheServersDataWithTheClientsK
         const RecordedSession session = recordSession(each.version, each.cipher, response, 16384);
         ASSERT_EQ(session.suite, each.suite);
         // The server's bytes as TCP may cut them: whole, in odd pieces, byte by byte.
-        for (const std::size_t piece : {session.fromServer.size(), std::size_t{1337}, std::size_t{1}}) {
+        for (const std::size_t piece :
+             {session.fromServer.size(), std::size_t{1337}, std::size_t{1}}) {
             const Decrypted decrypted = decrypt(session, keyLogOf(session), piece);
             EXPECT_EQ(decrypted.failure, TlsFailure::None);
             EXPECT_EQ(decrypted.protocol, "h2");
@@ -212,12 +217,15 @@ TEST(TlsDecryption, RecordsWaitForAKeyThatComesLaterAndAFailedTagEndsDecryptionT
     for (const int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
         SCOPED_TRACE(version);
         const RecordedSession session = recordSession(
-            version, version == TLS1_3_VERSION ? "TLS_AES_256_GCM_SHA384" : "ECDHE-ECDSA-AES128-GCM-SHA256",
+            version,
+            version == TLS1_3_VERSION ? "TLS_AES_256_GCM_SHA384" : "ECDHE-ECDSA-AES128-GCM-SHA256",
             response, 10000);
 
         // The key log is written after the records arrive: they wait, then open.
         Bytes data;
-        TlsConnection late([&](std::span<const std::uint8_t> bytes) { data.insert(data.end(), bytes.begin(), bytes.end()); });
+        TlsConnection late([&](std::span<const std::uint8_t> bytes) {
+            data.insert(data.end(), bytes.begin(), bytes.end());
+        });
         late.fromClient(session.fromClient);
         const TlsKeyLog empty;
         late.fromServer(session.fromServer, empty);
@@ -234,7 +242,10 @@ TEST(TlsDecryption, RecordsWaitForAKeyThatComesLaterAndAFailedTagEndsDecryptionT
         EXPECT_TRUE(data == response);
 
         // Another connection's key opens nothing.
-        const RecordedSession other = recordSession(version, version == TLS1_3_VERSION ? "TLS_AES_256_GCM_SHA384" : "ECDHE-ECDSA-AES128-GCM-SHA256", response, 10000);
+        const RecordedSession other = recordSession(
+            version,
+            version == TLS1_3_VERSION ? "TLS_AES_256_GCM_SHA384" : "ECDHE-ECDSA-AES128-GCM-SHA256",
+            response, 10000);
         const Decrypted withoutKey = decrypt(session, keyLogOf(other), 4096);
         EXPECT_TRUE(withoutKey.data.empty());
         EXPECT_EQ(withoutKey.failure, TlsFailure::None);
@@ -270,10 +281,13 @@ TEST(TcpReassembly, SegmentsOutOfOrderSentTwiceOrOverlappingGiveEachByteOnceInOr
         // Segments of 1 to 1500 bytes, each sent once or twice, some overlapping the next.
         std::vector<std::pair<std::uint32_t, Bytes>> segments;
         for (std::size_t at = 0; at < stream.size();) {
-            const std::size_t length = std::min<std::size_t>(1 + random() % 1500, stream.size() - at);
-            const std::size_t overlap = std::min<std::size_t>(random() % 3 == 0 ? 100 : 0, stream.size() - at - length);
-            segments.emplace_back(first + static_cast<std::uint32_t>(at),
-                                  Bytes(stream.begin() + at, stream.begin() + at + length + overlap));
+            const std::size_t length =
+                std::min<std::size_t>(1 + random() % 1500, stream.size() - at);
+            const std::size_t overlap =
+                std::min<std::size_t>(random() % 3 == 0 ? 100 : 0, stream.size() - at - length);
+            segments.emplace_back(
+                first + static_cast<std::uint32_t>(at),
+                Bytes(stream.begin() + at, stream.begin() + at + length + overlap));
             if (random() % 4 == 0) {
                 segments.push_back(segments.back());
             }
@@ -298,7 +312,8 @@ TEST(TcpReassembly, SegmentsOutOfOrderSentTwiceOrOverlappingGiveEachByteOnceInOr
     const Bytes block(64 * 1024, 1);
     std::size_t deliveredBytes = 0;
     for (std::uint32_t at = 1; at < 2 * TcpReassembly::LongestHeldAhead; at += block.size()) {
-        gap.add(at, block, [&](std::span<const std::uint8_t> bytes) { deliveredBytes += bytes.size(); });
+        gap.add(at, block,
+                [&](std::span<const std::uint8_t> bytes) { deliveredBytes += bytes.size(); });
     }
     EXPECT_TRUE(gap.broken());
     EXPECT_EQ(deliveredBytes, 0u);

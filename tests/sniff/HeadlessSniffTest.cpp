@@ -1081,9 +1081,10 @@ TEST_F(HeadlessCapture, HttpsDownloadsAreRebuiltFromATcpdumpRecordingWithTheClie
     // curl with its key log; each path is saved as curl got it (a gzip-coded page stays coded).
     const auto fetch = [&](std::vector<std::string> options, const std::vector<std::string>& paths,
                            bool logKeys = true) {
-        std::vector<std::string> command = {"env", logKeys ? "SSLKEYLOGFILE=" + keys.string()
-                                                           : "SSLKEYLOGFILE=",
-                                            "curl", "-sfk", "-H", "Accept-Encoding: gzip"};
+        std::vector<std::string> command = {
+            "env",  logKeys ? "SSLKEYLOGFILE=" + keys.string() : "SSLKEYLOGFILE=",
+            "curl", "-sfk",
+            "-H",   "Accept-Encoding: gzip"};
         command.insert(command.end(), options.begin(), options.end());
         for (const std::string& path : paths) {
             command.push_back("-o");
@@ -1110,9 +1111,8 @@ TEST_F(HeadlessCapture, HttpsDownloadsAreRebuiltFromATcpdumpRecordingWithTheClie
     ASSERT_EQ(fetch({"--http1.1"}, {"/small.bin"}, false), 0);
     const std::string fence = "fence-after-the-https-downloads";
     ASSERT_TRUE(sendLoopbackUdp(40716, fence));
-    ASSERT_TRUE(
-        eventually([&] { return fileContents(recorded).find(fence) != std::string::npos; },
-                   std::chrono::seconds(30)));
+    ASSERT_TRUE(eventually([&] { return fileContents(recorded).find(fence) != std::string::npos; },
+                           std::chrono::seconds(30)));
     ::kill(tcpdump, SIGINT);
     ASSERT_TRUE(eventually([&] { return ::kill(tcpdump, 0) != 0; }));
 

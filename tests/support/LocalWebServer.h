@@ -87,7 +87,8 @@ class LocalWebServer {
         process_ = spawnProgram({"nginx", "-e", errorLog_.string(), "-p", w, "-c",
                                  w + "/nginx.conf", "-g", "daemon off;"});
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (process_ > 0 && !(listens(Port) && (secureServer.empty() || listens(SecurePort))) && std::chrono::steady_clock::now() < deadline) {
+        while (process_ > 0 && !(listens(Port) && (secureServer.empty() || listens(SecurePort))) &&
+               std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
@@ -104,9 +105,7 @@ class LocalWebServer {
     std::string errors() const { return fileContents(errorLog_); }
     static std::string address(const std::string& path) { return "http://127.0.0.1:8080" + path; }
     static std::string address6(const std::string& path) { return "http://[::1]:8080" + path; }
-    static std::string secureAddress(const std::string& path) {
-        return "https://127.0.0.1" + path;
-    }
+    static std::string secureAddress(const std::string& path) { return "https://127.0.0.1" + path; }
 
   private:
     bool listens(std::uint16_t port) const {
