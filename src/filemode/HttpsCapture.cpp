@@ -323,8 +323,8 @@ void HttpsCapture::take(const Queued& queued) {
         connection->ends = {view.destinationAddressText(), view.destinationPort(),
                             view.sourceAddressText(), view.sourcePort()};
         Followed* followed = connection.get();
-        connection->tls =
-            std::make_unique<TlsConnection>([this, followed](std::span<const std::uint8_t> bytes) {
+        connection->tls = std::make_unique<TlsConnection>(
+            [this, followed](std::span<const std::uint8_t> bytes) {
                 if (followed->outOfMemory) {
                     return;
                 }
@@ -355,7 +355,9 @@ void HttpsCapture::take(const Queued& queued) {
                 } else {
                     followed->http1->append(bytes);
                 }
-            });
+            },
+            // Without a key log nothing is kept waiting for a key.
+            keyLogPath_.empty() ? 0 : TlsConnection::LongestWaiting);
         found = connections_.emplace(connectionKey(view, true), std::move(connection)).first;
         fromClient = true;
     }

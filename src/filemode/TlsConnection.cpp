@@ -101,11 +101,10 @@ void TlsConnection::takeServerRecord(TlsRecord record, const TlsKeyLog& keys) {
         }
         waitingBytes_ += record.fragment.size();
         waiting_.push_back(std::move(record));
-        if (waitingBytes_ > LongestWaiting) {
-            fail(TlsFailure::NoKey);
-            return;
-        }
         openWaiting(keys);
+        if (waitingBytes_ > longestWaiting_) {
+            fail(TlsFailure::NoKey);
+        }
         return;
     }
     switch (record.contentType) {

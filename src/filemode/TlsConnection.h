@@ -34,7 +34,10 @@ class TlsConnection {
     static constexpr std::size_t LongestWaiting = std::size_t{16} << 20;
     using PlaintextSink = std::function<void(std::span<const std::uint8_t> bytes)>;
 
-    explicit TlsConnection(PlaintextSink serverData) : serverData_(std::move(serverData)) {}
+    // `longestWaiting` bounds the records kept for a key not yet in the log: 0 when there is
+    // no key log to wait for.
+    explicit TlsConnection(PlaintextSink serverData, std::size_t longestWaiting = LongestWaiting)
+        : serverData_(std::move(serverData)), longestWaiting_(longestWaiting) {}
 
     void fromClient(std::span<const std::uint8_t> bytes);
     void fromServer(std::span<const std::uint8_t> bytes, const TlsKeyLog& keys);
@@ -59,6 +62,7 @@ class TlsConnection {
     void fail(TlsFailure failure);
 
     PlaintextSink serverData_;
+    std::size_t longestWaiting_;
     TlsRecordReader clientRecords_;
     TlsHandshakeReader clientHandshake_;
     std::optional<TlsClientRandom> clientRandom_;

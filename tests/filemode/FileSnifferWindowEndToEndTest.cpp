@@ -22,25 +22,40 @@ constexpr int LongWait = 8000;
 
 namespace fs = std::filesystem;
 
-// The window as a user drives it: real nginx serves a file, curl downloads it, and the
-// window, capturing on 127.0.0.1, writes the file it rebuilt into the chosen directory.
-TEST(FileSnifferWindowEndToEnd, DownloadIsRebuiltIntoTheChosenDirectory) {
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "capturing needs root (run the suite as root)";
+// Capturing needs root, and the downloads nginx and curl; each test serves its files from
+// www/ of a folder of its own and has them rebuilt into out/.
+class FileSnifferWindowEndToEnd : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (::geteuid() != 0) {
+            GTEST_SKIP() << "capturing needs root (run the suite as root)";
+        }
+        if (!LocalWebServer::available()) {
+            GTEST_SKIP() << "nginx and curl are needed (scripts/install-deps.sh installs them)";
+        }
+        fs::create_directory(work.path() / "www");
+        fs::create_directory(work.path() / "out");
     }
-    if (!LocalWebServer::available()) {
-        GTEST_SKIP() << "nginx and curl are needed (scripts/install-deps.sh installs them)";
+
+    // `size` random bytes served as www/`name`.
+    std::string serveRandom(const std::string& name, std::size_t size, unsigned seed) {
+        std::string body(size, '\0');
+        std::mt19937 random(seed);
+        for (char& c : body) {
+            c = static_cast<char>(random());
+        }
+        writeFileContents(work.path() / "www" / name, body);
+        return body;
     }
+
     ScriptedDialogService user;
     TempDir work;
-    fs::create_directory(work.path() / "www");
-    fs::create_directory(work.path() / "out");
-    std::string body(500 * 1024, '\0');
-    std::mt19937 random(5);
-    for (char& c : body) {
-        c = static_cast<char>(random());
-    }
-    writeFileContents(work.path() / "www" / "picture.png", body);
+};
+
+// The window as a user drives it: real nginx serves a file, curl downloads it, and the
+// window, capturing on 127.0.0.1, writes the file it rebuilt into the chosen directory.
+TEST_F(FileSnifferWindowEndToEnd, DownloadIsRebuiltIntoTheChosenDirectory) {
+    const std::string body = serveRandom("picture.png", 500 * 1024, 5);
     LocalWebServer server(work.path(), work.path() / "www");
     ASSERT_TRUE(server.running()) << server.errors();
 
@@ -80,23 +95,8 @@ TEST(FileSnifferWindowEndToEnd, DownloadIsRebuiltIntoTheChosenDirectory) {
 // HTTPS live in the window: the key log curl writes while the capture runs is named in the
 // window's field, and the downloads of TLS 1.3 over HTTP/2 and TLS 1.2 over HTTP/1.1 are
 // rebuilt as they were served; a download whose key is not in the log is counted, not written.
-TEST(FileSnifferWindowEndToEnd, HttpsDownloadsAreRebuiltWithTheKeyLogNamedInTheWindow) {
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "capturing needs root (run the suite as root)";
-    }
-    if (!LocalWebServer::available()) {
-        GTEST_SKIP() << "nginx and curl are needed (scripts/install-deps.sh installs them)";
-    }
-    ScriptedDialogService user;
-    TempDir work;
-    fs::create_directory(work.path() / "www");
-    fs::create_directory(work.path() / "out");
-    std::string body(2 * 1024 * 1024, '\0');
-    std::mt19937 random(9);
-    for (char& c : body) {
-        c = static_cast<char>(random());
-    }
-    writeFileContents(work.path() / "www" / "picture.png", body);
+TEST_F(FileSnifferWindowEndToEnd, HttpsDownloadsAreRebuiltWithTheKeyLogNamedInTheWindow) {
+    const std::string body = serveRandom("picture.png", 2 * 1024 * 1024, 9);
     writeFileContents(work.path() / "www" / "small.bin", "small\n");
     LocalWebServer server(work.path(), work.path() / "www", false, true);
     ASSERT_TRUE(server.running()) << server.errors();

@@ -249,6 +249,12 @@ TEST(TlsDecryption, RecordsWaitForAKeyThatComesLaterAndAFailedTagEndsDecryptionT
         const Decrypted withoutKey = decrypt(session, keyLogOf(other), 4096);
         EXPECT_TRUE(withoutKey.data.empty());
         EXPECT_EQ(withoutKey.failure, TlsFailure::None);
+        // With no key log to wait for, nothing is kept: the connection is given up at once.
+        TlsConnection noLog([](std::span<const std::uint8_t>) {}, 0);
+        noLog.fromClient(session.fromClient);
+        noLog.fromServer(session.fromServer, empty);
+        EXPECT_EQ(noLog.failure(), TlsFailure::NoKey);
+        EXPECT_FALSE(noLog.waitingForKey());
 
         // One byte changed in the third application record from the end: the two records
         // before it are the last handed on, nothing of it or after it.
