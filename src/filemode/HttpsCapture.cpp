@@ -396,6 +396,10 @@ void HttpsCapture::take(const Queued& queued) {
     if (!connection.counted && countsAsNotDecrypted(connection.tls->failure())) {
         connection.counted = true;
         table_.countEncryptedWithoutKey();
+        // What a record that failed its check would have ended is not to be trusted: the
+        // response under way is not written.
+        connection.http1.reset();
+        connection.http2.reset();
     }
     const bool closed = flags.reset || (connection.clientFinish && connection.serverFinish &&
                                         connection.client.reached(*connection.clientFinish) &&
