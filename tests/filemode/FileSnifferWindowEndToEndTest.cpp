@@ -48,8 +48,24 @@ class FileSnifferWindowEndToEnd : public testing::Test {
         return body;
     }
 
+    // The window on 127.0.0.1, shown, writing into out/; null when it could not open.
+    std::unique_ptr<FileSnifferDialog> openWindow() {
+        published.change(
+            [](SettingsRecord& settings) { setTextField(settings.interfaceAddress, "127.0.0.1"); });
+        auto window = std::make_unique<FileSnifferDialog>(
+            published, (work.path() / "file.QHS").string(), servicesWith());
+        if (!window->initialize()) {
+            return nullptr;
+        }
+        window->show();
+        controlById<QLineEdit>(*window, 1058)
+            ->setText(QString::fromStdString((work.path() / "out").string()));
+        return window;
+    }
+
     ScriptedDialogService user;
     TempDir work;
+    PublishedSettings published;
 };
 
 // The window as a user drives it: real nginx serves a file, curl downloads it, and the
@@ -59,14 +75,9 @@ TEST_F(FileSnifferWindowEndToEnd, DownloadIsRebuiltIntoTheChosenDirectory) {
     LocalWebServer server(work.path(), work.path() / "www");
     ASSERT_TRUE(server.running()) << server.errors();
 
-    PublishedSettings published;
-    published.change(
-        [](SettingsRecord& settings) { setTextField(settings.interfaceAddress, "127.0.0.1"); });
-    FileSnifferDialog window(published, (work.path() / "file.QHS").string(), servicesWith());
-    ASSERT_TRUE(window.initialize());
-    window.show();
-    controlById<QLineEdit>(window, 1058)
-        ->setText(QString::fromStdString((work.path() / "out").string()));
+    const std::unique_ptr<FileSnifferDialog> opened = openWindow();
+    ASSERT_TRUE(opened);
+    FileSnifferDialog& window = *opened;
     controlById<QLineEdit>(window, 1063)->setText("300");
     window.startCapture();
     ASSERT_TRUE(user.shown.empty());
@@ -102,14 +113,9 @@ TEST_F(FileSnifferWindowEndToEnd, HttpsDownloadsAreRebuiltWithTheKeyLogNamedInTh
     ASSERT_TRUE(server.running()) << server.errors();
     const fs::path keys = work.path() / "keys.log";
 
-    PublishedSettings published;
-    published.change(
-        [](SettingsRecord& settings) { setTextField(settings.interfaceAddress, "127.0.0.1"); });
-    FileSnifferDialog window(published, (work.path() / "file.QHS").string(), servicesWith());
-    ASSERT_TRUE(window.initialize());
-    window.show();
-    controlById<QLineEdit>(window, 1058)
-        ->setText(QString::fromStdString((work.path() / "out").string()));
+    const std::unique_ptr<FileSnifferDialog> opened = openWindow();
+    ASSERT_TRUE(opened);
+    FileSnifferDialog& window = *opened;
     window.findChild<QLineEdit*>("tlsKeyLogFile")->setText(QString::fromStdString(keys.string()));
     window.startCapture();
     auto* status = controlById<QLabel>(window, 1060);
