@@ -69,6 +69,17 @@ std::optional<std::vector<std::string>> alpnNames(std::span<const std::uint8_t> 
     return names;
 }
 
+// The one protocol a server's ALPN extension names into `protocol`; false when it names
+// none or several.
+bool readChosenProtocol(std::span<const std::uint8_t> data, std::string& protocol) {
+    std::optional<std::vector<std::string>> names = alpnNames(data);
+    if (!names || names->size() != 1) {
+        return false;
+    }
+    protocol = std::move(names->front());
+    return true;
+}
+
 // Calls `take(type, data)` for each extension of a hello's extension block, if it has one
 // (hellos of old versions may end before it). False when the block is malformed.
 template <typename Take>
@@ -214,12 +225,9 @@ std::optional<TlsServerHello> parseServerHello(std::span<const std::uint8_t> bod
     const bool sound =
         readExtensions(hello, [&](std::uint16_t type, std::span<const std::uint8_t> data) {
             if (type == ExtensionAlpn) {
-                std::optional<std::vector<std::string>> names = alpnNames(data);
-                if (!names || names->size() != 1) {
-                    return false;
-                }
-                parsed.protocol = names->front();
-            } else if (type == ExtensionSupportedVersions) {
+                return readChosenProtocol(data, parsed.protocol);
+            }
+            if (type == ExtensionSupportedVersions) {
                 FieldReader extension(data);
                 parsed.version = static_cast<std::uint16_t>(extension.number(2));
                 return extension.ok() && extension.atEnd();
@@ -234,15 +242,7 @@ std::optional<std::string> parseEncryptedExtensions(std::span<const std::uint8_t
     std::string protocol;
     const bool sound =
         readExtensions(extensions, [&](std::uint16_t type, std::span<const std::uint8_t> data) {
-            if (type != ExtensionAlpn) {
-                return true;
-            }
-            std::optional<std::vector<std::string>> names = alpnNames(data);
-            if (!names || names->size() != 1) {
-                return false;
-            }
-            protocol = names->front();
-            return true;
+            return type != ExtensionAlpn || readChosenProtocol(data, protocol);
         });
     return sound ? std::optional(protocol) : std::nullopt;
 }
